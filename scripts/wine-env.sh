@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The Wine test harness: one Xvfb display and one 32-bit prefix per build tree.
+#   wine-env.sh up   BUILD_DIR   start (or reuse) Xvfb, the prefix, a persistent wineserver and a keep-alive
+#   wine-env.sh down BUILD_DIR   stop what "up" started, by process id, and shut the server down cleanly
+#   wine-env.sh env  BUILD_DIR   print the environment (export lines) for running wine in this tree
+# Everything lives in BUILD_DIR/wine: prefix/, display, xvfb.pid, keepalive.pid, lock.
+set -euo pipefail
+cmd=${1:?usage: wine-env.sh up|down|env BUILD_DIR}
+build=$(cd "${2:?usage: wine-env.sh up|down|env BUILD_DIR}" && pwd)
+state=$build/wine
+mkdir -p "$state"
+
+export WINEPREFIX=$state/prefix WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+export LC_ALL=zh_CN.UTF-8
+
+alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
+
+start_xvfb() {
+  if [ -f "$state/display" ] && alive "$state/xvfb.pid"; then return; fi
+  local n
+  for n in $(seq 90 160); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    if alive "$state/xvfb.pid" && [ -e "/tmp/.X11-unix/X$n" ]; then echo ":$n" >"$state/display"; return; fi
+  done
+  echo "wine-env: no free X display" >&2; exit 1
+}
+
+reg() { wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1; }
+
+make_prefix() {
+  [ -f "$WINEPREFIX/.tesserine-ready" ] && return
+  rm -rf "$WINEPREFIX"
+  wineboot -i </dev/null >/dev/null 2>&1
+  # Framed windows without a window manager, and no 2 s wait on each hide.
+  reg 'HKCU\Software\Wine\Explorer' Desktop REG_SZ Default
+  reg 'HKCU\Software\Wine\Explorer\Desktops' Default REG_SZ 1024x768
+  # A crash must fail the test, not open a dialog that blocks the suite.
+  reg 'HKCU\Software\Wine\WineDbg' ShowCrashDialog REG_DWORD 0
+  reg 'HKCU\Software\Wine\Fonts\Replacements' SimSun REG_SZ 'WenQuanYi Micro Hei'
+  reg 'HKCU\Software\Wine\Fonts\Replacements' 'MS Sans Serif' REG_SZ 'WenQuanYi Micro Hei'
+  reg 'HKCU\Software\Wine\Fonts\Replacements' 'Microsoft Sans Serif' REG_SZ 'WenQuanYi Micro Hei'
+  reg 'HKCU\Software\Wine\Fonts\Replacements' 'Arial' REG_SZ 'WenQuanYi Micro Hei'
+  wineserver -w
+  touch "$WINEPREFIX/.tesserine-ready"
+}
+
+up() {
+  start_xvfb
+  export DISPLAY=$(cat "$state/display")
+  make_prefix
+  wineserver -p
+  if ! alive "$state/keepalive.pid"; then
+    # Wine's services inherit the first process's output: keep them away from the test runner's pipes.
+    local keep=$build/bin/keepalive.exe
+    wine wineboot </dev/null >/dev/null 2>&1
+    if [ -f "$keep" ]; then
+      setsid wine "$keep" </dev/null >/dev/null 2>&1 &
+      echo $! >"$state/keepalive.pid"
+    fi
+  fi
+}
+
+down() {
+  if [ -f "$state/display" ]; then
+    export DISPLAY=$(cat "$state/display")
+    if alive "$state/keepalive.pid"; then kill "$(cat "$state/keepalive.pid")" 2>/dev/null || true; fi
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+  fi
+  if alive "$state/xvfb.pid"; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
+  rm -f "$state/keepalive.pid" "$state/xvfb.pid" "$state/display"
+}
+
+case $cmd in
+  up)
+    exec 9>"$state/lock"; flock 9
+    up ;;
+  down)
+    exec 9>"$state/lock"; flock 9
+    down ;;
+  env)
+    echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=win32 WINEDEBUG=-all LC_ALL=zh_CN.UTF-8"
+    echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
+    [ -f "$state/display" ] && echo "export DISPLAY='$(cat "$state/display")'" ;;
+  *) echo "usage: wine-env.sh up|down|env BUILD_DIR" >&2; exit 2 ;;
+esac

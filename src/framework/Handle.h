@@ -1,0 +1,62 @@
+#pragma once
+// Owners of kernel handles and library modules: each closes what it holds exactly once.
+#include <windows.h>
+
+class CHandle {
+ public:
+  CHandle() = default;
+  explicit CHandle(HANDLE handle) : mHandle(handle) {}
+  CHandle(const CHandle&) = delete;
+  CHandle& operator=(const CHandle&) = delete;
+  CHandle(CHandle&& other) noexcept : mHandle(other.Detach()) {}
+  CHandle& operator=(CHandle&& other) noexcept {
+    if (this != &other) Attach(other.Detach());
+    return *this;
+  }
+  ~CHandle() { Close(); }
+
+  // File handles fail as INVALID_HANDLE_VALUE, other kernel objects as null: both count as none.
+  bool IsValid() const { return mHandle != nullptr && mHandle != INVALID_HANDLE_VALUE; }
+  explicit operator bool() const { return IsValid(); }
+  HANDLE Get() const { return mHandle; }
+  void Attach(HANDLE handle) {
+    Close();
+    mHandle = handle;
+  }
+  HANDLE Detach() {
+    HANDLE handle = mHandle;
+    mHandle = nullptr;
+    return handle;
+  }
+  void Close() {
+    if (IsValid()) ::CloseHandle(mHandle);
+    mHandle = nullptr;
+  }
+
+ private:
+  HANDLE mHandle = nullptr;
+};
+
+class CLibrary {
+ public:
+  CLibrary() = default;
+  explicit CLibrary(HMODULE module) : mModule(module) {}
+  CLibrary(const CLibrary&) = delete;
+  CLibrary& operator=(const CLibrary&) = delete;
+  ~CLibrary() { Free(); }
+
+  bool Load(const wchar_t* path) {
+    Free();
+    mModule = ::LoadLibraryW(path);
+    return mModule != nullptr;
+  }
+  void Free() {
+    if (mModule) ::FreeLibrary(mModule);
+    mModule = nullptr;
+  }
+  HMODULE Get() const { return mModule; }
+  FARPROC Proc(const char* name) const { return mModule ? ::GetProcAddress(mModule, name) : nullptr; }
+
+ private:
+  HMODULE mModule = nullptr;
+};

@@ -1,0 +1,77 @@
+#include "framework/Text.h"
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "framework/AppModule.h"
+
+bool CString::LoadString(UINT id) {
+  clear();
+  // With a zero buffer size LoadStringW hands out the resource's own read-only text and its length,
+  // so no string is ever cut at a fixed buffer size.
+  const wchar_t* resource = nullptr;
+  int length = ::LoadStringW(theModule.GetResourceInstance(), id, reinterpret_cast<LPWSTR>(&resource), 0);
+  if (length <= 0 || resource == nullptr) return false;
+  assign(resource, static_cast<size_t>(length));
+  return true;
+}
+
+CString CString::Load(UINT id) {
+  CString text;
+  text.LoadString(id);
+  return text;
+}
+
+void CString::FormatV(const wchar_t* format, va_list args) {
+  va_list counting;
+  va_copy(counting, args);
+  // The runtime's own wide printf (not MinGW's C99 one) so that %s means a wide text.
+  int length = _vscwprintf(format, counting);
+  va_end(counting);
+  if (length <= 0) {
+    clear();
+    return;
+  }
+  resize(static_cast<size_t>(length) + 1);
+  _vsnwprintf(&(*this)[0], size(), format, args);
+  resize(static_cast<size_t>(length));
+}
+
+void CString::Format(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatV(format, args);
+  va_end(args);
+}
+
+CString CString::Formatted(const wchar_t* format, ...) {
+  CString text;
+  va_list args;
+  va_start(args, format);
+  text.FormatV(format, args);
+  va_end(args);
+  return text;
+}
+
+CString AnsiToText(const char* bytes, int length) {
+  CString text;
+  if (bytes == nullptr || length == 0) return text;
+  int wide = ::MultiByteToWideChar(CP_ACP, 0, bytes, length, nullptr, 0);
+  if (wide <= 0) return text;
+  text.resize(static_cast<size_t>(wide));
+  ::MultiByteToWideChar(CP_ACP, 0, bytes, length, &text[0], wide);
+  if (length < 0) text.resize(static_cast<size_t>(wide) - 1);  // the converted terminator
+  return text;
+}
+
+std::string TextToAnsi(const std::wstring& text) {
+  std::string bytes;
+  if (text.empty()) return bytes;
+  int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                     nullptr, nullptr);
+  if (length <= 0) return bytes;
+  bytes.resize(static_cast<size_t>(length));
+  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length, nullptr,
+                        nullptr);
+  return bytes;
+}
