@@ -5,14 +5,25 @@ set -euo pipefail
 packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev clang-format googletest
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-wqy-microhei python3
+  wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-wqy-microhei python3 locales libbenchmark-dev
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The Windows tests run with LC_ALL=zh_CN.UTF-8 (Wine then uses code page 936).
+have_locale() { locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; }
+make_locale() {
+  have_locale && return 0
+  sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  make_locale
+  exit 0
+fi
 
 echo "setup: installing ${missing[*]}" >&2
 as_root=()
@@ -23,3 +34,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+make_locale

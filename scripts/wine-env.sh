@@ -4,6 +4,7 @@
 #   wine-env.sh down BUILD_DIR   stop what "up" started, by process id, and shut the server down cleanly
 #   wine-env.sh env  BUILD_DIR   print the environment (export lines) for running wine in this tree
 # Everything lives in BUILD_DIR/wine: prefix/, display, xvfb.pid, keepalive.pid, lock.
+# Nothing started here may inherit fd 9, the lock: a long-lived child would hold it for ever.
 set -euo pipefail
 cmd=${1:?usage: wine-env.sh up|down|env BUILD_DIR}
 build=$(cd "${2:?usage: wine-env.sh up|down|env BUILD_DIR}" && pwd)
@@ -21,7 +22,7 @@ start_xvfb() {
   local n
   for n in $(seq 90 160); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
     if alive "$state/xvfb.pid" && [ -e "/tmp/.X11-unix/X$n" ]; then echo ":$n" >"$state/display"; return; fi
@@ -29,12 +30,14 @@ start_xvfb() {
   echo "wine-env: no free X display" >&2; exit 1
 }
 
-reg() { wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1; }
+reg() { wine reg add "$1" /v "$2" /t "$3" /d "$4" /f </dev/null >/dev/null 2>&1 9>&-; }
 
 make_prefix() {
   [ -f "$WINEPREFIX/.tesserine-ready" ] && return
+  # A half-made prefix (an interrupted first run): stop its server before starting again.
+  wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
   rm -rf "$WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1 9>&-
   # Framed windows without a window manager, and no 2 s wait on each hide.
   reg 'HKCU\Software\Wine\Explorer' Desktop REG_SZ Default
   reg 'HKCU\Software\Wine\Explorer\Desktops' Default REG_SZ 1024x768
@@ -44,7 +47,7 @@ make_prefix() {
   reg 'HKCU\Software\Wine\Fonts\Replacements' 'MS Sans Serif' REG_SZ 'WenQuanYi Micro Hei'
   reg 'HKCU\Software\Wine\Fonts\Replacements' 'Microsoft Sans Serif' REG_SZ 'WenQuanYi Micro Hei'
   reg 'HKCU\Software\Wine\Fonts\Replacements' 'Arial' REG_SZ 'WenQuanYi Micro Hei'
-  wineserver -w
+  wineserver -w 9>&-
   touch "$WINEPREFIX/.tesserine-ready"
 }
 
@@ -52,13 +55,14 @@ up() {
   start_xvfb
   export DISPLAY=$(cat "$state/display")
   make_prefix
-  wineserver -p
+  # Exits 2 when this prefix's server already runs: that server is kept.
+  wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
   if ! alive "$state/keepalive.pid"; then
     # Wine's services inherit the first process's output: keep them away from the test runner's pipes.
     local keep=$build/bin/keepalive.exe
-    wine wineboot </dev/null >/dev/null 2>&1
+    wine wineboot </dev/null >/dev/null 2>&1 9>&-
     if [ -f "$keep" ]; then
-      setsid wine "$keep" </dev/null >/dev/null 2>&1 &
+      setsid wine "$keep" </dev/null >/dev/null 2>&1 9>&- &
       echo $! >"$state/keepalive.pid"
     fi
   fi
@@ -68,8 +72,8 @@ down() {
   if [ -f "$state/display" ]; then
     export DISPLAY=$(cat "$state/display")
     if alive "$state/keepalive.pid"; then kill "$(cat "$state/keepalive.pid")" 2>/dev/null || true; fi
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
+    wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
   fi
   if alive "$state/xvfb.pid"; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
   rm -f "$state/keepalive.pid" "$state/xvfb.pid" "$state/display"

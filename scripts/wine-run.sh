@@ -5,6 +5,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 exe=${1:?usage: wine-run.sh PROGRAM.exe [ARGS...]}
 build=${TESSERINE_WIN_BUILD:-$(cd "$(dirname "$exe")/.." && pwd)}
-"$here/wine-env.sh" up "$build"
+mkdir -p "$build/wine"
+# Nothing the harness starts may hold the caller's pipes open (CTest waits for them to close).
+"$here/wine-env.sh" up "$build" </dev/null >>"$build/wine/harness.log" 2>&1 || { cat "$build/wine/harness.log" >&2; exit 1; }
 eval "$("$here/wine-env.sh" env "$build")"
 exec wine "$@"

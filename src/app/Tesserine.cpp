@@ -1,0 +1,55 @@
+// Process entry: prepares COM, the common controls and the framework, runs the main dialog until it
+// posts the quit message, and tears everything down in reverse order.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/MainDlg.h"
+
+namespace {
+
+void TraceFailure(HRESULT hr) {
+  if (FAILED(hr)) ::OutputDebugStringW(L"((HRESULT)(hRes) >= 0)\n");
+}
+
+int Run(const wchar_t* cmdLine, int showCommand) {
+  HMODULE richEdit = ::LoadLibraryW(L"RICHED32.DLL");  // the notes view; without it the frame stays empty
+
+  CMessageLoop theLoop;
+  theModule.AddMessageLoop(&theLoop);
+
+  int result = 0;
+  {
+    CMainDlg dlgMain;
+    if (dlgMain.Create(nullptr, 0) == nullptr) {
+      ::OutputDebugStringW(L"Main dialog creation failed!\n");
+      theModule.RemoveMessageLoop();
+      if (richEdit) ::FreeLibrary(richEdit);
+      return 0;
+    }
+    dlgMain.mCmdLine = cmdLine ? cmdLine : L"";
+    dlgMain.ShowWindow(showCommand);
+    result = theLoop.Run();
+    theModule.RemoveMessageLoop();
+    if (richEdit) ::FreeLibrary(richEdit);
+  }
+  return result;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR cmdLine, int showCommand) {
+  TraceFailure(::CoInitialize(nullptr));
+
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};
+  ::InitCommonControlsEx(&controls);
+
+  TraceFailure(theModule.Init(instance));
+  AtlAxWinInit();
+
+  int result = Run(cmdLine, showCommand);
+
+  theModule.Term();
+  ::CoUninitialize();
+  return result;
+}

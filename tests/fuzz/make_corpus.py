@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Writes the small seed corpus of the archive reader's fuzz target into embedfs_corpus/.
+
+Each seed is a file as the installer would meet it, just over the 8192 bytes the reader needs: sound
+archives of several shapes and a file without one. Run it again after changing the shapes."""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "embedfs_corpus")
+MAGIC = b"EmbedFs 1.0\0"
+
+
+def archive(host, entries, after=b""):
+    out = bytearray(host)
+    out += struct.pack("<I", len(entries))
+    for name, data in entries:
+        out += struct.pack("<II", len(data), len(name)) + name + b"\0"
+    for _, data in entries:
+        out += data
+    out += struct.pack("<I", len(host)) + MAGIC + after
+    return bytes(out)
+
+
+def host(length):
+    return (b"MZ" + bytes(length - 2))[:length]
+
+
+SEEDS = {
+    "shipped-shape": archive(host(8000), [
+        (b"patchw32.dll", b"\x4d\x5a" + bytes(62)),
+        (b"patchnotes4536.rtf", b"{\\rtf1\\ansi\\ansicpg936 notes}"),
+        (b"ZAV.2.12.4526-2.12.4536.rtp", bytes(range(64))),
+    ]),
+    "no-entries": archive(host(8176), []),
+    "empty-entries-and-long-name": archive(host(8100), [
+        (b"empty", b""),
+        (b"n" * 259, b"x"),
+        (b"EMPTY", b""),
+    ]),
+    "bytes-after-trailer": archive(host(8150), [(b"a.txt", b"hello")], after=b"\xff" * 40),
+    "no-archive": bytes((i * 7) & 0xFF for i in range(8200)),
+}
+
+os.makedirs(OUT, exist_ok=True)
+for name, data in SEEDS.items():
+    with open(os.path.join(OUT, name), "wb") as f:
+        f.write(data)

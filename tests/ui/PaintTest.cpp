@@ -1,0 +1,152 @@
+// What the dialog paints, read back from the screen: before and after a change, so the tests do not
+// depend on fonts or on exact pixel positions of the text.
+#include <vector>
+
+#include "DialogFixture.h"
+
+namespace {
+
+class PaintTest : public DialogTest {
+ protected:
+  // The pixels of `rect` (client coordinates) as the screen shows them after a full repaint.
+  std::vector<COLORREF> Capture(RECT rect) {
+    ::SetForegroundWindow(mDlg->m_hWnd);
+    ::RedrawWindow(mDlg->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Pump(100);
+    POINT origin{rect.left, rect.top};
+    ::ClientToScreen(mDlg->m_hWnd, &origin);
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    std::vector<COLORREF> pixels;
+    pixels.reserve(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) pixels.push_back(::GetPixel(memory, x, y));
+    }
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
+  }
+
+  RECT Client() const {
+    RECT rect{};
+    ::GetClientRect(mDlg->m_hWnd, &rect);
+    return rect;
+  }
+
+  // The area of result messages and hints: right of the banner, from 120 pixels down to the band.
+  RECT MessageArea() const {
+    RECT rect = Client();
+    rect.left += 180;
+    rect.top += 120;
+    rect.right -= 20;
+    rect.bottom -= 53;
+    return rect;
+  }
+
+  // The test mark is drawn over the banner's top-left corner.
+  static RECT MarkArea() { return RECT{0, 0, 140, 40}; }
+};
+
+bool HasColour(const std::vector<COLORREF>& pixels, COLORREF colour) {
+  for (COLORREF c : pixels) {
+    if (c == colour) return true;
+  }
+  return false;
+}
+
+COLORREF PixelAt(const std::vector<COLORREF>& pixels, int width, int x, int y) {
+  return pixels[static_cast<size_t>(y) * width + x];
+}
+
+}  // namespace
+
+TEST_F(PaintTest, BackgroundIsWindowColouredAboveAButtonColouredBandOf53Pixels) {
+  RECT client = Client();
+  RECT edge{client.right - 4, 0, client.right, client.bottom};  // right of every control
+  std::vector<COLORREF> pixels = Capture(edge);
+  int height = edge.bottom - edge.top;
+  EXPECT_EQ(PixelAt(pixels, 4, 1, 5), ::GetSysColor(COLOR_WINDOW));
+  EXPECT_EQ(PixelAt(pixels, 4, 1, height - 54), ::GetSysColor(COLOR_WINDOW));
+  // The etched separator is drawn along the band's top edge; below it the band shows.
+  EXPECT_EQ(PixelAt(pixels, 4, 1, height - 50), ::GetSysColor(COLOR_BTNFACE));
+  EXPECT_EQ(PixelAt(pixels, 4, 1, height - 1), ::GetSysColor(COLOR_BTNFACE));
+}
+
+TEST_F(PaintTest, BannerIsCopiedAtTheTopLeftAtItsOwnSize) {
+  std::vector<COLORREF> before = Capture(RECT{0, 0, 200, 320});
+  ASSERT_NE(mDlg->mBannerDC, nullptr) << "loaded on the first paint";
+  EXPECT_EQ(mDlg->mBannerSize.cx, 164);
+  EXPECT_EQ(mDlg->mBannerSize.cy, 314);
+  for (POINT p : {POINT{20, 200}, POINT{100, 300}, POINT{163, 313}, POINT{5, 250}}) {
+    EXPECT_EQ(PixelAt(before, 200, p.x, p.y), ::GetPixel(mDlg->mBannerDC, p.x, p.y)) << p.x << "," << p.y;
+  }
+}
+
+TEST_F(PaintTest, TestPatchMarkIsDrawnInPureGreenOverTheBanner) {
+  std::vector<COLORREF> plain = Capture(MarkArea());
+  EXPECT_FALSE(HasColour(plain, RGB(0, 255, 0)));
+  mDlg->mTestPatch = true;
+  std::vector<COLORREF> marked = Capture(MarkArea());
+  EXPECT_TRUE(HasColour(marked, RGB(0, 255, 0)));
+}
+
+TEST_F(PaintTest, ResultMessageAndHintAreDrawnOnlyOnResultPages) {
+  mDlg->SetPage(9);  // a page with no controls over the message area
+  std::vector<COLORREF> empty = Capture(MessageArea());
+  mDlg->mMessage = L"发生错误，无法进行更新。";
+  mDlg->mHint = L"点击下面的按钮下载补丁。";
+  mDlg->mPage = PageInstalling;
+  EXPECT_EQ(Capture(MessageArea()), empty) << "not before the first result page";
+
+  mDlg->mPage = PageFailed;
+  std::vector<COLORREF> both = Capture(MessageArea());
+  EXPECT_NE(both, empty);
+  mDlg->mHint.clear();
+  std::vector<COLORREF> messageOnly = Capture(MessageArea());
+  EXPECT_NE(messageOnly, both) << "the hint adds its own text";
+
+  mDlg->mMessage.clear();
+  mDlg->mHint = L"点击下面的按钮下载补丁。";
+  EXPECT_EQ(Capture(MessageArea()), empty) << "the hint is drawn only with a message";
+}
+
+TEST_F(PaintTest, HiddenStatusLinesAreDrawnWhereTheyLie) {
+  RECT status{};
+  ::GetWindowRect(::GetDlgItem(mDlg->m_hWnd, IDC_FILE_STATUS), &status);
+  ::MapWindowPoints(nullptr, mDlg->m_hWnd, reinterpret_cast<POINT*>(&status), 2);
+  mDlg->SetPage(9);
+  std::vector<COLORREF> blank = Capture(status);
+  mDlg->SetFileStatus(L"[1 of 3] 正在处理文件 data.pak...");
+  std::vector<COLORREF> written = Capture(status);
+  EXPECT_NE(written, blank);
+  mDlg->SetPage(9);  // a page switch empties the line
+  EXPECT_EQ(Capture(status), blank);
+}
+
+TEST_F(PaintTest, EmptyHeadingDrawsNothing) {
+  RECT heading = Client();
+  heading.left += 180;
+  heading.right -= 20;
+  heading.bottom = heading.top + 40;
+  std::vector<COLORREF> withTitle = Capture(heading);
+  mDlg->SetTitle(L"");
+  std::vector<COLORREF> without = Capture(heading);
+  EXPECT_NE(withTitle, without);
+  EXPECT_FALSE(HasColour(without, RGB(0, 0, 0)));
+}
+
+TEST_F(PaintTest, ClosingReleasesTheBanner) {
+  Capture(MarkArea());
+  ASSERT_NE(mDlg->mBanner, nullptr);
+  mDlg->CloseDialog(kExitCancelled);
+  EXPECT_EQ(mDlg->mBanner, nullptr);
+  EXPECT_EQ(mDlg->mBannerDC, nullptr);
+  EXPECT_FALSE(mDlg->IsWindow());
+}

@@ -1,0 +1,520 @@
+// embedfs: the operator tool that builds installers by appending an "EmbedFs 1.0" archive to a host
+// executable, and lists, extracts and verifies the archive of a built installer. It reads archives with
+// the same code as the installer.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "archive/EmbedFsFormat.h"
+#include "archive/EmbedFsStdio.h"
+#include "archive/EmbedFsWriter.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr size_t kChunkSize = 1 << 20;
+
+const char kMainHelp[] =
+    "usage: embedfs COMMAND [OPTIONS] ...\n"
+    "\n"
+    "Builds and inspects installers that carry an \"EmbedFs 1.0\" archive appended to their executable.\n"
+    "\n"
+    "commands:\n"
+    "  pack     append an archive of files to a host executable, writing a new installer\n"
+    "  list     list the entries of an installer's archive: index, name, size and data offset\n"
+    "  extract  copy entries of an installer's archive to files\n"
+    "  verify   check that an installer's archive keeps every rule of the format, and optionally\n"
+    "           that its entries hold the bytes of given files\n"
+    "\n"
+    "\"embedfs COMMAND --help\" describes one command. Exit codes: 0 done, 1 refused or failed,\n"
+    "2 wrong usage.\n";
+
+const char kPackHelp[] =
+    "usage: embedfs pack [--pad-to LENGTH] HOST OUTPUT [NAME=]FILE...\n"
+    "\n"
+    "Writes OUTPUT: the bytes of HOST, zero bytes up to LENGTH if --pad-to is given, then an archive of\n"
+    "the FILEs in the order given. Each entry is named NAME, or the FILE's last path component when no\n"
+    "NAME= is given (the text before the first '=' is the name, so a path holding '=' needs NAME=).\n"
+    "No FILE at all makes an archive of 0 entries. OUTPUT may be HOST itself.\n"
+    "\n"
+    "options:\n"
+    "  --pad-to LENGTH   pad the host with zero bytes to LENGTH bytes (decimal, or hex with 0x), as in\n"
+    "                    the shipped installer (0x110000); the archive then starts at LENGTH\n"
+    "  --help            show this text\n"
+    "\n"
+    "Refused, with nothing written: names that are empty, longer than 259 bytes, hold '/' or '\\', a\n"
+    "control byte or one of <>:\"|?*, or equal another name ignoring case; a host (with padding) of\n"
+    "2 GiB or more; a result of 4 GiB or more, or shorter than 8192 bytes (use --pad-to); the bytes\n"
+    "\"EmbedFs 1.0\\0\" anywhere in the result's last 8192 bytes before the trailer.\n"
+    "Names are stored as bytes in the installer's ANSI code page: keep them ASCII.\n";
+
+const char kListHelp[] =
+    "usage: embedfs list ARCHIVE\n"
+    "\n"
+    "Prints where the archive's parts lie, then one line per entry: index, name, size in bytes and the\n"
+    "absolute file offset of its data.\n"
+    "\n"
+    "options:\n"
+    "  --help   show this text\n";
+
+const char kExtractHelp[] =
+    "usage: embedfs extract [-C DIR] [--force] ARCHIVE [NAME...]\n"
+    "\n"
+    "Copies the named entries (all entries when no NAME is given) into files of the same names in DIR\n"
+    "(default: the current folder). NAME is looked up ignoring ASCII case; the first match wins.\n"
+    "\n"
+    "options:\n"
+    "  -C DIR    write the files into DIR (it must exist)\n"
+    "  --force   overwrite files that exist\n"
+    "  --help    show this text\n";
+
+const char kVerifyHelp[] =
+    "usage: embedfs verify ARCHIVE [NAME=FILE...]\n"
+    "\n"
+    "Reads the archive as the installer does and checks the rules every packed archive keeps: the\n"
+    "trailer ends the file, the data ends at the trailer, names are valid file names and unique ignoring\n"
+    "case. Each NAME=FILE also checks that entry NAME holds exactly the bytes of FILE.\n"
+    "Prints \"OK\" and exits 0 when all holds; otherwise prints each problem and exits 1.\n"
+    "\n"
+    "options:\n"
+    "  --help   show this text\n";
+
+int Usage(const char* message, const char* help) {
+  std::fprintf(stderr, "embedfs: %s\n\n%s", message, help);
+  return kExitUsage;
+}
+
+int Failed(const std::string& message) {
+  std::fprintf(stderr, "embedfs: %s\n", message.c_str());
+  return kExitFailed;
+}
+
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
+}
+
+// Text conversions at the edge. Arguments and paths are UTF-8 inside the tool; entry names are bytes in
+// the installer's ANSI code page (on Linux, the bytes given).
+#ifdef _WIN32
+std::string Narrow(const wchar_t* text, UINT codePage) {
+  const int length = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return std::string();
+  std::string out(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(codePage, 0, text, -1, &out[0], length, nullptr, nullptr);
+  out.resize(static_cast<size_t>(length - 1));
+  return out;
+}
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  if (text.empty()) return std::wstring();
+  const int length =
+      ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(length), L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
+  return out;
+}
+
+bool StoredName(const std::string& utf8, std::string* name) {
+  const std::wstring wide = Widen(utf8, CP_UTF8);
+  BOOL lossy = FALSE;
+  const int length =
+      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+  if (lossy || length <= 0) return false;
+  *name = Narrow(wide.c_str(), CP_ACP);
+  return true;
+}
+
+std::string NameAsPath(const std::string& stored) {
+  return Narrow(Widen(stored, CP_ACP).c_str(), CP_UTF8);
+}
+const char kSeparators[] = "/\\";
+#else
+bool StoredName(const std::string& utf8, std::string* name) {
+  *name = utf8;
+  return true;
+}
+std::string NameAsPath(const std::string& stored) {
+  return stored;
+}
+const char kSeparators[] = "/";
+#endif
+
+std::string LastComponent(const std::string& path) {
+  const size_t slash = path.find_last_of(kSeparators);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  const char last = folder.back();
+  if (std::strchr(kSeparators, last) != nullptr) return folder + name;
+  return folder + "/" + name;
+}
+
+bool ParseLength(const std::string& text, uint64_t* value) {
+  if (text.empty()) return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty()) return false;
+  uint64_t result = 0;
+  for (char c : digits) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    const uint64_t base = hex ? 16 : 10;
+    if (result > (UINT64_MAX - static_cast<uint64_t>(digit)) / base) return false;
+    result = result * base + static_cast<uint64_t>(digit);
+  }
+  *value = result;
+  return true;
+}
+
+std::string Hex(uint64_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// Opens and reads an archive's directory, or prints why not.
+bool OpenArchive(const std::string& path, embedfs::StdioFileSource* source, embedfs::Directory* directory) {
+  if (!source->Open(path)) {
+    Failed("cannot open \"" + path + "\"");
+    return false;
+  }
+  const embedfs::ReadResult result = directory->Read(*source);
+  if (result != embedfs::ReadResult::kOk) {
+    Failed("\"" + path + "\" holds no readable archive: " + embedfs::DescribeReadResult(result));
+    return false;
+  }
+  return true;
+}
+
+// The first entry whose name equals name ignoring ASCII case.
+bool FindByName(const embedfs::Directory& directory, const std::string& name, uint32_t* offset,
+                uint32_t* size, uint32_t* index) {
+  return embedfs::FindEntry(
+      directory.Entries(), directory.Count(), directory.GetLayout().dataStart,
+      [&name](const embedfs::Entry& entry) { return embedfs::EqualIgnoringAsciiCase(entry.name, name); },
+      offset, size, index);
+}
+
+int Pack(const std::vector<std::string>& args) {
+  embedfs::PackOptions options;
+  std::vector<std::string> operands;
+  bool optionsDone = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!optionsDone && IsHelp(arg)) {
+      std::fputs(kPackHelp, stdout);
+      return kExitOk;
+    }
+    if (!optionsDone && (arg == "--pad-to" || arg.rfind("--pad-to=", 0) == 0)) {
+      std::string value;
+      if (arg == "--pad-to") {
+        if (i + 1 >= args.size()) return Usage("--pad-to needs a length", kPackHelp);
+        value = args[++i];
+      } else {
+        value = arg.substr(std::strlen("--pad-to="));
+      }
+      if (!ParseLength(value, &options.padHostTo) || options.padHostTo == 0) {
+        return Usage(("--pad-to: \"" + value + "\" is not a length in bytes").c_str(), kPackHelp);
+      }
+    } else if (!optionsDone && arg == "--") {
+      optionsDone = true;
+    } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
+      return Usage(("pack: unknown option " + arg).c_str(), kPackHelp);
+    } else {
+      operands.push_back(arg);
+    }
+  }
+  if (operands.size() < 2) return Usage("pack needs a HOST and an OUTPUT", kPackHelp);
+
+  std::vector<embedfs::PackInput> entries;
+  for (size_t i = 2; i < operands.size(); ++i) {
+    const std::string& operand = operands[i];
+    const size_t equals = operand.find('=');
+    const std::string path = equals == std::string::npos ? operand : operand.substr(equals + 1);
+    const std::string given =
+        equals == std::string::npos ? LastComponent(operand) : operand.substr(0, equals);
+    if (path.empty()) return Usage(("\"" + operand + "\" names no file").c_str(), kPackHelp);
+    embedfs::PackInput input;
+    if (!StoredName(given, &input.name)) {
+      return Failed("entry name \"" + given + "\" cannot be written in this system's ANSI code page");
+    }
+    input.path = path;
+    entries.push_back(input);
+  }
+
+  std::string error;
+  if (!embedfs::Pack(operands[0], entries, options, operands[1], &error)) return Failed(error);
+  std::printf("packed %zu entries into \"%s\"\n", entries.size(), operands[1].c_str());
+  return kExitOk;
+}
+
+int List(const std::vector<std::string>& args) {
+  std::vector<std::string> operands;
+  for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      std::fputs(kListHelp, stdout);
+      return kExitOk;
+    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage(("list: unknown option " + arg).c_str(), kListHelp);
+    operands.push_back(arg);
+  }
+  if (operands.size() != 1) return Usage("list needs exactly one ARCHIVE", kListHelp);
+
+  embedfs::StdioFileSource source;
+  embedfs::Directory directory;
+  if (!OpenArchive(operands[0], &source, &directory)) return kExitFailed;
+  const embedfs::Layout& layout = directory.GetLayout();
+  std::printf("%u entries; directory at %s, data at %s, trailer at %s, file length %llu\n", directory.Count(),
+              Hex(layout.orgsize).c_str(), Hex(layout.dataStart).c_str(), Hex(layout.trailerOffset).c_str(),
+              static_cast<unsigned long long>(layout.fileSize));
+  int width = 4;
+  for (uint32_t i = 0; i < directory.Count(); ++i) {
+    const int length = static_cast<int>(std::strlen(directory[i].name));
+    if (length > width) width = length;
+  }
+  std::printf("%5s  %-*s  %10s  %s\n", "index", width, "name", "size", "offset");
+  uint64_t offset = layout.dataStart;
+  for (uint32_t i = 0; i < directory.Count(); ++i) {
+    std::printf("%5u  %-*s  %10u  0x%08llX\n", i, width, directory[i].name, directory[i].size,
+                static_cast<unsigned long long>(offset));
+    offset += directory[i].size;
+  }
+  return kExitOk;
+}
+
+bool CopyOut(embedfs::StdioFileSource& source, uint32_t offset, uint32_t size, const std::string& target,
+             std::string* error) {
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunkSize]);
+  embedfs::StdioFile out;
+  if (!buffer || !out.Open(target, "wb")) {
+    *error = "cannot create \"" + target + "\"";
+    return false;
+  }
+  uint32_t done = 0;
+  while (done < size) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(size - done, kChunkSize));
+    if (!source.ReadAt(uint64_t{offset} + done, buffer.get(), n)) {
+      *error = "cannot read the archive";
+      return false;
+    }
+    if (!out.WriteAll(buffer.get(), n)) {
+      *error = "cannot write \"" + target + "\" (disk full?)";
+      return false;
+    }
+    done += n;
+  }
+  if (!out.Close()) {
+    *error = "cannot write \"" + target + "\" (disk full?)";
+    return false;
+  }
+  return true;
+}
+
+int Extract(const std::vector<std::string>& args) {
+  std::string folder;
+  bool force = false;
+  bool optionsDone = false;
+  std::vector<std::string> operands;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!optionsDone && IsHelp(arg)) {
+      std::fputs(kExtractHelp, stdout);
+      return kExitOk;
+    }
+    if (!optionsDone && arg == "-C") {
+      if (i + 1 >= args.size()) return Usage("-C needs a folder", kExtractHelp);
+      folder = args[++i];
+    } else if (!optionsDone && arg == "--force") {
+      force = true;
+    } else if (!optionsDone && arg == "--") {
+      optionsDone = true;
+    } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
+      return Usage(("extract: unknown option " + arg).c_str(), kExtractHelp);
+    } else {
+      operands.push_back(arg);
+    }
+  }
+  if (operands.empty()) return Usage("extract needs an ARCHIVE", kExtractHelp);
+
+  embedfs::StdioFileSource source;
+  embedfs::Directory directory;
+  if (!OpenArchive(operands[0], &source, &directory)) return kExitFailed;
+
+  std::vector<uint32_t> chosen;
+  if (operands.size() == 1) {
+    for (uint32_t i = 0; i < directory.Count(); ++i) chosen.push_back(i);
+  }
+  for (size_t k = 1; k < operands.size(); ++k) {
+    std::string name;
+    uint32_t offset = 0, size = 0, index = 0;
+    if (!StoredName(operands[k], &name) || !FindByName(directory, name, &offset, &size, &index)) {
+      return Failed("the archive has no entry named \"" + operands[k] + "\"");
+    }
+    chosen.push_back(index);
+  }
+
+  int status = kExitOk;
+  for (uint32_t index : chosen) {
+    const embedfs::Entry& entry = directory[index];
+    std::string why;
+    // Names come from a file that may not have been made by this tool: never write outside the folder.
+    if (!embedfs::CheckEntryName(entry.name, &why)) {
+      Failed("entry " + std::to_string(index) + " is not extracted: " + why);
+      status = kExitFailed;
+      continue;
+    }
+    // The offset by index: an earlier case-equal name must not hide this entry.
+    uint64_t o = directory.GetLayout().dataStart;
+    for (uint32_t i = 0; i < index; ++i) o += directory[i].size;
+    const std::string target = JoinPath(folder, NameAsPath(entry.name));
+    if (!force && embedfs::FileExists(target)) {
+      Failed("\"" + target + "\" exists; use --force to overwrite it");
+      status = kExitFailed;
+      continue;
+    }
+    std::string error;
+    if (!CopyOut(source, static_cast<uint32_t>(o), entry.size, target, &error)) {
+      embedfs::RemoveFile(target);
+      Failed(error);
+      status = kExitFailed;
+      continue;
+    }
+    std::printf("extracted %s (%u bytes) to \"%s\"\n", embedfs::QuoteName(entry.name).c_str(), entry.size,
+                target.c_str());
+  }
+  return status;
+}
+
+// Compares size bytes of the archive at offset with the file at path.
+bool SameBytes(embedfs::StdioFileSource& source, uint32_t offset, uint32_t size, const std::string& path,
+               std::string* problem) {
+  embedfs::StdioFile file;
+  uint64_t length = 0;
+  if (!file.Open(path, "rb") || !file.Length(&length)) {
+    *problem = "cannot open \"" + path + "\"";
+    return false;
+  }
+  if (length != size) {
+    *problem = "holds " + std::to_string(size) + " bytes, \"" + path + "\" " + std::to_string(length);
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> a(new (std::nothrow) uint8_t[kChunkSize]);
+  std::unique_ptr<uint8_t[]> b(new (std::nothrow) uint8_t[kChunkSize]);
+  if (!a || !b) {
+    *problem = "not enough memory to compare";
+    return false;
+  }
+  uint32_t done = 0;
+  while (done < size) {
+    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(size - done, kChunkSize));
+    if (!source.ReadAt(uint64_t{offset} + done, a.get(), n) || !file.ReadExactly(b.get(), n)) {
+      *problem = "cannot be read to the end";
+      return false;
+    }
+    if (std::memcmp(a.get(), b.get(), n) != 0) {
+      size_t at = 0;
+      while (a[at] == b[at]) ++at;
+      *problem = "differs from \"" + path + "\" at byte " + std::to_string(done + at);
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
+int Verify(const std::vector<std::string>& args) {
+  std::vector<std::string> operands;
+  for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      std::fputs(kVerifyHelp, stdout);
+      return kExitOk;
+    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage(("verify: unknown option " + arg).c_str(), kVerifyHelp);
+    operands.push_back(arg);
+  }
+  if (operands.empty()) return Usage("verify needs an ARCHIVE", kVerifyHelp);
+  for (size_t k = 1; k < operands.size(); ++k) {
+    const size_t equals = operands[k].find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == operands[k].size()) {
+      return Usage(("\"" + operands[k] + "\" is not NAME=FILE").c_str(), kVerifyHelp);
+    }
+  }
+
+  embedfs::StdioFileSource source;
+  embedfs::Directory directory;
+  if (!OpenArchive(operands[0], &source, &directory)) return kExitFailed;
+  std::vector<std::string> problems;
+  embedfs::CheckConformance(directory, &problems);
+  for (size_t k = 1; k < operands.size(); ++k) {
+    const size_t equals = operands[k].find('=');
+    const std::string given = operands[k].substr(0, equals);
+    const std::string path = operands[k].substr(equals + 1);
+    std::string name;
+    uint32_t offset = 0, size = 0;
+    if (!StoredName(given, &name) || !FindByName(directory, name, &offset, &size, nullptr)) {
+      problems.push_back("the archive has no entry named \"" + given + "\"");
+      continue;
+    }
+    std::string problem;
+    if (!SameBytes(source, offset, size, path, &problem)) {
+      problems.push_back("entry \"" + given + "\" " + problem);
+    }
+  }
+  if (!problems.empty()) {
+    for (const std::string& problem : problems) std::fprintf(stderr, "embedfs: %s\n", problem.c_str());
+    std::printf("FAILED: %zu problem(s) in \"%s\"\n", problems.size(), operands[0].c_str());
+    return kExitFailed;
+  }
+  std::printf("OK: \"%s\" holds %u entries, all rules kept\n", operands[0].c_str(), directory.Count());
+  return kExitOk;
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage("no command given", kMainHelp);
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (IsHelp(command) || command == "help") {
+    std::fputs(kMainHelp, stdout);
+    return kExitOk;
+  }
+  if (command == "pack") return Pack(rest);
+  if (command == "list") return List(rest);
+  if (command == "extract") return Extract(rest);
+  if (command == "verify") return Verify(rest);
+  return Usage(("unknown command \"" + command + "\"").c_str(), kMainHelp);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(Narrow(argv[i], CP_UTF8));
+  return Run(args);
+}
+#else
+int main(int argc, char** argv) {
+  return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif
