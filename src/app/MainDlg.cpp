@@ -2,11 +2,17 @@
 
 #include <shellapi.h>
 
-CMainDlg::~CMainDlg() { ReleaseBanner(); }
+CMainDlg::~CMainDlg() {
+  ReleaseBanner();
+}
 
-BOOL CMainDlg::PreTranslateMessage(MSG* msg) { return ::IsDialogMessageW(m_hWnd, msg); }
+BOOL CMainDlg::PreTranslateMessage(MSG* msg) {
+  return ::IsDialogMessageW(m_hWnd, msg);
+}
 
-BOOL CMainDlg::OnIdle() { return FALSE; }
+BOOL CMainDlg::OnIdle() {
+  return FALSE;
+}
 
 bool CMainDlg::ProcessWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM, LRESULT& result) {
   switch (msg) {
@@ -60,8 +66,8 @@ LRESULT CMainDlg::OnInitDialog() {
                                               LR_DEFAULTCOLOR));
   SetIcon(big, TRUE);
   HICON small = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                                ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
-                                                LR_DEFAULTCOLOR));
+                                                ::GetSystemMetrics(SM_CXSMICON),
+                                                ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
   SetIcon(small, FALSE);
 
   CMessageLoop* loop = theModule.GetMessageLoop();
@@ -72,7 +78,8 @@ LRESULT CMainDlg::OnInitDialog() {
   UIAddChildWindowContainer(m_hWnd);
 
   mList.Attach(GetDlgItem(IDC_DETAILS_LIST));
-  mList.SetExtendedListViewStyle(LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP, LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
+  mList.SetExtendedListViewStyle(LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP,
+                                 LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
   mList.InsertColumn(0, L"", LVCFMT_LEFT, -1, 0);
   RECT listRect{};
   mList.GetClientRect(&listRect);
@@ -128,7 +135,9 @@ LRESULT CMainDlg::OnDetails(WORD, WORD, HWND) {
   return 0;
 }
 
-LRESULT CMainDlg::OnWebLink(WORD, WORD, HWND) { return 0; }
+LRESULT CMainDlg::OnWebLink(WORD, WORD, HWND) {
+  return 0;
+}
 
 void CMainDlg::ReleaseBanner() {
   if (mBannerDC != nullptr) {

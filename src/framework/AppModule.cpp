@@ -11,10 +11,18 @@ void Remove(std::vector<T*>& list, T* item) {
 }
 }  // namespace
 
-void CMessageLoop::AddMessageFilter(CMessageFilter* filter) { mFilters.push_back(filter); }
-void CMessageLoop::RemoveMessageFilter(CMessageFilter* filter) { Remove(mFilters, filter); }
-void CMessageLoop::AddIdleHandler(CIdleHandler* handler) { mIdleHandlers.push_back(handler); }
-void CMessageLoop::RemoveIdleHandler(CIdleHandler* handler) { Remove(mIdleHandlers, handler); }
+void CMessageLoop::AddMessageFilter(CMessageFilter* filter) {
+  mFilters.push_back(filter);
+}
+void CMessageLoop::RemoveMessageFilter(CMessageFilter* filter) {
+  Remove(mFilters, filter);
+}
+void CMessageLoop::AddIdleHandler(CIdleHandler* handler) {
+  mIdleHandlers.push_back(handler);
+}
+void CMessageLoop::RemoveIdleHandler(CIdleHandler* handler) {
+  Remove(mIdleHandlers, handler);
+}
 
 BOOL CMessageLoop::PreTranslateMessage(MSG* msg) {
   // Newest first, and on a copy: a filter may unregister itself while it runs (its window closing).
@@ -79,7 +87,8 @@ bool CAppModule::AddMessageLoop(CMessageLoop* loop) {
 
 bool CAppModule::RemoveMessageLoop() {
   DWORD thread = ::GetCurrentThreadId();
-  auto it = std::find_if(mLoops.begin(), mLoops.end(), [&](const ThreadLoop& l) { return l.threadId == thread; });
+  auto it =
+      std::find_if(mLoops.begin(), mLoops.end(), [&](const ThreadLoop& l) { return l.threadId == thread; });
   if (it == mLoops.end()) return false;
   mLoops.erase(it);
   return true;

@@ -34,7 +34,9 @@ class CDialogImpl : public CDialogBase {
   // A modeless dialog from template T::IDD; null on failure.
   HWND Create(HWND parent, LPARAM param = 0) { return CreateFromTemplate(T::IDD, parent, param); }
   // A modal dialog from template T::IDD; the value given to EndDialog, or -1 when it cannot be created.
-  INT_PTR DoModal(HWND parent = ::GetActiveWindow(), LPARAM param = 0) { return RunModal(T::IDD, parent, param); }
+  INT_PTR DoModal(HWND parent = ::GetActiveWindow(), LPARAM param = 0) {
+    return RunModal(T::IDD, parent, param);
+  }
   BOOL EndDialog(INT_PTR result) const { return ::EndDialog(m_hWnd, result); }
 };
 

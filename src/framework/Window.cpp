@@ -51,9 +51,10 @@ int CListViewCtrl::InsertItem(int index, const wchar_t* text) const {
   return static_cast<int>(SendMessage(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
-HWND CRichEditCtrl::Create(HWND parent, const RECT& rect, const wchar_t* text, DWORD style, DWORD exStyle, UINT id) {
-  m_hWnd = ::CreateWindowExW(exStyle, L"RICHEDIT", text, style, rect.left, rect.top, rect.right - rect.left,
-                             rect.bottom - rect.top, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
-                             theModule.GetModuleInstance(), nullptr);
+HWND CRichEditCtrl::Create(HWND parent, const RECT& rect, const wchar_t* text, DWORD style, DWORD exStyle,
+                           UINT id) {
+  m_hWnd = ::CreateWindowExW(
+      exStyle, L"RICHEDIT", text, style, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+      parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), theModule.GetModuleInstance(), nullptr);
   return m_hWnd;
 }

@@ -23,21 +23,30 @@ class CWindow {
   BOOL DestroyWindow() { return ::DestroyWindow(m_hWnd); }
   BOOL SetWindowText(const wchar_t* text) const { return ::SetWindowTextW(m_hWnd, text); }
   CString GetWindowText(int maxChars = 1024) const;
-  LRESULT SendMessage(UINT msg, WPARAM w = 0, LPARAM l = 0) const { return ::SendMessageW(m_hWnd, msg, w, l); }
+  LRESULT SendMessage(UINT msg, WPARAM w = 0, LPARAM l = 0) const {
+    return ::SendMessageW(m_hWnd, msg, w, l);
+  }
   BOOL PostMessage(UINT msg, WPARAM w = 0, LPARAM l = 0) const { return ::PostMessageW(m_hWnd, msg, w, l); }
   BOOL GetClientRect(RECT* rect) const { return ::GetClientRect(m_hWnd, rect); }
   BOOL GetWindowRect(RECT* rect) const { return ::GetWindowRect(m_hWnd, rect); }
   // A rectangle in screen coordinates to this window's client coordinates.
-  void ScreenToClient(RECT* rect) const { ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(rect), 2); }
+  void ScreenToClient(RECT* rect) const {
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(rect), 2);
+  }
   BOOL Invalidate(BOOL erase = TRUE) const { return ::InvalidateRect(m_hWnd, nullptr, erase); }
-  BOOL InvalidateRect(const RECT* rect, BOOL erase = TRUE) const { return ::InvalidateRect(m_hWnd, rect, erase); }
+  BOOL InvalidateRect(const RECT* rect, BOOL erase = TRUE) const {
+    return ::InvalidateRect(m_hWnd, rect, erase);
+  }
   HICON SetIcon(HICON icon, BOOL big) const {
-    return reinterpret_cast<HICON>(SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
+    return reinterpret_cast<HICON>(
+        SendMessage(WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
   }
   UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs) const { return ::SetTimer(m_hWnd, id, elapseMs, nullptr); }
   BOOL KillTimer(UINT_PTR id) const { return ::KillTimer(m_hWnd, id); }
   BOOL CenterWindow(HWND center = nullptr) const;
-  void SetFont(HFONT font, BOOL redraw = TRUE) const { SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw); }
+  void SetFont(HFONT font, BOOL redraw = TRUE) const {
+    SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
+  }
 };
 
 class CProgressBarCtrl : public CWindow {
@@ -55,15 +64,20 @@ class CListViewCtrl : public CWindow {
     return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, mask, style));
   }
   int InsertColumn(int index, const wchar_t* heading, int format, int width = -1, int subItem = -1) const;
-  BOOL SetColumnWidth(int column, int width) const { return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, column, width)); }
+  BOOL SetColumnWidth(int column, int width) const {
+    return static_cast<BOOL>(SendMessage(LVM_SETCOLUMNWIDTH, column, width));
+  }
   int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
   int InsertItem(int index, const wchar_t* text) const;
-  BOOL EnsureVisible(int index, BOOL partialOk) const { return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, index, partialOk)); }
+  BOOL EnsureVisible(int index, BOOL partialOk) const {
+    return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, index, partialOk));
+  }
 };
 
 class CRichEditCtrl : public CWindow {
  public:
-  HWND Create(HWND parent, const RECT& rect, const wchar_t* text, DWORD style, DWORD exStyle = 0, UINT id = 0);
+  HWND Create(HWND parent, const RECT& rect, const wchar_t* text, DWORD style, DWORD exStyle = 0,
+              UINT id = 0);
   // Null device and line width 0: lines wrap at the window's width.
   BOOL SetTargetDevice(HDC dc, int lineWidth) const {
     return static_cast<BOOL>(SendMessage(EM_SETTARGETDEVICE, reinterpret_cast<WPARAM>(dc), lineWidth));

@@ -23,7 +23,8 @@ void CMainDlg::ShowPatchNotes() {
   CString notes;
   if (size > 0) {
     notes.resize(size);  // ANSI to UTF-16 never yields more characters than bytes
-    int converted = ::MultiByteToWideChar(CP_ACP, 0, buffer.get(), static_cast<int>(size), &notes[0], static_cast<int>(size));
+    int converted = ::MultiByteToWideChar(CP_ACP, 0, buffer.get(), static_cast<int>(size), &notes[0],
+                                          static_cast<int>(size));
     notes.resize(converted > 0 ? static_cast<size_t>(converted) : 0);
     notes.resize(wcsnlen(notes.c_str(), notes.size()));
   }
@@ -36,8 +37,9 @@ void CMainDlg::ShowPatchNotes() {
 
   if (mNotesView.IsWindow()) {
     mNotesView.ShowWindow(SW_SHOW);
-  } else if (mNotesView.Create(m_hWnd, rect, L"",
-                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN)) {
+  } else if (mNotesView.Create(
+                 m_hWnd, rect, L"",
+                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_WANTRETURN)) {
     mNotesView.SetFont(static_cast<HFONT>(::GetStockObject(ANSI_VAR_FONT)), TRUE);
     mNotesView.SetTargetDevice(nullptr, 0);
   }

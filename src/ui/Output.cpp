@@ -14,9 +14,13 @@ int SetBar(const CWindow& dialog, int id, int percent) {
 
 }  // namespace
 
-int CMainDlg::SetFileProgress(int percent) { return SetBar(*this, IDC_FILE_PROGRESS, percent); }
+int CMainDlg::SetFileProgress(int percent) {
+  return SetBar(*this, IDC_FILE_PROGRESS, percent);
+}
 
-int CMainDlg::SetTotalProgress(int percent) { return SetBar(*this, IDC_TOTAL_PROGRESS, percent); }
+int CMainDlg::SetTotalProgress(int percent) {
+  return SetBar(*this, IDC_TOTAL_PROGRESS, percent);
+}
 
 void CMainDlg::InvalidateControl(int controlId) {
   RECT rect{};
@@ -53,7 +57,9 @@ void CMainDlg::SetTitle(CString text) {
   if (IsWindow()) Invalidate(TRUE);
 }
 
-void CMainDlg::SetTitleId(UINT stringId) { SetTitle(CString::Load(stringId)); }
+void CMainDlg::SetTitleId(UINT stringId) {
+  SetTitle(CString::Load(stringId));
+}
 
 void CMainDlg::SetItemTextId(int controlId, UINT stringId) {
   CString text = CString::Load(stringId);

@@ -21,8 +21,8 @@ constexpr OutcomeFace kOutcomeFaces[] = {
 }  // namespace
 
 void CMainDlg::ResetPage() {
-  for (int id : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_DETAILS_LIST, IDC_DETAILS, IDC_GET_CLIENT, IDC_GET_PATCH,
-                 IDC_LAUNCH, IDC_SUPPORT, IDC_NOTES_FRAME}) {
+  for (int id : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_DETAILS_LIST, IDC_DETAILS, IDC_GET_CLIENT,
+                 IDC_GET_PATCH, IDC_LAUNCH, IDC_SUPPORT, IDC_NOTES_FRAME}) {
     ::ShowWindow(GetDlgItem(id), SW_HIDE);
   }
   if (mNotesView.IsWindow()) mNotesView.ShowWindow(SW_HIDE);
@@ -44,7 +44,8 @@ void CMainDlg::SetPage(int page) {
       ParsePatchVersions();
       std::wstring from = FormatVersion(mFromVersion);
       std::wstring to = FormatVersion(mToVersion);
-      ::SetDlgItemTextW(m_hWnd, IDC_VERSIONS, CString::Formatted(L"%s -> %s", from.c_str(), to.c_str()).c_str());
+      ::SetDlgItemTextW(m_hWnd, IDC_VERSIONS,
+                        CString::Formatted(L"%s -> %s", from.c_str(), to.c_str()).c_str());
       CString caption;
       caption.Format(CString::Load(IDS_WINDOW_TITLE).c_str(), from.c_str(), to.c_str());
       SetWindowText(caption.c_str());

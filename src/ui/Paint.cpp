@@ -4,17 +4,18 @@
 
 namespace {
 
-constexpr int kBandHeight = 53;       // the button-coloured band at the bottom
-constexpr int kTextLeft = 180;        // texts start right of the banner
+constexpr int kBandHeight = 53;  // the button-coloured band at the bottom
+constexpr int kTextLeft = 180;   // texts start right of the banner
 constexpr int kTextRightMargin = 20;
 constexpr int kHeadingTop = 12;
 constexpr int kMessageTop = 120;
-constexpr int kHintOffset = 80;       // the hint starts 80 pixels below the message's top
+constexpr int kHintOffset = 80;  // the hint starts 80 pixels below the message's top
 
 // Restores a device context's selected object when it goes out of scope.
 class SelectedObject {
  public:
-  SelectedObject(HDC dc, HGDIOBJ object) : mDC(dc), mPrevious(object ? ::SelectObject(dc, object) : nullptr) {}
+  SelectedObject(HDC dc, HGDIOBJ object)
+      : mDC(dc), mPrevious(object ? ::SelectObject(dc, object) : nullptr) {}
   ~SelectedObject() {
     if (mPrevious) ::SelectObject(mDC, mPrevious);
   }
@@ -41,7 +42,8 @@ class OwnedFont {
 };
 
 void DrawTestMark(HDC dc) {
-  OwnedFont font(::CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, ANTIALIASED_QUALITY, 0x10, L"Arial"));
+  OwnedFont font(
+      ::CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, ANTIALIASED_QUALITY, 0x10, L"Arial"));
   SelectedObject selected(dc, font.Get());
   int oldMode = ::SetBkMode(dc, TRANSPARENT);
   COLORREF oldColour = ::SetTextColor(dc, RGB(0, 255, 0));
@@ -64,7 +66,8 @@ LRESULT CMainDlg::OnEraseBkgnd(HDC dc) {
 }
 
 void CMainDlg::DrawStaticTexts(HDC dc) {
-  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
     wchar_t className[256] = {};
     ::GetClassNameW(child, className, 256);
     if (::lstrcmpiW(className, L"static") != 0) continue;
@@ -83,11 +86,12 @@ LRESULT CMainDlg::OnPaint() {
 
   if (mBanner == nullptr) {
     mBannerDC = ::CreateCompatibleDC(dc);
-    mBanner = static_cast<HBITMAP>(
-        ::LoadImageW(theModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    mBanner = static_cast<HBITMAP>(::LoadImageW(theModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_BANNER),
+                                                IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     if (mBannerDC != nullptr && mBanner != nullptr) mBannerOldBitmap = ::SelectObject(mBannerDC, mBanner);
     BITMAP info{};
-    if (mBanner != nullptr && ::GetObjectW(mBanner, sizeof(info), &info)) mBannerSize = {info.bmWidth, info.bmHeight};
+    if (mBanner != nullptr && ::GetObjectW(mBanner, sizeof(info), &info))
+      mBannerSize = {info.bmWidth, info.bmHeight};
   }
   if (mBannerDC != nullptr) ::BitBlt(dc, 0, 0, mBannerSize.cx, mBannerSize.cy, mBannerDC, 0, 0, SRCCOPY);
 

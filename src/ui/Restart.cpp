@@ -26,7 +26,9 @@ RestartRequest gRestartRequest = RestartForReal;
 
 }  // namespace
 
-BOOL RequestSystemRestart() { return gRestartRequest(); }
+BOOL RequestSystemRestart() {
+  return gRestartRequest();
+}
 
 RestartRequest SetRestartRequest(RestartRequest request) {
   RestartRequest previous = gRestartRequest;

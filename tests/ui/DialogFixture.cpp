@@ -46,8 +46,12 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
-std::wstring DialogTest::Text(int id) const { return WindowText(::GetDlgItem(mDlg->m_hWnd, id)); }
-std::wstring DialogTest::Caption() const { return WindowText(mDlg->m_hWnd); }
+std::wstring DialogTest::Text(int id) const {
+  return WindowText(::GetDlgItem(mDlg->m_hWnd, id));
+}
+std::wstring DialogTest::Caption() const {
+  return WindowText(mDlg->m_hWnd);
+}
 
 namespace {
 
@@ -84,7 +88,8 @@ BoxAnswerer::BoxAnswerer(int buttonId, DWORD timeoutMs) {
         mBox.caption = WindowText(search.found);
         mBox.text = WindowText(::GetDlgItem(search.found, 0xFFFF));
         // The icon is a static with SS_ICON beside the text.
-        for (HWND child = ::GetWindow(search.found, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        for (HWND child = ::GetWindow(search.found, GW_CHILD); child;
+             child = ::GetWindow(child, GW_HWNDNEXT)) {
           if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
             HICON icon = reinterpret_cast<HICON>(::SendMessageW(child, STM_GETICON, 0, 0));
             mBox.hasErrorIcon = icon != nullptr && icon == ::LoadIconW(nullptr, IDI_HAND);

@@ -24,8 +24,8 @@ TEST_F(DialogTest, WelcomePageWithoutArchiveShowsZeroVersionsAndTheEmptyFrame) {
   EXPECT_EQ(Caption(), L"《澜星纪》更新 0.0.0-0.0.0");
   EXPECT_TRUE(Visible(IDC_NOTES_FRAME));
   EXPECT_FALSE(mDlg->mNotesView.IsWindow()) << "no notes entry, no view";
-  for (int id : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_DETAILS_LIST, IDC_DETAILS, IDC_GET_CLIENT, IDC_GET_PATCH,
-                 IDC_SUPPORT, IDC_LAUNCH}) {
+  for (int id : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_DETAILS_LIST, IDC_DETAILS, IDC_GET_CLIENT,
+                 IDC_GET_PATCH, IDC_SUPPORT, IDC_LAUNCH}) {
     EXPECT_FALSE(Visible(id)) << id;
   }
   EXPECT_TRUE(Visible(IDOK));
@@ -67,11 +67,12 @@ TEST_P(FailedPageTest, ShowsTheOutcomesHintAndItsOneButton) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryOutcome, FailedPageTest,
-    ::testing::Values(OutcomeCase{0, L"", 0}, OutcomeCase{1, L"点击下面的按钮重新下载ZAV的客户端。", IDC_GET_CLIENT},
-                      OutcomeCase{2, L"", 0}, OutcomeCase{3, L"点击下面的按钮下载补丁。", IDC_GET_PATCH},
-                      OutcomeCase{4, L"请尝试重启计算机并重新安装补丁，如果仍然发生错误，点击下面的按钮打开官方支持网站。",
-                                  IDC_SUPPORT},
-                      OutcomeCase{5, L"建议您重启计算机并重新运行更新补丁。", 0}, OutcomeCase{77, L"", 0}));
+    ::testing::Values(
+        OutcomeCase{0, L"", 0}, OutcomeCase{1, L"点击下面的按钮重新下载ZAV的客户端。", IDC_GET_CLIENT},
+        OutcomeCase{2, L"", 0}, OutcomeCase{3, L"点击下面的按钮下载补丁。", IDC_GET_PATCH},
+        OutcomeCase{4, L"请尝试重启计算机并重新安装补丁，如果仍然发生错误，点击下面的按钮打开官方支持网站。",
+                    IDC_SUPPORT},
+        OutcomeCase{5, L"建议您重启计算机并重新运行更新补丁。", 0}, OutcomeCase{77, L"", 0}));
 
 TEST_F(DialogTest, FailedPageAfterAnotherOutcomeDropsTheOldHintAndButton) {
   mDlg->mOutcome = OutcomeNewPatch;
@@ -103,7 +104,9 @@ TEST_F(DialogTest, RestartPromptYesRequestsTheRestartAndStaysOnTheFinishedPage) 
 
   ASSERT_TRUE(box.found);
   EXPECT_EQ(box.caption, L"《澜星纪》更新");
-  EXPECT_EQ(box.text, L"安装已经结束但是有部分文件被锁定。\n您需要重新启动您的计算机以应用所有的更新。\n\n您希望现在重启计算机么?");
+  EXPECT_EQ(box.text,
+            L"安装已经结束但是有部分文件被锁定。\n您需要重新启动您的计算机以应用所有的更新。\n\n您希望现在重"
+            L"启计算机么?");
   EXPECT_EQ(gRestartRequests, 1);
   EXPECT_EQ(mDlg->mPage, PageFinished);
   EXPECT_TRUE(mDlg->IsWindow());

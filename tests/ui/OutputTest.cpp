@@ -7,7 +7,9 @@
 
 namespace {
 
-int BarPos(HWND dialog, int id) { return static_cast<int>(::SendMessageW(::GetDlgItem(dialog, id), PBM_GETPOS, 0, 0)); }
+int BarPos(HWND dialog, int id) {
+  return static_cast<int>(::SendMessageW(::GetDlgItem(dialog, id), PBM_GETPOS, 0, 0));
+}
 
 std::wstring ListRow(HWND dialog, int row) {
   wchar_t buffer[512] = {};
@@ -15,7 +17,8 @@ std::wstring ListRow(HWND dialog, int row) {
   item.iSubItem = 0;
   item.pszText = buffer;
   item.cchTextMax = 512;
-  ::SendMessageW(::GetDlgItem(dialog, IDC_DETAILS_LIST), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  ::SendMessageW(::GetDlgItem(dialog, IDC_DETAILS_LIST), LVM_GETITEMTEXTW, row,
+                 reinterpret_cast<LPARAM>(&item));
   return buffer;
 }
 
@@ -122,5 +125,8 @@ TEST_F(DialogTest, OtherStylesKeepTheirButtonsWithTheProgramsCaption) {
   ASSERT_TRUE(box.found);
   EXPECT_EQ(result, IDRETRY);
   EXPECT_EQ(box.caption, L"《澜星纪》更新");
-  EXPECT_EQ(box.text, L"ZAV客户端还在运行中,无法进行更新。\n如果关闭ZAV客户端后仍然出现该提示，你可能需要重启你的计算机后重新尝试进行更新。");
+  EXPECT_EQ(
+      box.text,
+      L"ZAV客户端还在运行中,"
+      L"无法进行更新。\n如果关闭ZAV客户端后仍然出现该提示，你可能需要重启你的计算机后重新尝试进行更新。");
 }

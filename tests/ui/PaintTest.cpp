@@ -11,7 +11,8 @@ class PaintTest : public DialogTest {
   // The pixels of `rect` (client coordinates) as the screen shows them after a full repaint.
   std::vector<COLORREF> Capture(RECT rect) {
     ::SetForegroundWindow(mDlg->m_hWnd);
-    ::RedrawWindow(mDlg->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    ::RedrawWindow(mDlg->m_hWnd, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Pump(100);
     POINT origin{rect.left, rect.top};
     ::ClientToScreen(mDlg->m_hWnd, &origin);
