@@ -6,6 +6,17 @@
 
 namespace {
 
+bool HasColour(const std::vector<COLORREF>& pixels, COLORREF colour) {
+  for (COLORREF c : pixels) {
+    if (c == colour) return true;
+  }
+  return false;
+}
+
+COLORREF PixelAt(const std::vector<COLORREF>& pixels, int width, int x, int y) {
+  return pixels[static_cast<size_t>(y) * width + x];
+}
+
 class PaintTest : public DialogTest {
  protected:
   // The pixels of `rect` (client coordinates) as the screen shows them after a full repaint.
@@ -35,6 +46,52 @@ class PaintTest : public DialogTest {
     return pixels;
   }
 
+  // Saves the whole dialog window as the screen shows it, as a 24-bit BMP, when the run asks for
+  // screenshots (TESSERINE_SCREENSHOT_DIR, a host path under Wine's drive Z:).
+  void SaveScreenshot(const wchar_t* name) {
+    wchar_t dir[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"TESSERINE_SCREENSHOT_DIR", dir, MAX_PATH) == 0) return;
+    std::wstring path = std::wstring(L"Z:") + dir + L"/" + name;
+    for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
+    RECT window{};
+    ::GetWindowRect(mDlg->m_hWnd, &window);
+    POINT origin{0, 0};
+    ::ClientToScreen(mDlg->m_hWnd, &origin);
+    RECT area{window.left - origin.x, window.top - origin.y, window.right - origin.x,
+              window.bottom - origin.y};
+    std::vector<COLORREF> pixels = Capture(area);
+    int width = area.right - area.left, height = area.bottom - area.top;
+    int stride = (width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + stride * height;
+    std::vector<BYTE> rows(static_cast<size_t>(stride) * height);
+    for (int y = 0; y < height; ++y) {
+      BYTE* row = &rows[static_cast<size_t>(height - 1 - y) * stride];
+      for (int x = 0; x < width; ++x) {
+        COLORREF c = PixelAt(pixels, width, x, y);
+        row[x * 3] = GetBValue(c);
+        row[x * 3 + 1] = GetGValue(c);
+        row[x * 3 + 2] = GetRValue(c);
+      }
+    }
+    HANDLE out =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(out, &file, sizeof(file), &written, nullptr);
+    ::WriteFile(out, &info, sizeof(info), &written, nullptr);
+    ::WriteFile(out, rows.data(), static_cast<DWORD>(rows.size()), &written, nullptr);
+    ::CloseHandle(out);
+  }
+
   RECT Client() const {
     RECT rect{};
     ::GetClientRect(mDlg->m_hWnd, &rect);
@@ -54,17 +111,6 @@ class PaintTest : public DialogTest {
   // The test mark is drawn over the banner's top-left corner.
   static RECT MarkArea() { return RECT{0, 0, 140, 40}; }
 };
-
-bool HasColour(const std::vector<COLORREF>& pixels, COLORREF colour) {
-  for (COLORREF c : pixels) {
-    if (c == colour) return true;
-  }
-  return false;
-}
-
-COLORREF PixelAt(const std::vector<COLORREF>& pixels, int width, int x, int y) {
-  return pixels[static_cast<size_t>(y) * width + x];
-}
 
 }  // namespace
 
@@ -150,4 +196,12 @@ TEST_F(PaintTest, ClosingReleasesTheBanner) {
   EXPECT_EQ(mDlg->mBanner, nullptr);
   EXPECT_EQ(mDlg->mBannerDC, nullptr);
   EXPECT_FALSE(mDlg->IsWindow());
+}
+
+TEST_F(PaintTest, FinishedPageDrawsItsMessageUnderTheHeading) {
+  mDlg->SetPage(9);
+  std::vector<COLORREF> blank = Capture(MessageArea());
+  mDlg->SetPage(PageFinished);
+  EXPECT_NE(Capture(MessageArea()), blank);
+  SaveScreenshot(L"finished.bmp");
 }
