@@ -47,9 +47,9 @@ CEmbedFs::~CEmbedFs() = default;
 bool CEmbedFs::Open() {
   if (mEntries) return true;
 
-  mFile.Reset(::CreateFileW(mPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  mFile.Attach(::CreateFileW(mPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (mFile.Get() == nullptr) return false;
+  if (!mFile) return false;
 
   CHandleFileSource source(mFile.Get());
   embedfs::Directory directory;
@@ -80,7 +80,7 @@ bool CEmbedFs::Open() {
   }
 
   // Not checked: without a mapping MapEntry fails and everything else works.
-  mMapping.Reset(::CreateFileMappingW(mFile.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  mMapping.Attach(::CreateFileMappingW(mFile.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   mCount = directory.Count();
   mDataStart = directory.GetLayout().dataStart;
   mEntries = std::move(table);
@@ -110,7 +110,7 @@ bool CEmbedFs::FindEntry(const std::wstring& name, uint32_t* offset, uint32_t* s
 const uint8_t* CEmbedFs::MapEntry(const std::wstring& name, uint32_t& size) {
   uint32_t offset = 0;
   uint32_t entrySize = 0;
-  if (!FindEntry(name, &offset, &entrySize) || mMapping.Get() == nullptr || mGranularity == 0) return nullptr;
+  if (!FindEntry(name, &offset, &entrySize) || !mMapping || mGranularity == 0) return nullptr;
   // Views must start on an allocation-granularity boundary.
   const uint32_t skew = offset % mGranularity;
   uint64_t length = uint64_t{skew} + entrySize;

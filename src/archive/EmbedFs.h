@@ -8,32 +8,8 @@
 #include <string>
 
 #include "archive/EmbedFsFormat.h"
+#include "framework/Handle.h"
 
-namespace embedfs {
-
-// Owns one kernel handle. Files fail as INVALID_HANDLE_VALUE and mappings as null: both are kept as null.
-class COwnedHandle {
- public:
-  COwnedHandle() = default;
-  ~COwnedHandle() { Close(); }
-  COwnedHandle(const COwnedHandle&) = delete;
-  COwnedHandle& operator=(const COwnedHandle&) = delete;
-
-  void Reset(HANDLE handle) {
-    Close();
-    mHandle = handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-  }
-  void Close() {
-    if (mHandle != nullptr) ::CloseHandle(mHandle);
-    mHandle = nullptr;
-  }
-  HANDLE Get() const { return mHandle; }
-
- private:
-  HANDLE mHandle = nullptr;
-};
-
-}  // namespace embedfs
 
 // One directory entry. Entries keep no offset: it is the data start plus the sizes of the entries before.
 struct EmbedFsEntry {
@@ -72,8 +48,8 @@ class CEmbedFs {
   std::unique_ptr<EmbedFsEntry[]> mEntries;  // null until the reader is open
   uint32_t mCount = 0;
   uint32_t mDataStart = 0;
-  embedfs::COwnedHandle mMapping;
+  CHandle mMapping;
   uint32_t mGranularity = 0;
   std::wstring mPath;
-  embedfs::COwnedHandle mFile;
+  CHandle mFile;
 };
