@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the small seed corpus of the archive reader's fuzz target into embedfs_corpus/.
+"""Writes the small seed corpus of the archive reader's fuzz target into embedfs_fuzz_corpus/.
 
 Each seed is a file as the installer would meet it, just over the 8192 bytes the reader needs: sound
 archives of several shapes and a file without one. Run it again after changing the shapes."""
@@ -7,7 +7,7 @@ import os
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-OUT = os.path.join(HERE, "embedfs_corpus")
+OUT = os.path.join(HERE, "embedfs_fuzz_corpus")
 MAGIC = b"EmbedFs 1.0\0"
 
 
