@@ -1,7 +1,6 @@
 // The welcome page of a packed installer: the notes from its archive, the versions line, the title and
 // the test mark, and what it shows for archives with bad or missing parts.
 #include <gtest/gtest.h>
-#include <richedit.h>
 
 #include "Driver.h"
 #include "PackedInstaller.h"
@@ -19,29 +18,12 @@ HWND NotesView(const e2e::Installer& app) {
   return ::FindWindowExW(app.Dialog(), nullptr, L"RICHEDIT", nullptr);
 }
 
-// The rich edit is an ANSI window: its text is read as UTF-16 with EM_GETTEXTEX, through the program's
-// memory.
+// The notes view is the dialog's only child with id 0.
+constexpr int kNotesViewId = 0;
+
 std::wstring NotesText(const e2e::Installer& app) {
-  HWND view = NotesView(app);
-  if (view == nullptr) return L"<no view>";
-  constexpr DWORD kChars = 4096;
-  SIZE_T bytes = sizeof(GETTEXTEX) + kChars * sizeof(wchar_t);
-  void* remote = ::VirtualAllocEx(app.Process(), nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
-  if (remote == nullptr) return L"<no memory>";
-  GETTEXTEX request{};
-  request.cb = kChars * sizeof(wchar_t);
-  request.flags = GT_DEFAULT;
-  request.codepage = 1200;
-  auto* text = static_cast<char*>(remote) + sizeof(GETTEXTEX);
-  ::WriteProcessMemory(app.Process(), remote, &request, sizeof(request), nullptr);
-  DWORD_PTR length = 0;
-  ::SendMessageTimeoutW(view, EM_GETTEXTEX, reinterpret_cast<WPARAM>(remote), reinterpret_cast<LPARAM>(text),
-                        SMTO_ABORTIFHUNG, 5000, &length);
-  std::wstring result(kChars, L'\0');
-  ::ReadProcessMemory(app.Process(), text, &result[0], kChars * sizeof(wchar_t), nullptr);
-  ::VirtualFreeEx(app.Process(), remote, 0, MEM_RELEASE);
-  result.resize(wcsnlen(result.c_str(), kChars));
-  return result;
+  if (NotesView(app) == nullptr) return L"<no view>";
+  return app.RichText(kNotesViewId);
 }
 
 // Pure green pixels in the dialog's top-left corner, where the test mark is drawn over the banner.
