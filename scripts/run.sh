@@ -23,7 +23,7 @@ entries+=("ZAV.2.12.4526-2.12.4536.rtp=$out/demo/patch.rtp")
 export TESSERINE_SCREENSHOT_DIR=$out/screens
 "$root/scripts/wine-run.sh" "$win/bin/e2e_pages_test.exe" --gtest_filter='PagesTour.*:WelcomePage.*' >"$out/screens/e2e.log" 2>&1 ||
   { cat "$out/screens/e2e.log"; exit 1; }
-"$root/scripts/wine-run.sh" "$win/bin/dialog_pages_test.exe" --gtest_filter='PaintTest.FinishedPage*' >>"$out/screens/e2e.log" 2>&1 ||
+"$root/scripts/wine-run.sh" "$win/bin/dialog_paint_test.exe" --gtest_filter='PaintTest.FinishedPage*' >>"$out/screens/e2e.log" 2>&1 ||
   { cat "$out/screens/e2e.log"; exit 1; }
 for bmp in "$out"/screens/*.bmp; do
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
