@@ -47,6 +47,12 @@ make_prefix() {
   reg 'HKCU\Software\Wine\Fonts\Replacements' 'MS Sans Serif' REG_SZ 'WenQuanYi Micro Hei'
   reg 'HKCU\Software\Wine\Fonts\Replacements' 'Microsoft Sans Serif' REG_SZ 'WenQuanYi Micro Hei'
   reg 'HKCU\Software\Wine\Fonts\Replacements' 'Arial' REG_SZ 'WenQuanYi Micro Hei'
+  # No test may open a real browser: web addresses go to the recorder that stands in for it.
+  local recorder="Z:${build//\//\\}\\bin\\recorder.exe"
+  for scheme in http https; do
+    wine reg add "HKLM\\Software\\Classes\\$scheme\\shell\\open\\command" /ve /t REG_SZ \
+      /d "\"$recorder\" \"%1\"" /f </dev/null >/dev/null 2>&1 9>&-
+  done
   wineserver -w 9>&-
   touch "$WINEPREFIX/.tesserine-ready"
 }

@@ -1,7 +1,5 @@
 #include "app/MainDlg.h"
 
-#include <shellapi.h>
-
 CMainDlg::~CMainDlg() {
   ReleaseBanner();
 }
@@ -27,6 +25,9 @@ bool CMainDlg::ProcessWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM, LRESU
       return true;
     case WM_TIMER:
       result = OnTimer(static_cast<UINT_PTR>(wParam));
+      return true;
+    case WM_EXTRACT_FAILED:
+      result = OnExtractFailed();
       return true;
     case WM_COMMAND: {
       WORD code = HIWORD(wParam);
@@ -102,6 +103,7 @@ LRESULT CMainDlg::OnTimer(UINT_PTR timerId) {
   if (::WaitForSingleObject(mExtractDone.Get(), 0) != WAIT_OBJECT_0) return 0;
   // Killed first: the engine callback pumps messages, and a second tick must not start a second run.
   KillTimer(kExtractTimerId);
+  RunPatch();
   return 0;
 }
 
@@ -121,21 +123,10 @@ LRESULT CMainDlg::OnCancel(WORD, WORD id, HWND) {
   return 0;
 }
 
-LRESULT CMainDlg::OnLaunchClient(WORD, WORD, HWND) {
-  CString path = CString::Formatted(L"%s\\zav.exe", mZavPath.c_str());
-  ::ShellExecuteW(nullptr, nullptr, path.c_str(), L"", nullptr, SW_SHOWNORMAL);
-  OnCancel(0, 0, nullptr);
-  return 0;
-}
-
 LRESULT CMainDlg::OnDetails(WORD, WORD, HWND) {
   ::ShowWindow(GetDlgItem(IDC_DETAILS), SW_HIDE);
   ::ShowWindow(GetDlgItem(IDC_FILE_PROGRESS), SW_HIDE);
   ::ShowWindow(GetDlgItem(IDC_DETAILS_LIST), SW_SHOW);
-  return 0;
-}
-
-LRESULT CMainDlg::OnWebLink(WORD, WORD, HWND) {
   return 0;
 }
 
@@ -160,11 +151,7 @@ void CMainDlg::CloseDialog(int exitCode) {
   }
   DestroyWindow();
   ::PostQuitMessage(exitCode);
+  // The extraction thread still writes into the temporary folder until it has stopped.
+  StopExtraction();
   DeleteTempFiles();
-}
-
-void CMainDlg::DeleteTempFiles() {
-  if (!mDllPath.empty()) ::DeleteFileW(mDllPath.c_str());
-  if (!mPatchPath.empty()) ::DeleteFileW(mPatchPath.c_str());
-  if (!mTempDir.empty()) ::RemoveDirectoryW(mTempDir.c_str());
 }

@@ -2,6 +2,7 @@
 // The one window of the installer and the owner of the whole state of a patch run.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "archive/EmbedFs.h"
@@ -30,6 +31,9 @@ enum Outcome : uint32_t {
 // Process exit codes.
 constexpr int kExitDone = 0;
 constexpr int kExitCancelled = IDCANCEL;  // 2: Cancel, End, Escape or the close box
+
+// Private messages of the dialog.
+constexpr UINT WM_EXTRACT_FAILED = WM_APP + 1;  // the extraction thread failed; the failure page follows
 
 // Timer that polls for the end of extraction.
 constexpr UINT_PTR kExtractTimerId = 100;
@@ -84,8 +88,23 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   // Patch notes on the welcome page.
   void ShowPatchNotes();
 
-  // Temporary extraction.
+  // Client folder probes that need the dialog's state.
+  uint32_t ReadInstalledBuild(const wchar_t* fileName);
+
+  // Temporary extraction, on a thread of its own.
+  bool StartExtraction();
+  void StopExtraction();
+  void ExtractAll();
+  CString ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total);
+  LRESULT OnExtractFailed();
   void DeleteTempFiles();
+
+  // The patch run on the dialog's thread, and the engine's notifications during it.
+  void RunPatch();
+  const char* OnEngineMessage(uint32_t id, void* param);
+
+  // Error report and client launch.
+  void ReportError();
 
   CString mCmdLine;
   CHandle mExtractDone;
@@ -117,8 +136,14 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   Version mFromVersion;
   Version mToVersion;
 
+  // The extraction thread, kept so that closing can stop it and wait before its files go away.
+  CHandle mExtractThread;
+  std::atomic<bool> mStopExtraction{false};
+
  private:
   void ReleaseBanner();
+  static unsigned __stdcall ExtractThreadProc(void* dialog) noexcept;
+
   HGDIOBJ mBannerOldBitmap = nullptr;  // what mBannerDC held before the banner, put back before deleting
   void DrawStaticTexts(HDC dc);
   void InvalidateControl(int controlId);

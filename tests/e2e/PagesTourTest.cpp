@@ -42,29 +42,3 @@ TEST(PagesTour, InstallerWithoutArchiveEndsOnTheFailedPageWithTheSupportButton) 
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
 }
-
-TEST(PagesTour, StartOnAPackedInstallerShowsTheInstallingPage) {
-  e2e::PackedInstaller installer(e2e::ShippedEntries());
-  ASSERT_TRUE(installer.Ok()) << installer.Error();
-  auto app = e2e::Installer::Start(installer.Path());
-  ASSERT_TRUE(app && app->WaitForDialog());
-  SaveScreenshot(*app, L"welcome.bmp");
-
-  ASSERT_TRUE(app->PressEnter()) << "Enter is the default start button";
-  ASSERT_TRUE(app->WaitForVisible(IDOK, false)) << e2e::Utf8(app->Describe());
-  EXPECT_TRUE(app->Visible(1000));
-  EXPECT_TRUE(app->Visible(1002));
-  EXPECT_TRUE(app->Visible(1012));
-  EXPECT_FALSE(app->Visible(1018)) << "the notes frame belongs to the welcome page";
-  EXPECT_EQ(app->Text(IDCANCEL), L"取消");
-  EXPECT_FALSE(app->FindMessageBox()) << "the archive holds what a run needs";
-  SaveScreenshot(*app, L"installing.bmp");
-
-  ASSERT_TRUE(app->Click(1012));
-  ASSERT_TRUE(app->WaitForVisible(1010));
-  EXPECT_FALSE(app->Visible(1000));
-  EXPECT_FALSE(app->Visible(1012));
-
-  ASSERT_TRUE(app->PressEscape());
-  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
-}
