@@ -56,6 +56,11 @@ class CLibrary {
   }
   HMODULE Get() const { return mModule; }
   FARPROC Proc(const char* name) const { return mModule ? ::GetProcAddress(mModule, name) : nullptr; }
+  // An entry point as the function type the caller knows it by; null when it is not there.
+  template <typename Function>
+  Function Entry(const char* name) const {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(Proc(name)));
+  }
 
  private:
   HMODULE mModule = nullptr;

@@ -46,9 +46,9 @@ void CMainDlg::RunPatch() {
     SetPage(PageFailed);
     return;
   }
-  auto apply = reinterpret_cast<ApplyFn>(engine.Proc("RTPatchApply32@12"));
+  auto apply = engine.Entry<ApplyFn>("RTPatchApply32@12");
   const DWORD bindError = apply ? ERROR_SUCCESS : ::GetLastError();
-  auto getCost = reinterpret_cast<GetCostFn>(engine.Proc("RTPatchGetCost@24"));
+  auto getCost = engine.Entry<GetCostFn>("RTPatchGetCost@24");
 
   uint32_t biggestSz = 0, newSystemSz = 0, oldSystemSz = 0, numFiles = 0;
   if (getCost != nullptr) {
