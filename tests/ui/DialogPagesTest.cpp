@@ -168,3 +168,30 @@ TEST_F(DialogTest, CancelByAnotherHandlerDuringARunKeepsTheCausesMessage) {
   EXPECT_EQ(mDlg->mMessage, L"引擎错误");
   EXPECT_EQ(mDlg->mPage, PageFailed);
 }
+
+TEST_F(DialogTest, TimerTicksBeforeExtractionEndsOrOfOtherTimersChangeNothing) {
+  mDlg->mExtractDone.Attach(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
+  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, 7, 0);
+  ::SetEvent(mDlg->mExtractDone.Get());
+  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, 7, 0);
+  EXPECT_EQ(mDlg->mPage, PageWelcome);
+  EXPECT_EQ(::WaitForSingleObject(mDlg->mExtractDone.Get(), 0), WAIT_OBJECT_0) << "only timer 100 looks";
+}
+
+TEST_F(DialogTest, FirstTickAfterExtractionStartsExactlyOneRun) {
+  mDlg->mExtractDone.Attach(::CreateEventW(nullptr, FALSE, TRUE, nullptr));
+  mDlg->mDllPath = L"C:\\nowhere\\patchw32.dll";  // a library that cannot be loaded
+  BoxAnswerer answer(IDOK);
+  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
+  AnsweredBox box = answer.Wait();
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"无法加载需要的文件:patchw32.dll");
+  EXPECT_EQ(mDlg->mPage, PageFailed);
+  EXPECT_EQ(mDlg->mOutcome, static_cast<uint32_t>(OutcomeSupport));
+  EXPECT_EQ(mDlg->mReportDetail, mDlg->mMessage);
+
+  BoxAnswerer none(IDOK, 500);
+  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
+  EXPECT_FALSE(none.Wait().found) << "the event was consumed: no second run";
+}
