@@ -1,6 +1,6 @@
 #include "patching/EngineErrors.h"
 
-#include "app/MainDlg.h"
+#include "ui/Outcome.h"
 #include "patching/EngineErrorNumber.h"
 #include "ui/resource.h"
 
