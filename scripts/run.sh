@@ -10,20 +10,28 @@ win=$root/build/win
 out=$root/out
 mkdir -p "$out/screens" "$out/demo"
 
-# The demo archive: the engine library (when the tree has built one), the patch notes and a patch file.
-entries=()
-[ -f "$win/bin/patchw32.dll" ] && entries+=("patchw32.dll=$win/bin/patchw32.dll")
-entries+=("patchnotes4536.rtf=$root/tests/data/patchnotes4536.rtf")
-printf 'demo patch file\n' >"$out/demo/patch.rtp"
-entries+=("ZAV.2.12.4526-2.12.4536.rtp=$out/demo/patch.rtp")
-"$root/build/native/bin/embedfs" pack "$win/bin/Tesserine.exe" "$out/Tesserine-demo.exe" "${entries[@]}"
+# The demo: a client at build 4526, the patch that takes it to 4536 (made by rtpbuild from two folders),
+# and the installer packed with the stand-in engine, the patch notes and that patch.
+demo=$out/demo
+rm -rf "$demo" && mkdir -p "$demo/client" "$demo/new/data"
+printf '[client]\r\nbuild=4526\r\n' >"$demo/client/common.ini"
+printf '[client]\r\nbuild=4536\r\n' >"$demo/new/common.ini"
+mkdir -p "$demo/client/data"
+printf 'map data of build 4526\n' >"$demo/client/data/maps.pak"
+printf 'map data of build 4536\n' >"$demo/new/data/maps.pak"
+cp "$win/bin/recorder.exe" "$demo/client/zav.exe" && cp "$win/bin/recorder.exe" "$demo/new/zav.exe"
+"$root/build/native/bin/rtpbuild" build --delay-ms 400 "$demo/client" "$demo/new" "$demo/patch.rtp"
+"$root/build/native/bin/embedfs" pack "$win/bin/Tesserine.exe" "$out/Tesserine-demo.exe" \
+  "patchw32.dll=$win/bin/patchw32.dll" "patchnotes4536.rtf=$root/tests/data/patchnotes4536.rtf" \
+  "ZAV.2.12.4526-2.12.4536.rtp=$demo/patch.rtp"
 "$root/build/native/bin/embedfs" list "$out/Tesserine-demo.exe"
+client_arg="path=Z:$(echo "$demo/client" | tr / '\\')"
 
 # Screenshots of each page, taken by the end-to-end scenarios on the harness's display.
 export TESSERINE_SCREENSHOT_DIR=$out/screens
 "$root/scripts/wine-run.sh" "$win/bin/e2e_pages_test.exe" --gtest_filter='PagesTour.*:WelcomePage.*' >"$out/screens/e2e.log" 2>&1 ||
   { cat "$out/screens/e2e.log"; exit 1; }
-"$root/scripts/wine-run.sh" "$win/bin/dialog_paint_test.exe" --gtest_filter='PaintTest.FinishedPage*' >>"$out/screens/e2e.log" 2>&1 ||
+"$root/scripts/wine-run.sh" "$win/bin/e2e_run_test.exe" --gtest_filter='PatchRun.PatchesTheClient*' >>"$out/screens/e2e.log" 2>&1 ||
   { cat "$out/screens/e2e.log"; exit 1; }
 for bmp in "$out"/screens/*.bmp; do
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
@@ -37,13 +45,13 @@ if [ -n "${DISPLAY:-}" ]; then
   export DISPLAY
   echo "running the demo installer on $DISPLAY"
   set +e
-  wine "$out/Tesserine-demo.exe"
+  wine "$out/Tesserine-demo.exe" "$client_arg"
   echo "installer exit code: $?"
   wineserver -w
 else
   # No display of one's own: the demo installer runs on the harness's Xvfb, photographed from outside.
   eval "$("$root/scripts/wine-env.sh" env "$win")"
-  wine "$out/Tesserine-demo.exe" </dev/null >/dev/null 2>&1 &
+  wine "$out/Tesserine-demo.exe" "$client_arg" </dev/null >/dev/null 2>&1 &
   demo=$!
   sleep 4
   import -display "$DISPLAY" -window root "$out/screens/demo-installer.png"

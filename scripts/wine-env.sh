@@ -3,7 +3,7 @@
 #   wine-env.sh up   BUILD_DIR   start (or reuse) Xvfb, the prefix, a persistent wineserver and a keep-alive
 #   wine-env.sh down BUILD_DIR   stop what "up" started, by process id, and shut the server down cleanly
 #   wine-env.sh env  BUILD_DIR   print the environment (export lines) for running wine in this tree
-# Everything lives in BUILD_DIR/wine: prefix/, display, xvfb.pid, keepalive.pid, lock.
+# Everything lives in BUILD_DIR/wine: prefix/, display, xvfb.pid, keepalive.pid, lock, smalldisk/.
 # Nothing started here may inherit fd 9, the lock: a long-lived child would hold it for ever.
 set -euo pipefail
 cmd=${1:?usage: wine-env.sh up|down|env BUILD_DIR}
@@ -63,6 +63,11 @@ up() {
   make_prefix
   # Exits 2 when this prefix's server already runs: that server is kept.
   wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+  # Drive S: is a 32 MB disk of its own, for tests of the disk-space check (mounting needs root;
+  # without it S: is an ordinary folder and those tests skip).
+  mkdir -p "$state/smalldisk"
+  mountpoint -q "$state/smalldisk" || mount -t tmpfs -o size=32m tmpfs "$state/smalldisk" 2>/dev/null || true
+  ln -sfn "$state/smalldisk" "$WINEPREFIX/dosdevices/s:"
   if ! alive "$state/keepalive.pid"; then
     # Wine's services inherit the first process's output: keep them away from the test runner's pipes.
     local keep=$build/bin/keepalive.exe
@@ -82,6 +87,7 @@ down() {
     wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
   fi
   if alive "$state/xvfb.pid"; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
+  if mountpoint -q "$state/smalldisk" 2>/dev/null; then umount "$state/smalldisk" 2>/dev/null || true; fi
   rm -f "$state/keepalive.pid" "$state/xvfb.pid" "$state/display"
 }
 

@@ -72,7 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{2, L"", 0}, OutcomeCase{3, L"点击下面的按钮下载补丁。", IDC_GET_PATCH},
         OutcomeCase{4, L"请尝试重启计算机并重新安装补丁，如果仍然发生错误，点击下面的按钮打开官方支持网站。",
                     IDC_SUPPORT},
-        OutcomeCase{5, L"建议您重启计算机并重新运行更新补丁。", 0}, OutcomeCase{77, L"", 0}));
+        OutcomeCase{5, L"建议您重启计算机并重新运行更新补丁。", 0}, OutcomeCase{77, L"", 0}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) {
+      return "Outcome" + std::to_string(info.param.outcome);
+    });
 
 TEST_F(DialogTest, FailedPageAfterAnotherOutcomeDropsTheOldHintAndButton) {
   mDlg->mOutcome = OutcomeNewPatch;

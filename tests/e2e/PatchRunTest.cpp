@@ -1,0 +1,248 @@
+// Whole runs of a packed installer with the stand-in engine: a real patch made from two client folders is
+// applied to a client folder, and every way a run can end is met as the user meets it.
+#include <patchengine/Builder.h>
+#include <patchengine/WinFileSystem.h>
+
+#include "Scenario.h"
+
+using namespace e2e;
+
+namespace {
+
+std::string ReadBinFile(const std::wstring& name) {
+  std::ifstream in(Narrow(BinPath(name)), std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// Build 4526 of a small client, and what build 4536 makes of it.
+void WriteOldClient(const TempDir& dir) {
+  dir.WriteFile(L"common.ini", "[client]\r\nbuild=4526\r\n");
+  dir.WriteFile(L"data\\maps.pak", std::string(30000, 'm') + "old map tail");
+  dir.WriteFile(L"readme.txt", "old readme");
+  dir.WriteFile(L"script\\compiled.code", "compiled");
+}
+void WriteNewClient(const TempDir& dir) {
+  dir.WriteFile(L"common.ini", "[client]\r\nbuild=4536\r\n");
+  dir.WriteFile(L"data\\maps.pak", std::string(30000, 'm') + "new map tail, longer than before");
+  dir.WriteFile(L"data\\sky.pak", "a new file");
+  dir.WriteFile(L"script\\compiled.code", "compiled");
+}
+
+// A patch from build 4526 to 4536, with the engine's test controls ("delay-ms 100", "notify-error 36", ...).
+std::string MakePatch(const std::vector<std::pair<std::string, std::string>>& controls = {}) {
+  TempDir oldDir, newDir;
+  WriteOldClient(oldDir);
+  WriteNewClient(newDir);
+  rtp::Controls words;
+  std::string error;
+  for (const auto& [word, argument] : controls) EXPECT_TRUE(words.Add(word, argument, &error)) << error;
+  rtp::WinFileSystem oldTree(oldDir.Path()), newTree(newDir.Path());
+  rtp::Buffer patch;
+  rtp::BuildSummary summary;
+  EXPECT_TRUE(rtp::BuildPatch(oldTree, newTree, words.options(), &patch, &summary, &error)) << error;
+  return std::string(reinterpret_cast<const char*>(patch.data()), patch.size());
+}
+
+std::vector<Entry> PatchInstaller(const std::string& patch, const std::wstring& engine = L"patchw32.dll") {
+  return {{"patchw32.dll", ReadBinFile(engine)},
+          {"patchnotes4536.rtf", ReadDataFile(L"patchnotes4536.rtf")},
+          {"ZAV.2.12.4526-2.12.4536.rtp", patch}};
+}
+
+// The client to patch: build 4526 with zav.exe.
+class OldClient : public ClientFolder {
+ public:
+  OldClient() : ClientFolder("") { WriteOldClient(Dir()); }
+  std::string File(const std::wstring& name) const { return Dir().ReadFile(name).value_or("<missing>"); }
+};
+
+FILETIME WriteTime(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+void SaveScreenshot(const Installer& app, const wchar_t* name) {
+  std::wstring shots = Env(L"TESSERINE_SCREENSHOT_DIR");
+  if (!shots.empty()) {
+    EXPECT_TRUE(app.Screenshot(FromHostPath(shots) + L"\\" + name));
+  }
+}
+
+}  // namespace
+
+TEST(PatchRun, PatchesTheClientEndsOnTheFinishedPageAndLaunchesIt) {
+  OldClient client;
+  FILETIME before = WriteTime(client.Dir() / L"script\\compiled.code");
+  Story story(PatchInstaller(MakePatch({{"delay-ms", "300"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->PressEnter());
+
+  // While the engine works: its file on the upper line, the phase on the lower one.
+  ASSERT_TRUE(app->WaitUntil([&] { return app->Text(kFileStatus).rfind(L"[", 0) == 0; }))
+      << Utf8(app->Describe());
+  EXPECT_EQ(app->Text(kPhaseStatus), L"正在安装补丁…");
+  EXPECT_NE(app->Text(kFileStatus).find(L"正在处理文件"), std::wstring::npos);
+  SaveScreenshot(*app, L"installing.bmp");
+
+  ASSERT_TRUE(app->WaitForVisible(kLaunch)) << Utf8(app->Describe());
+  EXPECT_EQ(app->Text(IDCANCEL), L"结束");
+  EXPECT_EQ(app->ProgressPos(kTotalProgress), 100);
+  EXPECT_EQ(client.File(L"data\\maps.pak"), std::string(30000, 'm') + "new map tail, longer than before");
+  EXPECT_EQ(client.File(L"data\\sky.pak"), "a new file");
+  EXPECT_EQ(client.File(L"readme.txt"), "<missing>");
+  EXPECT_EQ(client.File(L"common.ini"), "[client]\r\nbuild=4536\r\n");
+  FILETIME after = WriteTime(client.Dir() / L"script\\compiled.code");
+  EXPECT_GT(::CompareFileTime(&after, &before), 0) << "script\\compiled.code carries the time of the run";
+  SaveScreenshot(*app, L"finished.bmp");
+
+  ASSERT_TRUE(app->Click(kLaunch));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_NE(story.WaitForRecord().find(Utf8(client.Path() + L"\\zav.exe")), std::string::npos)
+      << story.Record();
+}
+
+TEST(PatchRun, CancelWhileTheEngineRunsStopsItOnTheCancelledPage) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"delay-ms", "1500"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  ASSERT_TRUE(app->WaitUntil([&] { return app->Text(kFileStatus).rfind(L"[", 0) == 0; }));
+
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束")) << "Cancel during the run does not close the window";
+  EXPECT_TRUE(app->Running());
+  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  // Each client file is either as it was or as the patch makes it: never half written.
+  std::string maps = client.File(L"data\\maps.pak");
+  EXPECT_TRUE(maps == std::string(30000, 'm') + "old map tail" ||
+              maps == std::string(30000, 'm') + "new map tail, longer than before");
+
+  // While the engine winds down, End only repeats the cancel; once it has returned, End closes.
+  std::optional<DWORD> exitCode;
+  for (int press = 0; press < 20 && !exitCode; ++press) {
+    if (!app->Click(IDCANCEL)) break;
+    app->WaitUntil([&] { return !app->Running(); }, 250);
+    exitCode = app->ExitCode();
+  }
+  EXPECT_EQ(exitCode, std::optional<DWORD>(2));
+}
+
+TEST(PatchRun, EngineErrorShowsTheFileAndOffersTheFullClient) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"at", "after:data\\maps.pak"}, {"notify-error", "36"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box) << Utf8(app->Describe());
+  EXPECT_EQ(box->caption, L"发生一个错误");
+  EXPECT_EQ(box->text.rfind(L"补丁文件安装错误: data\\maps.pak. 指定的文件CRC校验值错误。", 0), 0u)
+      << Utf8(box->text);
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kGetClient));
+  ASSERT_TRUE(app->Click(kGetClient));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_NE(story.WaitForRecord().find("do=1&n=4526&from=4526&to=4536&err=Error ept36"), std::string::npos)
+      << story.Record();
+}
+
+TEST(PatchRun, WarningsAreShownAndTheRunGoesOn) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"notify-warning", "data\\maps.pak is read-only"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, L"Warning: data\\maps.pak is read-only");
+  EXPECT_EQ(box->caption, box->text);
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kLaunch));
+  std::vector<std::wstring> rows = app->ListItems(kDetailsList);
+  EXPECT_NE(std::find(rows.begin(), rows.end(), L"Warning: data\\maps.pak is read-only"), rows.end());
+}
+
+TEST(PatchRun, LockedFilesOfferARestartThatNoKeepsThePage) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"at", "end"}, {"notify-locked", "26"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, L"《澜星纪》更新");
+  EXPECT_EQ(box->buttons, (std::vector<int>{IDYES, IDNO}));
+  EXPECT_EQ(box->text.rfind(L"安装已经结束但是有部分文件被锁定。", 0), 0u);
+  // Never Yes here: a restart request would end every program of the test prefix.
+  ASSERT_TRUE(app->Answer(*box, IDNO));
+  EXPECT_TRUE(app->Visible(kLaunch));
+  EXPECT_TRUE(app->Running());
+}
+
+TEST(PatchRun, EngineWithoutItsApplyEntryLeavesTheInstallingPage) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch(), L"patchw32_noapply.dll"));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, L"");
+  EXPECT_EQ(box->text, L"Very weird error! Error binding to dll, 127");
+  EXPECT_EQ(box->icon, BoxIcon::Error);
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  EXPECT_TRUE(app->Visible(kDetails)) << "still the installing page";
+  EXPECT_EQ(app->Text(IDCANCEL), L"取消");
+  EXPECT_EQ(client.File(L"readme.txt"), "old readme");
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+}
+
+TEST(PatchRun, EngineWithoutACostEntryAppliesWithoutADiskCheck) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"biggest", "4000000000"}}), L"patchw32_nocost.dll"));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kLaunch)) << Utf8(app->Describe());
+  EXPECT_EQ(client.File(L"data\\sky.pak"), "a new file");
+}
+
+TEST(PatchRun, TooLittleDiskSpaceStopsBeforeTheEngineRuns) {
+  // Drive S: is the harness's 32 MB disk.
+  ULARGE_INTEGER available{}, total{}, free{};
+  if (!::GetDiskFreeSpaceExW(L"S:\\", &available, &total, &free) || total.QuadPart > (64u << 20)) {
+    GTEST_SKIP() << "no small disk S: in this prefix";
+  }
+  TempDir scratch;
+  std::wstring folder = L"S:\\client-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  ::CopyFileW(BinPath(L"recorder.exe").c_str(), (folder + L"\\zav.exe").c_str(), FALSE);
+  {
+    std::ofstream ini(Narrow(folder + L"\\common.ini"), std::ios::binary);
+    ini << "[client]\r\nbuild=4526\r\n";
+  }
+  Story story(PatchInstaller(MakePatch({{"biggest", "67108864"}})));  // 64 MB
+  auto app = story.Start(PathArg(folder));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box) << Utf8(app->Describe());
+  ::GetDiskFreeSpaceExW(L"S:\\", &available, &total, &free);
+  const unsigned freeMB = static_cast<unsigned>(available.QuadPart >> 20);
+  EXPECT_EQ(box->caption, L"");
+  EXPECT_EQ(box->icon, BoxIcon::Error);
+  EXPECT_EQ(box->text, L"没有足够的磁盘空间来安装补丁。\n\n这个补丁需要64 MB的磁盘空间，而您只有" +
+                           std::to_wstring(freeMB) + L" MB的剩余磁盘空间。");
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+  RemoveTree(folder);
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Writes the seed corpus of patch_parse_fuzz into patch_parse_fuzz_corpus/: small patches of every
+# operation and notice made by rtpbuild, a header of another version, an engine command line and a
+# recipe. Run it again after changing the format:  make_corpus.sh BUILD/bin/rtpbuild
+set -euo pipefail
+tool=$(realpath "${1:?usage: make_corpus.sh RTPBUILD}")
+here=$(cd "$(dirname "$0")" && pwd)
+out=$here/patch_parse_fuzz_corpus
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+mkdir -p old/bin old/junk new/bin new/data
+awk 'BEGIN { for (i = 0; i < 2000; i++) printf "%c", (i * 37) % 251 + 1 }' >old/bin/zav.exe
+{ head -c 900 old/bin/zav.exe; printf 'patched!'; tail -c +909 old/bin/zav.exe; } >new/bin/zav.exe
+printf 'build=4526\r\n' >old/common.ini
+printf 'build=4536\r\n' >new/common.ini
+printf 'gone' >old/junk/gone.txt
+printf 'a new file' >new/data/new.pak
+
+rm -rf "$out" && mkdir -p "$out"
+"$tool" build old new "$out/all-operations" >/dev/null
+"$tool" build --announce 7 --biggest 52428800 --file-delay common.ini:5 --at before:common.ini \
+  --notify-warning w1 --notify-warning2 w2 --notify-warning4 w4 --notify-detail d --notify 5:0x9000 \
+  --at end --notify-locked 26 --notify-locked 28 --notify 99 --pause 1 --notify-error 36 \
+  old new "$out/notices"
+"$tool" build --announce none old old "$out/empty"
+{ head -c 8 "$out/empty"; printf '\002'; tail -c +10 "$out/empty"; } >"$out/version-2"
+printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
+printf 'biggest 52428800\nat end\nnotify-error-text Exception ept36\n# comment\r\nnotify 6:3\n' >"$out/recipe"
+ls -l "$out"

@@ -1,0 +1,109 @@
+// patchw32.dll: the stand-in patch engine. It exports the two entry points the installer binds by name,
+// standard-call with their argument sizes in the name:
+//   RTPatchApply32@12  (command line, callback, wait)
+//   RTPatchGetCost@24  (patch path, biggest, new size, old size, file count, 0)
+// Built three times from this file: complete, without RTPatchGetCost (PATCHW32_NO_COST) and without
+// RTPatchApply32 (PATCHW32_NO_APPLY), so the installer's handling of a library lacking one can be tested.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "patchengine/Apply.h"
+#include "patchengine/EngineCommandLine.h"
+#include "patchengine/Errors.h"
+#include "patchengine/PatchFormat.h"
+#include "patchengine/WinFileSystem.h"
+
+namespace {
+
+using Callback = void*(__stdcall*)(unsigned id, void* param);
+
+// A read-only view of a whole patch file; the file is mapped, not read, so a large patch costs address
+// space rather than memory.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile() {
+    if (mView) ::UnmapViewOfFile(mView);
+  }
+
+  // 0, or kErrPatchUnreadable / kErrCorrupt (an empty file cannot be mapped and is no patch).
+  uint32_t Open(const std::wstring& path) {
+    mFile.Reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!mFile.IsValid()) return rtp::kErrPatchUnreadable;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(mFile.Get(), &size)) return rtp::kErrPatchUnreadable;
+    if (size.QuadPart == 0) return rtp::kErrCorrupt;
+    if (size.QuadPart > 0x7FFFFFFF) return rtp::kErrNoMemory;
+    mMapping.Reset(::CreateFileMappingW(mFile.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mMapping.IsValid()) return rtp::kErrPatchUnreadable;
+    mView = ::MapViewOfFile(mMapping.Get(), FILE_MAP_READ, 0, 0, 0);
+    if (!mView) return rtp::kErrNoMemory;
+    mSize = static_cast<size_t>(size.QuadPart);
+    return rtp::kOk;
+  }
+  rtp::ByteView view() const { return rtp::ByteView(static_cast<const uint8_t*>(mView), mSize); }
+
+ private:
+  rtp::OwnedHandle mFile;
+  rtp::OwnedHandle mMapping;
+  void* mView = nullptr;
+  size_t mSize = 0;
+};
+
+class CallbackListener : public rtp::Listener {
+ public:
+  explicit CallbackListener(Callback callback) : mCallback(callback) {}
+  bool Notify(uint32_t id, void* param) override { return mCallback(id, param) != nullptr; }
+
+ private:
+  Callback mCallback;
+};
+
+}  // namespace
+
+#ifndef PATCHW32_NO_APPLY
+// Applies the patch named by the command line to the client folder it names, calling back on this
+// thread; returns when done. 0 on success, otherwise the error number (rtp::kErrAborted when the
+// callback returned null). `wait` is accepted and ignored: the run is always synchronous.
+extern "C" __declspec(dllexport) int __stdcall RTPatchApply32(const char* commandLine, Callback callback,
+                                                              int wait) {
+  (void)wait;
+  if (!callback) return static_cast<int>(rtp::kErrCommandLine);
+  CallbackListener listener(callback);
+  rtp::EngineCommand command;
+  if (!rtp::ParseEngineCommandLine(commandLine, &command))
+    return static_cast<int>(rtp::SendError(listener, rtp::kErrCommandLine, "expected \"FOLDER\" \"PATCH\""));
+  MappedFile patch;
+  if (const uint32_t failed = patch.Open(rtp::Widen(command.patchPath, CP_ACP)))
+    return static_cast<int>(rtp::SendError(listener, failed, command.patchPath));
+  rtp::WinFileSystem client(rtp::Widen(command.clientFolder, CP_ACP));
+  return static_cast<int>(rtp::ApplyPatch(patch.view(), client, listener));
+}
+#endif
+
+#ifndef PATCHW32_NO_COST
+// Reports what applying the patch costs (see rtp::PatchCost). Each result pointer may be null. 0 on
+// success, otherwise an error number, with the results left as they were.
+extern "C" __declspec(dllexport) uint32_t
+    __stdcall RTPatchGetCost(const wchar_t* patchPath, uint32_t* biggestSz, uint32_t* newSystemSz,
+                             uint32_t* oldSystemSz, uint32_t* numFiles, int zero) {
+  (void)zero;
+  if (!patchPath) return rtp::kErrCommandLine;
+  MappedFile file;
+  if (const uint32_t failed = file.Open(patchPath)) return failed;
+  rtp::Patch patch;
+  rtp::FormatError error;
+  if (!rtp::ParsePatch(file.view(), &patch, &error)) return error.number;
+  const rtp::PatchCost cost = rtp::ComputeCost(patch);
+  if (biggestSz) *biggestSz = cost.biggest;
+  if (newSystemSz) *newSystemSz = cost.newSize;
+  if (oldSystemSz) *oldSystemSz = cost.oldSize;
+  if (numFiles) *numFiles = cost.files;
+  return rtp::kOk;
+}
+#endif

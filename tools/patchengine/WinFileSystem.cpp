@@ -1,0 +1,221 @@
+#include "patchengine/WinFileSystem.h"
+
+#include <algorithm>
+
+namespace rtp {
+
+namespace {
+
+constexpr int kMaxDepth = 64;
+// ReadFile and WriteFile take 32-bit counts; smaller pieces also keep the system's buffers small.
+constexpr DWORD kChunk = 1u << 20;
+
+FsStatus StatusOfError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FsStatus::NotFound;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_USER_MAPPED_FILE:
+      return FsStatus::Locked;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return FsStatus::NoMemory;
+    default:
+      return FsStatus::Failed;
+  }
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A read-only file can neither be replaced nor deleted; the patch owns the client's files.
+void ClearReadOnly(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+FsStatus ReadHandle(HANDLE file, Buffer* out) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) return FsStatus::Failed;
+  if (static_cast<uint64_t>(size.QuadPart) > SIZE_MAX) return FsStatus::NoMemory;
+  if (!out->Resize(static_cast<size_t>(size.QuadPart))) return FsStatus::NoMemory;
+  size_t done = 0;
+  while (done < out->size()) {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, out->size() - done));
+    DWORD got = 0;
+    if (!::ReadFile(file, out->data() + done, want, &got, nullptr) || got == 0) return FsStatus::Failed;
+    done += got;
+  }
+  return FsStatus::Ok;
+}
+
+bool WriteHandle(HANDLE file, ByteView bytes) {
+  size_t done = 0;
+  while (done < bytes.size) {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, bytes.size - done));
+    DWORD put = 0;
+    if (!::WriteFile(file, bytes.data + done, want, &put, nullptr) || put != want) return false;
+    done += put;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::wstring Widen(const std::string& text, UINT codePage) {
+  if (text.empty()) return std::wstring();
+  const int length =
+      ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring out(static_cast<size_t>(length), L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
+  return out;
+}
+
+bool Narrow(const std::wstring& text, UINT codePage, std::string* out) {
+  out->clear();
+  if (text.empty()) return true;
+  // UTF-8 takes neither flag nor default-character check; it represents everything.
+  const bool utf8 = codePage == CP_UTF8;
+  BOOL usedDefault = FALSE;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int length = ::WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, utf8 ? nullptr : &usedDefault);
+  if (length <= 0 || usedDefault) return false;
+  out->assign(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()), &(*out)[0], length,
+                        nullptr, nullptr);
+  return true;
+}
+
+WinFileSystem::WinFileSystem(std::wstring root) : mRoot(std::move(root)) {
+  while (mRoot.size() > 3 && (mRoot.back() == L'\\' || mRoot.back() == L'/')) mRoot.pop_back();
+}
+
+std::wstring WinFileSystem::PathOf(const std::string& name) const {
+  std::wstring path = mRoot;
+  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+  return path + Widen(name, CP_ACP);
+}
+
+bool WinFileSystem::RootExists() {
+  return IsFolder(mRoot);
+}
+
+bool WinFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth) {
+  if (depth > kMaxDepth) return false;
+  const std::wstring pattern = (prefix.empty() ? mRoot + L"\\" : PathOf(prefix) + L"\\") + L"*";
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool ok = true;
+  do {
+    const std::wstring leaf = found.cFileName;
+    if (leaf == L"." || leaf == L"..") continue;
+    std::string narrow;
+    if (!Narrow(leaf, CP_ACP, &narrow)) {
+      ok = false;
+      break;
+    }
+    const std::string name = prefix.empty() ? narrow : prefix + '\\' + narrow;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!ListFolder(name, names, depth + 1)) {
+        ok = false;
+        break;
+      }
+    } else {
+      names->push_back(name);
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return ok;
+}
+
+bool WinFileSystem::List(std::vector<std::string>* names) {
+  names->clear();
+  return ListFolder(std::string(), names, 0);
+}
+
+FsStatus WinFileSystem::Read(const std::string& name, Buffer* out) {
+  const std::wstring path = PathOf(name);
+  if (IsFolder(path)) return FsStatus::NotFound;
+  OwnedHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid()) return StatusOfError(::GetLastError());
+  return ReadHandle(file.Get(), out);
+}
+
+FsStatus WinFileSystem::Write(const std::string& name, ByteView bytes) {
+  for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
+    const std::wstring folder = PathOf(name.substr(0, at));
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return FsStatus::Failed;
+  }
+  const std::wstring path = PathOf(name);
+  ClearReadOnly(path);
+  OwnedHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return FsStatus::Failed;
+  const bool written = WriteHandle(file.Get(), bytes);
+  return file.Close() && written ? FsStatus::Ok : FsStatus::Failed;
+}
+
+FsStatus WinFileSystem::Replace(const std::string& from, const std::string& to) {
+  const std::wstring target = PathOf(to);
+  ClearReadOnly(target);
+  // A file another program holds without sharing deletion fails here with a sharing violation (or,
+  // for a running program's image, access denied): both are Locked.
+  if (::MoveFileExW(PathOf(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return FsStatus::Ok;
+  return StatusOfError(::GetLastError());
+}
+
+FsStatus WinFileSystem::ScheduleReplace(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(PathOf(from).c_str(), PathOf(to).c_str(),
+                       MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)
+             ? FsStatus::Ok
+             : FsStatus::Failed;
+}
+
+FsStatus WinFileSystem::Remove(const std::string& name) {
+  const std::wstring path = PathOf(name);
+  ClearReadOnly(path);
+  return ::DeleteFileW(path.c_str()) ? FsStatus::Ok : StatusOfError(::GetLastError());
+}
+
+FsStatus WinFileSystem::ScheduleRemove(const std::string& name) {
+  return ::MoveFileExW(PathOf(name).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FsStatus::Ok
+                                                                                   : FsStatus::Failed;
+}
+
+void WinFileSystem::RemoveEmptyFolders(const std::string& name) {
+  for (size_t at = name.rfind('\\'); at != std::string::npos && at > 0; at = name.rfind('\\', at - 1)) {
+    if (!::RemoveDirectoryW(PathOf(name.substr(0, at)).c_str())) return;
+  }
+}
+
+void WinFileSystem::Sleep(uint32_t ms) {
+  ::Sleep(ms);
+}
+
+bool ReadWholeFile(const std::wstring& path, Buffer* out) {
+  OwnedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return file.IsValid() && ReadHandle(file.Get(), out) == FsStatus::Ok;
+}
+
+bool WriteWholeFile(const std::wstring& path, ByteView bytes) {
+  OwnedHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  const bool written = WriteHandle(file.Get(), bytes);
+  return file.Close() && written;
+}
+
+}  // namespace rtp

@@ -1,0 +1,68 @@
+#pragma once
+// A client folder on Windows (the engine library and the builder tool there). Patch names are 8-bit
+// text in the ANSI code page; the folder is UTF-16. A file another program holds so that it cannot be
+// replaced or deleted is Locked; replacing and deleting it can then be scheduled for the next restart
+// (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, kept in the registry's PendingFileRenameOperations).
+#include <windows.h>
+
+#include <string>
+
+#include "patchengine/FileSystem.h"
+
+namespace rtp {
+
+class WinFileSystem : public FileSystem {
+ public:
+  explicit WinFileSystem(std::wstring root);
+
+  bool RootExists() override;
+  bool List(std::vector<std::string>* names) override;
+  FsStatus Read(const std::string& name, Buffer* out) override;
+  FsStatus Write(const std::string& name, ByteView bytes) override;
+  FsStatus Replace(const std::string& from, const std::string& to) override;
+  FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
+  FsStatus Remove(const std::string& name) override;
+  FsStatus ScheduleRemove(const std::string& name) override;
+  void RemoveEmptyFolders(const std::string& name) override;
+  void Sleep(uint32_t ms) override;
+
+  std::wstring PathOf(const std::string& name) const;
+
+ private:
+  bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
+
+  std::wstring mRoot;
+};
+
+// Text in a code page to UTF-16 and back; `Narrow` fails when a character has no exact form there.
+std::wstring Widen(const std::string& text, UINT codePage);
+bool Narrow(const std::wstring& text, UINT codePage, std::string* out);
+
+// Owner of a kernel handle.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : mHandle(handle) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { Close(); }
+  bool IsValid() const { return mHandle && mHandle != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return mHandle; }
+  void Reset(HANDLE handle) {
+    Close();
+    mHandle = handle;
+  }
+  bool Close() {
+    const HANDLE handle = mHandle;
+    mHandle = INVALID_HANDLE_VALUE;
+    return !(handle && handle != INVALID_HANDLE_VALUE) || ::CloseHandle(handle);
+  }
+
+ private:
+  HANDLE mHandle;
+};
+
+// Reads a whole file; false when it cannot be opened or read, or memory runs out.
+bool ReadWholeFile(const std::wstring& path, Buffer* out);
+bool WriteWholeFile(const std::wstring& path, ByteView bytes);
+
+}  // namespace rtp

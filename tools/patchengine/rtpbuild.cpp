@@ -1,0 +1,330 @@
+// rtpbuild: the operator tool of the stand-in patch engine. It builds a patch from two client folders
+// (with test controls when asked), describes a patch, and applies one with the engine's own code,
+// printing every callback. Built in both trees (rtpbuild.exe in the Windows one).
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "patchengine/Apply.h"
+#include "patchengine/Builder.h"
+#include "patchengine/Errors.h"
+#include "patchengine/PatchFormat.h"
+
+#ifdef _WIN32
+#include "patchengine/WinFileSystem.h"
+#else
+#include "patchengine/PosixFileSystem.h"
+#endif
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kMainHelp[] =
+    "usage: rtpbuild COMMAND [OPTIONS] ...\n"
+    "\n"
+    "Builds and inspects patch files of the stand-in patch engine (patchw32.dll).\n"
+    "\n"
+    "commands:\n"
+    "  build   compare an old and a new client folder and write a patch between them\n"
+    "  info    describe a patch: header, cost and every entry\n"
+    "  apply   apply a patch to a client folder with the engine's code, printing every callback\n"
+    "\n"
+    "\"rtpbuild COMMAND --help\" describes one command. Exit codes: 0 done, 1 refused or failed,\n"
+    "2 wrong usage.\n";
+
+const char kBuildHelp[] =
+    "usage: rtpbuild build [CONTROLS] OLD_DIR NEW_DIR OUT.rtp\n"
+    "\n"
+    "Writes OUT.rtp, a patch that turns a client folder like OLD_DIR into one like NEW_DIR: deleted\n"
+    "files first, then added and changed files by name (a delta when smaller than the whole file);\n"
+    "unchanged files are left out. Names are matched ignoring case; they must be printable ASCII\n"
+    "without <>:\"|?* and shorter than 260 bytes.\n"
+    "\n"
+    "Test controls (each also a line \"WORD ARG\" of a recipe file):\n"
+    "  --biggest BYTES             the disk need RTPatchGetCost reports instead of the computed one\n"
+    "  --announce COUNT|none       the file count sent with callback 6, or no callback 6\n"
+    "  --delay-ms MS               a delay on every file, spread over its progress callbacks (<= 60000)\n"
+    "  --file-delay NAME:MS        a delay on one file\n"
+    "  --at WHERE                  where the following notices go: start (default), end,\n"
+    "                              before:NAME or after:NAME\n"
+    "  --notify-warning TEXT       callback 1 with TEXT (--notify-warning2, --notify-warning4: 2 and 4)\n"
+    "  --notify-error NUMBER       callback 3 with the engine's text, e.g. \"Error ept15: file not found\";\n"
+    "                              the engine stops after it\n"
+    "  --notify-error-text TEXT    callback 3 with TEXT as it is\n"
+    "  --notify-detail TEXT        callback 9 with TEXT\n"
+    "  --notify-locked 26|28       that callback, parameter null\n"
+    "  --notify ID[:ARG]           any callback: ARG is the text for 1, 2, 3, 4, 7, 9, the number for\n"
+    "                              5 and 6, absent for the others\n"
+    "  --pause MS                  the engine waits (callback 10 every 50 ms), then sends callback 10\n"
+    "  --recipe FILE               read controls from FILE, one \"WORD ARG\" a line, '#' comments\n"
+    "\n"
+    "options:\n"
+    "  --help   show this text\n";
+
+const char kInfoHelp[] =
+    "usage: rtpbuild info PATCH\n"
+    "\n"
+    "Checks PATCH as the engine does, then prints its header, what applying it costs (as\n"
+    "RTPatchGetCost reports it) and one line per entry. Exits 1 with the engine's error text when the\n"
+    "patch is refused.\n"
+    "\n"
+    "options:\n"
+    "  --help   show this text\n";
+
+const char kApplyHelp[] =
+    "usage: rtpbuild apply [--abort-at N] CLIENT_DIR PATCH\n"
+    "\n"
+    "Applies PATCH to CLIENT_DIR with the engine's code and prints every callback as a line: its id,\n"
+    "then its text or number. Exits 0 when the engine succeeded, 1 otherwise.\n"
+    "\n"
+    "options:\n"
+    "  --abort-at N   answer the N-th callback (from 1) as a caller asking to stop would\n"
+    "  --help         show this text\n";
+
+int Usage(const std::string& message, const char* help) {
+  std::fprintf(stderr, "rtpbuild: %s\n\n%s", message.c_str(), help);
+  return kExitUsage;
+}
+
+int Failed(const std::string& message) {
+  std::fprintf(stderr, "rtpbuild: %s\n", message.c_str());
+  return kExitFailed;
+}
+
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
+}
+
+// The platform edge. Arguments arrive as UTF-8 (converted from UTF-16 on Windows); texts that go into a
+// patch are bytes of the installer's ANSI code page.
+#ifdef _WIN32
+std::wstring WidePath(const std::string& utf8) {
+  return rtp::Widen(utf8, CP_UTF8);
+}
+std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
+  return std::make_unique<rtp::WinFileSystem>(WidePath(path));
+}
+bool ReadFile(const std::string& path, rtp::Buffer* out) {
+  return rtp::ReadWholeFile(WidePath(path), out);
+}
+bool WriteFile(const std::string& path, rtp::ByteView bytes) {
+  return rtp::WriteWholeFile(WidePath(path), bytes);
+}
+bool PatchText(const std::string& utf8, std::string* out) {
+  return rtp::Narrow(rtp::Widen(utf8, CP_UTF8), CP_ACP, out);
+}
+#else
+std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
+  return std::make_unique<rtp::PosixFileSystem>(path);
+}
+bool ReadFile(const std::string& path, rtp::Buffer* out) {
+  return rtp::ReadHostFile(path, out);
+}
+bool WriteFile(const std::string& path, rtp::ByteView bytes) {
+  return rtp::WriteHostFile(path, bytes);
+}
+bool PatchText(const std::string& text, std::string* out) {
+  *out = text;
+  return true;
+}
+#endif
+
+bool FolderExists(const std::string& path) {
+  return OpenFolder(path)->RootExists();
+}
+
+int Build(const std::vector<std::string>& args) {
+  rtp::Controls controls;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (IsHelp(arg)) {
+      std::fputs(kBuildHelp, stdout);
+      return kExitOk;
+    }
+    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      const std::string word = arg.substr(2);
+      if (word != "recipe" && !rtp::Controls::IsWord(word)) return Usage("unknown option " + arg, kBuildHelp);
+      if (i + 1 >= args.size()) return Usage(arg + " needs an argument", kBuildHelp);
+      const std::string& value = args[++i];
+      std::string error;
+      if (word == "recipe") {
+        rtp::Buffer recipe;
+        if (!ReadFile(value, &recipe)) return Failed("cannot read the recipe " + value);
+        if (!controls.AddRecipe(recipe.view(), &error)) return Failed(value + ": " + error);
+        continue;
+      }
+      std::string text;
+      if (!PatchText(value, &text)) return Failed(arg + ": text has characters the ANSI code page lacks");
+      if (!controls.Add(word, text, &error)) return Usage(arg + ": " + error, kBuildHelp);
+      continue;
+    }
+    positional.push_back(arg);
+  }
+  if (positional.size() != 3) return Usage("build takes OLD_DIR NEW_DIR OUT.rtp", kBuildHelp);
+  for (int i = 0; i < 2; ++i)
+    if (!FolderExists(positional[i])) return Failed("no such folder: " + positional[i]);
+  const std::unique_ptr<rtp::FileSystem> oldTree = OpenFolder(positional[0]);
+  const std::unique_ptr<rtp::FileSystem> newTree = OpenFolder(positional[1]);
+  rtp::Buffer patch;
+  rtp::BuildSummary summary;
+  std::string error;
+  if (!rtp::BuildPatch(*oldTree, *newTree, controls.options(), &patch, &summary, &error))
+    return Failed(error);
+  if (!WriteFile(positional[2], patch.view())) return Failed("cannot write " + positional[2]);
+  std::printf("%s: %u added, %u replaced, %u patched, %u deleted, %u unchanged, %u notices, %zu bytes\n",
+              positional[2].c_str(), summary.added, summary.replaced, summary.patched, summary.deleted,
+              summary.unchanged, summary.notices, patch.size());
+  return kExitOk;
+}
+
+std::string Printable(const rtp::ByteView& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size; ++i) {
+    const unsigned char c = bytes.data[i];
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text;
+}
+
+int Info(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      std::fputs(kInfoHelp, stdout);
+      return kExitOk;
+    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kInfoHelp);
+    positional.push_back(arg);
+  }
+  if (positional.size() != 1) return Usage("info takes one PATCH", kInfoHelp);
+  rtp::Buffer bytes;
+  if (!ReadFile(positional[0], &bytes)) return Failed("cannot read " + positional[0]);
+  rtp::Patch patch;
+  rtp::FormatError error;
+  if (!rtp::ParsePatch(bytes.view(), &patch, &error))
+    return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
+  const rtp::PatchCost cost = rtp::ComputeCost(patch);
+  const rtp::PatchHeader& h = patch.header;
+  std::printf("patch: %s\nformat version: %u\nentries: %zu (%u files)\n", positional[0].c_str(),
+              rtp::kFormatVersion, patch.entries.size(), patch.FileCount());
+  if (h.flags & rtp::kFlagNoAnnounce)
+    std::printf("announced files: none\n");
+  else if (h.flags & rtp::kFlagAnnounce)
+    std::printf("announced files: %u\n", h.announced);
+  std::printf("cost: biggest %u%s, new %u, old %u, files %u\n", cost.biggest,
+              (h.flags & rtp::kFlagBiggest) ? " (override)" : "", cost.newSize, cost.oldSize, cost.files);
+  for (size_t i = 0; i < patch.entries.size(); ++i) {
+    const rtp::PatchEntry& e = patch.entries[i];
+    std::printf("%zu %s", i + 1, rtp::OpName(e.op));
+    if (e.IsFile()) {
+      std::printf(" %s old %u/%08X new %u/%08X payload %zu", e.name.c_str(), e.oldSize, e.oldCrc, e.newSize,
+                  e.newCrc, e.payload.size);
+    } else {
+      std::printf(" id %u", e.noticeId);
+      if (rtp::ParamKindOf(e.noticeId) == rtp::ParamKind::Text)
+        std::printf(" \"%s\"", Printable(e.payload).c_str());
+      else if (rtp::ParamKindOf(e.noticeId) == rtp::ParamKind::Number)
+        std::printf(" 0x%08X", rtp::ReadU32(e.payload.data));
+    }
+    if (e.delayMs) std::printf(" delay %u ms", e.delayMs);
+    std::printf("\n");
+  }
+  return kExitOk;
+}
+
+class PrintingListener : public rtp::Listener {
+ public:
+  explicit PrintingListener(uint32_t abortAt) : mAbortAt(abortAt) {}
+  bool Notify(uint32_t id, void* param) override {
+    ++mCount;
+    std::printf("%u", id);
+    if (param && rtp::ParamKindOf(id) == rtp::ParamKind::Text) {
+      const char* text = static_cast<const char*>(param);
+      std::printf(
+          " %s", Printable(rtp::ByteView(reinterpret_cast<const uint8_t*>(text), std::strlen(text))).c_str());
+    } else if (param) {
+      std::printf(" 0x%08X", *static_cast<const uint32_t*>(param));
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+    return mCount != mAbortAt;
+  }
+
+ private:
+  uint32_t mAbortAt;
+  uint32_t mCount = 0;
+};
+
+int Apply(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  uint32_t abortAt = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (IsHelp(arg)) {
+      std::fputs(kApplyHelp, stdout);
+      return kExitOk;
+    }
+    if (arg == "--abort-at") {
+      if (i + 1 >= args.size() || !rtp::ParseNumber(args[i + 1], &abortAt) || abortAt == 0)
+        return Usage("--abort-at takes a callback number from 1", kApplyHelp);
+      ++i;
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kApplyHelp);
+    positional.push_back(arg);
+  }
+  if (positional.size() != 2) return Usage("apply takes CLIENT_DIR PATCH", kApplyHelp);
+  rtp::Buffer bytes;
+  if (!ReadFile(positional[1], &bytes)) return Failed("cannot read " + positional[1]);
+  const std::unique_ptr<rtp::FileSystem> client = OpenFolder(positional[0]);
+  PrintingListener listener(abortAt);
+  const uint32_t result = rtp::ApplyPatch(bytes.view(), *client, listener);
+  if (result == rtp::kOk) return kExitOk;
+  std::fprintf(stderr, "rtpbuild: engine returned %u (%s)\n", result, rtp::ErrorName(result));
+  return kExitFailed;
+}
+
+int Main(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage("no command given", kMainHelp);
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (IsHelp(command)) {
+    std::fputs(kMainHelp, stdout);
+    return kExitOk;
+  }
+  if (command == "build") return Build(rest);
+  if (command == "info") return Info(rest);
+  if (command == "apply") return Apply(rest);
+  return Usage("unknown command \"" + command + "\"", kMainHelp);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg;
+    rtp::Narrow(argv[i], CP_UTF8, &arg);
+    args.push_back(arg);
+  }
+  return Main(args);
+}
+#else
+int main(int argc, char** argv) {
+  return Main(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif
