@@ -294,3 +294,100 @@ TEST(Extraction, ArchiveWithoutTheEngineWritesAnEmptyLibraryThatFailsToLoad) {
             std::string::npos)
       << story.Record();
 }
+
+TEST(StartSequence, RunningClientThatWillNotCloseOffersRetryThenRunsTheWholeSequenceAgain) {
+  ClientFolder client("[client]\r\nbuild=4536\r\n");
+  Story story;
+  // A client that ignores the first four close requests: three on the first press, one on the retry.
+  auto running = Installer::Start(BinPath(L"fake_client.exe"), L"4");
+  ASSERT_TRUE(running);
+  ASSERT_TRUE(running->WaitUntil([] { return ::FindWindowW(L"kreluiScreen", nullptr) != nullptr; }));
+
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  auto box = StartAndExpectBox(*app);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, L"《澜星纪》更新");
+  EXPECT_EQ(box->buttons, (std::vector<int>{IDRETRY, IDCANCEL}));
+  EXPECT_EQ(box->text.rfind(L"ZAV客户端还在运行中,无法进行更新。", 0), 0u);
+  ASSERT_TRUE(app->Answer(*box, IDRETRY));
+
+  // The retry closes the client at its next request and goes on to the version check.
+  auto same = app->WaitForMessageBox();
+  ASSERT_TRUE(same) << Utf8(app->Describe());
+  EXPECT_EQ(same->text, L"您的ZAV客户端版本和补丁的版本相同(4536)。");
+  ASSERT_TRUE(app->Answer(*same, IDOK));
+  EXPECT_TRUE(app->WaitForVisible(kLaunch));
+  EXPECT_EQ(running->WaitForExit(), std::optional<DWORD>(0)) << "the client closed on request";
+}
+
+TEST(StartSequence, RunningClientAndCancelEndsOnTheRestartAdvice) {
+  ClientFolder client;
+  Story story;
+  auto running = Installer::Start(BinPath(L"fake_client.exe"), L"100");
+  ASSERT_TRUE(running);
+  ASSERT_TRUE(running->WaitUntil([] { return ::FindWindowW(L"kreluiScreen", nullptr) != nullptr; }));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  auto box = StartAndExpectBox(*app);
+  ASSERT_TRUE(box);
+  ASSERT_TRUE(app->Answer(*box, IDCANCEL));
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  running->Terminate();
+}
+
+namespace {
+
+// A client in the default folder for the length of a test. Every test of this program holds the same
+// CTest resource lock, so none of them runs beside it and meets the folder unexpectedly.
+class DefaultFolderClient {
+ public:
+  DefaultFolderClient() {
+    for (const wchar_t* folder : {L"c:\\program files\\norrat", L"c:\\program files\\norrat\\zav"}) {
+      ::CreateDirectoryW(folder, nullptr);
+    }
+    ::CopyFileW(BinPath(L"recorder.exe").c_str(), L"c:\\program files\\norrat\\zav\\zav.exe", FALSE);
+    std::ofstream ini("c:\\program files\\norrat\\zav\\common.ini", std::ios::binary);
+    ini << "[client]\r\nbuild=4536\r\n";
+  }
+  ~DefaultFolderClient() { RemoveTree(L"c:\\program files\\norrat"); }
+};
+
+}  // namespace
+
+TEST(StartSequence, ClientInTheDefaultFolderIsConfirmedFirst) {
+  DefaultFolderClient installed;
+  Story story;
+  auto app = story.Start();
+  ASSERT_TRUE(app);
+  auto box = StartAndExpectBox(*app);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, L"《澜星纪》更新");
+  EXPECT_EQ(box->text, L"升级向导");
+  EXPECT_EQ(box->buttons, (std::vector<int>{IDYES, IDNO}));
+  EXPECT_EQ(box->icon, BoxIcon::Information);
+  ASSERT_TRUE(app->Answer(*box, IDYES));
+  auto same = app->WaitForMessageBox();
+  ASSERT_TRUE(same);
+  EXPECT_EQ(same->text, L"您的ZAV客户端版本和补丁的版本相同(4536)。");
+}
+
+TEST(StartSequence, DecliningTheDefaultFolderAndCancellingTheDialogCancelsTheInstall) {
+  DefaultFolderClient installed;
+  Story story;
+  auto app = story.Start();
+  ASSERT_TRUE(app);
+  auto box = StartAndExpectBox(*app);
+  ASSERT_TRUE(box);
+  ASSERT_TRUE(app->Answer(*box, IDNO));
+  auto folderDialog = app->WaitForOtherDialog();
+  ASSERT_TRUE(folderDialog);
+  EXPECT_EQ(folderDialog->Text(kFolderEdit), L"c:\\program files\\norrat\\zav\\")
+      << "the dialog starts on it";
+  ASSERT_TRUE(folderDialog->Click(IDCANCEL));
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+}
