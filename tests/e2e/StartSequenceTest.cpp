@@ -391,3 +391,35 @@ TEST(StartSequence, DecliningTheDefaultFolderAndCancellingTheDialogCancelsTheIns
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
 }
+
+TEST(Extraction, NoTemporaryFolderFailsOnceAfterBothEntriesWithTheRestartAdvice) {
+  ClientFolder client;
+  Story story;
+  TempDir scratch;
+  // The user's temporary folder is a file: no folder can be made under it.
+  scratch.WriteFile(L"not-a-folder", "x");
+  StartOptions options;
+  options.args = PathArg(client.Path());
+  options.env = {{L"TMP", scratch / L"not-a-folder"}, {L"TEMP", scratch / L"not-a-folder"}};
+  PackedInstaller installer(ShippedEntries());
+  ASSERT_TRUE(installer.Ok());
+  auto app = Installer::Start(installer.Path(), options);
+  ASSERT_TRUE(app && app->WaitForDialog());
+  ASSERT_TRUE(app->Click(IDOK));
+
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box) << Utf8(app->Describe());
+  EXPECT_EQ(box->caption, L"发生一个错误");
+  EXPECT_EQ(box->text.rfind(L"无法解压补丁文件，可能是因为您的磁盘已满或者没有足够的权限。", 0), 0u) << Utf8(box->text);
+  std::vector<std::wstring> rows = app->ListItems(kDetailsList);
+  ASSERT_EQ(rows.size(), 4u) << "both entries are tried before the one message";
+  EXPECT_EQ(rows[1].rfind(L"Error extracting ", 0), 0u) << Utf8(rows[1]);
+  EXPECT_EQ(rows[3].rfind(L"Error extracting ", 0), 0u) << Utf8(rows[3]);
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  EXPECT_FALSE(app->FindMessageBox()) << "the message is shown once";
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+}
