@@ -227,6 +227,18 @@ bool Exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+int FilesIn(const std::wstring& folder) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileW((folder + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int files = 0;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++files;
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return files;
+}
+
 }  // namespace
 
 TEST(Extraction, MatchingBuildExtractsBothFilesAndClosingDeletesThem) {
@@ -261,6 +273,7 @@ TEST(Extraction, MatchingBuildExtractsBothFilesAndClosingDeletesThem) {
   EXPECT_EQ(data.nFileSizeLow, 4096u);
   ASSERT_TRUE(::GetFileAttributesExW(patch.c_str(), GetFileExInfoStandard, &data));
   EXPECT_EQ(data.nFileSizeLow, 20000u);
+  EXPECT_EQ(FilesIn(folder), 2) << "the notes are not extracted";
 
   ASSERT_TRUE(app->Answer(*box, IDOK));
   ASSERT_TRUE(app->WaitForVisible(kSupport)) << "outcome 4 offers support";
