@@ -1,7 +1,17 @@
 #include "app/MainDlg.h"
 
 CMainDlg::~CMainDlg() {
+  // The extraction thread uses this object until it has stopped.
+  StopExtraction();
   ReleaseBanner();
+  LeaveMessageLoop();
+}
+
+void CMainDlg::LeaveMessageLoop() {
+  if (CMessageLoop* loop = theModule.GetMessageLoop()) {
+    loop->RemoveMessageFilter(this);
+    loop->RemoveIdleHandler(this);
+  }
 }
 
 BOOL CMainDlg::PreTranslateMessage(MSG* msg) {
@@ -145,10 +155,7 @@ void CMainDlg::ReleaseBanner() {
 
 void CMainDlg::CloseDialog(int exitCode) {
   ReleaseBanner();
-  if (CMessageLoop* loop = theModule.GetMessageLoop()) {
-    loop->RemoveMessageFilter(this);
-    loop->RemoveIdleHandler(this);
-  }
+  LeaveMessageLoop();
   DestroyWindow();
   ::PostQuitMessage(exitCode);
   // The extraction thread still writes into the temporary folder until it has stopped.

@@ -127,6 +127,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
 
  private:
   void ReleaseBanner();
+  void LeaveMessageLoop();
   static unsigned __stdcall ExtractThreadProc(void* dialog) noexcept;
 
   HGDIOBJ mBannerOldBitmap = nullptr;  // what mBannerDC held before the banner, put back before deleting

@@ -423,7 +423,8 @@ TEST(Extraction, NoTemporaryFolderFailsOnceAfterBothEntriesWithTheRestartAdvice)
   auto box = app->WaitForMessageBox();
   ASSERT_TRUE(box) << Utf8(app->Describe());
   EXPECT_EQ(box->caption, L"发生一个错误");
-  EXPECT_EQ(box->text.rfind(L"无法解压补丁文件，可能是因为您的磁盘已满或者没有足够的权限。", 0), 0u) << Utf8(box->text);
+  EXPECT_EQ(box->text.rfind(L"无法解压补丁文件，可能是因为您的磁盘已满或者没有足够的权限。", 0), 0u)
+      << Utf8(box->text);
   std::vector<std::wstring> rows = app->ListItems(kDetailsList);
   ASSERT_EQ(rows.size(), 4u) << "both entries are tried before the one message";
   EXPECT_EQ(rows[1].rfind(L"Error extracting ", 0), 0u) << Utf8(rows[1]);
@@ -435,4 +436,28 @@ TEST(Extraction, NoTemporaryFolderFailsOnceAfterBothEntriesWithTheRestartAdvice)
   EXPECT_FALSE(app->FindMessageBox()) << "the message is shown once";
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+}
+
+TEST(Extraction, ClosingWhileExtractingStopsTheThreadAndLeavesNoFiles) {
+  ClientFolder client;
+  std::vector<Entry> entries = ShippedEntries();
+  entries[2].bytes.assign(64u << 20, '\x5a');  // a patch large enough to be still copying
+  PackedInstaller installer(entries);
+  ASSERT_TRUE(installer.Ok()) << installer.Error();
+  TempDir temp;
+  StartOptions options;
+  options.args = PathArg(client.Path());
+  options.env = {{L"TMP", temp.Path()}, {L"TEMP", temp.Path()}};
+  auto app = Installer::Start(installer.Path(), options);
+  ASSERT_TRUE(app && app->WaitForDialog());
+  ASSERT_TRUE(app->Click(IDOK));
+  ASSERT_TRUE(app->WaitUntil([&] { return app->ListCount(kDetailsList) >= 3; }))
+      << "the patch is being copied";
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+  EXPECT_EQ(FilesIn(temp.Path() + L"\\"), 0);
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileW((temp.Path() + L"\\s*").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "the extraction folder is gone: " << Utf8(found.cFileName);
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
 }
