@@ -116,7 +116,7 @@ TEST(PatchRun, CancelWhileTheEngineRunsStopsItOnTheCancelledPage) {
   ASSERT_TRUE(app->Click(IDCANCEL));
   ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束")) << "Cancel during the run does not close the window";
   EXPECT_TRUE(app->Running());
-  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ExpectNoOffer(*app);
   // Each client file is either as it was or as the patch makes it: never half written.
   std::string maps = client.File(L"data\\maps.pak");
   EXPECT_TRUE(maps == std::string(30000, 'm') + "old map tail" ||
@@ -241,7 +241,7 @@ TEST(PatchRun, TooLittleDiskSpaceStopsBeforeTheEngineRuns) {
                            std::to_wstring(freeMB) + L" MB的剩余磁盘空间。");
   ASSERT_TRUE(app->Answer(*box, IDOK));
   ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ExpectNoOffer(*app);
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
   RemoveTree(folder);

@@ -71,6 +71,11 @@ class Story {
   TempDir mRecord;
 };
 
+// A result page that offers nothing: none of the web buttons and no launch button.
+inline void ExpectNoOffer(const DialogWindow& app) {
+  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app.Visible(id)) << "button " << id;
+}
+
 // "path=" with the folder, quoted so that blanks are kept.
 inline std::wstring PathArg(const std::wstring& folder) {
   return L"path=\"" + folder + L"\"";

@@ -161,7 +161,7 @@ TEST(StartSequence, TestPatchWarnsAboutTheGivenFolderAndCancelStopsWithoutAnOffe
   ASSERT_TRUE(app->Answer(*box, IDCANCEL));
 
   ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ExpectNoOffer(*app);
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
 }
@@ -346,7 +346,7 @@ TEST(StartSequence, RunningClientAndCancelEndsOnTheRestartAdvice) {
   ASSERT_TRUE(box);
   ASSERT_TRUE(app->Answer(*box, IDCANCEL));
   ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ExpectNoOffer(*app);
   running->Terminate();
 }
 
@@ -400,7 +400,7 @@ TEST(StartSequence, DecliningTheDefaultFolderAndCancellingTheDialogCancelsTheIns
       << "the dialog starts on it";
   ASSERT_TRUE(folderDialog->Click(IDCANCEL));
   ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ExpectNoOffer(*app);
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
 }
@@ -432,7 +432,7 @@ TEST(Extraction, NoTemporaryFolderFailsOnceAfterBothEntriesWithTheRestartAdvice)
   ASSERT_TRUE(app->Answer(*box, IDOK));
 
   ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app->Visible(id)) << id;
+  ExpectNoOffer(*app);
   EXPECT_FALSE(app->FindMessageBox()) << "the message is shown once";
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
