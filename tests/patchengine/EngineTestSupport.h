@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "CallLog.h"
 #include "patchengine/Apply.h"
 #include "patchengine/Builder.h"
 #include "patchengine/PatchFormat.h"
@@ -124,7 +125,7 @@ inline std::ostream& operator<<(std::ostream& out, const Call& call) {
 }
 
 // Records every callback; answers "stop" at the `abortAt`-th (from 1), or when `hook` returns false.
-class RecordingListener : public rtp::Listener {
+class RecordingListener : public rtp::Listener, public CallLog<Call> {
  public:
   bool Notify(uint32_t id, void* param) override {
     Call call;
@@ -137,24 +138,6 @@ class RecordingListener : public rtp::Listener {
     return calls.size() != abortAt;
   }
 
-  std::vector<uint32_t> Ids() const {
-    std::vector<uint32_t> ids;
-    for (const Call& call : calls) ids.push_back(call.id);
-    return ids;
-  }
-  std::vector<Call> Of(uint32_t id) const {
-    std::vector<Call> found;
-    for (const Call& call : calls)
-      if (call.id == id) found.push_back(call);
-    return found;
-  }
-  std::string Dump() const {
-    std::ostringstream out;
-    for (const Call& call : calls) out << call << "\n";
-    return out.str();
-  }
-
-  std::vector<Call> calls;
   size_t abortAt = 0;
   std::function<bool(const Call&)> hook;
 };

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CallLog.h"
 #include "patchengine/Builder.h"
 #include "patchengine/PatchFormat.h"
 #include "patchengine/WinFileSystem.h"
@@ -120,27 +121,9 @@ std::ostream& operator<<(std::ostream& out, const Call& call) {
   return out << " 0x" << std::hex << call.number << std::dec;
 }
 
-struct Recorder {
-  std::vector<Call> calls;
+struct Recorder : CallLog<Call> {
   size_t nullAt = 0;  // the call (from 1) answered with null
   std::function<void(const Call&)> hook;
-
-  std::vector<unsigned> Ids() const {
-    std::vector<unsigned> ids;
-    for (const Call& call : calls) ids.push_back(call.id);
-    return ids;
-  }
-  std::vector<Call> Of(unsigned id) const {
-    std::vector<Call> found;
-    for (const Call& call : calls)
-      if (call.id == id) found.push_back(call);
-    return found;
-  }
-  std::string Dump() const {
-    std::ostringstream out;
-    for (const Call& call : calls) out << call << "\n";
-    return out.str();
-  }
 };
 
 Recorder* gRecorder = nullptr;
