@@ -7,12 +7,6 @@ namespace {
 // Text buffers of the dialog: a path of MAX_PATH characters including its terminator.
 const int kTextChars = MAX_PATH;
 
-CString ReadWindowText(HWND hwnd) {
-  wchar_t text[kTextChars] = {};
-  if (hwnd != nullptr) ::GetWindowTextW(hwnd, text, kTextChars);
-  return text;
-}
-
 }  // namespace
 
 INT_PTR SetPath::DoModal(const std::wstring& initial) {
@@ -43,13 +37,13 @@ bool SetPath::ProcessWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lParam,
 
 LRESULT SetPath::OnInitDialog() {
   // The caption is the owner's title: the main dialog's, naming the two versions.
-  SetWindowText(ReadWindowText(::GetWindow(m_hWnd, GW_OWNER)).c_str());
+  SetWindowText(CWindow(::GetWindow(m_hWnd, GW_OWNER)).GetWindowText(kTextChars).c_str());
   ::SetDlgItemTextW(m_hWnd, IDC_PATH_EDIT, mPath.c_str());
   return TRUE;  // the system sets the default focus
 }
 
 LRESULT SetPath::OnCloseCmd(WORD, WORD id, HWND) {
-  if (id == IDOK) mPath = ReadWindowText(GetDlgItem(IDC_PATH_EDIT));
+  if (id == IDOK) mPath = CWindow(GetDlgItem(IDC_PATH_EDIT)).GetWindowText(kTextChars);
   EndDialog(id);
   return 0;
 }
