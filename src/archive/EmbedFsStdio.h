@@ -51,7 +51,7 @@ class StdioFileSource : public FileSource {
 
 bool RemoveFile(const std::string& path);
 // Replaces target by source (target may exist).
-bool ReplaceFile(const std::string& source, const std::string& target);
+bool MoveOver(const std::string& source, const std::string& target);
 bool FileExists(const std::string& path);
 
 }  // namespace embedfs

@@ -430,7 +430,7 @@ bool Pack(const std::string& hostPath, const std::vector<PackInput>& entries, co
     RemoveFile(partial);
     return false;
   }
-  if (!ReplaceFile(partial, outPath)) {
+  if (!MoveOver(partial, outPath)) {
     RemoveFile(partial);
     return Fail(error, "cannot move the finished installer to \"" + outPath + "\"");
   }

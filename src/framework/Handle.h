@@ -28,9 +28,11 @@ class CHandle {
     mHandle = nullptr;
     return handle;
   }
-  void Close() {
-    if (IsValid()) ::CloseHandle(mHandle);
+  // False when closing failed (for a file written to, data may not have reached the disk).
+  bool Close() {
+    const bool ok = !IsValid() || ::CloseHandle(mHandle);
     mHandle = nullptr;
+    return ok;
   }
 
  private:

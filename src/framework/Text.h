@@ -21,6 +21,14 @@ class CString : public std::wstring {
   static CString Formatted(const wchar_t* format, ...);
 };
 
-// 8-bit text in the system's ANSI code page <-> UTF-16, converted at the program's boundaries.
-CString AnsiToText(const char* bytes, int length = -1);
+// 8-bit text in a code page (the system's ANSI code page unless named) to UTF-16, converted at the
+// program's boundaries. A length of -1 reads up to the first zero byte.
+CString Widen(const char* bytes, int length = -1, UINT codePage = CP_ACP);
+inline CString Widen(const std::string& bytes, UINT codePage = CP_ACP) {
+  return Widen(bytes.data(), static_cast<int>(bytes.size()), codePage);
+}
+// UTF-16 to 8-bit text in a code page, exactly: false when a character has no form of its own there
+// (nothing is replaced by a default or a look-alike character).
+bool Narrow(const std::wstring& text, UINT codePage, std::string* out);
+// UTF-16 to the ANSI code page, characters without a form replaced by the system's default character.
 std::string TextToAnsi(const std::wstring& text);

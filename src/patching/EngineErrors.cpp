@@ -17,7 +17,7 @@ CString EngineErrorText(const char* engineText, uint32_t* outcome) {
   CString userText;
   switch (EngineErrorNumber(text)) {
     case 8:
-      userText = AnsiToText(kIncompatibleEngineText);
+      userText = Widen(kIncompatibleEngineText);
       break;
     case 9:
       userText.LoadString(IDS_CORRUPT_PATCH);
@@ -32,7 +32,7 @@ CString EngineErrorText(const char* engineText, uint32_t* outcome) {
       code = OutcomeReinstallClient;
       break;
     default:
-      userText.Format(CString::Load(IDS_UNKNOWN_ERROR).c_str(), AnsiToText(text).c_str());
+      userText.Format(CString::Load(IDS_UNKNOWN_ERROR).c_str(), Widen(text).c_str());
       break;
   }
   if (outcome) *outcome = code;

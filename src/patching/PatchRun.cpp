@@ -7,27 +7,21 @@
 #include "patching/ClientProbes.h"
 #include "patching/EngineErrors.h"
 #include "patching/PathRules.h"
+#include "rules/EngineAbi.h"
 
 namespace {
 
-// The engine's two entry points and its callback, all standard-call.
-using EngineCallbackFn = void*(__stdcall*)(unsigned id, void* param);
-using ApplyFn = int(__stdcall*)(const char* commandLine, EngineCallbackFn callback, int wait);
-using GetCostFn = int(__stdcall*)(const wchar_t* patchPath, uint32_t* biggestSz, uint32_t* newSystemSz,
-                                  uint32_t* oldSystemSz, uint32_t* numFiles, int zero);
-
-constexpr size_t kCommandLineSize = 520;
 constexpr uint32_t kMegabyteShift = 20;
 
 // The plain callback reaches the one dialog through this pointer; only the dialog's thread uses it.
 CMainDlg* gRunningDialog = nullptr;
 
-void* __stdcall EngineCallback(unsigned id, void* param) noexcept {
+void* RTPATCH_CALL EngineCallback(uint32_t id, void* param) noexcept {
   return const_cast<char*>(gRunningDialog->OnEngineMessage(id, param));
 }
 
 CString EngineText(const void* param) {
-  return AnsiToText(param ? static_cast<const char*>(param) : "");
+  return Widen(param ? static_cast<const char*>(param) : "");
 }
 
 bool CarriesText(uint32_t id) {
@@ -46,9 +40,9 @@ void CMainDlg::RunPatch() {
     SetPage(PageFailed);
     return;
   }
-  auto apply = engine.Entry<ApplyFn>("RTPatchApply32@12");
+  auto apply = engine.Entry<rtp::ApplyFn>(rtp::kApplyEntry);
   const DWORD bindError = apply ? ERROR_SUCCESS : ::GetLastError();
-  auto getCost = engine.Entry<GetCostFn>("RTPatchGetCost@24");
+  auto getCost = engine.Entry<rtp::GetCostFn>(rtp::kGetCostEntry);
 
   uint32_t biggestSz = 0, newSystemSz = 0, oldSystemSz = 0, numFiles = 0;
   if (getCost != nullptr) {
@@ -77,7 +71,7 @@ void CMainDlg::RunPatch() {
   // opening quote only.
   std::string commandLine =
       TextToAnsi(CString::Formatted(L"\"%s\" \"%s", mZavPath.c_str(), mPatchPath.c_str()));
-  if (commandLine.size() >= kCommandLineSize) {
+  if (commandLine.size() >= rtp::kCommandLineSize) {
     // The engine's buffer would hold a cut path: refuse instead of patching some other folder.
     ShowMessage(IDS_ENGINE_LOAD_FAILED, 0);
     mMessage.LoadString(IDS_ENGINE_LOAD_FAILED);
@@ -86,7 +80,7 @@ void CMainDlg::RunPatch() {
     SetPage(PageFailed);
     return;
   }
-  char buffer[kCommandLineSize] = {};
+  char buffer[rtp::kCommandLineSize] = {};
   commandLine.copy(buffer, commandLine.size());
 
   gRunningDialog = this;

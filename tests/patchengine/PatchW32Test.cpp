@@ -23,13 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using EngineCallback = void*(__stdcall*)(unsigned id, void* param);
-using ApplyFunction = int(__stdcall*)(const char* commandLine, EngineCallback callback, int wait);
-using CostFunction = uint32_t(__stdcall*)(const wchar_t* patchPath, uint32_t* biggestSz,
-                                          uint32_t* newSystemSz, uint32_t* oldSystemSz, uint32_t* numFiles,
-                                          int zero);
+using ApplyFunction = rtp::ApplyFn;
+using CostFunction = rtp::GetCostFn;
 
-constexpr size_t kCommandLineBuffer = 520;
+constexpr size_t kCommandLineBuffer = rtp::kCommandLineSize;
 const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
 
@@ -49,7 +46,7 @@ std::wstring Wide(const std::string& ascii) {
 
 std::string Ansi(const std::wstring& text) {
   std::string out;
-  EXPECT_TRUE(rtp::Narrow(text, CP_ACP, &out));
+  EXPECT_TRUE(Narrow(text, CP_ACP, &out));
   return out;
 }
 
@@ -130,7 +127,7 @@ Recorder* gRecorder = nullptr;
 // What the installer answers to go on: a pointer to an empty 8-bit text.
 char gGoOn[] = "";
 
-void* __stdcall RecordingCallback(unsigned id, void* param) {
+void* RTPATCH_CALL RecordingCallback(uint32_t id, void* param) {
   Call call;
   call.id = id;
   call.hasParam = param != nullptr;
@@ -254,8 +251,8 @@ class PatchW32 : public ::testing::Test {
     after["data\\new.pak"] = RandomBytes(52, 3000);
     gRecorder = &recorder;
     ASSERT_NE(library.Get(), nullptr) << "patchw32.dll does not load: " << ::GetLastError();
-    apply = reinterpret_cast<ApplyFunction>(library.Proc("RTPatchApply32@12"));
-    cost = reinterpret_cast<CostFunction>(library.Proc("RTPatchGetCost@24"));
+    apply = reinterpret_cast<ApplyFunction>(library.Proc(rtp::kApplyEntry));
+    cost = reinterpret_cast<CostFunction>(library.Proc(rtp::kGetCostEntry));
     ASSERT_NE(apply, nullptr);
     ASSERT_NE(cost, nullptr);
   }
@@ -294,7 +291,7 @@ class PatchW32 : public ::testing::Test {
     ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer, sizeof buffer, nullptr, nullptr);
   }
 
-  int Apply() {
+  uint32_t Apply() {
     char commandLine[kCommandLineBuffer];
     FillCommandLine(commandLine, client.wstring(), patchPath.wstring());
     return apply(commandLine, RecordingCallback, 1);
@@ -364,7 +361,7 @@ TEST_F(PatchW32, ApplyingTurnsTheClientIntoTheNewVersionWithTheCallbacksTheInsta
   Prepare();
   const std::string commandLine = "\"" + Ansi(client.wstring()) + "\" \"" + Ansi(patchPath.wstring());
   ASSERT_EQ(commandLine.back(), 'p') << "no closing quote";
-  EXPECT_EQ(Apply(), 0) << recorder.Dump();
+  EXPECT_EQ(Apply(), 0u) << recorder.Dump();
   EXPECT_EQ(ReadTree(client), after);
 
   ASSERT_FALSE(recorder.calls.empty());
@@ -402,7 +399,7 @@ TEST_F(PatchW32, ANullAnswerStopsTheEngineAtOnceAndLeavesTheFileItWasWorkingOn) 
     if (call.id == 5 && (call.number & 0xFFFF) == 0x6000 && recorder.Of(7).back().text == "bin\\zav.exe")
       recorder.nullAt = recorder.calls.size();
   };
-  EXPECT_NE(Apply(), 0);
+  EXPECT_NE(Apply(), 0u);
   ASSERT_EQ(recorder.calls.size(), recorder.nullAt) << "a callback came after the stop";
   const Tree result = ReadTree(client);
   EXPECT_EQ(result.at("bin\\zav.exe"), before.at("bin\\zav.exe"));
@@ -412,7 +409,7 @@ TEST_F(PatchW32, ANullAnswerStopsTheEngineAtOnceAndLeavesTheFileItWasWorkingOn) 
 
 TEST_F(PatchW32, AnAnsweredErrorStillStopsTheEngine) {
   Prepare({{"at", "after:bin\\zav.exe"}, {"notify-error", "36"}});
-  EXPECT_NE(Apply(), 0);
+  EXPECT_NE(Apply(), 0u);
   ASSERT_EQ(recorder.calls.back().id, 3u) << recorder.Dump();
   EXPECT_EQ(recorder.calls.back().text, "Error ept36: file does not match (size or CRC-32)");
   const Tree result = ReadTree(client);
@@ -423,7 +420,7 @@ TEST_F(PatchW32, AnAnsweredErrorStillStopsTheEngine) {
 TEST_F(PatchW32, AMissingClientFileIsReportedAsEpt15WithItsName) {
   Prepare();
   fs::remove(client / L"common.ini");
-  EXPECT_EQ(Apply(), 15);
+  EXPECT_EQ(Apply(), 15u);
   EXPECT_EQ(recorder.Ids(), (std::vector<unsigned>{6, 7, 3}));
   EXPECT_EQ(recorder.calls[1].text, "common.ini");
   EXPECT_EQ(recorder.calls[2].text, "Error ept15: file not found: common.ini");
@@ -435,7 +432,7 @@ TEST_F(PatchW32, AChangedClientFileIsReportedAsEpt36) {
   std::string exe = before.at("bin\\zav.exe");
   exe[10] = static_cast<char>(~exe[10]);
   WriteFileBytes(client / L"bin" / L"zav.exe", exe);
-  EXPECT_EQ(Apply(), 36);
+  EXPECT_EQ(Apply(), 36u);
   EXPECT_EQ(recorder.calls.back().text, "Error ept36: file does not match (size or CRC-32): bin\\zav.exe");
 }
 
@@ -453,20 +450,20 @@ TEST_F(PatchW32, DamagedTruncatedForeignAndMissingPatchesAreReportedWithTheirNum
   for (const auto& c : cases) {
     WriteFileBytes(patchPath, c.first);
     recorder.calls.clear();
-    EXPECT_NE(Apply(), 0);
+    EXPECT_NE(Apply(), 0u);
     ASSERT_EQ(recorder.Ids(), std::vector<unsigned>{3}) << c.second;
     EXPECT_EQ(recorder.calls[0].text.rfind(c.second, 0), 0u) << recorder.calls[0].text;
   }
   fs::remove(patchPath);
   recorder.calls.clear();
-  EXPECT_EQ(Apply(), 10);
+  EXPECT_EQ(Apply(), 10u);
   EXPECT_EQ(recorder.calls.at(0).text.rfind("Error ept10: patch file cannot be read: ", 0), 0u);
   EXPECT_EQ(ReadTree(client), before);
 }
 
 TEST_F(PatchW32, ACommandLineWithoutTwoPathsIsReportedAsEpt2) {
   char commandLine[kCommandLineBuffer] = "\"C:\\only\\one\\path";
-  EXPECT_EQ(apply(commandLine, RecordingCallback, 1), 2);
+  EXPECT_EQ(apply(commandLine, RecordingCallback, 1), 2u);
   ASSERT_EQ(recorder.Ids(), std::vector<unsigned>{3});
   EXPECT_EQ(recorder.calls[0].text.rfind("Error ept2: ", 0), 0u);
 }
@@ -480,7 +477,7 @@ TEST_F(PatchW32, NoticesReachTheCallbackWithTheirEightBitTextsAndNullParameters)
            {"notify-locked", "26"},
            {"notify-locked", "28"},
            {"notify", "5:0x9000"}});
-  EXPECT_EQ(Apply(), 0);
+  EXPECT_EQ(Apply(), 0u);
   const std::vector<Call> notices(recorder.calls.begin() + 1, recorder.calls.begin() + 8);
   EXPECT_EQ(notices[0].id, 1u);
   EXPECT_EQ(notices[0].text, chinese);
@@ -499,7 +496,7 @@ TEST_F(PatchW32, NoticesReachTheCallbackWithTheirEightBitTextsAndNullParameters)
 TEST_F(PatchW32, ADelayKeepsTheEngineBusyWhileCallingBackAtLeastEvery50Ms) {
   Prepare({{"file-delay", "common.ini:400"}});
   const DWORD start = ::GetTickCount();
-  EXPECT_EQ(Apply(), 0);
+  EXPECT_EQ(Apply(), 0u);
   EXPECT_GE(::GetTickCount() - start, 400u);
   DWORD longestGap = 0;
   for (size_t i = 1; i < recorder.calls.size(); ++i)
@@ -519,7 +516,7 @@ TEST_F(PatchW32, AFileLockedWhileTheEngineRunsIsReplacedAtTheRestartAndReported2
         recorder.Of(7).back().text == "bin\\zav.exe")
       holder = ::CreateFileW(exe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   };
-  EXPECT_EQ(Apply(), 0) << recorder.Dump();
+  EXPECT_EQ(Apply(), 0u) << recorder.Dump();
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   ::CloseHandle(holder);
 
@@ -541,7 +538,7 @@ TEST_F(PatchW32, AFileHeldOpenForReadingLikeARunningProgramIsScheduledToo) {
   HANDLE holder =
       ::CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Apply(), 0) << recorder.Dump();
+  EXPECT_EQ(Apply(), 0u) << recorder.Dump();
   ::CloseHandle(holder);
   EXPECT_EQ(recorder.Of(26).size(), 1u);
   EXPECT_EQ(ReadFileBytes(exe), before.at("bin\\zav.exe"));
@@ -553,7 +550,7 @@ TEST_F(PatchW32, ALockedFileToDeleteIsDeletedAtTheRestartAndReported28) {
   HANDLE holder =
       ::CreateFileW(gone.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Apply(), 0) << recorder.Dump();
+  EXPECT_EQ(Apply(), 0u) << recorder.Dump();
   ::CloseHandle(holder);
   EXPECT_EQ(recorder.Of(28).size(), 1u) << recorder.Dump();
   EXPECT_TRUE(recorder.Of(26).empty());
@@ -568,7 +565,7 @@ TEST_F(PatchW32, AFileHeldWithoutAnySharingFromTheStartCannotBeCheckedAndIsEpt19
   HANDLE holder = ::CreateFileW((client / L"bin" / L"zav.exe").c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(Apply(), 19);
+  EXPECT_EQ(Apply(), 19u);
   ::CloseHandle(holder);
   EXPECT_EQ(recorder.calls.back().text, "Error ept19: file cannot be read: bin\\zav.exe");
   EXPECT_EQ(ReadTree(client), before);

@@ -15,7 +15,7 @@
 #include "archive/EmbedFsWriter.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "framework/Text.h"
 #endif
 
 namespace {
@@ -107,36 +107,14 @@ bool IsHelp(const std::string& arg) {
 // Text conversions at the edge. Arguments and paths are UTF-8 inside the tool; entry names are bytes in
 // the installer's ANSI code page (on Linux, the bytes given).
 #ifdef _WIN32
-std::string Narrow(const wchar_t* text, UINT codePage) {
-  const int length = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return std::string();
-  std::string out(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(codePage, 0, text, -1, &out[0], length, nullptr, nullptr);
-  out.resize(static_cast<size_t>(length - 1));
-  return out;
-}
-
-std::wstring Widen(const std::string& text, UINT codePage) {
-  if (text.empty()) return std::wstring();
-  const int length =
-      ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
-  return out;
-}
-
 bool StoredName(const std::string& utf8, std::string* name) {
-  const std::wstring wide = Widen(utf8, CP_UTF8);
-  BOOL lossy = FALSE;
-  const int length =
-      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
-  if (lossy || length <= 0) return false;
-  *name = Narrow(wide.c_str(), CP_ACP);
-  return true;
+  return Narrow(Widen(utf8, CP_UTF8), CP_ACP, name);
 }
 
 std::string NameAsPath(const std::string& stored) {
-  return Narrow(Widen(stored, CP_ACP).c_str(), CP_UTF8);
+  std::string path;
+  Narrow(Widen(stored, CP_ACP), CP_UTF8, &path);
+  return path;
 }
 const char kSeparators[] = "/\\";
 #else
@@ -510,7 +488,10 @@ int Run(const std::vector<std::string>& args) {
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(Narrow(argv[i], CP_UTF8));
+  for (int i = 1; i < argc; ++i) {
+    args.emplace_back();
+    Narrow(argv[i], CP_UTF8, &args.back());
+  }
   return Run(args);
 }
 #else

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "patchengine/Bytes.h"
+#include "rules/EngineAbi.h"
 
 namespace rtp {
 
@@ -66,20 +67,9 @@ enum HeaderFlag : uint32_t {
 
 enum class Op : uint8_t { Add = 1, Replace = 2, Delete = 3, Delta = 4, Notice = 5 };
 
-// The callback ids the engine sends.
-enum CallbackId : uint32_t {
-  kIdWarning = 1,
-  kIdWarning2 = 2,
-  kIdError = 3,
-  kIdWarning4 = 4,
-  kIdProgress = 5,
-  kIdFileCount = 6,
-  kIdFileStart = 7,
-  kIdDetail = 9,
-  kIdHeartbeat = 10,  // param null; sent every 50 ms while a notice's delay runs
-  kIdLockedReplace = 26,
-  kIdLockedDelete = 28,
-};
+// The stand-in's own callback id beside those of the interface: param null, sent every 50 ms while a
+// notice's delay runs. The installer ignores it.
+constexpr uint32_t kIdHeartbeat = 10;
 
 // The parameter form of a callback id: an 8-bit text, a pointer to a 32-bit number, or null.
 enum class ParamKind { Text, Number, None };

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "patchengine/Apply.h"
 #include "patchengine/EngineCommandLine.h"
@@ -16,8 +17,6 @@
 #include "patchengine/WinFileSystem.h"
 
 namespace {
-
-using Callback = void*(__stdcall*)(unsigned id, void* param);
 
 // A read-only view of a whole patch file; the file is mapped, not read, so a large patch costs address
 // space rather than memory.
@@ -32,14 +31,14 @@ class MappedFile {
 
   // 0, or kErrPatchUnreadable / kErrCorrupt (an empty file cannot be mapped and is no patch).
   uint32_t Open(const std::wstring& path) {
-    mFile.Reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    mFile.Attach(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!mFile.IsValid()) return rtp::kErrPatchUnreadable;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(mFile.Get(), &size)) return rtp::kErrPatchUnreadable;
     if (size.QuadPart == 0) return rtp::kErrCorrupt;
     if (size.QuadPart > 0x7FFFFFFF) return rtp::kErrNoMemory;
-    mMapping.Reset(::CreateFileMappingW(mFile.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    mMapping.Attach(::CreateFileMappingW(mFile.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!mMapping.IsValid()) return rtp::kErrPatchUnreadable;
     mView = ::MapViewOfFile(mMapping.Get(), FILE_MAP_READ, 0, 0, 0);
     if (!mView) return rtp::kErrNoMemory;
@@ -49,19 +48,19 @@ class MappedFile {
   rtp::ByteView view() const { return rtp::ByteView(static_cast<const uint8_t*>(mView), mSize); }
 
  private:
-  rtp::OwnedHandle mFile;
-  rtp::OwnedHandle mMapping;
+  CHandle mFile;
+  CHandle mMapping;
   void* mView = nullptr;
   size_t mSize = 0;
 };
 
 class CallbackListener : public rtp::Listener {
  public:
-  explicit CallbackListener(Callback callback) : mCallback(callback) {}
+  explicit CallbackListener(rtp::Callback callback) : mCallback(callback) {}
   bool Notify(uint32_t id, void* param) override { return mCallback(id, param) != nullptr; }
 
  private:
-  Callback mCallback;
+  rtp::Callback mCallback;
 };
 
 }  // namespace
@@ -70,28 +69,32 @@ class CallbackListener : public rtp::Listener {
 // Applies the patch named by the command line to the client folder it names, calling back on this
 // thread; returns when done. 0 on success, otherwise the error number (rtp::kErrAborted when the
 // callback returned null). `wait` is accepted and ignored: the run is always synchronous.
-extern "C" __declspec(dllexport) int __stdcall RTPatchApply32(const char* commandLine, Callback callback,
-                                                              int wait) {
+extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
+    RTPatchApply32(const char* commandLine, rtp::Callback callback, uint32_t wait) {
   (void)wait;
-  if (!callback) return static_cast<int>(rtp::kErrCommandLine);
+  if (!callback) return rtp::kErrCommandLine;
   CallbackListener listener(callback);
   rtp::EngineCommand command;
   if (!rtp::ParseEngineCommandLine(commandLine, &command))
-    return static_cast<int>(rtp::SendError(listener, rtp::kErrCommandLine, "expected \"FOLDER\" \"PATCH\""));
+    return rtp::SendError(listener, rtp::kErrCommandLine, "expected \"FOLDER\" \"PATCH\"");
   MappedFile patch;
-  if (const uint32_t failed = patch.Open(rtp::Widen(command.patchPath, CP_ACP)))
-    return static_cast<int>(rtp::SendError(listener, failed, command.patchPath));
-  rtp::WinFileSystem client(rtp::Widen(command.clientFolder, CP_ACP));
-  return static_cast<int>(rtp::ApplyPatch(patch.view(), client, listener));
+  if (const uint32_t failed = patch.Open(Widen(command.patchPath, CP_ACP)))
+    return rtp::SendError(listener, failed, command.patchPath);
+  rtp::WinFileSystem client(Widen(command.clientFolder, CP_ACP));
+  return rtp::ApplyPatch(patch.view(), client, listener);
 }
+#endif
+
+#ifndef PATCHW32_NO_APPLY
+static_assert(std::is_same_v<decltype(&RTPatchApply32), rtp::ApplyFn>, "RTPatchApply32 is the interface's");
 #endif
 
 #ifndef PATCHW32_NO_COST
 // Reports what applying the patch costs (see rtp::PatchCost). Each result pointer may be null. 0 on
 // success, otherwise an error number, with the results left as they were.
-extern "C" __declspec(dllexport) uint32_t
-    __stdcall RTPatchGetCost(const wchar_t* patchPath, uint32_t* biggestSz, uint32_t* newSystemSz,
-                             uint32_t* oldSystemSz, uint32_t* numFiles, int zero) {
+extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
+    RTPatchGetCost(const wchar_t* patchPath, uint32_t* biggestSz, uint32_t* newSystemSz,
+                   uint32_t* oldSystemSz, uint32_t* numFiles, uint32_t zero) {
   (void)zero;
   if (!patchPath) return rtp::kErrCommandLine;
   MappedFile file;
@@ -106,4 +109,5 @@ extern "C" __declspec(dllexport) uint32_t
   if (numFiles) *numFiles = cost.files;
   return rtp::kOk;
 }
+static_assert(std::is_same_v<decltype(&RTPatchGetCost), rtp::GetCostFn>, "RTPatchGetCost is the interface's");
 #endif

@@ -68,32 +68,6 @@ bool WriteHandle(HANDLE file, ByteView bytes) {
 
 }  // namespace
 
-std::wstring Widen(const std::string& text, UINT codePage) {
-  if (text.empty()) return std::wstring();
-  const int length =
-      ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], length);
-  return out;
-}
-
-bool Narrow(const std::wstring& text, UINT codePage, std::string* out) {
-  out->clear();
-  if (text.empty()) return true;
-  // UTF-8 takes neither flag nor default-character check; it represents everything.
-  const bool utf8 = codePage == CP_UTF8;
-  BOOL usedDefault = FALSE;
-  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-  const int length = ::WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, utf8 ? nullptr : &usedDefault);
-  if (length <= 0 || usedDefault) return false;
-  out->assign(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()), &(*out)[0], length,
-                        nullptr, nullptr);
-  return true;
-}
-
 WinFileSystem::WinFileSystem(std::wstring root) : mRoot(std::move(root)) {
   while (mRoot.size() > 3 && (mRoot.back() == L'\\' || mRoot.back() == L'/')) mRoot.pop_back();
 }
@@ -145,9 +119,9 @@ bool WinFileSystem::List(std::vector<std::string>* names) {
 FsStatus WinFileSystem::Read(const std::string& name, Buffer* out) {
   const std::wstring path = PathOf(name);
   if (IsFolder(path)) return FsStatus::NotFound;
-  OwnedHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.IsValid()) return StatusOfError(::GetLastError());
   return ReadHandle(file.Get(), out);
 }
@@ -159,7 +133,7 @@ FsStatus WinFileSystem::Write(const std::string& name, ByteView bytes) {
   }
   const std::wstring path = PathOf(name);
   ClearReadOnly(path);
-  OwnedHandle file(
+  CHandle file(
       ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return FsStatus::Failed;
   const bool written = WriteHandle(file.Get(), bytes);
@@ -205,13 +179,13 @@ void WinFileSystem::Sleep(uint32_t ms) {
 }
 
 bool ReadWholeFile(const std::wstring& path, Buffer* out) {
-  OwnedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   return file.IsValid() && ReadHandle(file.Get(), out) == FsStatus::Ok;
 }
 
 bool WriteWholeFile(const std::wstring& path, ByteView bytes) {
-  OwnedHandle file(
+  CHandle file(
       ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return false;
   const bool written = WriteHandle(file.Get(), bytes);

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "framework/Handle.h"
+#include "framework/Text.h"
 #include "patchengine/FileSystem.h"
 
 namespace rtp {
@@ -32,33 +34,6 @@ class WinFileSystem : public FileSystem {
   bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
 
   std::wstring mRoot;
-};
-
-// Text in a code page to UTF-16 and back; `Narrow` fails when a character has no exact form there.
-std::wstring Widen(const std::string& text, UINT codePage);
-bool Narrow(const std::wstring& text, UINT codePage, std::string* out);
-
-// Owner of a kernel handle.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : mHandle(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() { Close(); }
-  bool IsValid() const { return mHandle && mHandle != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return mHandle; }
-  void Reset(HANDLE handle) {
-    Close();
-    mHandle = handle;
-  }
-  bool Close() {
-    const HANDLE handle = mHandle;
-    mHandle = INVALID_HANDLE_VALUE;
-    return !(handle && handle != INVALID_HANDLE_VALUE) || ::CloseHandle(handle);
-  }
-
- private:
-  HANDLE mHandle;
 };
 
 // Reads a whole file; false when it cannot be opened or read, or memory runs out.

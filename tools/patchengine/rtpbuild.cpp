@@ -105,7 +105,7 @@ bool IsHelp(const std::string& arg) {
 // patch are bytes of the installer's ANSI code page.
 #ifdef _WIN32
 std::wstring WidePath(const std::string& utf8) {
-  return rtp::Widen(utf8, CP_UTF8);
+  return Widen(utf8, CP_UTF8);
 }
 std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
   return std::make_unique<rtp::WinFileSystem>(WidePath(path));
@@ -117,7 +117,7 @@ bool WriteFile(const std::string& path, rtp::ByteView bytes) {
   return rtp::WriteWholeFile(WidePath(path), bytes);
 }
 bool PatchText(const std::string& utf8, std::string* out) {
-  return rtp::Narrow(rtp::Widen(utf8, CP_UTF8), CP_ACP, out);
+  return Narrow(Widen(utf8, CP_UTF8), CP_ACP, out);
 }
 #else
 std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
@@ -318,7 +318,7 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     std::string arg;
-    rtp::Narrow(argv[i], CP_UTF8, &arg);
+    Narrow(argv[i], CP_UTF8, &arg);
     args.push_back(arg);
   }
   return Main(args);
