@@ -4,17 +4,18 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" || { echo "build failed"; exit 1; }
+cd "$root"
 
 log=$(mktemp -d)
 trap 'rm -rf "$log"' EXIT
 
 echo "== native tests"
-ctest --test-dir "$root/build/native" --output-on-failure -j 2 --timeout 300 | tee "$log/native.txt"
+ctest --preset native | tee "$log/native.txt"
 native=${PIPESTATUS[0]}
 
 echo "== Windows tests under Wine"
 "$root/scripts/wine-env.sh" up "$root/build/win" >/dev/null
-ctest --test-dir "$root/build/win" --output-on-failure -j 2 --timeout 300 | tee "$log/win.txt"
+ctest --preset win | tee "$log/win.txt"
 win=${PIPESTATUS[0]}
 "$root/scripts/wine-env.sh" down "$root/build/win"
 

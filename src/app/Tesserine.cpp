@@ -4,7 +4,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/MainDlg.h"
+#include "dialog/MainDlg.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ int Run(const wchar_t* cmdLine, int showCommand) {
       if (richEdit) ::FreeLibrary(richEdit);
       return 0;
     }
-    dlgMain.mCmdLine = cmdLine ? cmdLine : L"";
+    dlgMain.mRun.mCmdLine = cmdLine ? cmdLine : L"";
     dlgMain.ShowWindow(showCommand);
     result = theLoop.Run();
     theModule.RemoveMessageLoop();

@@ -39,22 +39,9 @@ INT_PTR CALLBACK CDialogBase::StartDialogProc(HWND hwnd, UINT msg, WPARAM wParam
     self->m_hWnd = nullptr;
   }
   if (!handled) return FALSE;
-  switch (msg) {
-    // These return their result straight from the dialog procedure.
-    case WM_INITDIALOG:
-    case WM_CHARTOITEM:
-    case WM_COMPAREITEM:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-    case WM_QUERYDRAGICON:
-    case WM_VKEYTOITEM:
-      return static_cast<INT_PTR>(result);
-    default:
-      ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
-      return TRUE;
-  }
+  // Initialisation returns its result straight from the dialog procedure (the dialogs here handle no
+  // other message that does); every other handled message passes it through DWLP_MSGRESULT.
+  if (msg == WM_INITDIALOG) return static_cast<INT_PTR>(result);
+  ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+  return TRUE;
 }

@@ -16,9 +16,6 @@ class CDialogBase : public CWindow {
   // The message map: returns true when the message was handled, with `result` for the dialog manager.
   virtual bool ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) = 0;
 
-  // The creation parameter given to Create or DoModal.
-  LPARAM CreationParam() const { return mCreationParam; }
-
  protected:
   HWND CreateFromTemplate(UINT templateId, HWND parent, LPARAM param);
   INT_PTR RunModal(UINT templateId, HWND parent, LPARAM param);

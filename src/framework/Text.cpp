@@ -1,8 +1,5 @@
 #include "framework/Text.h"
 
-#include <cstdarg>
-#include <cwchar>
-
 #include "framework/AppModule.h"
 
 bool CString::LoadString(UINT id) {
@@ -19,37 +16,6 @@ bool CString::LoadString(UINT id) {
 CString CString::Load(UINT id) {
   CString text;
   text.LoadString(id);
-  return text;
-}
-
-void CString::FormatV(const wchar_t* format, va_list args) {
-  va_list counting;
-  va_copy(counting, args);
-  // The runtime's own wide printf (not MinGW's C99 one) so that %s means a wide text.
-  int length = _vscwprintf(format, counting);
-  va_end(counting);
-  if (length <= 0) {
-    clear();
-    return;
-  }
-  resize(static_cast<size_t>(length) + 1);
-  _vsnwprintf(&(*this)[0], size(), format, args);
-  resize(static_cast<size_t>(length));
-}
-
-void CString::Format(const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  FormatV(format, args);
-  va_end(args);
-}
-
-CString CString::Formatted(const wchar_t* format, ...) {
-  CString text;
-  va_list args;
-  va_start(args, format);
-  text.FormatV(format, args);
-  va_end(args);
   return text;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The program's text type: UTF-16, with string-table loading and printf-style formatting.
+// The program's text type: UTF-16, with string-table loading; and the code-page conversions.
 #include <windows.h>
 
 #include <string>
@@ -13,12 +13,7 @@ class CString : public std::wstring {
 
   // Replaces the text with string-table entry `id`; a missing id leaves it empty and returns false.
   bool LoadString(UINT id);
-  // printf-style with the wide runtime's rules: %s takes a wide text.
-  void Format(const wchar_t* format, ...);
-  void FormatV(const wchar_t* format, va_list args);
-
   static CString Load(UINT id);
-  static CString Formatted(const wchar_t* format, ...);
 };
 
 // 8-bit text in a code page (the system's ANSI code page unless named) to UTF-16, converted at the

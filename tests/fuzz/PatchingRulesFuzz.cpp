@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "patching/ArchiveRules.h"
-#include "patching/CommandLine.h"
-#include "patching/PatchName.h"
-#include "patching/PathRules.h"
+#include "rules/ArchiveRules.h"
+#include "rules/CommandLine.h"
+#include "rules/PatchName.h"
+#include "rules/PathRules.h"
 
 namespace {
 

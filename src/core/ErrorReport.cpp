@@ -1,0 +1,45 @@
+// The two ways a run hands over to another program: the failed page's web button opens an error report
+// on the operator's site, and the finished page's button starts the client.
+#include "core/RunCore.h"
+#include "rules/Format.h"
+
+namespace {
+
+// The operator's error-report page; the site decides from the query what to offer.
+const wchar_t kReportAddress[] = L"https://update.lanxingji.example/patches/patches.asp";
+
+// The detail goes into the address as it is, blanks included, except for what would end the query
+// early or split it: control characters, '&', '#', '%' and '"' are percent-escaped.
+std::wstring QueryValue(const std::wstring& text) {
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  std::wstring value;
+  for (wchar_t c : text) {
+    if (c < 0x20 || c == 0x7F || c == L'&' || c == L'#' || c == L'%' || c == L'"') {
+      value += L'%';
+      value += kHex[(c >> 4) & 0xF];
+      value += kHex[c & 0xF];
+    } else {
+      value += c;
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
+std::wstring CRunCore::ReportAddress() const {
+  return FormatText(L"%s?action=patcherror&do=%u&n=%i&from=%u&to=%u&err=%s%s",
+                    {kReportAddress, mOutcome, static_cast<int32_t>(mInstalledBuild),
+                     static_cast<uint32_t>(mFromVersion.build), static_cast<uint32_t>(mToVersion.build),
+                     QueryValue(mReportDetail), mTestPatch ? L"&test=1" : L""});
+}
+
+void CRunCore::ReportError() {
+  mProbes.Open(ReportAddress());
+  OnCancel(0);
+}
+
+void CRunCore::OnLaunchClient() {
+  mProbes.Open(FormatText(L"%s\\zav.exe", {mZavPath}));
+  OnCancel(0);
+}

@@ -1,0 +1,124 @@
+// Extraction of the engine library and the patch file from the embedded archive into a fresh folder
+// under the user's temporary folder, on a thread of its own.
+#include <memory>
+#include <new>
+
+#include "core/RunCore.h"
+#include "rules/Format.h"
+#include "rules/resource.h"
+
+namespace {
+
+const wchar_t kEngineEntry[] = L"patchw32.dll";
+// The copy buffer's size; the odd value is the historical one and costs nothing.
+constexpr uint32_t kCopyBufferSize = 8092;
+// The system's codes for what the copy itself runs into.
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorCancelled = 1223;
+constexpr uint32_t kErrorGenFailure = 31;
+
+// part * 100 / total in double precision, truncated; no archive bytes at all count as 0 %.
+int Percent(uint64_t part, uint64_t total) {
+  if (total == 0) return 0;
+  return static_cast<int>(static_cast<double>(part) * 100.0 / static_cast<double>(total));
+}
+
+void ExtractThreadProc(void* core) {
+  static_cast<CRunCore*>(core)->ExtractAll();
+}
+
+}  // namespace
+
+void CRunCore::StartExtraction() {
+  mStopExtraction = false;
+  mThreadStarted = mThread.Start(ExtractThreadProc, this);
+}
+
+void CRunCore::StopExtraction() {
+  if (!mThreadStarted) return;
+  mStopExtraction = true;
+  mThread.Join();
+  mThreadStarted = false;
+}
+
+void CRunCore::ExtractAll() {
+  const std::wstring patchName = FindPatchEntry();
+  uint32_t engineSize = 0;
+  uint32_t patchSize = 0;
+  mArchive.OpenEntry(kEngineEntry, &engineSize);
+  if (!patchName.empty()) mArchive.OpenEntry(patchName, &patchSize);
+  const uint64_t total = uint64_t{engineSize} + patchSize;
+
+  mView.SetTotalProgress(0);
+  mDllPath = ExtractEntry(kEngineEntry, 0, total);
+  mPatchPath = ExtractEntry(patchName, engineSize, total);
+
+  if (mStopExtraction) return;  // the dialog is closing: nobody is left to tell
+  if (mDllPath.empty() || mPatchPath.empty()) {
+    // The failure ending belongs to the dialog's thread.
+    mView.PostExtractionFailed();
+    return;
+  }
+  mExtractDone = true;
+}
+
+std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total) {
+  mView.AddDetail(FormatText(L"Extracting \"%s\"...", {name}));
+  mView.SetPhaseStatus(Load(IDS_EXTRACTING_PHASE));
+  mView.SetFileStatus(FormatText(Load(IDS_EXTRACTING_FILE), {name}));
+  mView.SetTotalProgress(Percent(base, total));
+  mView.SetFileProgress(0);
+
+  if (mTempDir.empty()) mTempDir = mTemp.MakeFolder();
+  // Without a folder of our own, or without a name, there is nothing to create.
+  const std::wstring path = mTempDir.empty() || name.empty() ? std::wstring() : mTempDir + name;
+
+  uint32_t fileSize = 0;
+  mArchive.OpenEntry(name, &fileSize);
+  if (path.empty() || !mTemp.Create(path)) {
+    mView.AddDetail(FormatText(L"Error extracting \"%s\"! Unable to create file.", {path}));
+    return std::wstring();
+  }
+
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBufferSize]);
+  uint32_t error = buffer ? 0 : kErrorNotEnoughMemory;
+  uint32_t remaining = fileSize;
+  uint32_t done = 0;
+  while (error == 0 && remaining > 0) {
+    if (mStopExtraction) {
+      error = kErrorCancelled;
+      break;
+    }
+    const uint32_t chunk = remaining < kCopyBufferSize ? remaining : kCopyBufferSize;
+    // A short read is an archive that ends early: the file would be wrong, so it counts as a failure.
+    if (!mArchive.Read(buffer.get(), chunk, &error) || !mTemp.Write(buffer.get(), chunk, &error)) {
+      if (error == 0) error = kErrorGenFailure;  // a failure never passes for a copied file
+      break;
+    }
+    done += chunk;
+    remaining -= chunk;
+    mView.SetFileProgress(Percent(done, fileSize));
+    mView.SetTotalProgress(Percent(base + done, total));
+  }
+  mTemp.Close();
+
+  if (error != 0) {
+    mView.AddDetail(FormatText(L"Error extracting \"%s\"! Error %d", {path, static_cast<int32_t>(error)}));
+    // A partial file is of no use to anyone, and no path records it for deletion later.
+    mTemp.Delete(path);
+    return std::wstring();
+  }
+  mView.AddDetail(FormatText(L"File \"%s\" extracted.", {path}));
+  return path;
+}
+
+void CRunCore::OnExtractFailed() {
+  const std::wstring failed = Load(IDS_EXTRACT_FAILED);
+  EndRun({BoxOf(IDS_EXTRACT_FAILED, 0), OutcomeRestart, failed, std::nullopt});
+}
+
+void CRunCore::DeleteTempFiles() {
+  if (!mDllPath.empty()) mTemp.Delete(mDllPath);
+  if (!mPatchPath.empty()) mTemp.Delete(mPatchPath);
+  if (!mTempDir.empty()) mTemp.RemoveFolder(mTempDir);
+}

@@ -1,0 +1,79 @@
+// The wizard's four pages and the failed page's outcomes.
+#include <cstring>
+
+#include "core/RunCore.h"
+#include "rules/Format.h"
+#include "rules/resource.h"
+
+namespace {
+
+struct OutcomeFace {
+  uint32_t outcome;
+  uint32_t hintId;
+  int buttonId;
+};
+
+// The failed page's hint and single button by outcome; other codes show neither.
+constexpr OutcomeFace kOutcomeFaces[] = {
+    {OutcomeReinstallClient, IDS_HINT_REINSTALL_CLIENT, IDC_GET_CLIENT},
+    {OutcomeNewPatch, IDS_HINT_NEW_PATCH, IDC_GET_PATCH},
+    {OutcomeSupport, IDS_HINT_SUPPORT, IDC_SUPPORT},
+    {OutcomeRestart, IDS_HINT_RESTART, 0},
+};
+
+}  // namespace
+
+void CRunCore::SetPage(int page) {
+  mPage = page;
+  switch (page) {
+    case PageWelcome: {
+      CheckArchive();
+      mView.ShowPage(page, 0);
+      ShowPatchNotes();
+      ParsePatchVersions();
+      const std::wstring from = FormatVersion(mFromVersion);
+      const std::wstring to = FormatVersion(mToVersion);
+      mView.ShowVersions(FormatText(L"%s -> %s", {from, to}), FormatText(Load(IDS_WINDOW_TITLE), {from, to}));
+      break;
+    }
+    case PageInstalling:
+      mView.ShowPage(page, 0);
+      StartUpdate();
+      break;
+    case PageFinished:
+      mView.ShowPage(page, 0);
+      mMessage = Load(IDS_PATCH_SUCCEEDED);
+      if (mRestartNeeded &&
+          ShowMessage(IDS_RESTART_PROMPT, box::kYesNo | box::kIconExclamation) == box::kAnswerYes) {
+        mProbes.RequestSystemRestart();  // a refused request leaves the page as it is
+      }
+      break;
+    case PageFailed: {
+      int offer = 0;
+      mHint.clear();
+      for (const OutcomeFace& face : kOutcomeFaces) {
+        if (face.outcome != mOutcome) continue;
+        mHint = Load(face.hintId);
+        offer = face.buttonId;
+      }
+      mView.ShowPage(page, offer);
+      break;
+    }
+    default:
+      mView.ShowPage(page, 0);
+      break;
+  }
+}
+
+void CRunCore::ShowPatchNotes() {
+  if (mNotesName.empty()) return;
+  uint32_t size = 0;
+  const uint8_t* bytes = mArchive.MapEntry(mNotesName, &size);
+  if (bytes == nullptr) return;
+  // The document ends at its first zero byte.
+  const void* zero = std::memchr(bytes, 0, size);
+  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes) : size;
+  const std::wstring notes = mTexts.Widen(reinterpret_cast<const char*>(bytes), length);
+  mArchive.UnmapEntry(bytes);
+  mView.ShowNotes(notes);
+}

@@ -1,0 +1,145 @@
+// The patch run on the dialog's thread: load the extracted engine, check its disk cost, apply the patch
+// and follow the engine's notifications until it returns.
+#include <cstring>
+#include <string>
+
+#include "core/EngineErrors.h"
+#include "core/RunCore.h"
+#include "rules/EngineAbi.h"
+#include "rules/Format.h"
+#include "rules/PathRules.h"
+#include "rules/resource.h"
+
+namespace {
+
+constexpr uint32_t kMegabyteShift = 20;
+
+bool CarriesText(uint32_t id) {
+  return id == rtp::kIdWarning || id == rtp::kIdWarning2 || id == rtp::kIdError || id == rtp::kIdWarning4 ||
+         id == rtp::kIdFileStart || id == rtp::kIdDetail;
+}
+
+}  // namespace
+
+std::wstring CRunCore::EngineText(const void* param) {
+  const char* text = param ? static_cast<const char*>(param) : "";
+  return mTexts.Widen(text, std::strlen(text));
+}
+
+void CRunCore::RunPatch() {
+  if (!mEngine.Load(mDllPath)) {
+    const std::wstring failed = Load(IDS_ENGINE_LOAD_FAILED);
+    EndRun({BoxOf(IDS_ENGINE_LOAD_FAILED, 0), OutcomeSupport, failed, failed});
+    return;
+  }
+  uint32_t biggestSz = 0;
+  if (mEngine.GetCost(mPatchPath, &biggestSz)) {
+    const uint32_t free = mProbes.GetFreeDiskSpaceMB(mZavPath);
+    const uint32_t need = biggestSz >> kMegabyteShift;
+    // A free space of 0 means the query failed: the check is skipped then.
+    if (need > free && need > 0 && free > 0) {
+      const std::wstring text = FormatText(Load(IDS_DISK_FULL), {need, free});
+      mEngine.Free();
+      EndRun({Box{text, L"", box::kIconHand}, OutcomeNone, text, std::nullopt});
+      return;
+    }
+  }
+
+  if (!mEngine.HasApply()) {
+    const uint32_t bindError = mEngine.BindError();
+    mEngine.Free();
+    mView.ShowBox(
+        FormatText(L"Very weird error! Error binding to dll, %d", {static_cast<int32_t>(bindError)}), L"",
+        box::kIconHand);
+    return;
+  }
+
+  // The engine takes the client folder and the patch path as one 8-bit line; the second path has an
+  // opening quote only.
+  const std::string commandLine = mTexts.Narrow(FormatText(L"\"%s\" \"%s", {mZavPath, mPatchPath}));
+  if (commandLine.size() >= rtp::kCommandLineSize) {
+    // The engine's buffer would hold a cut path: refuse instead of patching some other folder.
+    mEngine.Free();
+    EndRun({BoxOf(IDS_ENGINE_LOAD_FAILED, 0), OutcomeSupport, Load(IDS_ENGINE_LOAD_FAILED),
+            std::wstring(L"Command line too long")});
+    return;
+  }
+  char buffer[rtp::kCommandLineSize] = {};
+  commandLine.copy(buffer, commandLine.size());
+
+  mView.SetPhaseStatus(Load(IDS_INSTALLING_PHASE));
+  mCancelEvent.Create();
+  mAllFilesDone = false;
+  mRestartNeeded = false;
+  mEngine.Apply(buffer, *this);
+  mCancelEvent.Clear();
+  mEngine.Free();
+
+  // Success is judged by the files the engine reached, not by what it returns.
+  if (mAllFilesDone) {
+    mProbes.TouchFile(JoinPath(mZavPath, L"script\\compiled.code"));
+    EndRun({std::nullopt, std::nullopt, std::nullopt, std::nullopt, PageFinished});
+  }
+}
+
+const char* CRunCore::OnEngineMessage(uint32_t id, void* param) {
+  static const char kContinue[] = "";
+
+  // The engine holds the dialog's thread: its queue is served here, so painting, Cancel and Details work.
+  mView.PumpMessages();
+  if (mCancelEvent.Take()) return nullptr;
+
+  if (param != nullptr && CarriesText(id)) {
+    mProbes.Trace(FormatText(L"id = %u (%#x), msg = %s\n", {id, id, EngineText(param)}));
+  }
+
+  switch (id) {
+    case rtp::kIdWarning:
+    case rtp::kIdWarning2:
+    case rtp::kIdWarning4: {
+      const std::wstring warning = FormatText(L"Warning: %s", {EngineText(param)});
+      mView.AddDetail(warning);
+      mView.ShowBox(warning, warning, box::kIconHand);
+      break;
+    }
+    case rtp::kIdError: {
+      uint32_t outcome = OutcomeNone;
+      const std::wstring userText = EngineErrorText(static_cast<const char*>(param), &outcome, mTexts);
+      const std::wstring message = FormatText(Load(IDS_PATCH_FILE_ERROR), {mCurrentFile, userText});
+      // Stops the run at the engine's next call; the message stays the error's.
+      mCancelEvent.Set();
+      EndRun({Box{message, Load(IDS_ERROR_CAPTION), box::kIconHand}, outcome, message, EngineText(param)});
+      return kContinue;
+    }
+    case rtp::kIdProgress:
+      if (param != nullptr) {
+        const uint32_t value = *static_cast<const uint32_t*>(param);
+        mView.SetFileProgress(static_cast<int>(((value & 0xFFFF) * 100) / rtp::kProgressDone));
+      }
+      break;
+    case rtp::kIdFileCount:
+      if (param != nullptr) mFileCount = *static_cast<const uint32_t*>(param);
+      break;
+    case rtp::kIdFileStart: {
+      mFileNumber += 1;
+      // The quotient first, then the percentage: 29 of 100 files shows 28.
+      const double share = mFileCount == 0 ? 0.0 : static_cast<double>(mFileNumber) / mFileCount;
+      mView.SetTotalProgress(static_cast<int>(share * 100));
+      mCurrentFile = EngineText(param);
+      mView.SetFileStatus(FormatText(Load(IDS_PROCESSING_FILE), {mFileNumber, mFileCount, mCurrentFile}));
+      mView.SetFileProgress(static_cast<int>((mFileNumber % 5) * 25));
+      mAllFilesDone = mFileNumber >= mFileCount;
+      break;
+    }
+    case rtp::kIdDetail:
+      mView.AddDetail(EngineText(param));
+      break;
+    case rtp::kIdLockedReplace:
+    case rtp::kIdLockedDelete:
+      mRestartNeeded = true;
+      break;
+    default:
+      break;
+  }
+  return kContinue;
+}

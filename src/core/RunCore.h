@@ -1,0 +1,149 @@
+#pragma once
+// The install flow without a window: the state of one run and everything that decides it. It meets the
+// user through RunView and the machine through the ports; the main dialog owns it and forwards to it.
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/Box.h"
+#include "core/Outcome.h"
+#include "core/Ports.h"
+#include "core/RunView.h"
+#include "rules/Version.h"
+
+// Timer that polls for the end of extraction.
+constexpr uint32_t kExtractTimerId = 100;
+constexpr uint32_t kExtractTimerPeriodMs = 100;
+
+// Process exit codes.
+constexpr int kExitDone = 0;
+constexpr int kExitCancelled = box::kAnswerCancel;  // 2: Cancel, End, Escape or the close box
+
+// The engine run's cancel request. It exists only while the engine runs; Cancel sets it and the engine's
+// next notification takes it. Only the dialog's thread touches it.
+class CancelSignal {
+ public:
+  void Create() { mExists = true, mSet = false; }
+  void Clear() { mExists = false, mSet = false; }
+  explicit operator bool() const { return mExists; }
+  void Set() { mSet = mExists; }
+  // True once after Set, like a wait on an auto-reset event.
+  bool Take() {
+    const bool set = mSet;
+    mSet = false;
+    return set;
+  }
+
+ private:
+  bool mExists = false;
+  bool mSet = false;
+};
+
+// A message box as the flow shows it.
+struct Box {
+  std::wstring text;
+  std::wstring caption;
+  uint32_t style = box::kOk;
+};
+
+// How a run ends on a result page: the box first (when there is one), then the outcome, the message and
+// the report detail (each kept when not given), then the page.
+struct Ending {
+  std::optional<Box> box;
+  std::optional<uint32_t> outcome;
+  std::optional<std::wstring> message;
+  std::optional<std::wstring> reportDetail;
+  int page = PageFailed;
+};
+
+class CRunCore : public EngineListener {
+ public:
+  CRunCore(RunView& view, const RunPorts& ports);
+  ~CRunCore();
+  CRunCore(const CRunCore&) = delete;
+  CRunCore& operator=(const CRunCore&) = delete;
+
+  // Commands of the dialog.
+  void OnOK();
+  // `id` 0 comes from the flow itself (after a report or a launch, or an engine error).
+  void OnCancel(int id);
+  void OnTimer(uintptr_t timerId);
+  void ReportError();
+  void OnLaunchClient();
+
+  // Pages and outcomes.
+  void SetPage(int page);
+  // The one way a run ends on a result page.
+  void EndRun(const Ending& ending);
+  // A string-table text in a message box: style 0 is the error icon with caption 134, any other style
+  // keeps its buttons and icon with caption 168.
+  int ShowMessage(uint32_t stringId, uint32_t style = 0);
+
+  // The start sequence.
+  bool CheckArchive();
+  bool ParsePatchVersions();
+  void StartUpdate();
+  uint32_t ReadInstalledBuild(const wchar_t* fileName);
+
+  // Extraction, on the extraction thread.
+  void StartExtraction();
+  // Asks the extraction thread to stop and waits for it.
+  void StopExtraction();
+  void ExtractAll();
+  std::wstring ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total);
+  // The extraction thread's failure, brought to the dialog's thread.
+  void OnExtractFailed();
+  void DeleteTempFiles();
+
+  // The patch run on the dialog's thread, and the engine's notifications during it.
+  void RunPatch();
+  const char* OnEngineMessage(uint32_t id, void* param) override;
+
+  // The error-report address for the current outcome.
+  std::wstring ReportAddress() const;
+
+  // The run's state. Only the flow writes it; the dialog reads what it paints.
+  std::wstring mCmdLine;
+  std::atomic<bool> mExtractDone{false};  // set by the extraction thread, taken by the timer
+  CancelSignal mCancelEvent;
+  bool mAllFilesDone = false;
+  uint32_t mFileCount = 0;
+  uint32_t mFileNumber = 0;
+  std::wstring mZavPath;
+  std::wstring mTempDir;
+  std::wstring mDllPath;
+  std::wstring mPatchPath;
+  int32_t mPage = 0;
+  std::wstring mMessage;
+  uint32_t mOutcome = OutcomeNone;
+  std::wstring mHint;
+  std::wstring mReportDetail;
+  bool mRestartNeeded = false;
+  std::wstring mCurrentFile;
+  uint32_t mInstalledBuild = 0;
+  bool mTestPatch = false;
+  std::wstring mNotesName;
+  Version mFromVersion;
+  Version mToVersion;
+  std::atomic<bool> mStopExtraction{false};
+
+ private:
+  enum class FolderLoop { Accepted, Cancelled, NotShown };
+
+  std::wstring Load(uint32_t id) { return mTexts.Load(id); }
+  Box BoxOf(uint32_t stringId, uint32_t style);
+  std::wstring FindPatchEntry();
+  FolderLoop AskForFolder(std::wstring* folder);
+  void ShowPatchNotes();
+  std::wstring EngineText(const void* param);
+
+  RunView& mView;
+  Texts& mTexts;
+  ClientProbes& mProbes;
+  ArchiveEntries& mArchive;
+  TempFiles& mTemp;
+  PatchEngine& mEngine;
+  WorkerThread& mThread;
+  bool mThreadStarted = false;
+};

@@ -1,0 +1,150 @@
+// The start sequence: what happens when the user presses start. It checks the archive, finds and confirms
+// the client folder, compares the installed build with the patch's builds, and either ends on a result
+// page or starts the extraction that leads to the patch run.
+#include "core/RunCore.h"
+#include "rules/ArchiveRules.h"
+#include "rules/CommandLine.h"
+#include "rules/Format.h"
+#include "rules/PatchName.h"
+#include "rules/PathRules.h"
+#include "rules/resource.h"
+
+bool CRunCore::CheckArchive() {
+  ArchiveScan scan;
+  scan.testPatch = mTestPatch;
+  scan.notesName = mNotesName;
+  for (uint32_t index = 0;; ++index) {
+    const std::wstring name = mArchive.EntryName(index);
+    if (name.empty()) break;
+    ScanArchiveName(mTexts.Lower(name), &scan);
+  }
+  mTestPatch = scan.testPatch;
+  mNotesName = scan.notesName;
+  return scan.complete;
+}
+
+std::wstring CRunCore::FindPatchEntry() {
+  for (uint32_t index = 0;; ++index) {
+    const std::wstring name = mArchive.EntryName(index);
+    if (name.empty()) return name;
+    std::wstring lower = mTexts.Lower(name);
+    if (IsPatchEntryName(lower)) return lower;
+  }
+}
+
+bool CRunCore::ParsePatchVersions() {
+  mFromVersion = Version{};
+  mToVersion = Version{};
+  const std::wstring name = FindPatchEntry();
+  return !name.empty() && ParsePatchName(name, &mFromVersion, &mToVersion);
+}
+
+uint32_t CRunCore::ReadInstalledBuild(const wchar_t* fileName) {
+  if (mZavPath.empty()) mProbes.Trace(L"ReadInstalledBuild: no client folder\n");
+  return mProbes.ReadBuildFile(JoinPath(mZavPath, fileName));
+}
+
+CRunCore::FolderLoop CRunCore::AskForFolder(std::wstring* folder) {
+  for (;;) {
+    const int result = mView.AskFolder(folder);
+    if (result == box::kAnswerCancel) return FolderLoop::Cancelled;
+    if (result != box::kAnswerOk) return FolderLoop::NotShown;
+    if (mProbes.IsClientFolder(*folder)) return FolderLoop::Accepted;
+    ShowMessage(IDS_FOLDER_WITHOUT_CLIENT, 0);
+  }
+}
+
+void CRunCore::StartUpdate() {
+  if (!CheckArchive()) {
+    const std::wstring missing = Load(IDS_FILES_MISSING);
+    EndRun({BoxOf(IDS_FILES_MISSING, 0), OutcomeSupport, missing, missing});
+    return;
+  }
+
+  std::wstring candidate = GetCommandLineValue(mCmdLine, L"path");
+  for (wchar_t& c : candidate) {
+    if (c == L'/') c = L'\\';
+  }
+
+  if (mTestPatch) {
+    if (candidate.empty()) {
+      ShowMessage(IDS_TEST_PATCH_LOCATE, box::kIconExclamation);
+    } else {
+      const int answer = mView.ShowBox(FormatText(Load(IDS_TEST_PATCH_CONFIRM), {candidate}),
+                                       Load(IDS_MESSAGE_CAPTION), box::kYesNoCancel | box::kIconExclamation);
+      if (answer == box::kAnswerCancel) {
+        EndRun({std::nullopt, OutcomeNone, Load(IDS_CANCELLED), std::nullopt});
+        return;
+      }
+      if (answer == box::kAnswerNo) candidate.clear();
+    }
+  }
+
+  if (!mProbes.CloseRunningClient()) {
+    if (ShowMessage(IDS_CLIENT_RUNNING_RETRY, box::kRetryCancel | box::kIconHand) == box::kAnswerRetry) {
+      SetPage(mPage);  // the whole sequence again, from the archive check
+      return;
+    }
+    EndRun({std::nullopt, OutcomeRestart, Load(IDS_CLIENT_STILL_RUNNING), std::nullopt});
+    return;
+  }
+
+  const bool supplied = !candidate.empty();
+  bool chosenInDialog = false;
+  if (!supplied || !mProbes.IsClientFolder(candidate)) {
+    mProbes.Trace(FormatText(L"Path not supplied or was bad (%s). Let's check the registry", {candidate}));
+    candidate = DefaultClientFolder;
+    // A test patch never goes to the default folder without the user choosing it.
+    if (mTestPatch || !mProbes.IsClientFolder(candidate)) {
+      candidate.clear();
+      chosenInDialog = AskForFolder(&candidate) == FolderLoop::Accepted;
+    }
+  }
+
+  if (!supplied && !chosenInDialog && !candidate.empty()) {
+    const int answer = mView.ShowBox(FormatText(Load(IDS_CONFIRM_FOLDER), {candidate}),
+                                     Load(IDS_MESSAGE_CAPTION), box::kYesNo | box::kIconInformation);
+    if (answer != box::kAnswerYes && AskForFolder(&candidate) == FolderLoop::Cancelled) {
+      EndRun({std::nullopt, std::nullopt, Load(IDS_CANCELLED), std::nullopt});
+      return;
+    }
+  }
+
+  if (!mProbes.IsClientFolder(candidate)) {
+    EndRun({BoxOf(IDS_CLIENT_NOT_FOUND, 0), OutcomeReinstallClient, Load(IDS_CLIENT_NOT_FOUND),
+            std::wstring(L"Client Not Installed")});
+    return;
+  }
+
+  if (!candidate.empty() && candidate.back() == L'\\') candidate.pop_back();
+  mZavPath = candidate;
+
+  if (!ParsePatchVersions()) {
+    const std::wstring unreadable = Load(IDS_NO_PATCH_VERSION);
+    EndRun({BoxOf(IDS_NO_PATCH_VERSION, 0), OutcomeNewPatch, unreadable, unreadable});
+    return;
+  }
+
+  mInstalledBuild = ReadInstalledBuild(L"common.ini");
+  if (mInstalledBuild == 0) mInstalledBuild = ReadInstalledBuild(L"boot.ini");
+
+  const uint32_t fromBuild = static_cast<uint32_t>(mFromVersion.build);
+  const uint32_t toBuild = static_cast<uint32_t>(mToVersion.build);
+  if (mInstalledBuild == toBuild) {
+    const std::wstring same = FormatText(Load(IDS_SAME_VERSION), {toBuild});
+    EndRun({Box{same, Load(IDS_MESSAGE_CAPTION), box::kOk | box::kIconInformation}, OutcomeNone, same,
+            std::nullopt, PageFinished});
+    return;
+  }
+  if (mInstalledBuild != fromBuild) {
+    const std::wstring wrong = FormatText(Load(IDS_WRONG_VERSION), {mInstalledBuild, fromBuild});
+    EndRun({Box{wrong, Load(IDS_ERROR_CAPTION), box::kOk | box::kIconHand}, OutcomeNewPatch, wrong,
+            FormatText(L"Wrong Version. Need %u", {fromBuild})});
+    return;
+  }
+
+  // The timer's ticks are handled only after this returns, so it may start before the extraction.
+  mView.StartTimer(kExtractTimerId, kExtractTimerPeriodMs);
+  mExtractDone = false;
+  StartExtraction();
+}

@@ -1,0 +1,111 @@
+#pragma once
+// The one window of the installer. It shows what the install flow (CRunCore) reports and forwards the
+// user's commands to it; the flow holds the run's state and decides everything.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "core/RunCore.h"
+#include "framework/Dialog.h"
+#include "framework/Text.h"
+#include "rules/resource.h"
+#include "win/ArchiveEntries.h"
+#include "win/ClientProbes.h"
+#include "win/EngineLibrary.h"
+#include "win/ExtractThread.h"
+#include "win/TempFolder.h"
+#include "win/WinTexts.h"
+
+// Private messages of the dialog.
+constexpr UINT WM_EXTRACT_FAILED = WM_APP + 1;  // the extraction thread failed; the failure page follows
+
+class CMainDlg : public CAxDialogImpl<CMainDlg>,
+                 public CUpdateUI<CMainDlg>,
+                 public CMessageFilter,
+                 public CIdleHandler,
+                 public RunView {
+ public:
+  enum { IDD = IDD_MAINDLG };
+
+  CMainDlg() = default;
+  ~CMainDlg() override;
+
+  BOOL PreTranslateMessage(MSG* msg) override;
+  BOOL OnIdle() override;
+  bool ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+  // Message and command handlers.
+  LRESULT OnInitDialog();
+  LRESULT OnPaint();
+  LRESULT OnEraseBkgnd(HDC dc);
+  LRESULT OnTimer(UINT_PTR timerId);
+  LRESULT OnOK(WORD notifyCode, WORD id, HWND control);
+  LRESULT OnCancel(WORD notifyCode, WORD id, HWND control);
+  LRESULT OnLaunchClient(WORD notifyCode, WORD id, HWND control);
+  LRESULT OnDetails(WORD notifyCode, WORD id, HWND control);
+  LRESULT OnWebLink(WORD notifyCode, WORD id, HWND control);
+  LRESULT OnExtractFailed();
+  void CloseDialog(int exitCode) override;
+
+  // The flow's operations, under the names a reader looks for.
+  void SetPage(int page) { mRun.SetPage(page); }
+  void StartUpdate() { mRun.StartUpdate(); }
+  bool CheckArchive() { return mRun.CheckArchive(); }
+  bool ParsePatchVersions() { return mRun.ParsePatchVersions(); }
+  uint32_t ReadInstalledBuild(const wchar_t* fileName) { return mRun.ReadInstalledBuild(fileName); }
+  void ExtractAll() { mRun.ExtractAll(); }
+  void DeleteTempFiles() { mRun.DeleteTempFiles(); }
+  void RunPatch() { mRun.RunPatch(); }
+  const char* OnEngineMessage(uint32_t id, void* param) { return mRun.OnEngineMessage(id, param); }
+  void ReportError() { mRun.ReportError(); }
+  int ShowMessage(UINT stringId, UINT style = 0) { return mRun.ShowMessage(stringId, style); }
+
+  // Output operations; safe from the extraction thread and once the window is gone.
+  int SetFileProgress(int percent) override;
+  int SetTotalProgress(int percent) override;
+  void SetFileStatus(const std::wstring& text) override;
+  void SetPhaseStatus(const std::wstring& text) override;
+  void SetPhaseStatusId(UINT stringId) { SetPhaseStatus(CString::Load(stringId)); }
+  void AddDetail(const std::wstring& text) override;
+  void SetTitle(CString text);
+  void SetTitleId(UINT stringId);
+  void SetItemTextId(int controlId, UINT stringId);
+
+  // Pages: which controls each shows, the notes view and the versions.
+  void ResetPage();
+  void ShowPage(int page, int offerId) override;
+  void ShowNotes(const std::wstring& notes) override;
+  void ShowVersions(const std::wstring& line, const std::wstring& caption) override;
+
+  // Questions, timers and the engine's hold on this thread.
+  int ShowBox(const std::wstring& text, const std::wstring& caption, uint32_t style) override;
+  int AskFolder(std::wstring* folder) override;
+  void StartTimer(uint32_t id, uint32_t periodMs) override;
+  void StopTimer(uint32_t id) override;
+  void PostExtractionFailed() override;
+  void PumpMessages() override;
+
+  CString mTitle;
+  CListViewCtrl mList;
+  CRichEditCtrl mNotesView;
+  HBITMAP mBanner = nullptr;
+  SIZE mBannerSize{0, 0};
+  HDC mBannerDC = nullptr;
+
+  // The machine as the flow meets it, then the flow itself (destroyed first: it stops extraction).
+  CWinTexts mTexts;
+  CWinProbes mProbes;
+  CArchiveEntries mArchive;
+  CTempFolder mTemp;
+  CEngineLibrary mEngine;
+  CExtractThread mThread;
+  CRunCore mRun{*this, RunPorts{mTexts, mProbes, mArchive, mTemp, mEngine, mThread}};
+
+ private:
+  void ReleaseBanner();
+  void LeaveMessageLoop();
+  void DrawStaticTexts(HDC dc);
+  void InvalidateControl(int controlId);
+
+  HGDIOBJ mBannerOldBitmap = nullptr;  // what mBannerDC held before the banner, put back before deleting
+};

@@ -1,0 +1,51 @@
+// Which controls each page of the wizard shows, with its heading and button texts; what a page means is
+// the install flow's.
+#include "dialog/MainDlg.h"
+
+void CMainDlg::ResetPage() {
+  for (int id : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_DETAILS_LIST, IDC_DETAILS, IDC_GET_CLIENT,
+                 IDC_GET_PATCH, IDC_LAUNCH, IDC_SUPPORT, IDC_NOTES_FRAME}) {
+    ::ShowWindow(GetDlgItem(id), SW_HIDE);
+  }
+  if (mNotesView.IsWindow()) mNotesView.ShowWindow(SW_HIDE);
+  ::SetDlgItemTextW(m_hWnd, IDC_FILE_STATUS, L"");
+  ::SetDlgItemTextW(m_hWnd, IDC_PHASE_STATUS, L"");
+}
+
+void CMainDlg::ShowPage(int page, int offerId) {
+  ResetPage();
+  switch (page) {
+    case PageWelcome:
+      SetItemTextId(IDOK, IDS_START_BUTTON);
+      SetItemTextId(IDCANCEL, IDS_CANCEL_BUTTON);
+      SetTitleId(IDS_WELCOME_TITLE);
+      ::ShowWindow(GetDlgItem(IDC_NOTES_FRAME), SW_SHOW);
+      break;
+    case PageInstalling:
+      ::ShowWindow(GetDlgItem(IDC_DETAILS), SW_SHOW);
+      ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
+      ::ShowWindow(GetDlgItem(IDC_FILE_PROGRESS), SW_SHOW);
+      ::ShowWindow(GetDlgItem(IDC_TOTAL_PROGRESS), SW_SHOW);
+      SetItemTextId(IDCANCEL, IDS_CANCEL_BUTTON);
+      SetTitleId(IDS_INSTALLING_TITLE);
+      break;
+    case PageFinished:
+      ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
+      SetItemTextId(IDCANCEL, IDS_END_BUTTON);
+      SetTitleId(IDS_FINISHED_TITLE);
+      ::ShowWindow(GetDlgItem(IDC_LAUNCH), SW_SHOW);
+      break;
+    case PageFailed:
+      SetTitleId(IDS_FAILED_TITLE);
+      SetItemTextId(IDCANCEL, IDS_END_BUTTON);
+      if (offerId != 0) ::ShowWindow(GetDlgItem(offerId), SW_SHOW);
+      break;
+    default:
+      break;
+  }
+}
+
+void CMainDlg::ShowVersions(const std::wstring& line, const std::wstring& caption) {
+  ::SetDlgItemTextW(m_hWnd, IDC_VERSIONS, line.c_str());
+  SetWindowText(caption.c_str());
+}

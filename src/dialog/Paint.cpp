@@ -1,0 +1,129 @@
+// The dialog paints most of its face itself: background band, banner, test mark, heading, the texts of
+// its statics (the status lines are never visible as windows) and the result message with its hint.
+#include "dialog/MainDlg.h"
+
+namespace {
+
+constexpr int kBandHeight = 53;  // the button-coloured band at the bottom
+constexpr int kTextLeft = 180;   // texts start right of the banner
+constexpr int kTextRightMargin = 20;
+constexpr int kHeadingTop = 12;
+constexpr int kMessageTop = 120;
+constexpr int kHintOffset = 80;  // the hint starts 80 pixels below the message's top
+
+// Restores a device context's selected object when it goes out of scope.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object)
+      : mDC(dc), mPrevious(object ? ::SelectObject(dc, object) : nullptr) {}
+  ~SelectedObject() {
+    if (mPrevious) ::SelectObject(mDC, mPrevious);
+  }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+
+ private:
+  HDC mDC;
+  HGDIOBJ mPrevious;
+};
+
+class OwnedFont {
+ public:
+  explicit OwnedFont(HFONT font) : mFont(font) {}
+  ~OwnedFont() {
+    if (mFont) ::DeleteObject(mFont);
+  }
+  OwnedFont(const OwnedFont&) = delete;
+  OwnedFont& operator=(const OwnedFont&) = delete;
+  HFONT Get() const { return mFont; }
+
+ private:
+  HFONT mFont;
+};
+
+void DrawTestMark(HDC dc) {
+  OwnedFont font(
+      ::CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, ANTIALIASED_QUALITY, 0x10, L"Arial"));
+  SelectedObject selected(dc, font.Get());
+  int oldMode = ::SetBkMode(dc, TRANSPARENT);
+  COLORREF oldColour = ::SetTextColor(dc, RGB(0, 255, 0));
+  CString mark = CString::Load(IDS_TEST_MARK);
+  ::TextOutW(dc, 6, 0, mark.c_str(), static_cast<int>(mark.size()));
+  ::SetTextColor(dc, oldColour);
+  ::SetBkMode(dc, oldMode);
+}
+
+}  // namespace
+
+LRESULT CMainDlg::OnEraseBkgnd(HDC dc) {
+  RECT client{};
+  GetClientRect(&client);
+  ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_WINDOW));
+  RECT band = client;
+  band.top = client.bottom - kBandHeight;
+  ::FillRect(dc, &band, ::GetSysColorBrush(COLOR_BTNFACE));
+  return 0;
+}
+
+void CMainDlg::DrawStaticTexts(HDC dc) {
+  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t className[256] = {};
+    ::GetClassNameW(child, className, 256);
+    if (::lstrcmpiW(className, L"static") != 0) continue;
+    wchar_t text[255] = {};
+    int length = ::GetWindowTextW(child, text, 255);
+    RECT rect{};
+    ::GetWindowRect(child, &rect);
+    ScreenToClient(&rect);
+    ::DrawTextW(dc, text, length, &rect, 0);
+  }
+}
+
+LRESULT CMainDlg::OnPaint() {
+  PAINTSTRUCT ps{};
+  HDC dc = ::BeginPaint(m_hWnd, &ps);
+
+  if (mBanner == nullptr) {
+    mBannerDC = ::CreateCompatibleDC(dc);
+    mBanner = static_cast<HBITMAP>(::LoadImageW(theModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_BANNER),
+                                                IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    if (mBannerDC != nullptr && mBanner != nullptr) mBannerOldBitmap = ::SelectObject(mBannerDC, mBanner);
+    BITMAP info{};
+    if (mBanner != nullptr && ::GetObjectW(mBanner, sizeof(info), &info))
+      mBannerSize = {info.bmWidth, info.bmHeight};
+  }
+  if (mBannerDC != nullptr) ::BitBlt(dc, 0, 0, mBannerSize.cx, mBannerSize.cy, mBannerDC, 0, 0, SRCCOPY);
+
+  if (mRun.mTestPatch) DrawTestMark(dc);
+
+  RECT client{};
+  GetClientRect(&client);
+  if (!mTitle.empty()) {
+    RECT rect = client;
+    rect.left += kTextLeft;
+    rect.top += kHeadingTop;
+    rect.right -= kTextRightMargin;
+    OwnedFont font(::CreateFontW(20, 0, 0, 0, FW_BOLD, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial"));
+    SelectedObject selected(dc, font.Get());
+    ::DrawTextW(dc, mTitle.c_str(), static_cast<int>(mTitle.size()), &rect, DT_WORDBREAK);
+  }
+
+  {
+    SelectedObject selected(dc, ::GetStockObject(ANSI_VAR_FONT));
+    DrawStaticTexts(dc);
+    if (!mRun.mMessage.empty() && mRun.mPage >= PageFinished) {
+      RECT rect = client;
+      rect.left += kTextLeft;
+      rect.top += kMessageTop;
+      rect.right -= kTextRightMargin;
+      ::DrawTextW(dc, mRun.mMessage.c_str(), static_cast<int>(mRun.mMessage.size()), &rect, DT_WORDBREAK);
+      rect.top += kHintOffset;
+      if (!mRun.mHint.empty())
+        ::DrawTextW(dc, mRun.mHint.c_str(), static_cast<int>(mRun.mHint.size()), &rect, DT_WORDBREAK);
+    }
+  }
+
+  ::EndPaint(m_hWnd, &ps);
+  return 0;
+}

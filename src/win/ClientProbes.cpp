@@ -1,0 +1,120 @@
+#include "win/ClientProbes.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "framework/Handle.h"
+#include "rules/PathRules.h"
+#include "win/Restart.h"
+
+namespace {
+
+const wchar_t* const kClientExecutables[] = {L"zav.exe", L"bin\\zav.exe"};
+const wchar_t kClientWindowClass[] = L"kreluiScreen";
+const int kCloseAttempts = 3;
+const DWORD kCloseWaitMs = 100;
+const uint64_t kBytesPerMB = 1048576;
+
+bool IsFile(const std::wstring& path) {
+  // No access at all: the open only proves that the file is there. Without backup semantics a
+  // directory cannot be opened, so a directory named like the client is not taken for it.
+  CHandle file(::CreateFileW(path.c_str(), 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsValid();
+}
+
+}  // namespace
+
+bool IsClientFolder(const std::wstring& folder) {
+  for (const wchar_t* name : kClientExecutables) {
+    if (IsFile(JoinPath(folder, name))) return true;
+  }
+  return false;
+}
+
+bool CloseRunningClient() {
+  for (int attempt = 0; attempt < kCloseAttempts; ++attempt) {
+    HWND client = ::FindWindowW(kClientWindowClass, nullptr);
+    if (client == nullptr) return true;
+    // A synchronous send: the client's window procedure has handled the request when it returns.
+    ::SendMessageW(client, WM_CLOSE, 0, 0);
+    ::Sleep(kCloseWaitMs);
+  }
+  return ::FindWindowW(kClientWindowClass, nullptr) == nullptr;
+}
+
+uint32_t ReadBuildFile(const std::wstring& path) {
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return 0;
+  char buf[kBuildFileBytes];
+  DWORD read = 0;
+  if (!::ReadFile(file.Get(), buf, sizeof(buf), &read, nullptr)) return 0;
+  return ParseBuildValue(buf, read);
+}
+
+uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) {
+  using GetDiskFreeSpaceExFn = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  // Looked up at run time: the extended query is missing from the oldest systems.
+  HMODULE kernel = ::GetModuleHandleW(L"KERNEL32");
+  auto getDiskFreeSpaceEx = kernel ? reinterpret_cast<GetDiskFreeSpaceExFn>(reinterpret_cast<void*>(
+                                         ::GetProcAddress(kernel, "GetDiskFreeSpaceExW")))
+                                   : nullptr;
+  if (getDiskFreeSpaceEx) {
+    ULARGE_INTEGER available{};
+    ULARGE_INTEGER total{};
+    ULARGE_INTEGER free{};
+    if (!getDiskFreeSpaceEx(folder.c_str(), &available, &total, &free)) return 0;
+    return static_cast<uint32_t>(available.QuadPart / kBytesPerMB);
+  }
+  DWORD sectorsPerCluster = 0;
+  DWORD bytesPerSector = 0;
+  DWORD freeClusters = 0;
+  DWORD totalClusters = 0;
+  if (!::GetDiskFreeSpaceW(folder.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           &totalClusters)) {
+    return 0;
+  }
+  const uint64_t freeBytes = uint64_t{freeClusters} * sectorsPerCluster * bytesPerSector;
+  return static_cast<uint32_t>(freeBytes / kBytesPerMB);
+}
+
+void TouchFile(const std::wstring& path) {
+  CHandle file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  ::SetFileTime(file.Get(), &now, &now, &now);
+}
+
+bool CWinProbes::IsClientFolder(const std::wstring& folder) {
+  return ::IsClientFolder(folder);
+}
+
+bool CWinProbes::CloseRunningClient() {
+  return ::CloseRunningClient();
+}
+
+uint32_t CWinProbes::ReadBuildFile(const std::wstring& path) {
+  return ::ReadBuildFile(path);
+}
+
+uint32_t CWinProbes::GetFreeDiskSpaceMB(const std::wstring& folder) {
+  return ::GetFreeDiskSpaceMB(folder);
+}
+
+void CWinProbes::TouchFile(const std::wstring& path) {
+  ::TouchFile(path);
+}
+
+void CWinProbes::Open(const std::wstring& target) {
+  ::ShellExecuteW(nullptr, nullptr, target.c_str(), L"", nullptr, SW_SHOWNORMAL);
+}
+
+void CWinProbes::RequestSystemRestart() {
+  ::RequestSystemRestart();
+}
+
+void CWinProbes::Trace(const std::wstring& text) {
+  ::OutputDebugStringW(text.c_str());
+}

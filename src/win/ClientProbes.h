@@ -1,0 +1,41 @@
+#pragma once
+// Small probes of the machine for the start sequence and the patch run: where the client is, whether it
+// runs, which build it has, how much disk space is free, and stamping a file with the current time.
+// None of them shows anything; each reports through its result.
+#include <cstdint>
+#include <string>
+
+#include "core/Ports.h"
+
+// True when "zav.exe" or "bin\zav.exe" is an existing file in the folder (with or without a trailing
+// backslash). A directory of that name does not count.
+bool IsClientFolder(const std::wstring& folder);
+
+// Asks a running client (a top-level window of class "kreluiScreen") to close, at most three times with
+// 100 ms between attempts. True when no client window remains.
+bool CloseRunningClient();
+
+// The build from "build=" in the first kBuildFileBytes of a client configuration file; 0 when the file
+// cannot be opened or read or holds no readable build.
+uint32_t ReadBuildFile(const std::wstring& path);
+
+// Free megabytes (1,048,576 bytes) available to the caller on the volume holding the folder; 0 when the
+// query fails.
+uint32_t GetFreeDiskSpaceMB(const std::wstring& folder);
+
+// Sets the creation, last-access and last-write times of an existing file to now. A file that cannot be
+// opened is left alone and nothing is created; errors are not reported.
+void TouchFile(const std::wstring& path);
+
+// The probes as the install flow meets them, with the shell's hand-over and the system restart.
+class CWinProbes : public ClientProbes {
+ public:
+  bool IsClientFolder(const std::wstring& folder) override;
+  bool CloseRunningClient() override;
+  uint32_t ReadBuildFile(const std::wstring& path) override;
+  uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) override;
+  void TouchFile(const std::wstring& path) override;
+  void Open(const std::wstring& target) override;
+  void RequestSystemRestart() override;
+  void Trace(const std::wstring& text) override;
+};

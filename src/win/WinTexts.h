@@ -1,0 +1,11 @@
+#pragma once
+// The installer's string table, the system's ANSI code page and the user's lower-casing.
+#include "core/Ports.h"
+
+class CWinTexts : public Texts {
+ public:
+  std::wstring Load(uint32_t id) override;
+  std::wstring Widen(const char* bytes, size_t length) override;
+  std::string Narrow(const std::wstring& text) override;
+  std::wstring Lower(const std::wstring& text) override;
+};

@@ -1,0 +1,117 @@
+// Every cause that ends a run on a result page, each with the box shown last, the outcome, message,
+// report detail and page it leaves.
+#include <gtest/gtest.h>
+
+#include "FakeRun.h"
+
+namespace {
+
+using Note = FakeMachine::Note;
+
+struct Cause {
+  const char* name;
+  std::function<void(FakeRun&)> arrange;
+  bool runEngine;      // the run goes on to the timer's tick
+  const wchar_t* box;  // text of the last box shown; null: none at all
+  const wchar_t* caption;
+  uint32_t style;
+  uint32_t outcome;
+  const wchar_t* message;
+  const wchar_t* detail;
+  int page;
+};
+
+const Cause kCauses[] = {
+    {"ArchiveLacksEntries", [](FakeRun& r) { r.machine.entries.resize(1); }, false, L"S137", L"S134", 0x10, 4,
+     L"S137", L"S137", PageFailed},
+    {"TestPatchRefused",
+     [](FakeRun& r) {
+       r.machine.entries[2].first = L"ZAV.2.12.4526-2.12.4536_test.rtp";
+       r.view.answers = {box::kAnswerCancel};
+     },
+     false, L"S167(C:\\Games\\ZAV)", L"S168", 0x33, 0, L"S154", L"", PageFailed},
+    {"ClientStillRunning",
+     [](FakeRun& r) {
+       r.machine.clientRunning = {true};
+       r.view.answers = {box::kAnswerCancel};
+     },
+     false, L"S135", L"S168", 0x15, 5, L"S162", L"", PageFailed},
+    {"FolderSelectionCancelled",  // the box is the default folder's confirmation before the dialog
+     [](FakeRun& r) {
+       r.core.mCmdLine.clear();
+       r.machine.clients = {L"c:\\program files\\norrat\\zav"};
+       r.view.answers = {box::kAnswerNo};
+     },
+     false, L"S159", L"S168", 0x44, 0, L"S154", L"", PageFailed},
+    {"NoClientFound", [](FakeRun& r) { r.core.mCmdLine.clear(); }, false, L"S158", L"S134", 0x10, 1, L"S158",
+     L"Client Not Installed", PageFailed},
+    {"PatchVersionsUnreadable", [](FakeRun& r) { r.machine.entries[2].first = L"zav-4536.rtp"; }, false,
+     L"S139", L"S134", 0x10, 3, L"S139", L"S139", PageFailed},
+    {"SameVersion", [](FakeRun& r) { r.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4536; }, false,
+     L"S151(4536)", L"S168", 0x40, 0, L"S145", L"", PageFinished},
+    {"WrongVersion", [](FakeRun& r) { r.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4500; }, false,
+     L"S138(4500,4526)", L"S134", 0x10, 3, L"S138(4500,4526)", L"Wrong Version. Need 4526", PageFailed},
+    {"ExtractionFailed", [](FakeRun& r) { r.machine.makeFolderFails = true; }, false, L"S163", L"S134", 0x10,
+     5, L"S163", L"", PageFailed},
+    {"EngineDoesNotLoad", [](FakeRun& r) { r.machine.loadable = false; }, true, L"S141", L"S134", 0x10, 4,
+     L"S141", L"S141", PageFailed},
+    {"NotEnoughDiskSpace",
+     [](FakeRun& r) {
+       r.machine.hasCost = true;
+       r.machine.biggest = 52428800;
+       r.machine.freeMB = 49;
+     },
+     true, L"S166(50,49)", L"", 0x10, 0, L"S166(50,49)", L"", PageFailed},
+    {"EngineError",
+     [](FakeRun& r) {
+       r.machine.script = {
+           {6, "", 3, true}, {7, "data\\maps.pak"}, {3, "Error ept0036: CRC"}, {9, "stopped"}};
+     },
+     true, L"S147(data\\maps.pak,S155)", L"S134", 0x10, 1, L"S147(data\\maps.pak,S155)",
+     L"Error ept0036: CRC", PageFailed},
+    {"CancelWhileTheEngineRuns",
+     [](FakeRun& r) {
+       r.machine.script = {{6, "", 2, true}, {7, "a"}, {9, "stopped"}};
+       r.view.onPump = [&r] {
+         if (r.core.mFileNumber == 1) r.core.OnCancel(box::kAnswerCancel);
+       };
+     },
+     true, nullptr, L"", 0, 0, L"S154", L"", PageFailed},
+    {"EveryAnnouncedFileStarted",
+     [](FakeRun& r) {
+       r.machine.script = {{6, "", 1, true}, {7, "a"}};
+     },
+     true, nullptr, L"", 0, 0, L"S145", L"", PageFinished},
+};
+
+class RunEnds : public ::testing::TestWithParam<Cause> {};
+
+TEST_P(RunEnds, WithTheBoxOutcomeMessageDetailAndPageOfItsCause) {
+  const Cause& cause = GetParam();
+  FakeRun run;
+  cause.arrange(run);
+  run.Start();
+  if (run.view.extractionFailures != 0) run.core.OnExtractFailed();
+  if (cause.runEngine) run.core.OnTimer(kExtractTimerId);
+
+  if (cause.box == nullptr) {
+    EXPECT_TRUE(run.view.boxes.empty());
+  } else {
+    ASSERT_FALSE(run.view.boxes.empty());
+    EXPECT_EQ(run.view.boxes.back().text, cause.box);
+    EXPECT_EQ(run.view.boxes.back().caption, cause.caption);
+    EXPECT_EQ(run.view.boxes.back().style, cause.style);
+  }
+  EXPECT_EQ(run.core.mOutcome, cause.outcome);
+  EXPECT_EQ(run.core.mMessage, cause.message);
+  EXPECT_EQ(run.core.mReportDetail, cause.detail);
+  EXPECT_EQ(run.core.mPage, cause.page);
+  EXPECT_EQ(run.view.pages.back(), cause.page);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCause, RunEnds, ::testing::ValuesIn(kCauses),
+                         [](const ::testing::TestParamInfo<Cause>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace

@@ -1,0 +1,59 @@
+// Extraction over an in-memory archive: the two files, the bars, and the failure ending.
+#include <gtest/gtest.h>
+
+#include "FakeRun.h"
+
+namespace {
+
+const wchar_t kDll[] = L"T:\\tmp\\s1.1\\patchw32.dll";
+const wchar_t kPatch[] = L"T:\\tmp\\s1.1\\zav.2.12.4526-2.12.4536.rtp";
+
+TEST(Extraction, CopiesTheEngineAndThePatchUnderItsLowerCasedNameAndSignalsTheRun) {
+  FakeRun run;
+  run.Start();
+  EXPECT_TRUE(run.machine.threadStarted);
+  EXPECT_TRUE(run.view.timers.count(kExtractTimerId));
+  ASSERT_EQ(run.machine.files.size(), 2u) << "the notes are not extracted";
+  EXPECT_EQ(run.machine.files[kDll], run.machine.entries[0].second);
+  EXPECT_EQ(run.machine.files[kPatch], run.machine.entries[2].second);
+  EXPECT_EQ(run.core.mDllPath, kDll);
+  EXPECT_EQ(run.core.mPatchPath, kPatch);
+  EXPECT_TRUE(run.core.mExtractDone);
+  EXPECT_EQ(run.view.details.back(), std::wstring(L"File \"") + kPatch + L"\" extracted.");
+  EXPECT_EQ(run.view.fileStatus, L"S144(zav.2.12.4526-2.12.4536.rtp)");
+}
+
+TEST(Extraction, BarsFollowEveryChunkAndTheRunBarGoesOnFromTheFirstEntry) {
+  FakeRun run;
+  run.Start();
+  // 9000 bytes are a chunk of 8092 and one of 908; the run holds 29000 bytes.
+  const std::vector<int> file = {0, 89, 100, 0, 40, 80, 100};
+  EXPECT_EQ(std::vector<int>(run.view.fileBar.begin(), run.view.fileBar.begin() + 7), file);
+  const std::vector<int> total = {0, 0, 27, 31, 31, 58, 86, 100};
+  EXPECT_EQ(run.view.totalBar, total);
+}
+
+TEST(Extraction, AFailedWriteDeletesThePartialFileAndEndsOnTheRestartOutcomeOnce) {
+  FakeRun run;
+  run.machine.diskSpace = 9000 + 10000;  // the patch stops half way
+  run.Start();
+  EXPECT_FALSE(run.core.mExtractDone);
+  EXPECT_EQ(run.machine.files.count(kPatch), 0u);
+  EXPECT_EQ(run.view.details.back(), std::wstring(L"Error extracting \"") + kPatch + L"\"! Error 112");
+  ASSERT_EQ(run.view.extractionFailures, 1);
+  run.core.OnExtractFailed();
+  EXPECT_EQ(run.view.boxes.size(), 1u);
+  EXPECT_EQ(run.core.mOutcome, static_cast<uint32_t>(OutcomeRestart));
+  run.core.OnTimer(kExtractTimerId);
+  EXPECT_EQ(run.view.pages.back(), PageFailed) << "no run starts after a failed extraction";
+}
+
+TEST(Extraction, CloseDeletesBothFilesAndTheFolder) {
+  FakeRun run;
+  run.Start();
+  run.core.DeleteTempFiles();
+  EXPECT_TRUE(run.machine.files.empty());
+  EXPECT_EQ(run.machine.removedFolders, std::vector<std::wstring>{L"T:\\tmp\\s1.1\\"});
+}
+
+}  // namespace

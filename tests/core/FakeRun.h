@@ -1,0 +1,142 @@
+#pragma once
+// The install flow with a recording view and a fake machine: what the user would see is kept as data,
+// and every answer (message boxes, folder dialog, probes, engine notifications) is scripted.
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/RunCore.h"
+
+struct ShownBox {
+  std::wstring text, caption;
+  uint32_t style = 0;
+};
+
+class RecordingView : public RunView {
+ public:
+  int SetFileProgress(int percent) override { return Bar(&fileBar, percent); }
+  int SetTotalProgress(int percent) override { return Bar(&totalBar, percent); }
+  void SetFileStatus(const std::wstring& text) override { fileStatus = text; }
+  void SetPhaseStatus(const std::wstring& text) override { phaseStatus = text; }
+  void AddDetail(const std::wstring& text) override { details.push_back(text); }
+  void ShowPage(int page, int offerId) override;
+  void ShowNotes(const std::wstring& text) override { notes = text; }
+  void ShowVersions(const std::wstring& line, const std::wstring& caption) override;
+  int ShowBox(const std::wstring& text, const std::wstring& caption, uint32_t style) override;
+  int AskFolder(std::wstring* folder) override;
+  void StartTimer(uint32_t id, uint32_t) override { timers.insert(id); }
+  void StopTimer(uint32_t id) override { timers.erase(id); }
+  void PostExtractionFailed() override { ++extractionFailures; }
+  void PumpMessages() override;
+  void CloseDialog(int exitCode) override { closedWith = exitCode; }
+
+  int Bar(std::vector<int>* bar, int percent);
+
+  std::vector<int> fileBar, totalBar;  // every value sent
+  std::wstring fileStatus, phaseStatus, notes, versions, caption;
+  std::vector<std::wstring> details;
+  std::vector<int> pages;  // every page shown, in order
+  int offer = 0;
+  std::vector<ShownBox> boxes;
+  std::deque<int> answers;                                 // for the boxes; OK when none is left
+  std::deque<std::pair<int, std::wstring>> folderAnswers;  // result and folder; cancel when none is left
+  int foldersAsked = 0;
+  std::set<uint32_t> timers;
+  int extractionFailures = 0;
+  int closedWith = -1;
+  std::function<void()> onPump;  // what the user does while the engine runs
+};
+
+// The string table as "S<id>", with the same arguments as the real texts.
+class FakeTexts : public Texts {
+ public:
+  std::wstring Load(uint32_t id) override;
+  std::wstring Widen(const char* bytes, size_t length) override;
+  std::string Narrow(const std::wstring& text) override;
+  std::wstring Lower(const std::wstring& text) override;
+};
+
+class FakeMachine : public ClientProbes,
+                    public ArchiveEntries,
+                    public TempFiles,
+                    public PatchEngine,
+                    public WorkerThread {
+ public:
+  // Probes.
+  bool IsClientFolder(const std::wstring& folder) override;
+  bool CloseRunningClient() override;
+  uint32_t ReadBuildFile(const std::wstring& path) override { return builds.count(path) ? builds[path] : 0; }
+  uint32_t GetFreeDiskSpaceMB(const std::wstring&) override { return freeMB; }
+  void TouchFile(const std::wstring& path) override { touched.push_back(path); }
+  void Open(const std::wstring& target) override { opened.push_back(target); }
+  void RequestSystemRestart() override { ++restarts; }
+  void Trace(const std::wstring&) override {}
+  // Archive.
+  std::wstring EntryName(uint32_t index) override;
+  const uint8_t* MapEntry(const std::wstring& name, uint32_t* size) override;
+  void UnmapEntry(const uint8_t*) override {}
+  bool OpenEntry(const std::wstring& name, uint32_t* size) override;
+  bool Read(void* buffer, uint32_t length, uint32_t* error) override;
+  // Temporary files.
+  std::wstring MakeFolder() override { return makeFolderFails ? L"" : L"T:\\tmp\\s1.1\\"; }
+  bool Create(const std::wstring& path) override;
+  bool Write(const void* bytes, uint32_t length, uint32_t* error) override;
+  void Close() override { writing.clear(); }
+  void Delete(const std::wstring& path) override { files.erase(path); }
+  void RemoveFolder(const std::wstring& folder) override { removedFolders.push_back(folder); }
+  // Engine.
+  bool Load(const std::wstring& path) override { return loadable && path == L"T:\\tmp\\s1.1\\patchw32.dll"; }
+  bool HasApply() override { return hasApply; }
+  uint32_t BindError() override { return 127; }
+  bool GetCost(const std::wstring&, uint32_t* biggestSz) override;
+  void Apply(const char* commandLine, EngineListener& listener) override;
+  void Free() override {}
+  // Thread: the body runs at once.
+  bool Start(void (*body)(void*), void* argument) override;
+  void Join() override {}
+
+  // Probes' answers.
+  std::set<std::wstring> clients;
+  std::deque<bool> clientRunning;  // CloseRunningClient fails while this yields true
+  std::map<std::wstring, uint32_t> builds;
+  uint32_t freeMB = 0;
+  std::vector<std::wstring> touched, opened;
+  int restarts = 0;
+  // The archive: names and contents.
+  std::vector<std::pair<std::wstring, std::string>> entries;
+  size_t readEntry = 0, readOffset = 0;
+  // The temporary folder.
+  bool makeFolderFails = false;
+  std::set<std::wstring> uncreatable;
+  size_t diskSpace = SIZE_MAX;
+  std::map<std::wstring, std::string> files;
+  std::wstring writing;
+  std::vector<std::wstring> removedFolders;
+  // The engine: each notification is an id with a text or a number (or neither).
+  struct Note {
+    uint32_t id;
+    std::string text;
+    uint32_t number = 0;
+    bool hasNumber = false;
+  };
+  bool loadable = true, hasApply = true, hasCost = false;
+  uint32_t biggest = 0;
+  std::vector<Note> script;
+  std::string commandLine;
+  std::vector<const char*> replies;
+  bool threadStarted = false;
+};
+
+// A whole run: the flow over the fakes, with the shipped archive's shape and a client at build 4526.
+struct FakeRun {
+  FakeRun();
+  void Start() { core.SetPage(PageWelcome), core.SetPage(PageInstalling); }
+
+  RecordingView view;
+  FakeTexts texts;
+  FakeMachine machine;
+  CRunCore core{view, RunPorts{texts, machine, machine, machine, machine, machine}};
+};

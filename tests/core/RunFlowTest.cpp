@@ -1,0 +1,89 @@
+// The start sequence's loops and hand-offs, the patch run's notifications and the report address.
+#include <gtest/gtest.h>
+
+#include "FakeRun.h"
+
+namespace {
+
+TEST(StartSequence, RetryRunsTheWholeSequenceAgainNestedInsideTheInstallingPage) {
+  FakeRun run;
+  run.machine.entries[2].first = L"ZAV.2.12.4526-2.12.4536_test.rtp";
+  run.machine.clientRunning = {true, true, false};
+  run.view.answers = {box::kAnswerYes, box::kAnswerRetry, box::kAnswerYes, box::kAnswerRetry,
+                      box::kAnswerYes};
+  run.Start();
+  EXPECT_EQ(run.view.boxes.size(), 5u) << "the test-patch warning comes again with every retry";
+  EXPECT_EQ(run.view.pages, (std::vector<int>{PageWelcome, PageInstalling, PageInstalling, PageInstalling}));
+  EXPECT_TRUE(run.machine.threadStarted);
+}
+
+TEST(StartSequence, TheFolderDialogComesBackUntilItHoldsAClient) {
+  FakeRun run;
+  run.core.mCmdLine.clear();
+  run.view.folderAnswers = {{box::kAnswerOk, L"D:\\empty"}, {box::kAnswerOk, L"C:\\Games\\ZAV\\"}};
+  run.Start();
+  EXPECT_EQ(run.view.foldersAsked, 2);
+  ASSERT_EQ(run.view.boxes.size(), 1u);
+  EXPECT_EQ(run.view.boxes[0].text, L"S157");
+  EXPECT_EQ(run.core.mZavPath, L"C:\\Games\\ZAV") << "stored without its trailing backslash";
+  EXPECT_TRUE(run.machine.threadStarted) << "a folder chosen in the dialog needs no confirmation";
+}
+
+TEST(StartSequence, ADefaultClientIsUsedOnlyAfterTheUserConfirmsIt) {
+  FakeRun run;
+  run.core.mCmdLine.clear();
+  run.machine.clients = {L"c:\\program files\\norrat\\zav"};
+  run.machine.builds[L"c:\\program files\\norrat\\zav\\common.ini"] = 4526;
+  run.view.answers = {box::kAnswerYes};
+  run.Start();
+  ASSERT_EQ(run.view.boxes.size(), 1u);
+  EXPECT_EQ(run.view.boxes[0].text, L"S159");
+  EXPECT_EQ(run.core.mZavPath, L"c:\\program files\\norrat\\zav");
+  EXPECT_EQ(run.view.foldersAsked, 0);
+}
+
+TEST(PatchRun, HandsTheEngineOneLineWithTheFolderAndTheUnclosedPatchPath) {
+  FakeRun run;
+  run.machine.script = {{6, "", 2, true}, {7, "a"}, {5, "", 0x4000, true}, {7, "b"}, {26, ""}};
+  run.view.answers = {box::kAnswerYes};
+  run.Start();
+  run.core.OnTimer(99);
+  EXPECT_TRUE(run.machine.commandLine.empty()) << "only timer 100 starts the run";
+  run.core.OnTimer(kExtractTimerId);
+  run.core.OnTimer(kExtractTimerId);
+  EXPECT_EQ(run.machine.commandLine, "\"C:\\Games\\ZAV\" \"T:\\tmp\\s1.1\\zav.2.12.4526-2.12.4536.rtp");
+  EXPECT_EQ(run.machine.replies.size(), 5u) << "one run, every notification answered";
+  EXPECT_EQ(run.view.fileStatus, L"S142(2,2,b)");
+  EXPECT_EQ(run.view.totalBar.back(), 100);
+  EXPECT_EQ(run.view.fileBar, (std::vector<int>{0, 89, 100, 0, 40, 80, 100, 25, 50, 50}));
+  EXPECT_EQ(run.machine.touched, std::vector<std::wstring>{L"C:\\Games\\ZAV\\script\\compiled.code"});
+  EXPECT_EQ(run.core.mPage, PageFinished);
+  EXPECT_EQ(run.machine.restarts, 1) << "a locked file asks to restart, answered Yes";
+}
+
+TEST(PatchRun, WarningsAreListedAndShownWithoutStoppingTheEngine) {
+  FakeRun run;
+  run.machine.script = {{2, "read-only"}, {6, "", 1, true}, {7, "a"}};
+  run.Start();
+  run.core.OnTimer(kExtractTimerId);
+  ASSERT_EQ(run.view.boxes.size(), 1u);
+  EXPECT_EQ(run.view.boxes[0].text, L"Warning: read-only");
+  EXPECT_EQ(run.view.boxes[0].caption, L"Warning: read-only");
+  EXPECT_EQ(run.core.mPage, PageFinished);
+}
+
+TEST(ErrorReport, CarriesTheOutcomeBuildsAndDetailAndClosesWithCodeZero) {
+  FakeRun run;
+  run.machine.entries[2].first = L"ZAV.2.12.4526-2.12.4536_test.rtp";
+  run.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4500;
+  run.view.answers = {box::kAnswerYes};
+  run.Start();
+  run.core.ReportError();
+  ASSERT_EQ(run.machine.opened.size(), 1u);
+  EXPECT_EQ(run.machine.opened[0],
+            L"https://update.lanxingji.example/patches/patches.asp?action=patcherror&do=3&n=4500&from=4526"
+            L"&to=4536&err=Wrong Version. Need 4526&test=1");
+  EXPECT_EQ(run.view.closedWith, 0);
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+#pragma once
+// The installer's main dialog created in this test process, with helpers to pump its messages and to
+// answer the message boxes it shows.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "dialog/MainDlg.h"
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Handles every queued message of this thread, for at least `ms` milliseconds.
+  void Pump(DWORD ms = 50);
+  bool Visible(int id) const { return ::IsWindowVisible(::GetDlgItem(mDlg->m_hWnd, id)) != FALSE; }
+  std::wstring Text(int id) const;
+  std::wstring Caption() const;
+
+  CMessageLoop mLoop;
+  std::unique_ptr<CMainDlg> mDlg;
+};
+
+// What a message box showed and which button answered it.
+struct AnsweredBox {
+  std::wstring caption;
+  std::wstring text;
+  bool hasErrorIcon = false;
+  bool found = false;
+};
+
+// Watches, on a thread of its own, for the next message box of this process and presses `buttonId` in
+// it. Wait() returns what the box showed (found is false when none appeared within the time).
+class BoxAnswerer {
+ public:
+  explicit BoxAnswerer(int buttonId, DWORD timeoutMs = 5000);
+  ~BoxAnswerer();
+  AnsweredBox Wait();
+
+ private:
+  std::thread mThread;
+  AnsweredBox mBox;
+};
+
+std::wstring WindowText(HWND hwnd);

@@ -1,0 +1,129 @@
+// The engine's notifications as the patch run receives them, on the real dialog created in-process: the
+// callback is fed the ids and parameters the engine sends and the dialog is read back.
+#include "DialogFixture.h"
+
+namespace {
+
+class EngineCallbackTest : public DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    // A run in progress: the installing page with its cancel event.
+    mDlg->mRun.mCancelEvent.Create();
+  }
+
+  const char* Send(uint32_t id, void* param = nullptr) { return mDlg->OnEngineMessage(id, param); }
+  const char* SendText(uint32_t id, const char* text) { return Send(id, const_cast<char*>(text)); }
+  const char* SendNumber(uint32_t id, uint32_t value) { return Send(id, &value); }
+
+  int Bar(int id) const {
+    return static_cast<int>(::SendDlgItemMessageW(mDlg->m_hWnd, id, PBM_GETPOS, 0, 0));
+  }
+  int Rows() const {
+    return static_cast<int>(::SendDlgItemMessageW(mDlg->m_hWnd, IDC_DETAILS_LIST, LVM_GETITEMCOUNT, 0, 0));
+  }
+};
+
+}  // namespace
+
+TEST_F(EngineCallbackTest, FileProgressIsTheLow16BitsIn32768ths) {
+  EXPECT_NE(SendNumber(5, 0x8000), nullptr);
+  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 100);
+  SendNumber(5, 0x4000);
+  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 50);
+  SendNumber(5, 0x12000);  // the high bits are not progress
+  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 25);
+  SendNumber(5, 0xC000);  // past done: the bar stays full
+  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 100);
+}
+
+TEST_F(EngineCallbackTest, FileStartsMoveTheOverallBarByTheTruncatedShare) {
+  SendNumber(6, 100);
+  for (int i = 1; i <= 29; ++i) SendText(7, "data\\maps.pak");
+  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 28) << "29 / 100 in double precision, then times 100, truncated";
+  for (int i = 30; i <= 57; ++i) SendText(7, "data\\maps.pak");
+  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 56);
+  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), (57 % 5) * 25);
+  EXPECT_EQ(mDlg->mRun.mFileNumber, 57u);
+  EXPECT_FALSE(mDlg->mRun.mAllFilesDone);
+  EXPECT_EQ(Text(IDC_FILE_STATUS), L"[57 of 100] 正在处理文件 data\\maps.pak...");
+  EXPECT_EQ(mDlg->mRun.mCurrentFile, L"data\\maps.pak");
+}
+
+TEST_F(EngineCallbackTest, FileStartBeforeAnyTotalReadsOneOfZeroAndCountsAsDone) {
+  SendText(7, "zav.exe");
+  EXPECT_EQ(Text(IDC_FILE_STATUS), L"[1 of 0] 正在处理文件 zav.exe...");
+  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 0);
+  EXPECT_TRUE(mDlg->mRun.mAllFilesDone);
+}
+
+TEST_F(EngineCallbackTest, MoreStartsThanAnnouncedKeepTheBarFullAndTheRunDone) {
+  SendNumber(6, 2);
+  SendText(7, "a");
+  EXPECT_FALSE(mDlg->mRun.mAllFilesDone);
+  SendText(7, "b");
+  SendText(7, "c");
+  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
+  EXPECT_TRUE(mDlg->mRun.mAllFilesDone);
+}
+
+TEST_F(EngineCallbackTest, DetailLinesAndLockedFilesAreRecorded) {
+  SendText(9, "Patching file data\\a.pak");
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_FALSE(mDlg->mRun.mRestartNeeded);
+  Send(26);
+  EXPECT_TRUE(mDlg->mRun.mRestartNeeded);
+  mDlg->mRun.mRestartNeeded = false;
+  Send(28);
+  EXPECT_TRUE(mDlg->mRun.mRestartNeeded);
+  EXPECT_NE(Send(99), nullptr) << "other ids are ignored and the run goes on";
+}
+
+TEST_F(EngineCallbackTest, CancelIsHonouredAtTheNextCallBeforeAnythingElse) {
+  ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+  EXPECT_EQ(mDlg->mRun.mMessage, L"您已经取消了安装，您将无法进行游戏除非您完成补丁的安装。");
+  EXPECT_EQ(SendText(9, "ignored"), nullptr) << "null asks the engine to stop";
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_NE(SendText(9, "next"), nullptr) << "the signal is consumed once";
+}
+
+TEST_F(EngineCallbackTest, ACancelQueuedInTheDialogsMessagesStopsTheSameCall) {
+  ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(SendNumber(5, 0x8000), nullptr) << "the queue is served first, then the event is seen";
+  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+}
+
+TEST_F(EngineCallbackTest, EngineErrorShowsTheCrcTextAndEndsOnTheReinstallPage) {
+  SendNumber(6, 3);
+  SendText(7, "data\\maps.pak");
+  BoxAnswerer answer(IDOK);
+  const char* reply = SendText(3, "Error ept0036: CRC mismatch in data\\maps.pak");
+  AnsweredBox box = answer.Wait();
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.caption, L"发生一个错误");
+  EXPECT_TRUE(box.hasErrorIcon);
+  const std::wstring expected =
+      L"补丁文件安装错误: data\\maps.pak. "
+      L"指定的文件CRC校验值错误。\n\n这表明您的ZAV客户端已经损坏，请重新安装ZAV客户端。";
+  EXPECT_EQ(box.text, expected);
+  EXPECT_NE(reply, nullptr) << "this call goes on; the engine is stopped at its next one";
+  EXPECT_EQ(mDlg->mRun.mMessage, expected);
+  EXPECT_EQ(mDlg->mRun.mOutcome, static_cast<uint32_t>(OutcomeReinstallClient));
+  EXPECT_EQ(mDlg->mRun.mReportDetail, L"Error ept0036: CRC mismatch in data\\maps.pak");
+  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+  EXPECT_TRUE(Visible(IDC_GET_CLIENT));
+  EXPECT_EQ(SendNumber(5, 0x100), nullptr);
+}
+
+TEST_F(EngineCallbackTest, WarningsAreListedAndShownWithoutStoppingTheRun) {
+  BoxAnswerer answer(IDOK);
+  const char* reply = SendText(2, "file data\\old.pak is read-only");
+  AnsweredBox box = answer.Wait();
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"Warning: file data\\old.pak is read-only");
+  EXPECT_EQ(box.caption, box.text);
+  EXPECT_NE(reply, nullptr);
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_EQ(mDlg->mRun.mPage, PageWelcome);
+}
