@@ -1,6 +1,7 @@
 #include "archive/EmbedFsFormat.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace embedfs {
@@ -82,28 +83,6 @@ Entry* Directory::Release() {
   return table;
 }
 
-namespace {
-
-// Frees a table that has not been handed over yet.
-class TableGuard {
- public:
-  explicit TableGuard(Entry* table) : mTable(table) {}
-  ~TableGuard() { delete[] mTable; }
-  TableGuard(const TableGuard&) = delete;
-  TableGuard& operator=(const TableGuard&) = delete;
-  Entry* Get() const { return mTable; }
-  Entry* Release() {
-    Entry* table = mTable;
-    mTable = nullptr;
-    return table;
-  }
-
- private:
-  Entry* mTable;
-};
-
-}  // namespace
-
 ReadResult Directory::Read(FileSource& file) {
   Clear();
 
@@ -140,13 +119,13 @@ ReadResult Directory::Read(FileSource& file) {
   if (count > capacity) return ReadResult::kCountTooLarge;
   // Only a 32-bit build can fail here.
   if (uint64_t{count} > uint64_t{SIZE_MAX / sizeof(Entry)}) return ReadResult::kOutOfMemory;
-  TableGuard table(new (std::nothrow) Entry[count]);
-  if (table.Get() == nullptr) return ReadResult::kOutOfMemory;
+  std::unique_ptr<Entry[]> table(new (std::nothrow) Entry[count]);
+  if (table == nullptr) return ReadResult::kOutOfMemory;
 
   uint64_t position = orgsize + 4;
   uint64_t dataSize = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    Entry& entry = table.Get()[i];
+    Entry& entry = table[i];
     if (position + kRecordHeaderSize > trailerOffset) return ReadResult::kDirectoryPastTrailer;
     uint8_t header[kRecordHeaderSize];
     if (!file.ReadAt(position, header, kRecordHeaderSize)) return ReadResult::kReadFailed;
@@ -172,7 +151,7 @@ ReadResult Directory::Read(FileSource& file) {
   mLayout.dataEnd = static_cast<uint32_t>(position + dataSize);
   mLayout.trailerOffset = static_cast<uint32_t>(trailerOffset);
   mCount = count;
-  mEntries = table.Release();
+  mEntries = table.release();
   return ReadResult::kOk;
 }
 

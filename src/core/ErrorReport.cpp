@@ -9,12 +9,13 @@ namespace {
 const wchar_t kReportAddress[] = L"https://update.lanxingji.example/patches/patches.asp";
 
 // The detail goes into the address as it is, blanks included, except for what would end the query
-// early or split it: control characters, '&', '#', '%' and '"' are percent-escaped.
+// early, split it or change it on the way: control characters, '&', '#', '%', '"' and '+' (which a site
+// reads as a blank) are percent-escaped.
 std::wstring QueryValue(const std::wstring& text) {
   static const wchar_t kHex[] = L"0123456789ABCDEF";
   std::wstring value;
   for (wchar_t c : text) {
-    if (c < 0x20 || c == 0x7F || c == L'&' || c == L'#' || c == L'%' || c == L'"') {
+    if (c < 0x20 || c == 0x7F || c == L'&' || c == L'#' || c == L'%' || c == L'"' || c == L'+') {
       value += L'%';
       value += kHex[(c >> 4) & 0xF];
       value += kHex[c & 0xF];

@@ -31,14 +31,12 @@ void ExtractThreadProc(void* core) {
 
 void CRunCore::StartExtraction() {
   mStopExtraction = false;
-  mThreadStarted = mThread.Start(ExtractThreadProc, this);
+  mThread.Start(ExtractThreadProc, this);
 }
 
 void CRunCore::StopExtraction() {
-  if (!mThreadStarted) return;
   mStopExtraction = true;
   mThread.Join();
-  mThreadStarted = false;
 }
 
 void CRunCore::ExtractAll() {
@@ -69,13 +67,22 @@ std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uin
   mView.SetTotalProgress(Percent(base, total));
   mView.SetFileProgress(0);
 
-  if (mTempDir.empty()) mTempDir = mTemp.MakeFolder();
-  // Without a folder of our own, or without a name, there is nothing to create.
-  const std::wstring path = mTempDir.empty() || name.empty() ? std::wstring() : mTempDir + name;
+  // The folder is made once: a folder that could not be made is not tried again for the next entry.
+  if (!mTempFolderTried) {
+    mTempFolderTried = true;
+    std::wstring folder;
+    if (mTemp.MakeFolder(&folder)) {
+      mTempDir = folder;
+    } else {
+      mTempDirTried = folder;
+    }
+  }
+  // Without a name the path is the folder itself, which cannot be created as a file.
+  const std::wstring path = (mTempDir.empty() ? mTempDirTried : mTempDir) + name;
 
   uint32_t fileSize = 0;
   mArchive.OpenEntry(name, &fileSize);
-  if (path.empty() || !mTemp.Create(path)) {
+  if (mTempDir.empty() || name.empty() || !mTemp.Create(path)) {
     mView.AddDetail(FormatText(L"Error extracting \"%s\"! Unable to create file.", {path}));
     return std::wstring();
   }
@@ -113,6 +120,7 @@ std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uin
 }
 
 void CRunCore::OnExtractFailed() {
+  mView.StopTimer(kExtractTimerId);  // no extraction will signal any more
   const std::wstring failed = Load(IDS_EXTRACT_FAILED);
   EndRun({BoxOf(IDS_EXTRACT_FAILED, 0), OutcomeRestart, failed, std::nullopt});
 }

@@ -43,6 +43,7 @@ void CRunCore::SetPage(int page) {
     case PageFinished:
       mView.ShowPage(page, 0);
       mMessage = Load(IDS_PATCH_SUCCEEDED);
+      mHint.clear();
       if (mRestartNeeded &&
           ShowMessage(IDS_RESTART_PROMPT, box::kYesNo | box::kIconExclamation) == box::kAnswerYes) {
         mProbes.RequestSystemRestart();  // a refused request leaves the page as it is

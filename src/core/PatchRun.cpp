@@ -54,14 +54,9 @@ void CRunCore::RunPatch() {
     return;
   }
 
-  // The engine takes the client folder and the patch path as one 8-bit line; the second path has an
-  // opening quote only.
-  const std::string commandLine = mTexts.Narrow(FormatText(L"\"%s\" \"%s", {mZavPath, mPatchPath}));
-  if (commandLine.size() >= rtp::kCommandLineSize) {
-    // The engine's buffer would hold a cut path: refuse instead of patching some other folder.
+  std::string commandLine;
+  if (!EngineCommandLine(&commandLine)) {
     mEngine.Free();
-    EndRun({BoxOf(IDS_ENGINE_LOAD_FAILED, 0), OutcomeSupport, Load(IDS_ENGINE_LOAD_FAILED),
-            std::wstring(L"Command line too long")});
     return;
   }
   char buffer[rtp::kCommandLineSize] = {};
@@ -75,11 +70,44 @@ void CRunCore::RunPatch() {
   mCancelEvent.Clear();
   mEngine.Free();
 
+  // A cancel or an engine error has already chosen the failed page.
+  if (mCancelEvent.Stopped()) return;
   // Success is judged by the files the engine reached, not by what it returns.
   if (mAllFilesDone) {
     mProbes.TouchFile(JoinPath(mZavPath, L"script\\compiled.code"));
     EndRun({std::nullopt, std::nullopt, std::nullopt, std::nullopt, PageFinished});
+    return;
   }
+  // The engine returned on its own before its last file: the client is only partly patched.
+  EndRun({std::nullopt, OutcomeSupport, Load(IDS_ENGINE_STOPPED_EARLY),
+          FormatText(L"Engine stopped early (%u of %u files)", {mFileNumber, mFileCount})});
+}
+
+// The engine takes the client folder and the patch path as one 8-bit line in the ANSI code page, the
+// second path with an opening quote only. A path with a character the code page cannot write goes by its
+// short form; a path that still cannot be written, or a line too long for the engine's buffer, is refused
+// with the failed page rather than handing the engine some other folder.
+bool CRunCore::EngineCommandLine(std::string* line) {
+  std::string paths[2];
+  const std::wstring* wide[2] = {&mZavPath, &mPatchPath};
+  const wchar_t* refusal = nullptr;
+  const std::wstring* refused = nullptr;
+  for (int i = 0; i < 2 && refusal == nullptr; ++i) {
+    if (mTexts.Narrow(*wide[i], &paths[i])) continue;
+    const std::wstring shortPath = mProbes.ShortPath(*wide[i]);
+    if (!shortPath.empty() && mTexts.Narrow(shortPath, &paths[i])) continue;
+    refusal = L"Path not usable by the engine";
+    refused = wide[i];
+  }
+  if (refusal == nullptr) {
+    *line = "\"" + paths[0] + "\" \"" + paths[1];
+    if (line->size() < rtp::kCommandLineSize) return true;
+    refusal = L"Command line too long";
+    refused = mPatchPath.size() > mZavPath.size() ? &mPatchPath : &mZavPath;
+  }
+  const std::wstring text = FormatText(Load(IDS_PATH_NOT_USABLE), {*refused});
+  EndRun({Box{text, Load(IDS_ERROR_CAPTION), box::kIconHand}, OutcomeSupport, text, std::wstring(refusal)});
+  return false;
 }
 
 const char* CRunCore::OnEngineMessage(uint32_t id, void* param) {

@@ -11,8 +11,8 @@ class Texts {
   virtual std::wstring Load(uint32_t id) = 0;
   // 8-bit text in the ANSI code page, up to `length` bytes, to UTF-16.
   virtual std::wstring Widen(const char* bytes, size_t length) = 0;
-  // UTF-16 to the ANSI code page; characters without a form there are replaced.
-  virtual std::string Narrow(const std::wstring& text) = 0;
+  // UTF-16 to the ANSI code page, exactly: false when a character has no form of its own there.
+  virtual bool Narrow(const std::wstring& text, std::string* bytes) = 0;
   // Lower case by the user's locale, as archive names are compared.
   virtual std::wstring Lower(const std::wstring& text) = 0;
 
@@ -31,6 +31,8 @@ class ClientProbes {
   virtual uint32_t ReadBuildFile(const std::wstring& path) = 0;
   // Free megabytes on the folder's volume; 0 when the query fails.
   virtual uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) = 0;
+  // The short (8.3) form of an existing path; empty when the system has none.
+  virtual std::wstring ShortPath(const std::wstring& path) = 0;
   // Sets an existing file's times to now; nothing happens when it cannot be opened.
   virtual void TouchFile(const std::wstring& path) = 0;
   // Opens an address or a program with the shell's default action; the result is not known.
@@ -63,9 +65,9 @@ class ArchiveEntries {
 // The temporary folder and the one file being written into it.
 class TempFiles {
  public:
-  // A new folder of our own under the user's temporary folder, with a trailing backslash; empty when
-  // none can be made.
-  virtual std::wstring MakeFolder() = 0;
+  // Makes a new folder of our own under the user's temporary folder. *folder receives its path with a
+  // trailing backslash, or the path tried when none could be made (empty when there was none to try).
+  virtual bool MakeFolder(std::wstring* folder) = 0;
   virtual bool Create(const std::wstring& path) = 0;
   // Writes all of `length` bytes to the created file; false with the system's error code.
   virtual bool Write(const void* bytes, uint32_t length, uint32_t* error) = 0;

@@ -17,7 +17,9 @@ CRunCore::~CRunCore() {
 }
 
 void CRunCore::OnOK() {
-  SetPage(mPage + 1);
+  // Start is the only forward step: the later pages move on by themselves, and Enter (which is command
+  // 1 on every page) must not skip a running extraction or patch.
+  if (mPage == PageWelcome) SetPage(PageInstalling);
 }
 
 void CRunCore::OnCancel(int id) {

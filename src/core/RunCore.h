@@ -24,10 +24,12 @@ constexpr int kExitCancelled = box::kAnswerCancel;  // 2: Cancel, End, Escape or
 // next notification takes it. Only the dialog's thread touches it.
 class CancelSignal {
  public:
-  void Create() { mExists = true, mSet = false; }
+  void Create() { mExists = true, mSet = false, mStopped = false; }
   void Clear() { mExists = false, mSet = false; }
   explicit operator bool() const { return mExists; }
-  void Set() { mSet = mExists; }
+  void Set() { mSet = mExists, mStopped = mStopped || mExists; }
+  // The run was asked to stop (a cancel, or an engine error) since the signal was created.
+  bool Stopped() const { return mStopped; }
   // True once after Set, like a wait on an auto-reset event.
   bool Take() {
     const bool set = mSet;
@@ -38,6 +40,7 @@ class CancelSignal {
  private:
   bool mExists = false;
   bool mSet = false;
+  bool mStopped = false;
 };
 
 // A message box as the flow shows it.
@@ -88,7 +91,7 @@ class CRunCore : public EngineListener {
 
   // Extraction, on the extraction thread.
   void StartExtraction();
-  // Asks the extraction thread to stop and waits for it.
+  // Asks the extraction thread (if one runs) to stop and waits for it.
   void StopExtraction();
   void ExtractAll();
   std::wstring ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total);
@@ -127,6 +130,8 @@ class CRunCore : public EngineListener {
   Version mFromVersion;
   Version mToVersion;
   std::atomic<bool> mStopExtraction{false};
+  bool mTempFolderTried = false;
+  std::wstring mTempDirTried;  // the folder that could not be made, named in the details
 
  private:
   enum class FolderLoop { Accepted, Cancelled, NotShown };
@@ -136,6 +141,7 @@ class CRunCore : public EngineListener {
   std::wstring FindPatchEntry();
   FolderLoop AskForFolder(std::wstring* folder);
   void ShowPatchNotes();
+  bool EngineCommandLine(std::string* line);
   std::wstring EngineText(const void* param);
 
   RunView& mView;
@@ -145,5 +151,4 @@ class CRunCore : public EngineListener {
   TempFiles& mTemp;
   PatchEngine& mEngine;
   WorkerThread& mThread;
-  bool mThreadStarted = false;
 };

@@ -14,6 +14,7 @@ CMainDlg::~CMainDlg() {
   mRun.StopExtraction();
   ReleaseBanner();
   LeaveMessageLoop();
+  if (IsWindow()) DestroyWindow();  // before the icons it shows are destroyed
 }
 
 void CMainDlg::LeaveMessageLoop() {
@@ -81,14 +82,14 @@ LRESULT CMainDlg::OnInitDialog() {
   CenterWindow();
 
   HINSTANCE instance = theModule.GetResourceInstance();
-  HICON big = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                              ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
-                                              LR_DEFAULTCOLOR));
-  SetIcon(big, TRUE);
-  HICON small = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                                ::GetSystemMetrics(SM_CXSMICON),
-                                                ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-  SetIcon(small, FALSE);
+  mBigIcon.Attach(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                  ::GetSystemMetrics(SM_CXICON),
+                                                  ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR)));
+  SetIcon(mBigIcon.Get(), TRUE);
+  mSmallIcon.Attach(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                    ::GetSystemMetrics(SM_CXSMICON),
+                                                    ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+  SetIcon(mSmallIcon.Get(), FALSE);
 
   CMessageLoop* loop = theModule.GetMessageLoop();
   if (loop != nullptr) {
@@ -160,12 +161,14 @@ void CMainDlg::ReleaseBanner() {
 }
 
 void CMainDlg::CloseDialog(int exitCode) {
+  // The extraction thread reports to this window and writes into the temporary folder: it stops first.
+  mRun.StopExtraction();
   ReleaseBanner();
   LeaveMessageLoop();
   DestroyWindow();
+  mBigIcon.Attach(nullptr);  // the window no longer shows them
+  mSmallIcon.Attach(nullptr);
   ::PostQuitMessage(exitCode);
-  // The extraction thread still writes into the temporary folder until it has stopped.
-  mRun.StopExtraction();
   DeleteTempFiles();
 }
 

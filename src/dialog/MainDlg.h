@@ -7,6 +7,7 @@
 
 #include "core/RunCore.h"
 #include "framework/Dialog.h"
+#include "framework/Handle.h"
 #include "framework/Text.h"
 #include "rules/resource.h"
 #include "win/ArchiveEntries.h"
@@ -108,4 +109,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void InvalidateControl(int controlId);
 
   HGDIOBJ mBannerOldBitmap = nullptr;  // what mBannerDC held before the banner, put back before deleting
+  bool mBannerTried = false;
+  CIcon mBigIcon;
+  CIcon mSmallIcon;
 };

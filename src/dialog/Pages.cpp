@@ -43,6 +43,10 @@ void CMainDlg::ShowPage(int page, int offerId) {
     default:
       break;
   }
+  // Enter is command 1 on every page: the button acts only while it is shown (its own style bit: the
+  // dialog itself is still hidden when the welcome page is first set up).
+  HWND start = GetDlgItem(IDOK);
+  ::EnableWindow(start, (::GetWindowLongW(start, GWL_STYLE) & WS_VISIBLE) != 0);
 }
 
 void CMainDlg::ShowVersions(const std::wstring& line, const std::wstring& caption) {

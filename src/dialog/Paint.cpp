@@ -84,11 +84,13 @@ LRESULT CMainDlg::OnPaint() {
   PAINTSTRUCT ps{};
   HDC dc = ::BeginPaint(m_hWnd, &ps);
 
-  if (mBanner == nullptr) {
-    mBannerDC = ::CreateCompatibleDC(dc);
+  // The banner is loaded once; when it cannot be, the paint goes on without it and does not try again.
+  if (!mBannerTried) {
+    mBannerTried = true;
     mBanner = static_cast<HBITMAP>(::LoadImageW(theModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_BANNER),
                                                 IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (mBannerDC != nullptr && mBanner != nullptr) mBannerOldBitmap = ::SelectObject(mBannerDC, mBanner);
+    if (mBanner != nullptr) mBannerDC = ::CreateCompatibleDC(dc);
+    if (mBannerDC != nullptr) mBannerOldBitmap = ::SelectObject(mBannerDC, mBanner);
     BITMAP info{};
     if (mBanner != nullptr && ::GetObjectW(mBanner, sizeof(info), &info))
       mBannerSize = {info.bmWidth, info.bmHeight};

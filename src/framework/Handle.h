@@ -1,5 +1,5 @@
 #pragma once
-// Owners of kernel handles and library modules: each closes what it holds exactly once.
+// Owners of kernel handles, icons and library modules: each releases what it holds exactly once.
 #include <windows.h>
 
 class CHandle {
@@ -37,6 +37,23 @@ class CHandle {
 
  private:
   HANDLE mHandle = nullptr;
+};
+
+// Owner of an icon loaded from the resources (not a shared one).
+class CIcon {
+ public:
+  CIcon() = default;
+  CIcon(const CIcon&) = delete;
+  CIcon& operator=(const CIcon&) = delete;
+  ~CIcon() { Attach(nullptr); }
+  void Attach(HICON icon) {
+    if (mIcon) ::DestroyIcon(mIcon);
+    mIcon = icon;
+  }
+  HICON Get() const { return mIcon; }
+
+ private:
+  HICON mIcon = nullptr;
 };
 
 class CLibrary {

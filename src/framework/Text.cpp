@@ -45,15 +45,3 @@ bool Narrow(const std::wstring& text, UINT codePage, std::string* out) {
                         nullptr, nullptr);
   return true;
 }
-
-std::string TextToAnsi(const std::wstring& text) {
-  std::string bytes;
-  if (text.empty()) return bytes;
-  int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                     nullptr, nullptr);
-  if (length <= 0) return bytes;
-  bytes.resize(static_cast<size_t>(length));
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length, nullptr,
-                        nullptr);
-  return bytes;
-}

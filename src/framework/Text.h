@@ -25,5 +25,3 @@ inline CString Widen(const std::string& bytes, UINT codePage = CP_ACP) {
 // UTF-16 to 8-bit text in a code page, exactly: false when a character has no form of its own there
 // (nothing is replaced by a default or a look-alike character).
 bool Narrow(const std::wstring& text, UINT codePage, std::string* out);
-// UTF-16 to the ANSI code page, characters without a form replaced by the system's default character.
-std::string TextToAnsi(const std::wstring& text);

@@ -35,7 +35,9 @@ uint32_t ParseBuildValue(const char* bytes, size_t n) {
   const size_t start = key + sizeof(kBuildKey) - 1;
   const size_t lineFeed = text.find('\n', start);
   if (lineFeed == std::string::npos || lineFeed == start) return 0;
-  size_t length = lineFeed - 1 - start;
+  // Lines end with a carriage return and a line feed; a bare line feed keeps the value's last byte.
+  size_t length = lineFeed - start;
+  if (text[lineFeed - 1] == '\r') --length;
   if (length > kBuildValueChars) length = kBuildValueChars;
   const std::string value = text.substr(start, length);
 

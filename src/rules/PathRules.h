@@ -19,10 +19,10 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // kBuildFileBytes). 0 means that no build was found.
 //
 // The bytes form one text that the first zero byte ends. The first "build=" (case-sensitive, also inside
-// a longer key) starts the value, which ends one byte before the next line feed: the lines end with
-// carriage return and line feed, and the carriage return is dropped by position. A line ended by a bare
-// line feed therefore loses its last character. No line feed after "build=" gives 0, and so does a line
-// feed right after it. A value longer than 9 characters is cut to its first 9 (what the value buffer
-// holds). The value converts like atoi: leading white space skipped, optional sign, decimal digits, 0 when
-// there are none; a negative value wraps to unsigned 32 bits as the conversion stores it.
+// a longer key) starts the value, which ends at the next line feed, without the carriage return before
+// it when there is one (a line ended by a bare line feed keeps its last character). No line feed after
+// "build=" gives 0, and so does a line feed right after it. A value longer than 9 characters is cut to its
+// first 9 (what the value buffer holds). The value converts like atoi: leading white space skipped, optional
+// sign, decimal digits, 0 when there are none; a negative value wraps to unsigned 32 bits as the conversion
+// stores it.
 uint32_t ParseBuildValue(const char* bytes, size_t n);

@@ -103,6 +103,28 @@ uint32_t CWinProbes::GetFreeDiskSpaceMB(const std::wstring& folder) {
   return ::GetFreeDiskSpaceMB(folder);
 }
 
+namespace {
+
+ShortPathLookup gShortPathLookup = ::GetShortPathNameW;
+
+}  // namespace
+
+ShortPathLookup SetShortPathLookup(ShortPathLookup lookup) {
+  const ShortPathLookup previous = gShortPathLookup;
+  gShortPathLookup = lookup ? lookup : ::GetShortPathNameW;
+  return previous;
+}
+
+std::wstring CWinProbes::ShortPath(const std::wstring& path) {
+  const DWORD length = gShortPathLookup(path.c_str(), nullptr, 0);
+  if (length == 0) return std::wstring();
+  std::wstring shortPath(length, L'\0');
+  const DWORD written = gShortPathLookup(path.c_str(), &shortPath[0], length);
+  if (written == 0 || written >= length) return std::wstring();
+  shortPath.resize(written);
+  return shortPath;
+}
+
 void CWinProbes::TouchFile(const std::wstring& path) {
   ::TouchFile(path);
 }

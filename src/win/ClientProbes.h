@@ -27,6 +27,12 @@ uint32_t GetFreeDiskSpaceMB(const std::wstring& folder);
 // opened is left alone and nothing is created; errors are not reported.
 void TouchFile(const std::wstring& path);
 
+// The lookup of short (8.3) names, GetShortPathNameW unless a test puts its own in place (to meet a
+// volume without short names). Null restores the system's; returns the previous one.
+using ShortPathLookup = unsigned long(__stdcall*)(const wchar_t* path, wchar_t* shortPath,
+                                                  unsigned long length);
+ShortPathLookup SetShortPathLookup(ShortPathLookup lookup);
+
 // The probes as the install flow meets them, with the shell's hand-over and the system restart.
 class CWinProbes : public ClientProbes {
  public:
@@ -34,6 +40,7 @@ class CWinProbes : public ClientProbes {
   bool CloseRunningClient() override;
   uint32_t ReadBuildFile(const std::wstring& path) override;
   uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) override;
+  std::wstring ShortPath(const std::wstring& path) override;
   void TouchFile(const std::wstring& path) override;
   void Open(const std::wstring& target) override;
   void RequestSystemRestart() override;

@@ -6,12 +6,13 @@
 
 #include "rules/Format.h"
 
-std::wstring CTempFolder::MakeFolder() {
+bool CTempFolder::MakeFolder(std::wstring* made) {
   // Names follow the runtime's temporary names ("s" + process id + "." + number, base 32), but an
   // existing folder is never reused: another program's files must not be mixed with ours.
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-  if (length == 0 || length > MAX_PATH) return std::wstring();
+  made->clear();
+  if (length == 0 || length > MAX_PATH) return false;
   wchar_t pid[16] = {};
   _ultow(::GetCurrentProcessId(), pid, 32);
   for (unsigned long n = 1; n < 100000; ++n) {
@@ -22,10 +23,11 @@ std::wstring CTempFolder::MakeFolder() {
     for (size_t at = folder.find(L"\\\\"); at != std::wstring::npos; at = folder.find(L"\\\\", at)) {
       folder.erase(at, 1);
     }
-    if (::CreateDirectoryW(folder.c_str(), nullptr)) return folder;
-    if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
+    *made = folder;
+    if (::CreateDirectoryW(folder.c_str(), nullptr)) return true;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
-  return std::wstring();
+  return false;
 }
 
 bool CTempFolder::Create(const std::wstring& path) {

@@ -5,7 +5,7 @@
 
 class CTempFolder : public TempFiles {
  public:
-  std::wstring MakeFolder() override;
+  bool MakeFolder(std::wstring* folder) override;
   bool Create(const std::wstring& path) override;
   bool Write(const void* bytes, uint32_t length, uint32_t* error) override;
   void Close() override { mFile.Close(); }

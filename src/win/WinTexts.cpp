@@ -13,8 +13,8 @@ std::wstring CWinTexts::Widen(const char* bytes, size_t length) {
   return ::Widen(bytes, static_cast<int>(length));
 }
 
-std::string CWinTexts::Narrow(const std::wstring& text) {
-  return TextToAnsi(text);
+bool CWinTexts::Narrow(const std::wstring& text, std::string* bytes) {
+  return ::Narrow(text, CP_ACP, bytes);
 }
 
 std::wstring CWinTexts::Lower(const std::wstring& text) {

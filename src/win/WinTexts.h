@@ -6,6 +6,6 @@ class CWinTexts : public Texts {
  public:
   std::wstring Load(uint32_t id) override;
   std::wstring Widen(const char* bytes, size_t length) override;
-  std::string Narrow(const std::wstring& text) override;
+  bool Narrow(const std::wstring& text, std::string* bytes) override;
   std::wstring Lower(const std::wstring& text) override;
 };

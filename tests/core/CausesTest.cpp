@@ -8,6 +8,16 @@ namespace {
 
 using Note = FakeMachine::Note;
 
+// The client at build 4526 in `folder`, named on the command line.
+void ClientIn(FakeRun& r, const std::wstring& folder) {
+  r.core.mCmdLine = L"path=\"" + folder + L"\"";
+  r.machine.clients = {folder};
+  r.machine.builds[folder + L"\\common.ini"] = 4526;
+}
+
+const std::wstring kThaiFolder = L"C:\\Games\\\u0e01";  // no form in the ANSI code page
+const std::wstring kDeepFolder = L"C:\\" + std::wstring(500, L'x');
+
 struct Cause {
   const char* name;
   std::function<void(FakeRun&)> arrange;
@@ -82,6 +92,29 @@ const Cause kCauses[] = {
        r.machine.script = {{6, "", 1, true}, {7, "a"}};
      },
      true, nullptr, L"", 0, 0, L"S145", L"", PageFinished},
+    {"EngineErrorAfterTheLastFile",
+     [](FakeRun& r) {
+       r.machine.script = {{6, "", 1, true}, {7, "a"}, {3, "Error ept0015: gone"}, {9, "x"}};
+     },
+     true, L"S147(a,S148)", L"S134", 0x10, 1, L"S147(a,S148)", L"Error ept0015: gone", PageFailed},
+    {"CancelAfterTheLastFile",
+     [](FakeRun& r) {
+       r.machine.script = {{6, "", 1, true}, {7, "a"}, {9, "stopped"}};
+       r.view.onPump = [&r] {
+         if (r.core.mFileNumber == 1) r.core.OnCancel(box::kAnswerCancel);
+       };
+     },
+     true, nullptr, L"", 0, 0, L"S154", L"", PageFailed},
+    {"EngineStoppedEarly",
+     [](FakeRun& r) {
+       r.machine.script = {{6, "", 3, true}, {7, "a"}};
+     },
+     true, nullptr, L"", 0, 4, L"S170", L"Engine stopped early (1 of 3 files)", PageFailed},
+    {"PathNotUsableByTheEngine", [](FakeRun& r) { ClientIn(r, kThaiFolder); }, true,
+     L"S171(C:\\Games\\\u0e01)", L"S134", 0x10, 4, L"S171(C:\\Games\\\u0e01)",
+     L"Path not usable by the engine", PageFailed},
+    {"CommandLineTooLong", [](FakeRun& r) { ClientIn(r, kDeepFolder); }, true, nullptr, L"S134", 0x10, 4,
+     nullptr, L"Command line too long", PageFailed},
 };
 
 class RunEnds : public ::testing::TestWithParam<Cause> {};
@@ -94,7 +127,11 @@ TEST_P(RunEnds, WithTheBoxOutcomeMessageDetailAndPageOfItsCause) {
   if (run.view.extractionFailures != 0) run.core.OnExtractFailed();
   if (cause.runEngine) run.core.OnTimer(kExtractTimerId);
 
-  if (cause.box == nullptr) {
+  if (cause.message == nullptr) {  // the box and the message name a path too long to write here
+    ASSERT_FALSE(run.view.boxes.empty());
+    EXPECT_EQ(run.view.boxes.back().text, L"S171(" + kDeepFolder + L")");
+    EXPECT_EQ(run.core.mMessage, run.view.boxes.back().text);
+  } else if (cause.box == nullptr) {
     EXPECT_TRUE(run.view.boxes.empty());
   } else {
     ASSERT_FALSE(run.view.boxes.empty());
@@ -103,10 +140,12 @@ TEST_P(RunEnds, WithTheBoxOutcomeMessageDetailAndPageOfItsCause) {
     EXPECT_EQ(run.view.boxes.back().style, cause.style);
   }
   EXPECT_EQ(run.core.mOutcome, cause.outcome);
-  EXPECT_EQ(run.core.mMessage, cause.message);
+  if (cause.message != nullptr) EXPECT_EQ(run.core.mMessage, cause.message);
   EXPECT_EQ(run.core.mReportDetail, cause.detail);
   EXPECT_EQ(run.core.mPage, cause.page);
   EXPECT_EQ(run.view.pages.back(), cause.page);
+  EXPECT_EQ(run.machine.touched.empty(), cause.page != PageFinished || !cause.runEngine)
+      << "only a whole run stamps the client";
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCause, RunEnds, ::testing::ValuesIn(kCauses),

@@ -46,7 +46,7 @@ int RecordingView::Bar(std::vector<int>* bar, int percent) {
 std::wstring FakeTexts::Load(uint32_t id) {
   static const std::map<uint32_t, std::wstring> kArguments = {
       {138, L"(%u,%u)"}, {142, L"(%u,%u,%s)"}, {144, L"(%s)"},    {147, L"(%s,%s)"}, {149, L"(%s)"},
-      {151, L"(%u)"},    {156, L"(%s,%s)"},    {166, L"(%u,%u)"}, {167, L"(%s)"}};
+      {151, L"(%u)"},    {156, L"(%s,%s)"},    {166, L"(%u,%u)"}, {167, L"(%s)"},    {171, L"(%s)"}};
   const auto arguments = kArguments.find(id);
   return L"S" + std::to_wstring(id) + (arguments == kArguments.end() ? L"" : arguments->second);
 }
@@ -56,10 +56,13 @@ std::wstring FakeTexts::Widen(const char* bytes, size_t length) {
                       reinterpret_cast<const unsigned char*>(bytes) + length);
 }
 
-std::string FakeTexts::Narrow(const std::wstring& text) {
-  std::string bytes;
-  for (wchar_t c : text) bytes += c < 256 ? static_cast<char>(c) : '?';
-  return bytes;
+bool FakeTexts::Narrow(const std::wstring& text, std::string* bytes) {
+  bytes->clear();
+  for (wchar_t c : text) {
+    if (c >= 256) return false;
+    *bytes += static_cast<char>(c);
+  }
+  return true;
 }
 
 std::wstring FakeTexts::Lower(const std::wstring& text) {
@@ -110,6 +113,12 @@ bool FakeMachine::Read(void* buffer, uint32_t length, uint32_t* error) {
   std::memcpy(buffer, data.data() + readOffset, length);
   readOffset += length;
   return true;
+}
+
+bool FakeMachine::MakeFolder(std::wstring* folder) {
+  ++foldersMade;
+  *folder = L"T:\\tmp\\s1.1\\";
+  return !makeFolderFails;
 }
 
 bool FakeMachine::Create(const std::wstring& path) {

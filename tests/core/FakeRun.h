@@ -55,7 +55,7 @@ class FakeTexts : public Texts {
  public:
   std::wstring Load(uint32_t id) override;
   std::wstring Widen(const char* bytes, size_t length) override;
-  std::string Narrow(const std::wstring& text) override;
+  bool Narrow(const std::wstring& text, std::string* bytes) override;  // Latin-1 only
   std::wstring Lower(const std::wstring& text) override;
 };
 
@@ -70,6 +70,7 @@ class FakeMachine : public ClientProbes,
   bool CloseRunningClient() override;
   uint32_t ReadBuildFile(const std::wstring& path) override { return builds.count(path) ? builds[path] : 0; }
   uint32_t GetFreeDiskSpaceMB(const std::wstring&) override { return freeMB; }
+  std::wstring ShortPath(const std::wstring& path) override { return shortPaths[path]; }
   void TouchFile(const std::wstring& path) override { touched.push_back(path); }
   void Open(const std::wstring& target) override { opened.push_back(target); }
   void RequestSystemRestart() override { ++restarts; }
@@ -81,7 +82,7 @@ class FakeMachine : public ClientProbes,
   bool OpenEntry(const std::wstring& name, uint32_t* size) override;
   bool Read(void* buffer, uint32_t length, uint32_t* error) override;
   // Temporary files.
-  std::wstring MakeFolder() override { return makeFolderFails ? L"" : L"T:\\tmp\\s1.1\\"; }
+  bool MakeFolder(std::wstring* folder) override;
   bool Create(const std::wstring& path) override;
   bool Write(const void* bytes, uint32_t length, uint32_t* error) override;
   void Close() override { writing.clear(); }
@@ -103,6 +104,7 @@ class FakeMachine : public ClientProbes,
   std::deque<bool> clientRunning;  // CloseRunningClient fails while this yields true
   std::map<std::wstring, uint32_t> builds;
   uint32_t freeMB = 0;
+  std::map<std::wstring, std::wstring> shortPaths;
   std::vector<std::wstring> touched, opened;
   int restarts = 0;
   // The archive: names and contents.
@@ -110,6 +112,7 @@ class FakeMachine : public ClientProbes,
   size_t readEntry = 0, readOffset = 0;
   // The temporary folder.
   bool makeFolderFails = false;
+  int foldersMade = 0;
   std::set<std::wstring> uncreatable;
   size_t diskSpace = SIZE_MAX;
   std::map<std::wstring, std::string> files;

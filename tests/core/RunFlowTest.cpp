@@ -87,3 +87,66 @@ TEST(ErrorReport, CarriesTheOutcomeBuildsAndDetailAndClosesWithCodeZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Pages, EnterActsOnlyOnTheWelcomePage) {
+  FakeRun run;
+  run.machine.script = {{6, "", 1, true}, {7, "a"}};
+  run.Start();
+  for (int page : {PageInstalling, PageFinished, PageFailed}) {
+    if (page == PageFinished) run.core.OnTimer(kExtractTimerId);
+    if (page == PageFailed) run.core.SetPage(PageFailed);
+    const size_t shown = run.view.pages.size();
+    run.core.OnOK();
+    EXPECT_EQ(run.core.mPage, page);
+    EXPECT_EQ(run.view.pages.size(), shown) << "page " << page;
+  }
+}
+
+TEST(Pages, TheFinishedPageShowsNoEarlierHint) {
+  FakeRun run;
+  run.core.mOutcome = OutcomeSupport;
+  run.core.SetPage(PageFailed);
+  run.core.SetPage(PageFinished);
+  EXPECT_EQ(run.core.mHint, L"");
+}
+
+TEST(PatchRun, AFolderTheCodePageCannotWriteGoesToTheEngineByItsShortForm) {
+  FakeRun run;
+  const std::wstring folder = L"C:\\Games\\\u0e01\u0e02";
+  run.core.mCmdLine = L"path=\"" + folder + L"\"";
+  run.machine.clients = {folder};
+  run.machine.builds[folder + L"\\common.ini"] = 4526;
+  run.machine.shortPaths[folder] = L"C:\\Games\\E01~1";
+  run.machine.script = {{6, "", 1, true}, {7, "a"}};
+  run.Start();
+  run.core.OnTimer(kExtractTimerId);
+  EXPECT_EQ(run.machine.commandLine, "\"C:\\Games\\E01~1\" \"T:\\tmp\\s1.1\\zav.2.12.4526-2.12.4536.rtp");
+  EXPECT_EQ(run.core.mPage, PageFinished);
+}
+
+TEST(ErrorReport, EscapesWhatWouldSplitOrChangeTheDetailAndMarksATestPatch) {
+  FakeRun run;
+  run.machine.entries[2].first = L"ZAV.2.12.4526-2.12.4536_test.rtp";
+  run.machine.script = {{6, "", 2, true}, {7, "a"}, {3, "Error ept0042: a&b+c#d%e f"}};
+  run.view.answers = {box::kAnswerYes};
+  run.Start();
+  run.core.OnTimer(kExtractTimerId);
+  run.core.ReportError();
+  EXPECT_EQ(run.machine.opened.back(),
+            L"https://update.lanxingji.example/patches/patches.asp?action=patcherror&do=0&n=4526&from=4526"
+            L"&to=4536&err=Error ept0042: a%26b%2Bc%23d%25e f&test=1");
+}
+
+TEST(Extraction, AFolderThatCannotBeMadeIsTriedOnceAndNamedInTheDetailsAndTheTimerStops) {
+  FakeRun run;
+  run.machine.makeFolderFails = true;
+  run.Start();
+  EXPECT_EQ(run.machine.foldersMade, 1);
+  EXPECT_EQ(run.view.details[1], L"Error extracting \"T:\\tmp\\s1.1\\patchw32.dll\"! Unable to create file.");
+  run.core.OnExtractFailed();
+  EXPECT_TRUE(run.view.timers.empty());
+}
+
+}  // namespace

@@ -46,6 +46,13 @@ std::wstring WindowText(HWND hwnd) {
   return text;
 }
 
+std::wstring BinDir() {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir = path;
+  return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
 std::wstring DialogTest::Text(int id) const {
   return WindowText(::GetDlgItem(mDlg->m_hWnd, id));
 }

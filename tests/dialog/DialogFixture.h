@@ -49,3 +49,5 @@ class BoxAnswerer {
 };
 
 std::wstring WindowText(HWND hwnd);
+// The folder of the test program, with a trailing backslash.
+std::wstring BinDir();

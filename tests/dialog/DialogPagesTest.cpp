@@ -1,6 +1,7 @@
 // Pages and outcomes of the real main dialog, driven in-process: the program takes no input that
 // reaches every outcome yet, so the page switch is called as the run would call it.
 #include "DialogFixture.h"
+#include "win/ClientProbes.h"
 #include "win/Restart.h"
 
 namespace {
@@ -196,4 +197,75 @@ TEST_F(DialogTest, FirstTickAfterExtractionStartsExactlyOneRun) {
   BoxAnswerer none(IDOK, 500);
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
   EXPECT_FALSE(none.Wait().found) << "the event was consumed: no second run";
+}
+
+TEST_F(DialogTest, ClosingStopsTheExtractionThreadBeforeTheWindowGoes) {
+  struct Watch {
+    CMainDlg* dlg;
+    std::atomic<bool> sawWindowGone{false};
+  } watch{mDlg.get()};
+  ASSERT_TRUE(mDlg->mThread.Start(
+      [](void* argument) {
+        Watch* w = static_cast<Watch*>(argument);
+        while (!w->dlg->mRun.mStopExtraction) {
+          if (!w->dlg->IsWindow()) w->sawWindowGone = true;
+          w->dlg->SetFileProgress(1);
+        }
+      },
+      &watch));
+  mDlg->CloseDialog(IDCANCEL);
+  EXPECT_FALSE(watch.sawWindowGone);
+}
+
+TEST_F(DialogTest, ClosingDestroysTheIconsLoadedAtStartUp) {
+  HICON icons[] = {reinterpret_cast<HICON>(::SendMessageW(mDlg->m_hWnd, WM_GETICON, ICON_BIG, 0)),
+                   reinterpret_cast<HICON>(::SendMessageW(mDlg->m_hWnd, WM_GETICON, ICON_SMALL, 0))};
+  mDlg->CloseDialog(IDCANCEL);
+  for (HICON icon : icons) {
+    ICONINFO info{};
+    EXPECT_FALSE(::GetIconInfo(icon, &info));
+  }
+}
+
+TEST_F(DialogTest, ABannerThatCannotBeLoadedIsNotLookedForAgainOnEveryPaint) {
+  CMainDlg second;
+  ASSERT_NE(second.Create(nullptr, 0), nullptr);
+  theModule.Init(::GetModuleHandleW(L"kernel32.dll"));  // a module without the banner
+  second.ShowWindow(SW_SHOW);
+  for (int paint = 0; paint < 2; ++paint) {
+    second.Invalidate();
+    ::UpdateWindow(second.m_hWnd);
+  }
+  theModule.Init(::GetModuleHandleW(nullptr));
+  EXPECT_EQ(second.mBannerDC, nullptr) << "no memory DC for a banner that is not there";
+}
+
+unsigned long __stdcall NoShortNames(const wchar_t*, wchar_t*, unsigned long) {
+  return 0;
+}
+
+TEST_F(DialogTest, AClientFolderWithoutAWritableShortNameIsRefusedBeforeTheEngineRuns) {
+  wchar_t temp[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      std::wstring(temp) + L"\u0e01\u0e02\u0e04-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  // A volume that keeps no short names.
+  const ShortPathLookup previous = SetShortPathLookup(NoShortNames);
+  mDlg->mRun.mZavPath = folder;
+  mDlg->mRun.mDllPath = BinDir() + L"patchw32.dll";
+  mDlg->mRun.mPatchPath = BinDir() + L"zav.2.12.4526-2.12.4536.rtp";
+  mDlg->mRun.mExtractDone = true;
+  BoxAnswerer answer(IDOK);
+  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
+  const AnsweredBox box = answer.Wait();
+  SetShortPathLookup(previous);
+  ::RemoveDirectoryW(folder.c_str());
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"补丁程序无法使用以下路径：\n" + folder +
+                          L"\n\n请将客户端安装到只包含英文字母和数字的路径下，然后重新运行补丁程序。");
+  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+  EXPECT_EQ(mDlg->mRun.mOutcome, static_cast<uint32_t>(OutcomeSupport));
+  EXPECT_EQ(mDlg->mRun.mReportDetail, L"Path not usable by the engine");
+  EXPECT_TRUE(Visible(IDC_SUPPORT));
 }

@@ -16,12 +16,12 @@ std::string ReadBinFile(const std::wstring& name) {
   return bytes.str();
 }
 
-// Build 4526 of a small client, and what build 4536 makes of it.
-void WriteOldClient(const TempDir& dir) {
-  dir.WriteFile(L"common.ini", "[client]\r\nbuild=4526\r\n");
-  dir.WriteFile(L"data\\maps.pak", std::string(30000, 'm') + "old map tail");
-  dir.WriteFile(L"readme.txt", "old readme");
-  dir.WriteFile(L"script\\compiled.code", "compiled");
+// Build 4526 of a small client (in a folder `under` the given one), and what build 4536 makes of it.
+void WriteOldClient(const TempDir& dir, const std::wstring& under = L"") {
+  dir.WriteFile(under + L"common.ini", "[client]\r\nbuild=4526\r\n");
+  dir.WriteFile(under + L"data\\maps.pak", std::string(30000, 'm') + "old map tail");
+  dir.WriteFile(under + L"readme.txt", "old readme");
+  dir.WriteFile(under + L"script\\compiled.code", "compiled");
 }
 void WriteNewClient(const TempDir& dir) {
   dir.WriteFile(L"common.ini", "[client]\r\nbuild=4536\r\n");
@@ -245,4 +245,85 @@ TEST(PatchRun, TooLittleDiskSpaceStopsBeforeTheEngineRuns) {
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
   RemoveTree(folder);
+}
+
+TEST(PatchRun, AnErrorAfterTheLastFileStaysOnTheFailedPageUnstampedAndEnterKeepsIt) {
+  OldClient client;
+  const FILETIME before = WriteTime(client.Dir() / L"script\\compiled.code");
+  Story story(PatchInstaller(MakePatch({{"at", "end"}, {"notify-error", "36"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box) << Utf8(app->Describe());
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kGetClient));
+  EXPECT_FALSE(app->WaitUntil([&] { return app->Visible(kLaunch); }, 1500)) << "not the finished page";
+  ASSERT_TRUE(app->PressEnter());
+  EXPECT_FALSE(app->WaitUntil([&] { return !app->Visible(kGetClient); }, 500)) << "Enter keeps the page";
+  FILETIME after = WriteTime(client.Dir() / L"script\\compiled.code");
+  EXPECT_EQ(::CompareFileTime(&after, &before), 0) << "a failed run stamps nothing";
+}
+
+TEST(PatchRun, CancelAfterTheLastFileHasStartedStaysOnTheCancelledPage) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"at", "end"}, {"pause", "2000"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  // The engine's status line (not extraction's) with the run's bar full: every file has started.
+  ASSERT_TRUE(app->WaitUntil([&] {
+    return app->Text(kFileStatus).rfind(L"[", 0) == 0 && app->ProgressPos(kTotalProgress) == 100;
+  })) << Utf8(app->Describe());
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+  EXPECT_FALSE(app->WaitUntil([&] { return app->Visible(kLaunch); }, 2500)) << "not the finished page";
+}
+
+TEST(PatchRun, AnEngineThatStopsBeforeItsLastFileEndsOnTheSupportPage) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"announce", "9"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kSupport)) << Utf8(app->Describe());
+  ASSERT_TRUE(app->Click(kSupport));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(0));
+  EXPECT_NE(story.WaitForRecord().find("do=4&n=4526&from=4526&to=4536&err=Engine stopped early ("),
+            std::string::npos)
+      << story.Record();
+}
+
+TEST(PatchRun, EnterDuringTheRunAndOnTheFinishedPageMovesNothing) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch({{"delay-ms", "600"}})));
+  auto app = story.Start(PathArg(client.Path()));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  ASSERT_TRUE(app->WaitUntil([&] { return app->Text(kFileStatus).rfind(L"[", 0) == 0; }));
+  EXPECT_FALSE(app->Enabled(IDOK)) << "the hidden start button takes no command";
+  for (int press = 0; press < 10; ++press) {  // held down: the key repeats
+    ASSERT_TRUE(app->PressEnter());
+    ::Sleep(30);
+  }
+  EXPECT_TRUE(app->Visible(kDetails)) << "still the installing page";
+  EXPECT_FALSE(app->Visible(kLaunch));
+  ASSERT_TRUE(app->WaitForVisible(kLaunch)) << Utf8(app->Describe());
+  EXPECT_EQ(client.File(L"data\\sky.pak"), "a new file");
+  ASSERT_TRUE(app->PressEnter());
+  EXPECT_FALSE(app->WaitUntil([&] { return !app->Visible(kLaunch); }, 500))
+      << "Enter keeps the finished page";
+}
+
+TEST(PatchRun, AClientFolderTheCodePageCannotWriteIsPatchedThroughItsShortName) {
+  TempDir dir;
+  const std::wstring under = L"\u0e01\u0e02\u0e04 \u0e07\u0e08\u0e09 game\\";  // Thai: not in code page 936
+  WriteOldClient(dir, under);
+  ::CopyFileW(BinPath(L"recorder.exe").c_str(), (dir / (under + L"zav.exe")).c_str(), FALSE);
+  Story story(PatchInstaller(MakePatch()));
+  auto app = story.Start(PathArg(dir / under.substr(0, under.size() - 1)));
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kLaunch)) << Utf8(app->Describe());
+  EXPECT_EQ(dir.ReadFile(under + L"data\\sky.pak").value_or("<missing>"), "a new file");
 }

@@ -137,9 +137,10 @@ TEST(PatchNameTest, DashOnlyBeforeTheVersionTextGivesNoToVersion) {
 }
 
 TEST(PatchNameTest, NumbersAcceptLeadingBlanksAndPlusSign) {
-  const Parsed p = Parse(L"zav. 2.+12. 4526-2.12.4536.rtp");
+  const Parsed p = Parse(L"zav. 2.+12. 4526-2.12.\r4536.rtp");
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(FormatVersion(p.from), L"2.12.4526");
+  EXPECT_EQ(p.to.build, 4536);
 }
 
 TEST(PatchNameTest, NumberStartingWithALetterIsZero) {

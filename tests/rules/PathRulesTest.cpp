@@ -22,6 +22,7 @@ TEST(JoinPathTest, EmptyFolderGivesRootOfCurrentDrive) {
 
 TEST(JoinPathTest, EmptyNameKeepsOneSeparator) {
   EXPECT_EQ(JoinPath(L"c:\\a", L""), L"c:\\a\\");
+  EXPECT_EQ(JoinPath(L"c:\\a\\", L""), L"c:\\a\\");
 }
 
 TEST(JoinPathTest, PairsCollapseInOnePass) {
@@ -106,6 +107,7 @@ TEST_F(BuildFileTest, TrailingBlanksAreIgnored) {
 
 TEST_F(BuildFileTest, LeadingBlanksAndPlusSignAreAccepted) {
   EXPECT_EQ(BuildFromFile("build= \t4536\r\n"), 4536u);
+  EXPECT_EQ(BuildFromFile("build=\r4536\r\n"), 4536u);
   EXPECT_EQ(BuildFromFile("build=+4536\r\n"), 4536u);
 }
 
@@ -117,14 +119,14 @@ TEST_F(BuildFileTest, DigitsStopAtTheFirstNonDigit) {
   EXPECT_EQ(BuildFromFile("build=4536;old\r\n"), 4536u);
 }
 
-TEST_F(BuildFileTest, BareLineFeedDropsTheLastCharacter) {
-  // The carriage return is dropped by position, so a Unix line end costs the value its last digit.
-  EXPECT_EQ(BuildFromFile("build=4536\nlang=zh\n"), 453u);
+TEST_F(BuildFileTest, BareLineFeedKeepsTheLastDigit) {
+  EXPECT_EQ(BuildFromFile("build=4536\nlang=zh\n"), 4536u);
 }
 
 TEST_F(BuildFileTest, EmptyValueGivesZero) {
   EXPECT_EQ(BuildFromFile("build=\r\n"), 0u);
   EXPECT_EQ(BuildFromFile("build=\nbuild=4536\r\n"), 0u);
+  EXPECT_EQ(BuildFromFile("build=\n123\n"), 0u) << "the value does not go on to the next line";
 }
 
 TEST_F(BuildFileTest, LongValueKeepsItsFirstNineCharacters) {
