@@ -361,6 +361,68 @@ TEST(EmbedFsFormat, LookupTakesTheFirstMatchAndSumsTheSizesBeforeIt) {
                                   &offset, &size));
 }
 
+// A PE host whose security directory (written for PE32 and for PE32+) places a certificate table.
+std::string PeHost(uint32_t tableOffset, uint32_t tableSize) {
+  std::string host = Noise(kHostSize, 40);
+  const auto put = [&host](size_t at, const std::string& bytes) { host.replace(at, bytes.size(), bytes); };
+  put(0, "MZ");
+  put(0x3C, U32(0x80));
+  put(0x80, std::string("PE\0\0", 4));
+  put(0x94, std::string("\xF0\x00", 2));          // the optional header's 240 bytes
+  put(0x98, "\x0B\x01");                          // PE32
+  put(0xF4, U32(16));                             // NumberOfRvaAndSizes, PE32
+  put(0x104, U32(16));                            // PE32+
+  put(0x118, U32(tableOffset) + U32(tableSize));  // security directory, PE32
+  put(0x128, U32(tableOffset) + U32(tableSize));  // PE32+
+  return host;
+}
+
+struct SignedCase {
+  const char* label;
+  uint32_t tableSize;
+  int32_t shift;  // the recorded offset moves by shift, the size by -shift: the end stays in 32 bits
+  size_t patchAt;
+  std::string patch;  // host bytes overwritten afterwards
+  ReadResult expected;
+  bool trusted;  // FindSignature yields the table
+};
+
+TEST(EmbedFsFormat, SignedFileIsReadBeforeACertificateTableThatEndsIt) {
+  const SignedCase cases[] = {
+      {"LargeTable", 9000, 0, 0, "", ReadResult::kOk, true},
+      {"SmallTable", 100, 0, 0, "", ReadResult::kOk, true},
+      {"Pe32Plus", 9000, 0, 0x98, "\x0B\x02", ReadResult::kOk, true},
+      {"NotAtTheEnd", 9000, 0, 0x11C, U32(8999), ReadResult::kNoTrailer, false},
+      {"LargerThanTheFile", 9000, -0x10000000, 0, "", ReadResult::kNoTrailer, false},
+      {"IntoTheTrailer", 9000, -8, 0, "", ReadResult::kNoTrailer, false},
+      {"SmallIntoTheTrailer", 100, -8, 0, "", ReadResult::kOk, false},
+      {"HeadersPastTheFile", 9000, 0, 0x3C, U32(0xFFFFFFF0u), ReadResult::kNoTrailer, false},
+      {"NoSecurityDirectory", 9000, 0, 0xF4, U32(4), ReadResult::kNoTrailer, false},
+      {"OptionalHeaderTooShort", 9000, 0, 0x94, "\x87", ReadResult::kNoTrailer, false},
+  };
+  const std::vector<Item> items = {{"patch.rtp", Noise(3000, 41)}};
+  // The table starts right after the trailer.
+  const uint32_t table = static_cast<uint32_t>(Archive(PeHost(0, 0), items).size());
+  for (const SignedCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string file = Archive(PeHost(table + c.shift, c.tableSize - c.shift), items);
+    file.replace(c.patchAt, c.patch.size(), c.patch);
+    MemorySource source(file + Noise(c.tableSize, 42));
+    Directory directory;
+    ASSERT_EQ(directory.Read(source), c.expected);
+    if (c.expected != ReadResult::kOk) continue;
+    embedfs::CertificateTable found = {};
+    EXPECT_EQ(embedfs::FindSignature(source, directory.GetLayout(), &found), c.trusted);
+    if (!c.trusted) continue;
+    EXPECT_EQ(directory.GetLayout().trailerOffset, table - 16);
+    EXPECT_EQ(found.offset, table);
+    EXPECT_EQ(found.size, c.tableSize);
+    uint32_t offset = 0, size = 0;
+    ASSERT_TRUE(Locate(directory, "patch.rtp", &offset, &size));
+    EXPECT_EQ(file.substr(offset, size), items[0].data);
+  }
+}
+
 TEST(EmbedFsFormat, EveryFailureHasAnOperatorSentence) {
   for (int r = static_cast<int>(ReadResult::kOk); r <= static_cast<int>(ReadResult::kDataPastTrailer); ++r) {
     EXPECT_STRNE(embedfs::DescribeReadResult(static_cast<ReadResult>(r)), "unknown result") << r;
