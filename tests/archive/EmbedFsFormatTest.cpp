@@ -163,16 +163,31 @@ TEST(EmbedFsFormat, FileWithoutMagicHasNoArchive) {
 
 TEST(EmbedFsFormat, TrailerWhoseOffsetFieldWouldLieBeforeTheFileFails) {
   // An 8192-byte file with the magic at window position 2: its orgsize would start 2 bytes before byte 0.
-  std::string file(8192, 'z');
-  file.replace(2, 12, fixture::Magic());
-  Directory directory;
-  EXPECT_EQ(ReadBytes(file, &directory), ReadResult::kTrailerIncomplete);
+  // At position 4 orgsize is the file's first 4 bytes, and leaves no room for a directory.
+  const std::pair<size_t, ReadResult> cases[] = {{2, ReadResult::kTrailerIncomplete},
+                                                 {3, ReadResult::kTrailerIncomplete},
+                                                 {4, ReadResult::kDirectoryOutsideFile}};
+  for (const auto& [position, expected] : cases) {
+    std::string file(8192, 'z');
+    file.replace(position, 12, fixture::Magic());
+    Directory directory;
+    EXPECT_EQ(ReadBytes(file, &directory), expected) << position;
+  }
 }
 
 TEST(EmbedFsFormat, DirectoryOffsetOf2GiBOrMoreFailsTheOpen) {
   std::string file = Noise(kHostSize, 14) + U32(0) + U32(0x80000000u) + fixture::Magic();
   Directory directory;
   EXPECT_EQ(ReadBytes(file, &directory), ReadResult::kDirectoryOffsetTooLarge);
+}
+
+TEST(EmbedFsFormat, DirectoryOffsetOf2GiBLessOneIsRead) {
+  const uint64_t orgsize = 0x7FFFFFFFu;
+  fixture::SparseSource source(orgsize + 4 + 16);
+  source.Put(orgsize + 4, U32(static_cast<uint32_t>(orgsize)) + fixture::Magic());
+  Directory directory;
+  ASSERT_EQ(directory.Read(source), ReadResult::kOk);
+  EXPECT_EQ(directory.GetLayout().orgsize, orgsize);
 }
 
 TEST(EmbedFsFormat, DirectoryOffsetAtOrPastTheTrailerFailsTheOpen) {
@@ -199,6 +214,9 @@ TEST(EmbedFsFormat, CountBeyondWhatTheFileCanHoldFailsBeforeAnyTableIsAllocated)
   EXPECT_EQ(ReadBytes(host + U32(5) + fiveEmpty + U32(kHostSize) + fixture::Magic(), &directory),
             ReadResult::kOk);
   EXPECT_EQ(directory.Count(), 5u);
+  // 53 bytes, 8 of them data, still hold only five.
+  EXPECT_EQ(ReadBytes(host + U32(6) + fiveEmpty + "12345678" + U32(kHostSize) + fixture::Magic(), &directory),
+            ReadResult::kCountTooLarge);
 }
 
 TEST(EmbedFsFormat, RecordsThatRunIntoTheTrailerFailTheOpen) {

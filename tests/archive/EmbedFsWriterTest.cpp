@@ -258,6 +258,10 @@ TEST_F(EmbedFsWriter, RefusesPaddingShorterThanTheHost) {
   options.padHostTo = 8999;
   EXPECT_NE(Refusal(mDir / "host.exe", Inputs({{"a", "1"}}), options).find("longer than the padding"),
             std::string::npos);
+  options.padHostTo = 9000;
+  std::string error;
+  EXPECT_TRUE(embedfs::Pack(mDir / "host.exe", Inputs({{"a", "1"}}), options, mDir / "out.exe", &error))
+      << error;
 }
 
 TEST_F(EmbedFsWriter, RefusesADirectoryOffsetOf2GiB) {
@@ -282,7 +286,12 @@ TEST_F(EmbedFsWriter, RefusesTheMagicInTheLastWindowBeforeTheTrailer) {
   WriteFile(mDir / "host.exe", Noise(9000, 14));
   const std::string carrier = Noise(100, 15) + std::string("EmbedFs 1.0\0", 12) + Noise(100, 16);
   const std::string error = Refusal(mDir / "host.exe", Inputs({{"carrier", carrier}}));
-  EXPECT_NE(error.find("entry \"carrier\""), std::string::npos) << error;
+  EXPECT_NE(error.find("entry \"carrier\"), within"), std::string::npos) << error;
+  EXPECT_NE(error.find("put an entry of at least 8192 bytes after it"), std::string::npos) << error;
+  // A name and its terminator in the directory: only renaming helps.
+  const std::string inName = Refusal(mDir / "host.exe", Inputs({{"EmbedFs 1.0", "x"}}));
+  EXPECT_NE(inName.find("(in the directory), within"), std::string::npos) << inName;
+  EXPECT_NE(inName.find("rename the entry whose name holds them"), std::string::npos) << inName;
 
   // Followed by 8192 more bytes it has left the window, as the message advises.
   std::string packError;
