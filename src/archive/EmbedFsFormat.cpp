@@ -39,7 +39,8 @@ const char* DescribeReadResult(ReadResult result) {
     case ReadResult::kFileTooLarge:
       return "the file is 4 GiB or longer, beyond the archive's 32-bit offsets";
     case ReadResult::kNoTrailer:
-      return "no \"EmbedFs 1.0\" trailer in the file's last 8192 bytes";
+      return "no \"EmbedFs 1.0\" trailer in the file's last 8192 bytes, nor in the 8192 bytes before a "
+             "certificate table that ends the file";
     case ReadResult::kTrailerIncomplete:
       return "the trailer's directory offset would lie before the start of the file";
     case ReadResult::kReadFailed:
@@ -83,6 +84,38 @@ Entry* Directory::Release() {
   return table;
 }
 
+namespace {
+
+// The PE headers' fields that lead to the security directory.
+constexpr uint64_t kDosHeaderSize = 64;
+constexpr uint32_t kPeOffsetField = 0x3C;
+constexpr uint64_t kPeSignatureSize = 4;
+constexpr uint64_t kFileHeaderSize = 20;
+constexpr uint32_t kOptionalSizeField = 16;  // in the file header
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint16_t kPe32PlusMagic = 0x20B;
+// Offsets of the data directories in the optional header; NumberOfRvaAndSizes is the u32 just before.
+constexpr uint64_t kPe32Directories = 96;
+constexpr uint64_t kPe32PlusDirectories = 112;
+constexpr uint32_t kSecurityDirectory = 4;
+constexpr uint64_t kDirectoryEntrySize = 8;
+
+uint16_t LoadU16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+// The absolute offset of the first magic in the window of 8192 bytes that ends at end.
+ReadResult FindMagicBefore(FileSource& file, uint64_t end, uint64_t* magic) {
+  uint8_t window[kTailWindowSize] = {};
+  if (!file.ReadAt(end - kTailWindowSize, window, kTailWindowSize)) return ReadResult::kReadFailed;
+  const int64_t p = FindMagic(window, kTailWindowSize);
+  if (p < 0) return ReadResult::kNoTrailer;
+  *magic = end - kTailWindowSize + static_cast<uint64_t>(p);
+  return ReadResult::kOk;
+}
+
+}  // namespace
+
 ReadResult Directory::Read(FileSource& file) {
   Clear();
 
@@ -92,19 +125,24 @@ ReadResult Directory::Read(FileSource& file) {
   if (fileSize > kMaxFileSize) return ReadResult::kFileTooLarge;
   if (fileSize < kTailWindowSize) return ReadResult::kFileTooShort;
 
-  uint8_t tail[kTailWindowSize] = {};
-  if (!file.ReadAt(fileSize - kTailWindowSize, tail, kTailWindowSize)) return ReadResult::kReadFailed;
-  const int64_t p = FindMagic(tail, kTailWindowSize);
-  if (p < 0) return ReadResult::kNoTrailer;
+  uint64_t magic = 0;
+  ReadResult found = FindMagicBefore(file, fileSize, &magic);
+  if (found == ReadResult::kNoTrailer) {
+    // A signature added after packing ends the file: the archive ends where its table starts. The window
+    // ends there too, so the trailer found lies wholly before the table.
+    CertificateTable table = {};
+    if (FindCertificateTable(file, fileSize, &table) && table.offset >= kTailWindowSize) {
+      found = FindMagicBefore(file, table.offset, &magic);
+    }
+  }
+  if (found != ReadResult::kOk) return found;
 
-  // d is the distance from the end of the file to the magic.
-  const uint64_t d = kTailWindowSize - static_cast<uint64_t>(p);
   uint8_t marker[kMagicSize];
-  if (!file.ReadAt(fileSize - d, marker, kMagicSize)) return ReadResult::kReadFailed;
+  if (!file.ReadAt(magic, marker, kMagicSize)) return ReadResult::kReadFailed;
   if (std::memcmp(marker, kMagic, kMagicSize) != 0) return ReadResult::kMarkerMismatch;
 
-  if (d + 4 > fileSize) return ReadResult::kTrailerIncomplete;
-  const uint64_t trailerOffset = fileSize - d - 4;
+  if (magic < 4) return ReadResult::kTrailerIncomplete;
+  const uint64_t trailerOffset = magic - 4;
   uint8_t word[4];
   if (!file.ReadAt(trailerOffset, word, 4)) return ReadResult::kReadFailed;
   const uint64_t orgsize = LoadU32(word);
@@ -153,6 +191,51 @@ ReadResult Directory::Read(FileSource& file) {
   mCount = count;
   mEntries = table.release();
   return ReadResult::kOk;
+}
+
+bool FindCertificateTable(FileSource& file, uint64_t fileSize, CertificateTable* table) {
+  uint8_t dos[kDosHeaderSize];
+  if (fileSize < kDosHeaderSize || !file.ReadAt(0, dos, kDosHeaderSize)) return false;
+  if (dos[0] != 'M' || dos[1] != 'Z') return false;
+  // Every offset is summed in 64 bits and checked against the file before it is read.
+  const uint64_t pe = LoadU32(dos + kPeOffsetField);
+  uint8_t headers[kPeSignatureSize + kFileHeaderSize + 2];
+  if (pe + sizeof headers > fileSize || !file.ReadAt(pe, headers, sizeof headers)) return false;
+  if (std::memcmp(headers, "PE\0\0", kPeSignatureSize) != 0) return false;
+  const uint64_t optionalSize = LoadU16(headers + kPeSignatureSize + kOptionalSizeField);
+  const uint16_t optionalMagic = LoadU16(headers + kPeSignatureSize + kFileHeaderSize);
+  uint64_t directories = 0;
+  if (optionalMagic == kPe32Magic) {
+    directories = kPe32Directories;
+  } else if (optionalMagic == kPe32PlusMagic) {
+    directories = kPe32PlusDirectories;
+  } else {
+    return false;
+  }
+  const uint64_t needed = directories + (kSecurityDirectory + 1) * kDirectoryEntrySize;
+  const uint64_t optional = pe + kPeSignatureSize + kFileHeaderSize;
+  if (optionalSize < needed || optional + needed > fileSize) return false;
+  // NumberOfRvaAndSizes, then the directories up to the security directory.
+  uint8_t fields[4 + (kSecurityDirectory + 1) * kDirectoryEntrySize];
+  if (!file.ReadAt(optional + directories - 4, fields, sizeof fields)) return false;
+  if (LoadU32(fields) <= kSecurityDirectory) return false;
+  const uint8_t* security = fields + 4 + kSecurityDirectory * kDirectoryEntrySize;
+  const uint64_t offset = LoadU32(security);
+  const uint64_t size = LoadU32(security + 4);
+  // Empty, or not ending at the end of the file (a table larger than the file never does in 64 bits).
+  if (size == 0 || offset + size != fileSize) return false;
+  table->offset = static_cast<uint32_t>(offset);
+  table->size = static_cast<uint32_t>(size);
+  return true;
+}
+
+bool FindSignature(FileSource& file, const Layout& layout, CertificateTable* table) {
+  CertificateTable found = {};
+  if (!FindCertificateTable(file, layout.fileSize, &found)) return false;
+  // A table that starts inside or before the trailer would cover the archive itself.
+  if (found.offset < uint64_t{layout.trailerOffset} + kTrailerSize) return false;
+  *table = found;
+  return true;
 }
 
 }  // namespace embedfs

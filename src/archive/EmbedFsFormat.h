@@ -6,6 +6,10 @@
 //   trailer, the last 16 bytes: orgsize, then the 12 bytes "EmbedFs 1.0\0"
 // No offset is stored: an entry's offset is the data start plus the sizes of the entries before it.
 //
+// Publishers sign installers after packing them: an Authenticode signature is a certificate table appended
+// to the file, placed by the PE image's security directory. A table of more than about 8 KiB pushes the
+// trailer out of the last 8192 bytes; the archive then ends where the table starts.
+//
 // This code knows nothing of Windows: it reads through FileSource, which the installer implements over
 // its own file handle and the tools, tests and fuzzer implement over stdio or memory.
 #pragma once
@@ -52,6 +56,13 @@ struct Entry {
   char name[kNameBufferSize];
 };
 
+// A PE image's certificate table (its Authenticode signature), placed by data directory 4 of the optional
+// header, whose "virtual address" is a file offset.
+struct CertificateTable {
+  uint32_t offset;
+  uint32_t size;  // 0: none
+};
+
 // Where the parts of an archive lie in its file.
 struct Layout {
   uint64_t fileSize;
@@ -92,7 +103,9 @@ class Directory {
 
   // Finds the trailer in the file's last 8192 bytes (the lowest position of the magic wins), takes orgsize
   // from the 4 bytes before it and reads the directory there. Reads the tail window, the marker, orgsize
-  // and the directory records, nothing else. Any failure leaves the directory empty and frees what it took.
+  // and the directory records, nothing else. Only when that window holds no magic and the file is a PE
+  // image whose certificate table ends the file, the 8192 bytes before the table are searched instead.
+  // Any failure leaves the directory empty and frees what it took.
   ReadResult Read(FileSource& file);
 
   bool IsOpen() const { return mEntries != nullptr; }
@@ -131,6 +144,15 @@ bool FindEntry(const EntryType* entries, uint32_t count, uint32_t dataStart, Mat
   }
   return false;
 }
+
+// The certificate table of a PE image whose security directory places a non-empty table that ends exactly
+// at the end of the file. The headers are hostile input: false for anything else.
+bool FindCertificateTable(FileSource& file, uint64_t fileSize, CertificateTable* table);
+
+// The certificate table that follows a directory's archive, whether Read searched before it or found the
+// trailer in the last 8192 bytes (a table of less than 8 KiB): one that starts at or after the trailer's
+// end. False when the file has none that can be trusted.
+bool FindSignature(FileSource& file, const Layout& layout, CertificateTable* table);
 
 uint32_t LoadU32(const uint8_t* bytes);
 void StoreU32(uint8_t* bytes, uint32_t value);

@@ -1,11 +1,19 @@
 #include "archive/EmbedFsWriter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "archive/EmbedFsStdio.h"
+
+#ifdef _WIN32
+#include "framework/Text.h"
+#else
+#include <locale.h>
+#include <wctype.h>
+#endif
 
 namespace embedfs {
 
@@ -13,19 +21,11 @@ namespace {
 
 // Entries may be gigabytes long: they are streamed through this buffer.
 constexpr size_t kCopyBufferSize = 1 << 20;
+// A certificate table starts on an 8-byte boundary: signing pads the file with up to 7 bytes before it.
+constexpr uint64_t kCertificateAlignment = 8;
 
 std::string Number(uint64_t value) {
   return std::to_string(value);
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string AsciiLowered(const std::string& text) {
-  std::string out(text);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
 }
 
 // One piece of the output file, in order: a range of a source file, zero padding, or bytes in memory.
@@ -197,6 +197,16 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
+// Windows opens a device, not a file, for these names in any folder, whatever follows the first dot.
+bool IsDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 }  // namespace
 
 std::string QuoteName(const std::string& name) {
@@ -241,47 +251,144 @@ bool CheckEntryName(const std::string& name, std::string* why) {
                            "', which Windows does not allow in file names");
     }
   }
-  return true;
-}
-
-bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  if (IsDeviceName(name)) {
+    return Fail(why,
+                "entry name " + QuoteName(name) +
+                    " is a Windows device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any "
+                    "extension), which cannot be a file");
   }
   return true;
 }
+
+#ifdef _WIN32
+
+bool NamesEqualIgnoringCase(const std::string& a, const std::string& b) {
+  // Exactly the installer's lookup: widened with the ANSI code page, compared by the user's locale.
+  const std::wstring wideA = Widen(a, CP_ACP);
+  const std::wstring wideB = Widen(b, CP_ACP);
+  return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, wideA.c_str(), -1, wideB.c_str(), -1) ==
+         CSTR_EQUAL;
+}
+
+#else
 
 namespace {
 
-// The first pair of names equal ignoring ASCII case, as indexes in the order given.
-bool FindCaseEqualNames(const std::vector<std::string>& names, size_t* first, size_t* second) {
-  std::vector<std::pair<std::string, size_t>> lowered;
-  lowered.reserve(names.size());
-  for (size_t i = 0; i < names.size(); ++i) lowered.emplace_back(AsciiLowered(names[i]), i);
-  std::sort(lowered.begin(), lowered.end());
-  bool found = false;
-  for (size_t i = 1; i < lowered.size(); ++i) {
-    if (lowered[i].first == lowered[i - 1].first) {
-      const size_t a = lowered[i - 1].second;
-      const size_t b = lowered[i].second;
-      if (!found || b < *second) {
-        *first = a;
-        *second = b;
-        found = true;
-      }
-    }
+// The C library's UTF-8 locale, for its case mappings; null where the library has none.
+class CaseLocale {
+ public:
+  CaseLocale() : mLocale(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {}
+  ~CaseLocale() {
+    if (mLocale != locale_t{}) freelocale(mLocale);
   }
-  return found;
+  CaseLocale(const CaseLocale&) = delete;
+  CaseLocale& operator=(const CaseLocale&) = delete;
+  locale_t Get() const { return mLocale; }
+
+ private:
+  locale_t mLocale;
+};
+
+// A byte that is not part of a UTF-8 sequence becomes a character of its own that no letter folds to.
+constexpr char32_t kStrayByteBase = 0xDC00;
+
+// The length of the UTF-8 sequence at name[i] and its character, or 0 when it is not one.
+size_t DecodeUtf8(const std::string& name, size_t i, char32_t* c) {
+  const auto byte = [&name](size_t k) { return static_cast<unsigned char>(name[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    *c = lead;
+    return 1;
+  }
+  // The lead byte gives the length; a value below the least of its length is an overlong form.
+  size_t length = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+  } else {
+    return 0;
+  }
+  static const char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  char32_t value = lead & (0x7F >> length);
+  const char32_t least = kLeast[length];
+  if (name.size() - i < length) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i + k) & 0x3F);
+  }
+  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *c = value;
+  return length;
+}
+
+// The name with every character mapped to upper and back to lower case by the C library's UTF-8 locale
+// (Unicode's one-to-one case mappings: Latin, Greek, Cyrillic, Armenian, fullwidth forms and the rest;
+// not the mappings that change a string's length, such as "SS" for the German sharp s).
+std::u32string FoldCase(const std::string& name) {
+  static const CaseLocale locale;
+  std::u32string folded;
+  for (size_t i = 0; i < name.size();) {
+    char32_t c = 0;
+    const size_t length = DecodeUtf8(name, i, &c);
+    if (length == 0) {
+      folded.push_back(kStrayByteBase + static_cast<unsigned char>(name[i]));
+      ++i;
+      continue;
+    }
+    // Without that locale, the program's own "C" locale maps ASCII only.
+    const wint_t wide = static_cast<wint_t>(c);
+    folded.push_back(static_cast<char32_t>(locale.Get() != locale_t{}
+                                               ? towlower_l(towupper_l(wide, locale.Get()), locale.Get())
+                                               : towlower(towupper(wide))));
+    i += length;
+  }
+  return folded;
 }
 
 }  // namespace
 
-bool CheckConformance(const Directory& directory, std::vector<std::string>* problems) {
+bool NamesEqualIgnoringCase(const std::string& a, const std::string& b) {
+  return FoldCase(a) == FoldCase(b);
+}
+
+#endif
+
+namespace {
+
+// The first pair of names equal ignoring case, as indexes in the order given (the earliest second name,
+// then the earliest first). Pairwise, because the installer's comparison yields no key to sort by; an
+// installer holds a handful of entries.
+bool FindCaseEqualNames(const std::vector<std::string>& names, size_t* first, size_t* second) {
+  for (size_t j = 1; j < names.size(); ++j) {
+    for (size_t i = 0; i < j; ++i) {
+      if (NamesEqualIgnoringCase(names[i], names[j])) {
+        *first = i;
+        *second = j;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CheckConformance(const Directory& directory, std::vector<std::string>* problems,
+                      const CertificateTable& signature) {
   const size_t before = problems->size();
   const Layout& layout = directory.GetLayout();
-  if (layout.trailerOffset + uint64_t{kTrailerSize} != layout.fileSize) {
-    problems->push_back(Number(layout.fileSize - layout.trailerOffset - kTrailerSize) +
+  const uint64_t trailerEnd = layout.trailerOffset + uint64_t{kTrailerSize};
+  if (signature.size != 0) {
+    if (signature.offset - trailerEnd >= kCertificateAlignment) {
+      problems->push_back(Number(signature.offset - trailerEnd) +
+                          " bytes lie between the trailer and the certificate table; signing pads with at "
+                          "most 7");
+    }
+  } else if (trailerEnd != layout.fileSize) {
+    problems->push_back(Number(layout.fileSize - trailerEnd) +
                         " bytes follow the trailer; the trailer must end the file");
   }
   if (layout.dataEnd != layout.trailerOffset) {

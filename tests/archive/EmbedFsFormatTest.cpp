@@ -163,16 +163,31 @@ TEST(EmbedFsFormat, FileWithoutMagicHasNoArchive) {
 
 TEST(EmbedFsFormat, TrailerWhoseOffsetFieldWouldLieBeforeTheFileFails) {
   // An 8192-byte file with the magic at window position 2: its orgsize would start 2 bytes before byte 0.
-  std::string file(8192, 'z');
-  file.replace(2, 12, fixture::Magic());
-  Directory directory;
-  EXPECT_EQ(ReadBytes(file, &directory), ReadResult::kTrailerIncomplete);
+  // At position 4 orgsize is the file's first 4 bytes, and leaves no room for a directory.
+  const std::pair<size_t, ReadResult> cases[] = {{2, ReadResult::kTrailerIncomplete},
+                                                 {3, ReadResult::kTrailerIncomplete},
+                                                 {4, ReadResult::kDirectoryOutsideFile}};
+  for (const auto& [position, expected] : cases) {
+    std::string file(8192, 'z');
+    file.replace(position, 12, fixture::Magic());
+    Directory directory;
+    EXPECT_EQ(ReadBytes(file, &directory), expected) << position;
+  }
 }
 
 TEST(EmbedFsFormat, DirectoryOffsetOf2GiBOrMoreFailsTheOpen) {
   std::string file = Noise(kHostSize, 14) + U32(0) + U32(0x80000000u) + fixture::Magic();
   Directory directory;
   EXPECT_EQ(ReadBytes(file, &directory), ReadResult::kDirectoryOffsetTooLarge);
+}
+
+TEST(EmbedFsFormat, DirectoryOffsetOf2GiBLessOneIsRead) {
+  const uint64_t orgsize = 0x7FFFFFFFu;
+  fixture::SparseSource source(orgsize + 4 + 16);
+  source.Put(orgsize + 4, U32(static_cast<uint32_t>(orgsize)) + fixture::Magic());
+  Directory directory;
+  ASSERT_EQ(directory.Read(source), ReadResult::kOk);
+  EXPECT_EQ(directory.GetLayout().orgsize, orgsize);
 }
 
 TEST(EmbedFsFormat, DirectoryOffsetAtOrPastTheTrailerFailsTheOpen) {
@@ -199,6 +214,9 @@ TEST(EmbedFsFormat, CountBeyondWhatTheFileCanHoldFailsBeforeAnyTableIsAllocated)
   EXPECT_EQ(ReadBytes(host + U32(5) + fiveEmpty + U32(kHostSize) + fixture::Magic(), &directory),
             ReadResult::kOk);
   EXPECT_EQ(directory.Count(), 5u);
+  // 53 bytes, 8 of them data, still hold only five.
+  EXPECT_EQ(ReadBytes(host + U32(6) + fiveEmpty + "12345678" + U32(kHostSize) + fixture::Magic(), &directory),
+            ReadResult::kCountTooLarge);
 }
 
 TEST(EmbedFsFormat, RecordsThatRunIntoTheTrailerFailTheOpen) {
@@ -359,6 +377,68 @@ TEST(EmbedFsFormat, LookupTakesTheFirstMatchAndSumsTheSizesBeforeIt) {
   EXPECT_FALSE(Locate(directory, "missing", &offset, &size));
   EXPECT_FALSE(embedfs::FindEntry(static_cast<const embedfs::Entry*>(nullptr), 0, 0, sameIgnoringCase,
                                   &offset, &size));
+}
+
+// A PE host whose security directory (written for PE32 and for PE32+) places a certificate table.
+std::string PeHost(uint32_t tableOffset, uint32_t tableSize) {
+  std::string host = Noise(kHostSize, 40);
+  const auto put = [&host](size_t at, const std::string& bytes) { host.replace(at, bytes.size(), bytes); };
+  put(0, "MZ");
+  put(0x3C, U32(0x80));
+  put(0x80, std::string("PE\0\0", 4));
+  put(0x94, std::string("\xF0\x00", 2));          // the optional header's 240 bytes
+  put(0x98, "\x0B\x01");                          // PE32
+  put(0xF4, U32(16));                             // NumberOfRvaAndSizes, PE32
+  put(0x104, U32(16));                            // PE32+
+  put(0x118, U32(tableOffset) + U32(tableSize));  // security directory, PE32
+  put(0x128, U32(tableOffset) + U32(tableSize));  // PE32+
+  return host;
+}
+
+struct SignedCase {
+  const char* label;
+  uint32_t tableSize;
+  int32_t shift;  // the recorded offset moves by shift, the size by -shift: the end stays in 32 bits
+  size_t patchAt;
+  std::string patch;  // host bytes overwritten afterwards
+  ReadResult expected;
+  bool trusted;  // FindSignature yields the table
+};
+
+TEST(EmbedFsFormat, SignedFileIsReadBeforeACertificateTableThatEndsIt) {
+  const SignedCase cases[] = {
+      {"LargeTable", 9000, 0, 0, "", ReadResult::kOk, true},
+      {"SmallTable", 100, 0, 0, "", ReadResult::kOk, true},
+      {"Pe32Plus", 9000, 0, 0x98, "\x0B\x02", ReadResult::kOk, true},
+      {"NotAtTheEnd", 9000, 0, 0x11C, U32(8999), ReadResult::kNoTrailer, false},
+      {"LargerThanTheFile", 9000, -0x10000000, 0, "", ReadResult::kNoTrailer, false},
+      {"IntoTheTrailer", 9000, -8, 0, "", ReadResult::kNoTrailer, false},
+      {"SmallIntoTheTrailer", 100, -8, 0, "", ReadResult::kOk, false},
+      {"HeadersPastTheFile", 9000, 0, 0x3C, U32(0xFFFFFFF0u), ReadResult::kNoTrailer, false},
+      {"NoSecurityDirectory", 9000, 0, 0xF4, U32(4), ReadResult::kNoTrailer, false},
+      {"OptionalHeaderTooShort", 9000, 0, 0x94, "\x87", ReadResult::kNoTrailer, false},
+  };
+  const std::vector<Item> items = {{"patch.rtp", Noise(3000, 41)}};
+  // The table starts right after the trailer.
+  const uint32_t table = static_cast<uint32_t>(Archive(PeHost(0, 0), items).size());
+  for (const SignedCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string file = Archive(PeHost(table + c.shift, c.tableSize - c.shift), items);
+    file.replace(c.patchAt, c.patch.size(), c.patch);
+    MemorySource source(file + Noise(c.tableSize, 42));
+    Directory directory;
+    ASSERT_EQ(directory.Read(source), c.expected);
+    if (c.expected != ReadResult::kOk) continue;
+    embedfs::CertificateTable found = {};
+    EXPECT_EQ(embedfs::FindSignature(source, directory.GetLayout(), &found), c.trusted);
+    if (!c.trusted) continue;
+    EXPECT_EQ(directory.GetLayout().trailerOffset, table - 16);
+    EXPECT_EQ(found.offset, table);
+    EXPECT_EQ(found.size, c.tableSize);
+    uint32_t offset = 0, size = 0;
+    ASSERT_TRUE(Locate(directory, "patch.rtp", &offset, &size));
+    EXPECT_EQ(file.substr(offset, size), items[0].data);
+  }
 }
 
 TEST(EmbedFsFormat, EveryFailureHasAnOperatorSentence) {

@@ -79,6 +79,12 @@ check "the folder refusal is explained" has "folder separator"
 run pack host.exe refused.exe a.dll=patchw32.dll A.DLL=notes.rtf
 check "case-equal names are refused" is 1
 check "the case refusal names both" has '"a.dll" and "A.DLL"'
+run pack host.exe refused.exe данные.txt=patchw32.dll ДАННЫЕ.TXT=notes.rtf
+check "names equal ignoring Cyrillic case are refused" is 1
+check "the Cyrillic case refusal says why" has "equal ignoring case"
+run pack host.exe refused.exe Con.txt=patchw32.dll
+check "a device name is refused" is 1
+check "the device refusal is explained" has "device name"
 head -c 100 /dev/zero >tiny.exe
 run pack tiny.exe refused.exe notes.rtf
 check "a result under 8192 bytes is refused" is 1

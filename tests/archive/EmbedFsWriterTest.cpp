@@ -204,6 +204,35 @@ TEST_F(EmbedFsWriter, RefusesNamesEqualIgnoringCase) {
   const std::string error =
       Refusal(mDir / "host.exe", Inputs({{"Notes.rtf", "1"}, {"other", "2"}, {"NOTES.RTF", "3"}}));
   EXPECT_NE(error.find("\"Notes.rtf\" and \"NOTES.RTF\""), std::string::npos) << error;
+  // The last ASCII letter, then Latin-1, Cyrillic, Greek and fullwidth Latin letters in UTF-8.
+  for (const auto& [a, b] : {std::pair<std::string, std::string>{"Z.txt", "z.txt"},
+                             {"\xC3\x84.txt", "\xC3\xA4.txt"},
+                             {"\xD0\x94.txt", "\xD0\xB4.txt"},
+                             {"\xCE\xA3.txt", "\xCF\x83.txt"},
+                             {"\xEF\xBC\xBA.txt", "\xEF\xBD\x9A.txt"}}) {
+    EXPECT_NE(Refusal(mDir / "host.exe", Inputs({{a, "1"}, {b, "2"}})).find("equal ignoring case"),
+              std::string::npos)
+        << b;
+  }
+  // Bytes that are not UTF-8 (an overlong "A", Latin-1 letters) compare exactly.
+  std::string packError;
+  EXPECT_TRUE(embedfs::Pack(mDir / "host.exe",
+                            Inputs({{"\xE0\x81\x81", "1"}, {"a", "2"}, {"\xC4", "3"}, {"\xE4", "4"}}),
+                            PackOptions(), mDir / "ok.exe", &packError))
+      << packError;
+}
+
+TEST_F(EmbedFsWriter, RefusesWindowsDeviceNamesAndAcceptsTheirNeighbours) {
+  WriteFile(mDir / "host.exe", Noise(9000, 24));
+  for (const char* device :
+       {"CON", "prn.txt", "Aux.tar.gz", "nul .log", "COM1", "com9.dat", "LPT1.x", "lpt9"}) {
+    EXPECT_NE(Refusal(mDir / "host.exe", Inputs({{device, "1"}})).find("device name"), std::string::npos)
+        << device;
+  }
+  std::string error;
+  const std::vector<PackInput> neighbours =
+      Inputs({{"COM0", "1"}, {"LPT10.txt", "2"}, {"console", "3"}, {"nul_", "4"}, {"patch notes.rtf", "5"}});
+  EXPECT_TRUE(embedfs::Pack(mDir / "host.exe", neighbours, PackOptions(), mDir / "ok.exe", &error)) << error;
 }
 
 TEST_F(EmbedFsWriter, RefusesAResultShorterThan8192BytesAndTellsHowFarToPad) {
@@ -229,6 +258,10 @@ TEST_F(EmbedFsWriter, RefusesPaddingShorterThanTheHost) {
   options.padHostTo = 8999;
   EXPECT_NE(Refusal(mDir / "host.exe", Inputs({{"a", "1"}}), options).find("longer than the padding"),
             std::string::npos);
+  options.padHostTo = 9000;
+  std::string error;
+  EXPECT_TRUE(embedfs::Pack(mDir / "host.exe", Inputs({{"a", "1"}}), options, mDir / "out.exe", &error))
+      << error;
 }
 
 TEST_F(EmbedFsWriter, RefusesADirectoryOffsetOf2GiB) {
@@ -253,7 +286,12 @@ TEST_F(EmbedFsWriter, RefusesTheMagicInTheLastWindowBeforeTheTrailer) {
   WriteFile(mDir / "host.exe", Noise(9000, 14));
   const std::string carrier = Noise(100, 15) + std::string("EmbedFs 1.0\0", 12) + Noise(100, 16);
   const std::string error = Refusal(mDir / "host.exe", Inputs({{"carrier", carrier}}));
-  EXPECT_NE(error.find("entry \"carrier\""), std::string::npos) << error;
+  EXPECT_NE(error.find("entry \"carrier\"), within"), std::string::npos) << error;
+  EXPECT_NE(error.find("put an entry of at least 8192 bytes after it"), std::string::npos) << error;
+  // A name and its terminator in the directory: only renaming helps.
+  const std::string inName = Refusal(mDir / "host.exe", Inputs({{"EmbedFs 1.0", "x"}}));
+  EXPECT_NE(inName.find("(in the directory), within"), std::string::npos) << inName;
+  EXPECT_NE(inName.find("rename the entry whose name holds them"), std::string::npos) << inName;
 
   // Followed by 8192 more bytes it has left the window, as the message advises.
   std::string packError;
@@ -295,12 +333,12 @@ TEST_F(EmbedFsWriter, NamesMissingFilesAndLeavesAnExistingOutputUntouched) {
 
 TEST(EmbedFsConformance, FlagsBytesAfterTheTrailerGapsAndCaseEqualNames) {
   const std::string host = Noise(9000, 23);
-  const auto check = [](const std::string& bytes) {
+  const auto check = [](const std::string& bytes, const embedfs::CertificateTable& signature = {}) {
     fixture::MemorySource source(bytes);
     embedfs::Directory directory;
     EXPECT_EQ(directory.Read(source), embedfs::ReadResult::kOk);
     std::vector<std::string> problems;
-    embedfs::CheckConformance(directory, &problems);
+    embedfs::CheckConformance(directory, &problems, signature);
     return problems;
   };
   EXPECT_TRUE(check(fixture::Archive(host, {{"a", "1"}, {"b", "2"}})).empty());
@@ -308,6 +346,13 @@ TEST(EmbedFsConformance, FlagsBytesAfterTheTrailerGapsAndCaseEqualNames) {
   auto problems = check(fixture::Archive(host, {{"a", "1"}}) + "trailing");
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems[0].find("8 bytes follow the trailer"), std::string::npos) << problems[0];
+  // Signed: at most 7 bytes of padding lie between the trailer and a 1-byte certificate table.
+  const std::string archive = fixture::Archive(host, {{"a", "1"}});
+  const uint32_t trailerEnd = static_cast<uint32_t>(archive.size());
+  EXPECT_TRUE(check(archive + "1234567" + "T", {trailerEnd + 7, 1}).empty());
+  problems = check(archive + "12345678" + "T", {trailerEnd + 8, 1});
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("8 bytes lie between the trailer and the certificate table"), std::string::npos);
 
   // Data one byte shorter than the space before the trailer.
   problems = check(host + U32(1) + fixture::Record(1, "a") + "12" + U32(9000) + fixture::Magic());

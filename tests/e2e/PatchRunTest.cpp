@@ -1,62 +1,10 @@
 // Whole runs of a packed installer with the stand-in engine: a real patch made from two client folders is
 // applied to a client folder, and every way a run can end is met as the user meets it.
-#include <patchengine/Builder.h>
-#include <patchengine/WinFileSystem.h>
-
-#include "Scenario.h"
+#include "PatchClient.h"
 
 using namespace e2e;
 
 namespace {
-
-std::string ReadBinFile(const std::wstring& name) {
-  std::ifstream in(Narrow(BinPath(name)), std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-// Build 4526 of a small client (in a folder `under` the given one), and what build 4536 makes of it.
-void WriteOldClient(const TempDir& dir, const std::wstring& under = L"") {
-  dir.WriteFile(under + L"common.ini", "[client]\r\nbuild=4526\r\n");
-  dir.WriteFile(under + L"data\\maps.pak", std::string(30000, 'm') + "old map tail");
-  dir.WriteFile(under + L"readme.txt", "old readme");
-  dir.WriteFile(under + L"script\\compiled.code", "compiled");
-}
-void WriteNewClient(const TempDir& dir) {
-  dir.WriteFile(L"common.ini", "[client]\r\nbuild=4536\r\n");
-  dir.WriteFile(L"data\\maps.pak", std::string(30000, 'm') + "new map tail, longer than before");
-  dir.WriteFile(L"data\\sky.pak", "a new file");
-  dir.WriteFile(L"script\\compiled.code", "compiled");
-}
-
-// A patch from build 4526 to 4536, with the engine's test controls ("delay-ms 100", "notify-error 36", ...).
-std::string MakePatch(const std::vector<std::pair<std::string, std::string>>& controls = {}) {
-  TempDir oldDir, newDir;
-  WriteOldClient(oldDir);
-  WriteNewClient(newDir);
-  rtp::Controls words;
-  std::string error;
-  for (const auto& [word, argument] : controls) EXPECT_TRUE(words.Add(word, argument, &error)) << error;
-  rtp::WinFileSystem oldTree(oldDir.Path()), newTree(newDir.Path());
-  rtp::Buffer patch;
-  rtp::BuildSummary summary;
-  EXPECT_TRUE(rtp::BuildPatch(oldTree, newTree, words.options(), &patch, &summary, &error)) << error;
-  return std::string(reinterpret_cast<const char*>(patch.data()), patch.size());
-}
-
-std::vector<Entry> PatchInstaller(const std::string& patch, const std::wstring& engine = L"patchw32.dll") {
-  return {{"patchw32.dll", ReadBinFile(engine)},
-          {"patchnotes4536.rtf", ReadDataFile(L"patchnotes4536.rtf")},
-          {"ZAV.2.12.4526-2.12.4536.rtp", patch}};
-}
-
-// The client to patch: build 4526 with zav.exe.
-class OldClient : public ClientFolder {
- public:
-  OldClient() : ClientFolder("") { WriteOldClient(Dir()); }
-  std::string File(const std::wstring& name) const { return Dir().ReadFile(name).value_or("<missing>"); }
-};
 
 FILETIME WriteTime(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};

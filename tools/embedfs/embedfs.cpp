@@ -54,16 +54,19 @@ const char kPackHelp[] =
     "  --help            show this text\n"
     "\n"
     "Refused, with nothing written: names that are empty, longer than 259 bytes, hold '/' or '\\', a\n"
-    "control byte or one of <>:\"|?*, or equal another name ignoring case; a host (with padding) of\n"
-    "2 GiB or more; a result of 4 GiB or more, or shorter than 8192 bytes (use --pad-to); the bytes\n"
-    "\"EmbedFs 1.0\\0\" anywhere in the result's last 8192 bytes before the trailer.\n"
-    "Names are stored as bytes in the installer's ANSI code page: keep them ASCII.\n";
+    "control byte or one of <>:\"|?*, are a Windows device name (CON, PRN, AUX, NUL, COM1 to COM9,\n"
+    "LPT1 to LPT9, with any extension), or equal another name ignoring case as the installer compares\n"
+    "them (embedfs.exe compares exactly as the installer; on Linux, Unicode case mappings of UTF-8);\n"
+    "a host (with padding) of 2 GiB or more; a result of 4 GiB or more, or shorter than 8192 bytes (use\n"
+    "--pad-to); the bytes \"EmbedFs 1.0\\0\" anywhere in the result's last 8192 bytes before the trailer.\n"
+    "Names are stored as bytes in the installer's ANSI code page: keep them ASCII.\n"
+    "Sign the OUTPUT afterwards, not the HOST: a signature ends the file.\n";
 
 const char kListHelp[] =
     "usage: embedfs list ARCHIVE\n"
     "\n"
-    "Prints where the archive's parts lie, then one line per entry: index, name, size in bytes and the\n"
-    "absolute file offset of its data.\n"
+    "Prints where the archive's parts lie (and the certificate table of a signed installer), then one\n"
+    "line per entry: index, name, size in bytes and the absolute file offset of its data.\n"
     "\n"
     "options:\n"
     "  --help   show this text\n";
@@ -72,7 +75,8 @@ const char kExtractHelp[] =
     "usage: embedfs extract [-C DIR] [--force] ARCHIVE [NAME...]\n"
     "\n"
     "Copies the named entries (all entries when no NAME is given) into files of the same names in DIR\n"
-    "(default: the current folder). NAME is looked up ignoring ASCII case; the first match wins.\n"
+    "(default: the current folder). NAME is looked up ignoring case as the installer does; the first\n"
+    "match wins.\n"
     "\n"
     "options:\n"
     "  -C DIR    write the files into DIR (it must exist)\n"
@@ -83,8 +87,10 @@ const char kVerifyHelp[] =
     "usage: embedfs verify ARCHIVE [NAME=FILE...]\n"
     "\n"
     "Reads the archive as the installer does and checks the rules every packed archive keeps: the\n"
-    "trailer ends the file, the data ends at the trailer, names are valid file names and unique ignoring\n"
-    "case. Each NAME=FILE also checks that entry NAME holds exactly the bytes of FILE.\n"
+    "trailer ends the file (in a signed installer, only the padding to the certificate table follows\n"
+    "it), the data ends at the trailer, names are valid file names and unique ignoring case. Each\n"
+    "NAME=FILE also checks that entry NAME holds exactly the bytes of FILE. Says whether the installer\n"
+    "is signed (carries a certificate table after its archive).\n"
     "Prints \"OK\" and exits 0 when all holds; otherwise prints each problem and exits 1.\n"
     "\n"
     "options:\n"
@@ -185,13 +191,26 @@ bool OpenArchive(const std::string& path, embedfs::StdioFileSource* source, embe
   return true;
 }
 
-// The first entry whose name equals name ignoring ASCII case.
+// The first entry whose name the installer takes for name.
 bool FindByName(const embedfs::Directory& directory, const std::string& name, uint32_t* offset,
                 uint32_t* size, uint32_t* index) {
   return embedfs::FindEntry(
       directory.Entries(), directory.Count(), directory.GetLayout().dataStart,
-      [&name](const embedfs::Entry& entry) { return embedfs::EqualIgnoringAsciiCase(entry.name, name); },
+      [&name](const embedfs::Entry& entry) { return embedfs::NamesEqualIgnoringCase(entry.name, name); },
       offset, size, index);
+}
+
+// One line on the certificate table after the archive, and the table (size 0 when there is none).
+embedfs::CertificateTable ShowSignature(embedfs::StdioFileSource& source,
+                                        const embedfs::Directory& directory) {
+  embedfs::CertificateTable table = {};
+  if (!embedfs::FindSignature(source, directory.GetLayout(), &table)) {
+    std::printf("not signed: no certificate table follows the archive\n");
+    return embedfs::CertificateTable{};
+  }
+  std::printf("signed: a certificate table of %u bytes at %s follows the archive\n", table.size,
+              Hex(table.offset).c_str());
+  return table;
 }
 
 int Pack(const std::vector<std::string>& args) {
@@ -271,6 +290,7 @@ int List(const std::vector<std::string>& args) {
     const int length = static_cast<int>(std::strlen(directory[i].name));
     if (length > width) width = length;
   }
+  ShowSignature(source, directory);
   std::printf("%5s  %-*s  %10s  %s\n", "index", width, "name", "size", "offset");
   uint64_t offset = layout.dataStart;
   for (uint32_t i = 0; i < directory.Count(); ++i) {
@@ -442,8 +462,9 @@ int Verify(const std::vector<std::string>& args) {
   embedfs::StdioFileSource source;
   embedfs::Directory directory;
   if (!OpenArchive(operands[0], &source, &directory)) return kExitFailed;
+  const embedfs::CertificateTable signature = ShowSignature(source, directory);
   std::vector<std::string> problems;
-  embedfs::CheckConformance(directory, &problems);
+  embedfs::CheckConformance(directory, &problems, signature);
   for (size_t k = 1; k < operands.size(); ++k) {
     const size_t equals = operands[k].find('=');
     const std::string given = operands[k].substr(0, equals);

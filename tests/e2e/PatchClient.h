@@ -1,0 +1,77 @@
+#pragma once
+// A small client at build 4526, what build 4536 makes of it, a real patch between the two made by the
+// stand-in engine's builder, and the entries of an installer that carries it.
+#include <patchengine/Builder.h>
+#include <patchengine/WinFileSystem.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Scenario.h"
+
+namespace e2e {
+
+inline std::string ReadBinFile(const std::wstring& name) {
+  std::ifstream in(Narrow(BinPath(name)), std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// Build 4526 of a small client (in a folder `under` the given one), and what build 4536 makes of it.
+inline void WriteOldClient(const TempDir& dir, const std::wstring& under = L"") {
+  dir.WriteFile(under + L"common.ini", "[client]\r\nbuild=4526\r\n");
+  dir.WriteFile(under + L"data\\maps.pak", std::string(30000, 'm') + "old map tail");
+  dir.WriteFile(under + L"readme.txt", "old readme");
+  dir.WriteFile(under + L"script\\compiled.code", "compiled");
+}
+inline void WriteNewClient(const TempDir& dir) {
+  dir.WriteFile(L"common.ini", "[client]\r\nbuild=4536\r\n");
+  dir.WriteFile(L"data\\maps.pak", std::string(30000, 'm') + "new map tail, longer than before");
+  dir.WriteFile(L"data\\sky.pak", "a new file");
+  dir.WriteFile(L"script\\compiled.code", "compiled");
+}
+
+using PatchControls = std::vector<std::pair<std::string, std::string>>;
+
+// A patch from build 4526 to 4536, with the engine's test controls ("delay-ms 100", "notify-error 36", ...).
+inline bool BuildPatch(const PatchControls& controls, std::string* patch, std::string* error) {
+  TempDir oldDir, newDir;
+  WriteOldClient(oldDir);
+  WriteNewClient(newDir);
+  rtp::Controls words;
+  for (const auto& [word, argument] : controls) {
+    if (!words.Add(word, argument, error)) return false;
+  }
+  rtp::WinFileSystem oldTree(oldDir.Path()), newTree(newDir.Path());
+  rtp::Buffer bytes;
+  rtp::BuildSummary summary;
+  if (!rtp::BuildPatch(oldTree, newTree, words.options(), &bytes, &summary, error)) return false;
+  patch->assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return true;
+}
+
+inline std::string MakePatch(const PatchControls& controls = {}) {
+  std::string patch, error;
+  EXPECT_TRUE(BuildPatch(controls, &patch, &error)) << error;
+  return patch;
+}
+
+inline std::vector<Entry> PatchInstaller(const std::string& patch,
+                                         const std::wstring& engine = L"patchw32.dll") {
+  return {{"patchw32.dll", ReadBinFile(engine)},
+          {"patchnotes4536.rtf", ReadDataFile(L"patchnotes4536.rtf")},
+          {"ZAV.2.12.4526-2.12.4536.rtp", patch}};
+}
+
+// The client to patch: build 4526 with zav.exe.
+class OldClient : public ClientFolder {
+ public:
+  OldClient() : ClientFolder("") { WriteOldClient(Dir()); }
+  std::string File(const std::wstring& name) const { return Dir().ReadFile(name).value_or("<missing>"); }
+};
+
+}  // namespace e2e
