@@ -66,7 +66,9 @@ void CRunCore::RunPatch() {
   mCancelEvent.Create();
   mAllFilesDone = false;
   mRestartNeeded = false;
+  mView.HoldOutput(true);
   mEngine.Apply(buffer, *this);
+  mView.HoldOutput(false);
   mCancelEvent.Clear();
   mEngine.Free();
 

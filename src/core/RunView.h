@@ -30,6 +30,9 @@ class RunView {
   virtual void StopTimer(uint32_t id) = 0;
   // Called by the extraction thread: the failure ending follows on the dialog's thread.
   virtual void PostExtractionFailed() = 0;
+  // While the engine holds the dialog's thread, the output operations may keep what they are told until
+  // the next PumpMessages; HoldOutput(false) shows everything kept.
+  virtual void HoldOutput(bool hold) = 0;
   // Serves the dialog's queued messages while the engine holds its thread (painting, Cancel, Details).
   virtual void PumpMessages() = 0;
   // Destroys the window and ends the program with the exit code.

@@ -2,6 +2,12 @@
 
 #include "dialog/SetPath.h"
 
+namespace {
+
+constexpr DWORD kPumpIntervalMs = 30;
+
+}  // namespace
+
 // The flow asks its questions with the window system's own styles and answers.
 static_assert(box::kYesNoCancel == MB_YESNOCANCEL && box::kYesNo == MB_YESNO &&
               box::kRetryCancel == MB_RETRYCANCEL && box::kIconHand == MB_ICONHAND &&
@@ -173,6 +179,7 @@ void CMainDlg::CloseDialog(int exitCode) {
 }
 
 int CMainDlg::ShowBox(const std::wstring& text, const std::wstring& caption, uint32_t style) {
+  ShowHeldOutput(true);  // the box stands in front of what has happened so far
   return ::MessageBoxW(IsWindow() ? m_hWnd : nullptr, text.c_str(), caption.c_str(), style);
 }
 
@@ -196,6 +203,13 @@ void CMainDlg::PostExtractionFailed() {
 }
 
 void CMainDlg::PumpMessages() {
+  // Serving the queue is a trip to the window system even when it is empty, and each one paints what the
+  // last notifications changed: the engine's notifications serve it at most every kPumpIntervalMs, which
+  // keeps Cancel, Details and painting within reach while the engine runs at full speed.
+  const DWORD now = ::GetTickCount();
+  if (now - mLastPump < kPumpIntervalMs) return;
+  mLastPump = now;
+  ShowHeldOutput(false);
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {

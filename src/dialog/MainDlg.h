@@ -3,7 +3,12 @@
 // user's commands to it; the flow holds the run's state and decides everything.
 #include <windows.h>
 
+#include <atomic>
+#include <climits>
 #include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 #include "core/RunCore.h"
 #include "framework/Dialog.h"
@@ -27,6 +32,9 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
                  public RunView {
  public:
   enum { IDD = IDD_MAINDLG };
+
+  // A bar position not sent yet.
+  static constexpr int kNotShown = INT_MIN;
 
   CMainDlg() = default;
   ~CMainDlg() override;
@@ -84,6 +92,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void StartTimer(uint32_t id, uint32_t periodMs) override;
   void StopTimer(uint32_t id) override;
   void PostExtractionFailed() override;
+  void HoldOutput(bool hold) override;
   void PumpMessages() override;
 
   CString mTitle;
@@ -108,8 +117,36 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void DrawStaticTexts(HDC dc);
   void InvalidateControl(int controlId);
 
+  int SetBar(int id, std::atomic<int>& shown, int percent);
+  void SetStatus(int id, std::wstring& shown, const std::wstring& text);
+  // Forgets what the bars and status lines show, so the next value is sent whatever it is.
+  void ForgetShownValues();
+  // Shows what was kept while the engine held the thread; rows for a visible list wait for their
+  // interval unless `all`.
+  void ShowHeldOutput(bool all);
+  void InsertRows(const std::vector<std::wstring>& rows);
+
   HGDIOBJ mBannerOldBitmap = nullptr;  // what mBannerDC held before the banner, put back before deleting
   bool mBannerTried = false;
+  CFont mHeadingFont;
+  CFont mTestMarkFont;
+
+  // What the bars and status lines show, as last sent (the extraction thread sends too).
+  std::atomic<int> mShownFileBar{kNotShown};
+  std::atomic<int> mShownTotalBar{kNotShown};
+  std::mutex mShownStatusLock;
+  std::wstring mShownFileStatus;
+  std::wstring mShownPhaseStatus;
+  // When the engine's notifications last served the queue.
+  DWORD mLastPump = 0;
+  // What the engine reported since the last pump, kept while it holds this thread.
+  std::atomic<bool> mHolding{false};
+  int mHeldFileBar = kNotShown;
+  int mHeldTotalBar = kNotShown;
+  std::optional<std::wstring> mHeldFileStatus;
+  std::optional<std::wstring> mHeldPhaseStatus;
+  std::vector<std::wstring> mHeldRows;
+  DWORD mLastRowsShown = 0;
   CIcon mBigIcon;
   CIcon mSmallIcon;
 };

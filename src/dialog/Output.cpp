@@ -1,25 +1,56 @@
 // The dialog's output operations. They are called from the dialog's thread and from the extraction
 // thread; every change to a control is a message sent to it, which the window system carries out on
-// the dialog's thread.
+// the dialog's thread. A message sent across threads waits for the dialog's thread and every change
+// repaints, so a control is sent only what changes what it shows.
+#include <algorithm>
+
 #include "dialog/MainDlg.h"
+
+int CMainDlg::SetBar(int id, std::atomic<int>& shown, int percent) {
+  if (!IsWindow()) return 0;
+  const int position = std::clamp(percent, 0, 100);  // what the bar shows for any value it is given
+  const int previous = shown.load();
+  if (previous == position) return previous;
+  CProgressBarCtrl bar(GetDlgItem(id));
+  if (previous == kNotShown) bar.SetRange(0, 100);  // once per page: nothing else sets another range
+  const int result = bar.SetPos(percent);
+  shown = position;
+  return result;
+}
 
 namespace {
 
-int SetBar(const CWindow& dialog, int id, int percent) {
-  if (!dialog.IsWindow()) return 0;
-  CProgressBarCtrl bar(dialog.GetDlgItem(id));
-  bar.SetRange(0, 100);  // every call, whatever happened to the bar before
-  return bar.SetPos(percent);
+// A visible details list takes milliseconds to take new rows in; it is given them at most this often.
+constexpr DWORD kVisibleRowsIntervalMs = 250;
+
+// Keeps a bar's next position; returns the position it shows until then.
+int Hold(int* held, int shown, int percent) {
+  const int previous = *held != CMainDlg::kNotShown ? *held : shown;
+  *held = std::clamp(percent, 0, 100);
+  return previous == CMainDlg::kNotShown ? 0 : previous;
 }
 
 }  // namespace
 
 int CMainDlg::SetFileProgress(int percent) {
-  return SetBar(*this, IDC_FILE_PROGRESS, percent);
+  if (mHolding) return Hold(&mHeldFileBar, mShownFileBar, percent);
+  return SetBar(IDC_FILE_PROGRESS, mShownFileBar, percent);
 }
 
 int CMainDlg::SetTotalProgress(int percent) {
-  return SetBar(*this, IDC_TOTAL_PROGRESS, percent);
+  if (mHolding) return Hold(&mHeldTotalBar, mShownTotalBar, percent);
+  return SetBar(IDC_TOTAL_PROGRESS, mShownTotalBar, percent);
+}
+
+void CMainDlg::SetStatus(int id, std::wstring& shown, const std::wstring& text) {
+  if (!IsWindow()) return;
+  {
+    std::lock_guard<std::mutex> lock(mShownStatusLock);
+    if (shown == text) return;
+    shown = text;
+  }
+  ::SetDlgItemTextW(m_hWnd, id, text.c_str());
+  InvalidateControl(id);
 }
 
 void CMainDlg::InvalidateControl(int controlId) {
@@ -31,25 +62,60 @@ void CMainDlg::InvalidateControl(int controlId) {
 }
 
 void CMainDlg::SetFileStatus(const std::wstring& text) {
-  if (!IsWindow()) return;
-  ::SetDlgItemTextW(m_hWnd, IDC_FILE_STATUS, text.c_str());
-  InvalidateControl(IDC_FILE_STATUS);
+  if (mHolding) {
+    mHeldFileStatus = text;
+    return;
+  }
+  SetStatus(IDC_FILE_STATUS, mShownFileStatus, text);
 }
 
 void CMainDlg::SetPhaseStatus(const std::wstring& text) {
-  if (!IsWindow()) return;
-  ::SetDlgItemTextW(m_hWnd, IDC_PHASE_STATUS, text.c_str());
-  InvalidateControl(IDC_PHASE_STATUS);
+  if (mHolding) {
+    mHeldPhaseStatus = text;
+    return;
+  }
+  SetStatus(IDC_PHASE_STATUS, mShownPhaseStatus, text);
 }
 
 void CMainDlg::AddDetail(const std::wstring& detail) {
-  if (!mList.IsWindow()) return;
   std::wstring text = detail;
   for (wchar_t& c : text) {
     if (c == L'\n') c = L' ';  // one row per event
   }
-  mList.InsertItem(mList.GetItemCount(), text.c_str());
+  if (mHolding) {
+    mHeldRows.push_back(std::move(text));
+    return;
+  }
+  InsertRows({text});
+}
+
+void CMainDlg::InsertRows(const std::vector<std::wstring>& rows) {
+  if (!mList.IsWindow() || rows.empty()) return;
+  // Without redrawing, a row goes in a hundred times faster; turning it back on repaints once.
+  mList.SendMessage(WM_SETREDRAW, FALSE);
+  for (const std::wstring& row : rows) mList.InsertItem(mList.GetItemCount(), row.c_str());
+  mList.SendMessage(WM_SETREDRAW, TRUE);
   mList.EnsureVisible(mList.GetItemCount() - 1, FALSE);
+}
+
+void CMainDlg::HoldOutput(bool hold) {
+  mHolding = hold;
+  if (!hold) ShowHeldOutput(true);
+}
+
+void CMainDlg::ShowHeldOutput(bool all) {
+  if (mHeldFileBar != kNotShown) SetBar(IDC_FILE_PROGRESS, mShownFileBar, mHeldFileBar);
+  if (mHeldTotalBar != kNotShown) SetBar(IDC_TOTAL_PROGRESS, mShownTotalBar, mHeldTotalBar);
+  mHeldFileBar = mHeldTotalBar = kNotShown;
+  if (mHeldFileStatus) SetStatus(IDC_FILE_STATUS, mShownFileStatus, *mHeldFileStatus);
+  if (mHeldPhaseStatus) SetStatus(IDC_PHASE_STATUS, mShownPhaseStatus, *mHeldPhaseStatus);
+  mHeldFileStatus.reset();
+  mHeldPhaseStatus.reset();
+  const DWORD now = ::GetTickCount();
+  if (!all && mList.IsWindowVisible() && now - mLastRowsShown < kVisibleRowsIntervalMs) return;
+  InsertRows(mHeldRows);
+  mHeldRows.clear();
+  mLastRowsShown = now;
 }
 
 void CMainDlg::SetTitle(CString text) {

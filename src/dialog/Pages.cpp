@@ -10,9 +10,19 @@ void CMainDlg::ResetPage() {
   if (mNotesView.IsWindow()) mNotesView.ShowWindow(SW_HIDE);
   ::SetDlgItemTextW(m_hWnd, IDC_FILE_STATUS, L"");
   ::SetDlgItemTextW(m_hWnd, IDC_PHASE_STATUS, L"");
+  ForgetShownValues();
+}
+
+void CMainDlg::ForgetShownValues() {
+  mShownFileBar = kNotShown;
+  mShownTotalBar = kNotShown;
+  std::lock_guard<std::mutex> lock(mShownStatusLock);
+  mShownFileStatus.clear();  // the statics were just emptied
+  mShownPhaseStatus.clear();
 }
 
 void CMainDlg::ShowPage(int page, int offerId) {
+  ShowHeldOutput(true);
   ResetPage();
   switch (page) {
     case PageWelcome:

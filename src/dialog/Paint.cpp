@@ -27,23 +27,11 @@ class SelectedObject {
   HGDIOBJ mPrevious;
 };
 
-class OwnedFont {
- public:
-  explicit OwnedFont(HFONT font) : mFont(font) {}
-  ~OwnedFont() {
-    if (mFont) ::DeleteObject(mFont);
+void DrawTestMark(HDC dc, CFont& font) {
+  if (font.Get() == nullptr) {
+    font.Attach(::CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, ANTIALIASED_QUALITY, 0x10,
+                              L"Arial"));
   }
-  OwnedFont(const OwnedFont&) = delete;
-  OwnedFont& operator=(const OwnedFont&) = delete;
-  HFONT Get() const { return mFont; }
-
- private:
-  HFONT mFont;
-};
-
-void DrawTestMark(HDC dc) {
-  OwnedFont font(
-      ::CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, ANTIALIASED_QUALITY, 0x10, L"Arial"));
   SelectedObject selected(dc, font.Get());
   int oldMode = ::SetBkMode(dc, TRANSPARENT);
   COLORREF oldColour = ::SetTextColor(dc, RGB(0, 255, 0));
@@ -97,7 +85,7 @@ LRESULT CMainDlg::OnPaint() {
   }
   if (mBannerDC != nullptr) ::BitBlt(dc, 0, 0, mBannerSize.cx, mBannerSize.cy, mBannerDC, 0, 0, SRCCOPY);
 
-  if (mRun.mTestPatch) DrawTestMark(dc);
+  if (mRun.mTestPatch) DrawTestMark(dc, mTestMarkFont);
 
   RECT client{};
   GetClientRect(&client);
@@ -106,8 +94,11 @@ LRESULT CMainDlg::OnPaint() {
     rect.left += kTextLeft;
     rect.top += kHeadingTop;
     rect.right -= kTextRightMargin;
-    OwnedFont font(::CreateFontW(20, 0, 0, 0, FW_BOLD, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial"));
-    SelectedObject selected(dc, font.Get());
+    // Made on the first paint that needs it and kept: painting is frequent during a run.
+    if (mHeadingFont.Get() == nullptr) {
+      mHeadingFont.Attach(::CreateFontW(20, 0, 0, 0, FW_BOLD, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial"));
+    }
+    SelectedObject selected(dc, mHeadingFont.Get());
     ::DrawTextW(dc, mTitle.c_str(), static_cast<int>(mTitle.size()), &rect, DT_WORDBREAK);
   }
 

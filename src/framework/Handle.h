@@ -56,6 +56,23 @@ class CIcon {
   HICON mIcon = nullptr;
 };
 
+// Owner of a font created for painting.
+class CFont {
+ public:
+  CFont() = default;
+  CFont(const CFont&) = delete;
+  CFont& operator=(const CFont&) = delete;
+  ~CFont() { Attach(nullptr); }
+  void Attach(HFONT font) {
+    if (mFont) ::DeleteObject(mFont);
+    mFont = font;
+  }
+  HFONT Get() const { return mFont; }
+
+ private:
+  HFONT mFont = nullptr;
+};
+
 class CLibrary {
  public:
   CLibrary() = default;

@@ -19,6 +19,7 @@ class CWindow {
   BOOL IsWindow() const { return m_hWnd != nullptr && ::IsWindow(m_hWnd); }
   HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
   BOOL ShowWindow(int command) const { return ::ShowWindow(m_hWnd, command); }
+  BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
   BOOL DestroyWindow() { return ::DestroyWindow(m_hWnd); }
   BOOL SetWindowText(const wchar_t* text) const { return ::SetWindowTextW(m_hWnd, text); }
   CString GetWindowText(int maxChars = 1024) const;

@@ -30,6 +30,7 @@ class RecordingView : public RunView {
   void StartTimer(uint32_t id, uint32_t) override { timers.insert(id); }
   void StopTimer(uint32_t id) override { timers.erase(id); }
   void PostExtractionFailed() override { ++extractionFailures; }
+  void HoldOutput(bool hold) override { holding = hold; }
   void PumpMessages() override;
   void CloseDialog(int exitCode) override { closedWith = exitCode; }
 
@@ -47,6 +48,7 @@ class RecordingView : public RunView {
   std::set<uint32_t> timers;
   int extractionFailures = 0;
   int closedWith = -1;
+  bool holding = false;
   std::function<void()> onPump;  // what the user does while the engine runs
 };
 

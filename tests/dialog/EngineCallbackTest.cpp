@@ -127,3 +127,27 @@ TEST_F(EngineCallbackTest, WarningsAreListedAndShownWithoutStoppingTheRun) {
   EXPECT_EQ(Rows(), 1);
   EXPECT_EQ(mDlg->mRun.mPage, PageWelcome);
 }
+
+TEST_F(EngineCallbackTest, ABurstOfNotificationsEndsWithTheScreenShowingTheLastValues) {
+  SendNumber(6, 3000);
+  for (int file = 1; file <= 3000; ++file) {
+    SendText(7, "data\\maps.pak");
+    SendNumber(5, 0x4000);
+  }
+  Pump();
+  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
+  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 50);
+  EXPECT_EQ(Text(IDC_FILE_STATUS), L"[3000 of 3000] 正在处理文件 data\\maps.pak...");
+}
+
+TEST_F(EngineCallbackTest, CancelPressedDuringABurstIsHonouredWithinTheBurst) {
+  SendNumber(6, 1000000);
+  bool stopped = false;
+  const DWORD start = ::GetTickCount();
+  for (int call = 0; !stopped && ::GetTickCount() - start < 2000; ++call) {
+    if (call == 100) ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    stopped = SendText(7, "data\\maps.pak") == nullptr;
+  }
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+}

@@ -130,3 +130,30 @@ TEST_F(DialogTest, OtherStylesKeepTheirButtonsWithTheProgramsCaption) {
       L"ZAV客户端还在运行中,"
       L"无法进行更新。\n如果关闭ZAV客户端后仍然出现该提示，你可能需要重启你的计算机后重新尝试进行更新。");
 }
+
+namespace {
+
+// Counts the positions sent to a bar.
+int gPositionsSent = 0;
+WNDPROC gBarProc = nullptr;
+LRESULT CALLBACK CountingBarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == PBM_SETPOS) ++gPositionsSent;
+  return ::CallWindowProcW(gBarProc, hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(DialogTest, ABarIsNotSentThePositionItShowsUntilAPageSwitch) {
+  HWND bar = ::GetDlgItem(mDlg->m_hWnd, IDC_FILE_PROGRESS);
+  gBarProc = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingBarProc)));
+  gPositionsSent = 0;
+  mDlg->SetFileProgress(40);
+  EXPECT_EQ(mDlg->SetFileProgress(40), 40);
+  EXPECT_EQ(mDlg->SetFileProgress(40), 40);
+  EXPECT_EQ(gPositionsSent, 1);
+  mDlg->ResetPage();
+  mDlg->SetFileProgress(40);
+  EXPECT_EQ(gPositionsSent, 2) << "a page switch forgets what the bar showed";
+  ::SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gBarProc));
+}
