@@ -133,8 +133,8 @@ TEST_F(PatchFormat, WrittenPatchReadsBackEntryForEntry) {
     EXPECT_EQ(a.newSize, b.newSize) << i;
     EXPECT_EQ(a.newCrc, b.newCrc) << i;
     EXPECT_EQ(a.delayMs, b.delayMs) << i;
-    ASSERT_EQ(a.payload.size, b.payload.size) << i;
-    EXPECT_EQ(0, std::memcmp(a.payload.data, b.payload.data, a.payload.size)) << i;
+    ASSERT_EQ(a.payload.size, b.payloadSize) << i;
+    EXPECT_EQ(0, std::memcmp(a.payload.data, patch.data() + b.payloadOffset, a.payload.size)) << i;
   }
   EXPECT_EQ(parsed.FileCount(), 4u);
 }
