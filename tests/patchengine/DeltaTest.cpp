@@ -109,13 +109,17 @@ TEST(PatchDelta, InstructionsOutsideEitherFileAreRefused) {
 }
 
 TEST(PatchDelta, AnInsertMayNotTakeItsBytesFromBeyondItsPayload) {
-  // The payload is the first four bytes; the rest would complete the insert and end the delta.
+  // The payload is the first four bytes of the patch; the next four would complete the insert and end
+  // the delta.
   const std::string bytes = Bytes({0x02, 0x05, 'a', 'b', 'c', 'd', 'e', 0x00});
-  const rtp::ByteView payload(View(bytes).data, 4);
-  EXPECT_FALSE(rtp::CheckDelta(payload, 20, 5));
-  std::string out(5, '\0');
-  EXPECT_FALSE(
-      rtp::ApplyDelta(View("0123456789abcdefghij"), payload, reinterpret_cast<uint8_t*>(&out[0]), 5));
+  rtp::MemorySource patch(View(bytes));
+  rtp::StreamReader reader(patch, 0, bytes.size());
+  EXPECT_EQ(rtp::CheckDelta(reader, 4, 20, 5), rtp::kErrCorrupt);
+  rtp::MemorySource old(View("0123456789abcdefghij"));
+  rtp::MemorySink out;
+  rtp::SinkWriter writer(out, 0);
+  EXPECT_EQ(rtp::ApplyDelta(patch, 0, 4, old, 5, writer), rtp::kErrCorrupt);
+  EXPECT_EQ(writer.Count(), 0u) << "bytes of the insert were put out";
 }
 
 TEST(PatchDelta, NumbersFrom128OnTakeTwoBytes) {

@@ -261,6 +261,17 @@ TEST(PatchFormatEntries, ADelayAndANoticeTextExactlyAtTheirLimitsAreTaken) {
   EXPECT_TRUE(controls.Add("delay-ms", std::to_string(rtp::kMaxDelayMs), &error)) << error;
 }
 
+TEST(PatchFormatCommitted, PatchesOfTheFirstBuilderStillReadAsVersion1) {
+  for (const char* name : {"all-operations", "notices"}) {
+    std::unique_ptr<rtp::Source> file;
+    ASSERT_EQ(rtp::OpenHostFile(std::string(PATCHENGINE_CORPUS "/") + name, &file), rtp::FsStatus::Ok)
+        << name;
+    rtp::Patch parsed;
+    rtp::FormatError error;
+    EXPECT_TRUE(rtp::ParsePatch(*file, &parsed, &error)) << name << ": " << error.detail;
+  }
+}
+
 TEST(PatchFormatForeign, NineBytesOfAPatchAreTruncatedAndNoByteBeyondThemIsRead) {
   const std::unique_ptr<uint8_t[]> bytes(new uint8_t[9]);  // exactly: a read past it is caught
   std::memcpy(bytes.get(), "TESPATCH\x01", 9);
