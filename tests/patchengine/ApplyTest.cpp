@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "EngineTestSupport.h"
 #include "patchengine/Apply.h"
+#include "patchengine/Delta.h"
 #include "patchengine/Errors.h"
 
 namespace {
@@ -396,6 +398,64 @@ TEST_F(EngineRun, AnAddedFileReplacesAStrayFileOfTheSameName) {
   WriteTree(client, stray);
   ASSERT_EQ(Run(patch), rtp::kOk);
   EXPECT_EQ(ReadTree(client), after);
+}
+
+TEST_F(EngineRun, ADeltaWhoseResultMissesItsChecksumIsError9AndReplacesNothing) {
+  WriteTree(client, before);
+  const std::string& exe = before.at("bin\\zav.exe");
+  const std::string& newExe = after.at("bin\\zav.exe");
+  std::vector<uint8_t> delta;
+  ASSERT_TRUE(rtp::MakeDelta(View(exe), View(newExe), &delta));
+  rtp::PatchEntry entry;
+  entry.op = rtp::Op::Delta;
+  entry.name = "bin\\zav.exe";
+  entry.oldSize = static_cast<uint32_t>(exe.size());
+  entry.oldCrc = rtp::Crc32(View(exe));
+  entry.newSize = static_cast<uint32_t>(newExe.size());
+  entry.newCrc = rtp::Crc32(View(newExe)) ^ 1;
+  entry.payload = rtp::ByteView(delta.data(), delta.size());
+  rtp::Buffer patch;
+  ASSERT_TRUE(rtp::WritePatch(rtp::PatchHeader(), {entry}, &patch));
+  EXPECT_EQ(Run(std::string(reinterpret_cast<const char*>(patch.data()), patch.size())), rtp::kErrCorrupt);
+  EXPECT_EQ(listener.calls.back().text,
+            "Error ept9: patch file is corrupt: bin\\zav.exe: result does not match");
+  EXPECT_EQ(ReadTree(client), before);
+}
+
+TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {
+  for (const size_t size : {rtp::kChunkSize, rtp::kChunkSize + 1}) {
+    TempFolder work;
+    const std::string base = RandomBytes(51, size);
+    std::string edited = base;
+    edited[size / 2] ^= 1;
+    edited[size - 1] ^= 1;
+    const Tree before = {{"delta.bin", base}, {"replace.bin", RandomBytes(52, size)}, {"gone.bin", base}};
+    const Tree after = {{"delta.bin", edited}, {"replace.bin", RandomBytes(54, size)}, {"added.bin", edited}};
+    const std::string patch = BuildBetween(work.path(), before, after);
+    rtp::Patch parsed;
+    ASSERT_TRUE(rtp::ParsePatch(View(patch), &parsed, nullptr));
+    std::vector<rtp::Op> ops;
+    for (const rtp::PatchEntry& entry : parsed.entries) ops.push_back(entry.op);
+    EXPECT_EQ(ops, (std::vector<rtp::Op>{rtp::Op::Delete, rtp::Op::Add, rtp::Op::Delta, rtp::Op::Replace}));
+    enginetest::WriteBytes(work.path() / "patch.rtp", patch);
+    std::unique_ptr<rtp::Source> file;
+    ASSERT_EQ(rtp::OpenHostFile((work.path() / "patch.rtp").string(), &file), rtp::FsStatus::Ok);
+
+    // Only the last byte of the last old file differs: found before the first file is deleted.
+    Tree damaged = before;
+    damaged["replace.bin"][size - 1] ^= 2;
+    WriteTree(work.path() / "damaged", damaged);
+    RecordingListener refused;
+    rtp::PosixFileSystem damagedClient((work.path() / "damaged").string());
+    EXPECT_EQ(rtp::ApplyPatch(*file, damagedClient, refused), rtp::kErrMismatch) << size;
+    EXPECT_EQ(ReadTree(work.path() / "damaged"), damaged) << size;
+
+    WriteTree(work.path() / "client", before);
+    RecordingListener listener;
+    rtp::PosixFileSystem client((work.path() / "client").string());
+    ASSERT_EQ(rtp::ApplyPatch(*file, client, listener), rtp::kOk) << size << listener.Dump();
+    EXPECT_EQ(ReadTree(work.path() / "client"), after) << size;
+  }
 }
 
 }  // namespace

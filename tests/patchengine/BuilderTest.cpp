@@ -44,7 +44,7 @@ std::vector<std::string> Listing(const rtp::Patch& patch) {
     std::string line = rtp::OpName(entry.op);
     line += entry.IsFile() ? " " + entry.name : " " + std::to_string(entry.noticeId);
     if (!entry.IsFile() && rtp::ParamKindOf(entry.noticeId) == rtp::ParamKind::Text)
-      line += " " + std::string(reinterpret_cast<const char*>(entry.payload.data), entry.payload.size);
+      line += " " + entry.notice;
     lines.push_back(line);
   }
   return lines;
@@ -164,7 +164,7 @@ TEST_F(PatchBuilder, NoticesLandAtStartEndAndBeforeOrAfterTheNamedFileInTheOrder
                                       "notice 2 before exe", "notice 4 before exe too", "delta bin\\zav.exe",
                                       "replace common.ini", "notice 3 Error ept15: file not found",
                                       "notice 28", "add data\\new.pak", "add empty.txt", "notice 9 last"}));
-  EXPECT_EQ(rtp::ReadU32(built.patch.entries[2].payload.data), 16u);
+  EXPECT_EQ(rtp::ReadU32(View(built.patch.entries[2].notice).data), 16u);
   EXPECT_EQ(built.patch.entries[3].delayMs, 120u);
   EXPECT_EQ(built.summary.notices, 9u);
 }

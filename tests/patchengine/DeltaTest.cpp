@@ -93,6 +93,7 @@ TEST(PatchDelta, InstructionsOutsideEitherFileAreRefused) {
       {"number of six bytes", Bytes({0x01, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00, 0x01, 0x00}), 1},
       {"number beyond 32 bits", Bytes({0x01, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x1F, 0x00}), 1},
       {"offset wrapping past 2^32", Bytes({0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x02, 0x00}), 2},
+      {"length of 2^32 + 1, 1 if cut to 32 bits", Bytes({0x01, 0x00, 0x81, 0x80, 0x80, 0x80, 0x10, 0x00}), 1},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(rtp::CheckDelta(View(c.delta), 20, c.newSize)) << c.what;
@@ -105,6 +106,38 @@ TEST(PatchDelta, InstructionsOutsideEitherFileAreRefused) {
   std::string out(7, '\0');
   ASSERT_TRUE(rtp::ApplyDelta(View(old), View(good), reinterpret_cast<uint8_t*>(&out[0]), out.size()));
   EXPECT_EQ(out, "abcde!?");
+}
+
+TEST(PatchDelta, AnInsertMayNotTakeItsBytesFromBeyondItsPayload) {
+  // The payload is the first four bytes of the patch; the next four would complete the insert and end
+  // the delta.
+  const std::string bytes = Bytes({0x02, 0x05, 'a', 'b', 'c', 'd', 'e', 0x00});
+  rtp::MemorySource patch(View(bytes));
+  rtp::StreamReader reader(patch, 0, bytes.size());
+  EXPECT_EQ(rtp::CheckDelta(reader, 4, 20, 5), rtp::kErrCorrupt);
+  rtp::MemorySource old(View("0123456789abcdefghij"));
+  rtp::MemorySink out;
+  rtp::SinkWriter writer(out, 0);
+  EXPECT_EQ(rtp::ApplyDelta(patch, 0, 4, old, 5, writer), rtp::kErrCorrupt);
+  EXPECT_EQ(writer.Count(), 0u) << "bytes of the insert were put out";
+}
+
+TEST(PatchDelta, NumbersFrom128OnTakeTwoBytes) {
+  const std::string old = RandomBytes(15, 300);
+  std::vector<uint8_t> delta;
+  ASSERT_TRUE(rtp::MakeDelta(View(old), View(old.substr(128, 128)), &delta));
+  EXPECT_EQ(delta, (std::vector<uint8_t>{0x01, 0x80, 0x01, 0x80, 0x01, 0x00}));
+}
+
+TEST(PatchDelta, FilesBeyondTheBuffersAndTheSmallestBlockComeOutExactAndSmall) {
+  // 16 MiB + 17 bytes of old file makes blocks of 17 bytes; the new file starts with more new bytes
+  // than are held before they go out, and its changes straddle the buffers' ends.
+  const std::string before = RandomBytes(16, (size_t{16} << 20) + 17);
+  std::string after = RandomBytes(17, rtp::kChunkSize + 4096) + before;
+  for (size_t at = rtp::kChunkSize - 3; at < after.size(); at += 3 * rtp::kChunkSize + 1) after[at] ^= 0x55;
+  size_t size = 0;
+  EXPECT_EQ(RoundTrip(before, after, &size), after);
+  EXPECT_LT(size, rtp::kChunkSize + 4096 + 2000);
 }
 
 }  // namespace

@@ -142,6 +142,20 @@ class RecordingListener : public rtp::Listener, public CallLog<Call> {
   std::function<bool(const Call&)> hook;
 };
 
+// Writes half of the first piece and fails, as a full disk would.
+class HalfSink : public rtp::Sink {
+ public:
+  explicit HalfSink(std::unique_ptr<rtp::Sink> disk) : mDisk(std::move(disk)) {}
+  bool WriteAt(uint64_t offset, rtp::ByteView bytes) override {
+    mDisk->WriteAt(offset, rtp::ByteView(bytes.data, bytes.size / 2));
+    return false;
+  }
+  bool Close() override { return mDisk->Close(); }
+
+ private:
+  std::unique_ptr<rtp::Sink> mDisk;
+};
+
 // A client folder on disk whose operations fail as told; sleeps are counted, not slept.
 class FaultyFileSystem : public rtp::FileSystem {
  public:
@@ -149,17 +163,14 @@ class FaultyFileSystem : public rtp::FileSystem {
 
   bool RootExists() override { return mDisk.RootExists(); }
   bool List(std::vector<std::string>* names) override { return mDisk.List(names); }
-  rtp::FsStatus Read(const std::string& name, rtp::Buffer* out) override {
+  rtp::FsStatus OpenRead(const std::string& name, std::unique_ptr<rtp::Source>* out) override {
     if (unreadable.count(name)) return rtp::FsStatus::Locked;
-    return mDisk.Read(name, out);
+    return mDisk.OpenRead(name, out);
   }
-  rtp::FsStatus Write(const std::string& name, rtp::ByteView bytes) override {
-    if (failWrites) {
-      // Leaves half a file behind, as a full disk would.
-      mDisk.Write(name, rtp::ByteView(bytes.data, bytes.size / 2));
-      return rtp::FsStatus::Failed;
-    }
-    return mDisk.Write(name, bytes);
+  rtp::FsStatus Create(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
+    const rtp::FsStatus status = mDisk.Create(name, out);
+    if (status == rtp::FsStatus::Ok && failWrites) *out = std::make_unique<HalfSink>(std::move(*out));
+    return status;
   }
   rtp::FsStatus Replace(const std::string& from, const std::string& to) override {
     if (locked.count(to)) return rtp::FsStatus::Locked;

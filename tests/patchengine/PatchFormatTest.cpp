@@ -4,10 +4,12 @@
 
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "EngineTestSupport.h"
+#include "patchengine/Builder.h"
 #include "patchengine/Delta.h"
 #include "patchengine/Errors.h"
 #include "patchengine/PatchFormat.h"
@@ -133,8 +135,8 @@ TEST_F(PatchFormat, WrittenPatchReadsBackEntryForEntry) {
     EXPECT_EQ(a.newSize, b.newSize) << i;
     EXPECT_EQ(a.newCrc, b.newCrc) << i;
     EXPECT_EQ(a.delayMs, b.delayMs) << i;
-    ASSERT_EQ(a.payload.size, b.payload.size) << i;
-    EXPECT_EQ(0, std::memcmp(a.payload.data, b.payload.data, a.payload.size)) << i;
+    ASSERT_EQ(a.payload.size, b.payloadSize) << i;
+    EXPECT_EQ(0, std::memcmp(a.payload.data, patch.data() + b.payloadOffset, a.payload.size)) << i;
   }
   EXPECT_EQ(parsed.FileCount(), 4u);
 }
@@ -220,6 +222,7 @@ TEST(PatchFormatNames, NamesThatLeaveTheClientFolderOrCollideOnWindowsAreRefused
                                                           "star*",
                                                           "quote\"d",
                                                           "tab\there",
+                                                          "del\x7F",
                                                           std::string("\xC4\xE3.txt"),
                                                           std::string(260, 'a'),
                                                           ""}) {
@@ -242,6 +245,40 @@ TEST(PatchFormatNames, AFileNamedTwiceIgnoringCaseIsRefused) {
   std::string detail;
   EXPECT_EQ(ParseError(patch, &detail), rtp::kErrCorrupt);
   EXPECT_NE(detail.find("twice"), std::string::npos) << detail;
+  EXPECT_EQ(ParseError(Write(rtp::PatchHeader(), {FileEntry(rtp::Op::Add, "Z", "", data, data),
+                                                  FileEntry(rtp::Op::Add, "z", "", data, data)})),
+            rtp::kErrCorrupt);
+}
+
+TEST(PatchFormatEntries, ADelayAndANoticeTextExactlyAtTheirLimitsAreTaken) {
+  rtp::PatchEntry slow = FileEntry(rtp::Op::Add, "a", "", "x", "x");
+  slow.delayMs = rtp::kMaxDelayMs;
+  const std::string longest(rtp::kMaxNoticeText, 'x');
+  EXPECT_EQ(ParseError(Write(rtp::PatchHeader(), {slow, NoticeEntry(9, longest)})), 0u);
+  rtp::Controls controls;
+  std::string error;
+  EXPECT_TRUE(controls.Add("notify-detail", longest, &error)) << error;
+  EXPECT_TRUE(controls.Add("delay-ms", std::to_string(rtp::kMaxDelayMs), &error)) << error;
+}
+
+TEST(PatchFormatCommitted, PatchesOfTheFirstBuilderStillReadAsVersion1) {
+  for (const char* name : {"all-operations", "notices"}) {
+    std::unique_ptr<rtp::Source> file;
+    ASSERT_EQ(rtp::OpenHostFile(std::string(PATCHENGINE_CORPUS "/") + name, &file), rtp::FsStatus::Ok)
+        << name;
+    rtp::Patch parsed;
+    rtp::FormatError error;
+    EXPECT_TRUE(rtp::ParsePatch(*file, &parsed, &error)) << name << ": " << error.detail;
+  }
+}
+
+TEST(PatchFormatForeign, NineBytesOfAPatchAreTruncatedAndNoByteBeyondThemIsRead) {
+  const std::unique_ptr<uint8_t[]> bytes(new uint8_t[9]);  // exactly: a read past it is caught
+  std::memcpy(bytes.get(), "TESPATCH\x01", 9);
+  rtp::Patch parsed;
+  rtp::FormatError error;
+  EXPECT_FALSE(rtp::ParsePatch(rtp::ByteView(bytes.get(), 9), &parsed, &error));
+  EXPECT_EQ(error.number, rtp::kErrCorrupt) << error.detail;
 }
 
 TEST(PatchFormatEntries, PayloadsThatDisagreeWithTheirEntryAreRefusedThoughTheBodyChecksumHolds) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,21 @@
 #include "patchengine/PatchFormat.h"
 
 namespace {
+
+// Writes one file of the folder in memory; it starts out empty.
+class FileSink : public rtp::Sink {
+ public:
+  explicit FileSink(std::string* file) : mFile(file) { mFile->clear(); }
+  bool WriteAt(uint64_t offset, rtp::ByteView bytes) override {
+    if (offset + bytes.size > mFile->size()) mFile->resize(offset + bytes.size);
+    if (bytes.size) std::memcpy(&(*mFile)[offset], bytes.data, bytes.size);
+    return true;
+  }
+  bool Close() override { return true; }
+
+ private:
+  std::string* mFile;
+};
 
 // A client folder in memory holding the old files a patch names (zero bytes of the expected size, so
 // delta copies find data), nothing slept.
@@ -24,13 +40,14 @@ class MemoryFileSystem : public rtp::FileSystem {
     for (const auto& file : mFiles) names->push_back(file.first);
     return true;
   }
-  rtp::FsStatus Read(const std::string& name, rtp::Buffer* out) override {
+  rtp::FsStatus OpenRead(const std::string& name, std::unique_ptr<rtp::Source>* out) override {
     const auto file = mFiles.find(name);
     if (file == mFiles.end()) return rtp::FsStatus::NotFound;
-    return out->Assign(rtp::ByteView(file->second)) ? rtp::FsStatus::Ok : rtp::FsStatus::NoMemory;
+    *out = std::make_unique<rtp::MemorySource>(rtp::ByteView(file->second));
+    return rtp::FsStatus::Ok;
   }
-  rtp::FsStatus Write(const std::string& name, rtp::ByteView bytes) override {
-    mFiles[name].assign(reinterpret_cast<const char*>(bytes.data), bytes.size);
+  rtp::FsStatus Create(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
+    *out = std::make_unique<FileSink>(&mFiles[name]);
     return rtp::FsStatus::Ok;
   }
   rtp::FsStatus Replace(const std::string& from, const std::string& to) override {

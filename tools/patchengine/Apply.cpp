@@ -39,17 +39,23 @@ uint32_t ErrorNumberOfFsStatus(FsStatus status, uint32_t otherwise) {
 }
 
 // The number right after the first "ept" of an error text, or 1 when there is none.
-uint32_t NumberInErrorText(ByteView text) {
-  const std::string copy(reinterpret_cast<const char*>(text.data), text.size);
+uint32_t NumberInErrorText(const std::string& copy) {
   const size_t at = copy.find("ept");
   if (at == std::string::npos) return 1;
   const unsigned long number = std::strtoul(copy.c_str() + at + 3, nullptr, 10);
   return number ? static_cast<uint32_t>(number) : 1;
 }
 
+// Where progress stands after `done` of `total` bytes of a step that goes from `from` to `to`.
+uint16_t Between(uint16_t from, uint16_t to, uint64_t done, uint64_t total) {
+  if (total == 0 || done >= total) return to;
+  return static_cast<uint16_t>(from + (to - from) * done / total);
+}
+
 class Run {
  public:
-  Run(const Patch& patch, FileSystem& fs, Listener& listener) : mPatch(patch), mFs(fs), mListener(listener) {}
+  Run(const Patch& patch, Source& patchFile, FileSystem& fs, Listener& listener)
+      : mPatch(patch), mPatchFile(patchFile), mFs(fs), mListener(listener) {}
 
   uint32_t Go() {
     if (!mFs.RootExists()) return SendError(mListener, kErrFileNotFound, "client folder");
@@ -67,25 +73,73 @@ class Run {
   }
 
  private:
-  // Reads the old file and checks it is the one the patch was made from; on failure sends id 7 with
-  // its name when `announce` is set, then id 3.
-  uint32_t ReadOld(const PatchEntry& entry, Buffer* old, bool announce) {
-    const FsStatus status = mFs.Read(entry.name, old);
+  // Writes the new file, moving the file's progress on as it grows; remembers a stop asked for.
+  class ProgressWriter : public ByteSink {
+   public:
+    ProgressWriter(Run& run, Sink& sink, uint64_t total)
+        : mRun(run), mWriter(sink, 0, total), mTotal(total) {}
+    bool Put(ByteView bytes) override {
+      if (!mWriter.Put(bytes)) return false;
+      mSinceTick += bytes.size;
+      if (mSinceTick < kProgressEvery) return true;
+      mSinceTick = 0;
+      mAborted = !mRun.Progress(Between(kProgressBuilt, kProgressWritten, mWriter.Count(), mTotal));
+      return !mAborted;
+    }
+    SinkWriter& writer() { return mWriter; }
+    bool aborted() const { return mAborted; }
+
+   private:
+    Run& mRun;
+    SinkWriter mWriter;
+    uint64_t mTotal;
+    uint64_t mSinceTick = 0;
+    bool mAborted = false;
+  };
+
+  // Opens the old file and checks, reading it in pieces, that it is the one the patch was made from.
+  // Before anything is written (`first`) a failure sends id 7 with the file's name, then id 3.
+  uint32_t CheckOld(const PatchEntry& entry, bool first, std::unique_ptr<Source>* old) {
     uint32_t error = kOk;
+    const FsStatus status = mFs.OpenRead(entry.name, old);
     if (status != FsStatus::Ok)
       error = ErrorNumberOfFsStatus(status, kErrRead);
-    else if (old->size() != entry.oldSize || Crc32(old->view()) != entry.oldCrc)
+    else if ((*old)->Size() != entry.oldSize)
       error = kErrMismatch;
+    else
+      error = SumOld(entry, **old, first);
     if (error == kOk) return kOk;
-    if (announce && !SendText(mListener, kIdFileStart, entry.name)) return kErrAborted;
+    old->reset();
+    if (error == kErrAborted) return error;
+    if (first && !SendText(mListener, kIdFileStart, entry.name)) return kErrAborted;
     return SendError(mListener, error, entry.name);
+  }
+
+  uint32_t SumOld(const PatchEntry& entry, Source& old, bool first) {
+    StreamReader reader(old, 0, entry.oldSize);
+    if (!reader.Ok()) return kErrNoMemory;
+    uint32_t crc = 0;
+    uint64_t sinceTick = 0;
+    while (reader.Remaining()) {
+      ByteView piece;
+      if (!reader.Take(kChunkSize, &piece)) return kErrRead;
+      crc = Crc32(piece, crc);
+      sinceTick += piece.size;
+      if (sinceTick < kProgressEvery) continue;
+      sinceTick = 0;
+      // Before its file has started, a check keeps the caller alive with heartbeats only.
+      if (!(first ? mListener.Notify(kIdHeartbeat, nullptr)
+                  : Progress(Between(0, kProgressBuilt, reader.Position(), entry.oldSize))))
+        return kErrAborted;
+    }
+    return crc == entry.oldCrc ? kOk : kErrMismatch;
   }
 
   uint32_t CheckOldFiles() {
     for (const PatchEntry& entry : mPatch.entries) {
       if (!entry.IsFile() || entry.op == Op::Add) continue;
-      Buffer old;
-      if (const uint32_t failed = ReadOld(entry, &old, true)) return failed;
+      std::unique_ptr<Source> old;
+      if (const uint32_t failed = CheckOld(entry, true, &old)) return failed;
     }
     return kOk;
   }
@@ -121,18 +175,17 @@ class Run {
     bool carryOn = true;
     switch (ParamKindOf(entry.noticeId)) {
       case ParamKind::Text:
-        carryOn =
-            SendText(mListener, entry.noticeId,
-                     std::string(reinterpret_cast<const char*>(entry.payload.data), entry.payload.size));
+        carryOn = SendText(mListener, entry.noticeId, entry.notice);
         break;
       case ParamKind::Number:
-        carryOn = SendNumber(mListener, entry.noticeId, ReadU32(entry.payload.data));
+        carryOn = SendNumber(mListener, entry.noticeId,
+                             ReadU32(reinterpret_cast<const uint8_t*>(entry.notice.data())));
         break;
       case ParamKind::None:
         carryOn = mListener.Notify(entry.noticeId, nullptr);
         break;
     }
-    if (entry.noticeId == kIdError) return NumberInErrorText(entry.payload);
+    if (entry.noticeId == kIdError) return NumberInErrorText(entry.notice);
     return carryOn ? kOk : kErrAborted;
   }
 
@@ -141,38 +194,59 @@ class Run {
     mProgress = 0;
     if (!SendText(mListener, kIdFileStart, entry.name) || !Progress(0)) return kErrAborted;
 
-    Buffer old;
+    std::unique_ptr<Source> old;
     if (entry.op != Op::Add)
-      if (const uint32_t failed = ReadOld(entry, &old, false)) return failed;
-    ByteView result = entry.payload;
-    Buffer built;
-    if (entry.op == Op::Delta) {
-      if (!built.Resize(entry.newSize)) return SendError(mListener, kErrNoMemory, entry.name);
-      if (!ApplyDelta(old.view(), entry.payload, built.data(), entry.newSize))
-        return SendError(mListener, kErrCorrupt, entry.name);
-      result = built.view();
-    }
-    if (entry.op != Op::Delete && (result.size != entry.newSize || Crc32(result) != entry.newCrc))
-      return SendError(mListener, kErrCorrupt, entry.name + ": result does not match");
-    old = Buffer();
-    if (!Step(entry, 0, kProgressBuilt)) return kErrAborted;
-
+      if (const uint32_t failed = CheckOld(entry, false, &old)) return failed;
     if (entry.op == Op::Delete) {
-      if (!Step(entry, 1, kProgressWritten)) return kErrAborted;
+      old.reset();
+      if (!Step(entry, 0, kProgressBuilt) || !Step(entry, 1, kProgressWritten)) return kErrAborted;
       return FinishDelete(entry);
     }
+    if (!Step(entry, 0, kProgressBuilt)) return kErrAborted;
     const std::string temp = entry.name + kTempSuffix;
-    const FsStatus written = mFs.Write(temp, result);
-    built = Buffer();
-    if (written != FsStatus::Ok) {
+    std::string detail = entry.name;
+    const uint32_t built = WriteNew(entry, old.get(), temp, &detail);
+    // The old file is closed before the new one takes its place.
+    old.reset();
+    if (built != kOk) {
       mFs.Remove(temp);
-      return SendError(mListener, written == FsStatus::NoMemory ? kErrNoMemory : kErrWrite, entry.name);
+      return built == kErrAborted ? built : SendError(mListener, built, detail);
     }
     if (!Step(entry, 1, kProgressWritten)) {
       mFs.Remove(temp);
       return kErrAborted;
     }
     return FinishReplace(entry, temp);
+  }
+
+  // Builds the new file into `temp` and checks it; the file is closed on return.
+  uint32_t WriteNew(const PatchEntry& entry, Source* old, const std::string& temp, std::string* detail) {
+    std::unique_ptr<Sink> file;
+    const FsStatus created = mFs.Create(temp, &file);
+    if (created != FsStatus::Ok) return created == FsStatus::NoMemory ? kErrNoMemory : kErrWrite;
+    ProgressWriter out(*this, *file, entry.newSize);
+    if (!out.writer().Ok()) return kErrNoMemory;
+    uint32_t result = entry.op == Op::Delta ? ApplyDelta(mPatchFile, entry.payloadOffset, entry.payloadSize,
+                                                         *old, entry.newSize, out)
+                                            : CopyPayload(entry, out);
+    if (out.aborted()) return kErrAborted;
+    if (result == kOk && (!out.writer().Flush() || !file->Close())) result = kErrWrite;
+    if (result == kOk && (out.writer().Count() != entry.newSize || out.writer().Crc() != entry.newCrc)) {
+      *detail += ": result does not match";
+      result = kErrCorrupt;
+    }
+    return result;
+  }
+
+  uint32_t CopyPayload(const PatchEntry& entry, ByteSink& out) {
+    StreamReader reader(mPatchFile, entry.payloadOffset, entry.payloadSize);
+    if (!reader.Ok()) return kErrNoMemory;
+    while (reader.Remaining()) {
+      ByteView piece;
+      if (!reader.Take(kChunkSize, &piece)) return kErrPatchUnreadable;
+      if (!out.Put(piece)) return kErrWrite;
+    }
+    return kOk;
   }
 
   uint32_t FinishReplace(const PatchEntry& entry, const std::string& temp) {
@@ -213,6 +287,7 @@ class Run {
   }
 
   const Patch& mPatch;
+  Source& mPatchFile;
   FileSystem& mFs;
   Listener& mListener;
   uint32_t mFileNumber = 0;
@@ -226,12 +301,17 @@ uint32_t SendError(Listener& listener, uint32_t number, const std::string& detai
   return number;
 }
 
-uint32_t ApplyPatch(ByteView bytes, FileSystem& fs, Listener& listener) {
+uint32_t ApplyPatch(Source& patchFile, FileSystem& fs, Listener& listener) {
   Patch patch;
   FormatError error;
-  if (!ParsePatch(bytes, &patch, &error)) return SendError(listener, error.number, error.detail);
-  Run run(patch, fs, listener);
+  if (!ParsePatch(patchFile, &patch, &error)) return SendError(listener, error.number, error.detail);
+  Run run(patch, patchFile, fs, listener);
   return run.Go();
+}
+
+uint32_t ApplyPatch(ByteView bytes, FileSystem& fs, Listener& listener) {
+  MemorySource source(bytes);
+  return ApplyPatch(source, fs, listener);
 }
 
 }  // namespace rtp

@@ -18,13 +18,6 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
-std::string FoldCase(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
-}
-
 // Maps folded names to the names as listed; refuses names a patch cannot carry.
 bool ListTree(FileSystem& tree, const char* which, std::map<std::string, std::string>* out,
               std::string* error) {
@@ -33,22 +26,91 @@ bool ListTree(FileSystem& tree, const char* which, std::map<std::string, std::st
   for (const std::string& name : names) {
     if (!IsValidName(name))
       return Fail(error, std::string("file name not allowed in a patch (") + which + " folder): " + name);
-    if (!out->emplace(FoldCase(name), name).second)
+    if (!out->emplace(FoldName(name), name).second)
       return Fail(error, std::string("two files differ only in case (") + which + " folder): " + name);
   }
   return true;
 }
 
-bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::string* error) {
-  const FsStatus status = tree.Read(name, out);
+bool OpenTreeFile(FileSystem& tree, const std::string& name, std::unique_ptr<Source>* out,
+                  std::string* error) {
+  const FsStatus status = tree.OpenRead(name, out);
   if (status == FsStatus::NoMemory) return Fail(error, "out of memory reading " + name);
   if (status != FsStatus::Ok) return Fail(error, "cannot read " + name);
-  if (out->size() > 0xFFFFFFFFu) return Fail(error, "file of 4 GiB or more: " + name);
+  if ((*out)->Size() > 0xFFFFFFFFu) return Fail(error, "file of 4 GiB or more: " + name);
   return true;
 }
 
-bool SameBytes(const Buffer& a, const Buffer& b) {
-  return a.size() == b.size() && (a.size() == 0 || std::memcmp(a.data(), b.data(), a.size()) == 0);
+// Reads an old and a new file side by side in pieces: their sizes and CRC-32s, and whether they hold
+// the same bytes. A missing new name sums the old file alone.
+bool CompareFiles(FileSystem& oldTree, const std::string& oldName, FileSystem* newTree,
+                  const std::string& newName, PatchEntry* entry, bool* same, std::string* error) {
+  std::unique_ptr<Source> files[2];
+  if (!OpenTreeFile(oldTree, oldName, &files[0], error)) return false;
+  if (newTree && !OpenTreeFile(*newTree, newName, &files[1], error)) return false;
+  const size_t count = newTree ? 2 : 1;
+  const char* const names[2] = {oldName.c_str(), newName.c_str()};
+  std::unique_ptr<StreamReader> readers[2];
+  for (size_t i = 0; i < count; ++i) {
+    readers[i].reset(new (std::nothrow) StreamReader(*files[i], 0, files[i]->Size()));
+    if (!readers[i] || !readers[i]->Ok())
+      return Fail(error, std::string("out of memory reading ") + names[i]);
+    readers[i]->StartSum();
+  }
+  // Readers of equal ranges hand out pieces of equal lengths.
+  *same = count == 2 && files[0]->Size() == files[1]->Size();
+  for (;;) {
+    ByteView pieces[2];
+    bool more = false;
+    for (size_t i = 0; i < count; ++i) {
+      if (!readers[i]->Remaining()) continue;
+      if (!readers[i]->Take(kChunkSize, &pieces[i]))
+        return Fail(error, std::string("cannot read ") + names[i]);
+      more = true;
+    }
+    if (!more) break;
+    if (*same && (pieces[0].size != pieces[1].size ||
+                  std::memcmp(pieces[0].data, pieces[1].data, pieces[0].size) != 0))
+      *same = false;
+  }
+  entry->oldSize = static_cast<uint32_t>(files[0]->Size());
+  entry->oldCrc = readers[0]->Sum();
+  if (count == 2) {
+    entry->newSize = static_cast<uint32_t>(files[1]->Size());
+    entry->newCrc = readers[1]->Sum();
+  }
+  return true;
+}
+
+// Refuses bytes once `limit` would be reached: a delta is worth it only while smaller than the file.
+class LimitedSink : public ByteSink {
+ public:
+  LimitedSink(ByteSink& out, uint64_t limit) : mOut(out), mLimit(limit) {}
+  bool Put(ByteView bytes) override {
+    if (mCount + bytes.size >= mLimit) {
+      mExceeded = true;
+      return false;
+    }
+    mCount += bytes.size;
+    return mOut.Put(bytes);
+  }
+  bool exceeded() const { return mExceeded; }
+
+ private:
+  ByteSink& mOut;
+  uint64_t mLimit;
+  uint64_t mCount = 0;
+  bool mExceeded = false;
+};
+
+bool CopyFile(Source& file, ByteSink& out) {
+  StreamReader reader(file, 0, file.Size());
+  if (!reader.Ok()) return false;
+  while (reader.Remaining()) {
+    ByteView piece;
+    if (!reader.Take(kChunkSize, &piece) || !out.Put(piece)) return false;
+  }
+  return true;
 }
 
 bool ParseDelay(const std::string& text, uint32_t* out, std::string* error) {
@@ -57,26 +119,24 @@ bool ParseDelay(const std::string& text, uint32_t* out, std::string* error) {
   return true;
 }
 
-PatchEntry MakeNoticeEntry(const Notice& notice, std::vector<std::unique_ptr<std::string>>* storage) {
-  PatchEntry entry;
+PlannedEntry MakeNoticeEntry(const Notice& notice) {
+  PlannedEntry planned;
+  PatchEntry& entry = planned.entry;
   entry.op = Op::Notice;
   entry.noticeId = notice.id;
   entry.delayMs = notice.delayMs;
   switch (ParamKindOf(notice.id)) {
     case ParamKind::Text:
-      storage->push_back(std::make_unique<std::string>(notice.text));
+      entry.notice = notice.text;
       break;
-    case ParamKind::Number: {
-      std::string bytes(4, '\0');
-      WriteU32(reinterpret_cast<uint8_t*>(&bytes[0]), notice.number);
-      storage->push_back(std::make_unique<std::string>(bytes));
+    case ParamKind::Number:
+      entry.notice.assign(4, '\0');
+      WriteU32(reinterpret_cast<uint8_t*>(&entry.notice[0]), notice.number);
       break;
-    }
     case ParamKind::None:
-      return entry;
+      break;
   }
-  entry.payload = ByteView(*storage->back());
-  return entry;
+  return planned;
 }
 
 const char* const kWords[] = {
@@ -239,84 +299,67 @@ bool Controls::AddRecipe(ByteView text, std::string* error) {
   return true;
 }
 
-bool BuildPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, Buffer* out,
-                BuildSummary* summary, std::string* error) {
-  BuildSummary counts;
+bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, BuildPlan* plan,
+               std::string* error) {
+  *plan = BuildPlan();
+  BuildSummary& counts = plan->summary;
   std::map<std::string, std::string> oldNames, newNames;
   if (!ListTree(oldTree, "old", &oldNames, error) || !ListTree(newTree, "new", &newNames, error))
     return false;
 
-  std::vector<PatchEntry> files;
-  std::vector<std::unique_ptr<Buffer>> wholeFiles;
-  std::vector<std::unique_ptr<std::vector<uint8_t>>> deltas;
+  std::vector<PlannedEntry> files;
   for (const auto& item : oldNames) {
     if (newNames.count(item.first)) continue;
-    Buffer old;
-    if (!ReadTreeFile(oldTree, item.second, &old, error)) return false;
-    PatchEntry entry;
-    entry.op = Op::Delete;
-    entry.name = item.second;
-    entry.oldSize = static_cast<uint32_t>(old.size());
-    entry.oldCrc = Crc32(old.view());
-    files.push_back(entry);
+    PlannedEntry planned;
+    planned.entry.op = Op::Delete;
+    planned.entry.name = planned.oldName = item.second;
+    bool same;
+    if (!CompareFiles(oldTree, item.second, nullptr, std::string(), &planned.entry, &same, error))
+      return false;
+    files.push_back(planned);
     ++counts.deleted;
   }
   for (const auto& item : newNames) {
-    auto fresh = std::make_unique<Buffer>();
-    if (!ReadTreeFile(newTree, item.second, fresh.get(), error)) return false;
-    PatchEntry entry;
-    entry.name = item.second;
-    entry.newSize = static_cast<uint32_t>(fresh->size());
-    entry.newCrc = Crc32(fresh->view());
+    PlannedEntry planned;
+    planned.entry.name = planned.newName = item.second;
     const auto old = oldNames.find(item.first);
     if (old == oldNames.end()) {
-      entry.op = Op::Add;
-      entry.payload = fresh->view();
-      wholeFiles.push_back(std::move(fresh));
-      files.push_back(entry);
+      // Its size and CRC-32 are taken as it is copied into the patch.
+      std::unique_ptr<Source> fresh;
+      if (!OpenTreeFile(newTree, item.second, &fresh, error)) return false;
+      planned.entry.op = Op::Add;
+      files.push_back(planned);
       ++counts.added;
       continue;
     }
-    Buffer oldBytes;
-    if (!ReadTreeFile(oldTree, old->second, &oldBytes, error)) return false;
-    if (SameBytes(oldBytes, *fresh)) {
+    bool same;
+    if (!CompareFiles(oldTree, old->second, &newTree, item.second, &planned.entry, &same, error))
+      return false;
+    if (same) {
       ++counts.unchanged;
       continue;
     }
-    entry.oldSize = static_cast<uint32_t>(oldBytes.size());
-    entry.oldCrc = Crc32(oldBytes.view());
-    auto delta = std::make_unique<std::vector<uint8_t>>();
-    if (MakeDelta(oldBytes.view(), fresh->view(), delta.get()) && delta->size() < fresh->size()) {
-      entry.op = Op::Delta;
-      entry.payload = ByteView(delta->data(), delta->size());
-      deltas.push_back(std::move(delta));
-      ++counts.patched;
-    } else {
-      entry.op = Op::Replace;
-      entry.payload = fresh->view();
-      wholeFiles.push_back(std::move(fresh));
-      ++counts.replaced;
-    }
-    files.push_back(entry);
+    planned.entry.op = Op::Delta;
+    planned.oldName = old->second;
+    files.push_back(planned);
   }
 
   const auto findFile = [&](const std::string& name) {
-    const std::string folded = FoldCase(name);
+    const std::string folded = FoldName(name);
     return std::find_if(files.begin(), files.end(),
-                        [&](const PatchEntry& entry) { return FoldCase(entry.name) == folded; });
+                        [&](const PlannedEntry& planned) { return FoldName(planned.entry.name) == folded; });
   };
-  for (PatchEntry& entry : files) entry.delayMs = options.fileDelayMs;
+  for (PlannedEntry& planned : files) planned.entry.delayMs = options.fileDelayMs;
   for (const auto& delay : options.fileDelays) {
     const auto file = findFile(delay.first);
     if (file == files.end()) return Fail(error, "file-delay names no file of the patch: " + delay.first);
-    file->delayMs = delay.second;
+    file->entry.delayMs = delay.second;
   }
 
   // Notices before file i go to before[i], after it to after[i]; the ones at the end to before[size].
-  std::vector<std::unique_ptr<std::string>> noticeBytes;
-  std::vector<std::vector<PatchEntry>> before(files.size() + 1), after(files.size());
+  std::vector<std::vector<PlannedEntry>> before(files.size() + 1), after(files.size());
   for (const PlacedNotice& placed : options.notices) {
-    const PatchEntry entry = MakeNoticeEntry(placed.notice, &noticeBytes);
+    PlannedEntry entry = MakeNoticeEntry(placed.notice);
     ++counts.notices;
     if (placed.place == Place::Start || placed.place == Place::End) {
       (placed.place == Place::Start ? before.front() : before.back()).push_back(entry);
@@ -327,21 +370,62 @@ bool BuildPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& op
     const size_t index = static_cast<size_t>(file - files.begin());
     (placed.place == Place::Before ? before[index] : after[index]).push_back(entry);
   }
-  std::vector<PatchEntry> entries;
   for (size_t i = 0; i <= files.size(); ++i) {
-    entries.insert(entries.end(), before[i].begin(), before[i].end());
+    plan->entries.insert(plan->entries.end(), before[i].begin(), before[i].end());
     if (i == files.size()) break;
-    entries.push_back(files[i]);
-    entries.insert(entries.end(), after[i].begin(), after[i].end());
+    plan->entries.push_back(files[i]);
+    plan->entries.insert(plan->entries.end(), after[i].begin(), after[i].end());
   }
+  plan->header.flags = options.flags;
+  plan->header.biggest = options.biggest;
+  plan->header.announced = options.announced;
+  return true;
+}
 
-  PatchHeader header;
-  header.flags = options.flags;
-  header.biggest = options.biggest;
-  header.announced = options.announced;
-  if (!WritePatch(header, entries, out)) return Fail(error, "out of memory writing the patch");
+bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Sink& out,
+                       BuildSummary* summary, std::string* error) {
+  BuildSummary counts = plan.summary;
+  PatchWriter writer(out);
+  if (!writer.Ok()) return Fail(error, "out of memory writing the patch");
+  for (const PlannedEntry& planned : plan.entries) {
+    PatchEntry entry = planned.entry;
+    writer.BeginEntry(entry.name.size());
+    std::unique_ptr<Source> oldFile, newFile;
+    if (!planned.newName.empty() && !OpenTreeFile(newTree, planned.newName, &newFile, error)) return false;
+    if (entry.op == Op::Delta) {
+      if (!OpenTreeFile(oldTree, planned.oldName, &oldFile, error)) return false;
+      LimitedSink limited(writer.Payload(), entry.newSize);
+      if (MakeDelta(*oldFile, *newFile, limited)) {
+        ++counts.patched;
+      } else {
+        if (!limited.exceeded()) return Fail(error, "cannot make a delta of " + entry.name);
+        entry.op = Op::Replace;
+        writer.RestartPayload();
+      }
+    }
+    if (entry.op == Op::Add || entry.op == Op::Replace) {
+      if (!CopyFile(*newFile, writer.Payload())) return Fail(error, "cannot copy " + entry.name);
+      entry.newSize = static_cast<uint32_t>(writer.Payload().Count());
+      entry.newCrc = writer.Payload().Crc();
+      if (entry.op == Op::Replace) ++counts.replaced;
+    } else if (entry.op == Op::Notice) {
+      if (!writer.Payload().Put(ByteView(entry.notice))) return Fail(error, "cannot write the patch");
+    }
+    if (!writer.EndEntry(entry)) return Fail(error, "cannot write the patch");
+  }
+  if (!writer.Finish(plan.header)) return Fail(error, "cannot write the patch");
+  counts.bytes = writer.Size();
   if (summary) *summary = counts;
   return true;
+}
+
+bool BuildPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, Buffer* out,
+                BuildSummary* summary, std::string* error) {
+  BuildPlan plan;
+  MemorySink sink;
+  return PlanPatch(oldTree, newTree, options, &plan, error) &&
+         WritePlannedPatch(oldTree, newTree, plan, sink, summary, error) &&
+         (out->Assign(ByteView(sink.bytes)) || Fail(error, "out of memory writing the patch"));
 }
 
 }  // namespace rtp

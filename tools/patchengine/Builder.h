@@ -28,6 +28,7 @@
 
 #include "patchengine/Bytes.h"
 #include "patchengine/FileSystem.h"
+#include "patchengine/PatchFormat.h"
 
 namespace rtp {
 
@@ -80,10 +81,35 @@ struct BuildSummary {
   uint32_t deleted = 0;
   uint32_t unchanged = 0;
   uint32_t notices = 0;
+  uint64_t bytes = 0;  // of the patch written
 };
 
-// Compares the two folders and writes the patch into `out`; false with a message when a folder cannot
-// be read, a name cannot go into a patch, a file is 4 GiB or more, or a control names no file of it.
+// One entry of the patch to be written: a notice, or a file with its names in the two folders. A
+// changed file is planned as a delta, with its old and new sizes and CRC-32s.
+struct PlannedEntry {
+  PatchEntry entry;
+  std::string oldName;  // changed files
+  std::string newName;  // added and changed files
+};
+
+struct BuildPlan {
+  PatchHeader header;
+  std::vector<PlannedEntry> entries;
+  BuildSummary summary;  // all but the changed files, which are counted as they are written
+};
+
+// Compares the two folders, reading their files in pieces, and decides every entry; writes nothing.
+// False with a message when a folder or file cannot be read, a name cannot go into a patch, a file is
+// 4 GiB or more, or a control names no file of the patch.
+bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, BuildPlan* plan,
+               std::string* error);
+
+// Writes the planned patch into `out`, files passing through in pieces. A changed file becomes a delta
+// while that stays smaller than the whole file, else a replacement.
+bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Sink& out,
+                       BuildSummary* summary, std::string* error);
+
+// Both, into memory.
 bool BuildPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, Buffer* out,
                 BuildSummary* summary, std::string* error);
 

@@ -5,23 +5,34 @@
 //   0x00                 end; the last byte of the payload
 // Numbers are unsigned LEB128 (7 bits a byte, low group first, at most 5 bytes, value below 2^32);
 // every length is at least 1, every copy lies inside the old file, and the pieces add up exactly to the
-// new file's size.
+// new file's size. Instructions are read, and the new file built, front to back in pieces.
 #include <cstdint>
 #include <vector>
 
 #include "patchengine/Bytes.h"
+#include "patchengine/Stream.h"
 
 namespace rtp {
 
-// Checks the instructions' structure against the two sizes without building anything.
+// Reads exactly `length` bytes of instructions from `delta` and checks them against the two sizes,
+// building nothing. 0, kErrCorrupt, or kErrPatchUnreadable when reading fails.
+uint32_t CheckDelta(StreamReader& delta, uint64_t length, uint32_t oldSize, uint32_t newSize);
+
+// Builds the new file from the instructions at [offset, offset + length) of `patch` and the old file,
+// putting it out in order. 0, or kErrCorrupt (the instructions break a rule), kErrRead (the old file),
+// kErrPatchUnreadable, kErrWrite (`out` refused) or kErrNoMemory.
+uint32_t ApplyDelta(Source& patch, uint64_t offset, uint32_t length, Source& oldFile, uint32_t newSize,
+                    ByteSink& out);
+
+// Writes instructions that turn the old file into the new one, in time linear in their sizes and in
+// bounded memory: the old file's blocks are indexed by a rolling hash, the new file is scanned with it,
+// and every verified block grows into the longest copy around it. False when a file cannot be read,
+// memory runs out, or `out` stopped taking bytes.
+bool MakeDelta(Source& oldFile, Source& newFile, ByteSink& out);
+
+// The same on bytes in memory; ApplyDelta's `out` holds exactly newSize bytes.
 bool CheckDelta(ByteView delta, uint32_t oldSize, uint32_t newSize);
-
-// Builds the new file into `out` (which must hold exactly newSize bytes). False when the instructions
-// break a rule above.
 bool ApplyDelta(ByteView oldFile, ByteView delta, uint8_t* out, size_t newSize);
-
-// Writes instructions that turn `oldFile` into `newFile`: runs of at least 16 equal bytes found through
-// a hash of the old file become copies, everything else is inserted. False when memory runs out.
 bool MakeDelta(ByteView oldFile, ByteView newFile, std::vector<uint8_t>* out);
 
 }  // namespace rtp

@@ -3,10 +3,12 @@
 // folders, 8-bit. Each platform supplies one (POSIX natively, Win32 in the engine library); tests supply
 // their own to provoke what a real disk rarely does.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "patchengine/Bytes.h"
+#include "patchengine/Stream.h"
 
 namespace rtp {
 
@@ -26,9 +28,10 @@ class FileSystem {
   virtual bool RootExists() = 0;
   // Every file below the folder (not folders), in any order.
   virtual bool List(std::vector<std::string>* names) = 0;
-  virtual FsStatus Read(const std::string& name, Buffer* out) = 0;
-  // Creates or truncates the file, creating missing folders on its way.
-  virtual FsStatus Write(const std::string& name, ByteView bytes) = 0;
+  // Opens the file to be read in pieces; others may go on reading and writing it meanwhile.
+  virtual FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) = 0;
+  // Creates or truncates the file to be written in pieces, creating missing folders on its way.
+  virtual FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) = 0;
   // Renames `from` over `to` in one step; Locked when `to` is in use.
   virtual FsStatus Replace(const std::string& from, const std::string& to) = 0;
   // Arranges for `from` to replace `to` when the computer restarts.

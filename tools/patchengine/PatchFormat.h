@@ -2,7 +2,8 @@
 // The stand-in engine's patch file. A patch turns a client folder at one version into the next: per client
 // file one operation, each checked against the old file's size and CRC-32 before anything is written.
 // All numbers are little-endian. The whole file is covered by two CRC-32s, so a damaged or truncated
-// patch is refused before any client file is touched.
+// patch is refused before any client file is touched. A patch is read and written front to back in
+// pieces: it may be far larger than the memory of the process that reads it.
 //
 // Header, 40 bytes:
 //   0  8  magic "TESPATCH"
@@ -12,7 +13,7 @@
 //  12  4  flags: 1 = the biggest-size field overrides the computed disk need,
 //                2 = the announced-files field replaces the file count sent with callback id 6,
 //                4 = no file count is sent at all (id 6 is left out); 2 and 4 exclude each other
-//  16  4  entry count
+//  16  4  entry count (at most kMaxEntries)
 //  20  4  biggest size override in bytes (0 unless flag 1)
 //  24  4  announced file count (0 unless flag 2)
 //  28  4  body size: the bytes after the header, which must end exactly at the end of the file
@@ -47,6 +48,7 @@
 #include <vector>
 
 #include "patchengine/Bytes.h"
+#include "patchengine/Stream.h"
 #include "rules/EngineAbi.h"
 
 namespace rtp {
@@ -58,6 +60,8 @@ constexpr uint32_t kEntryHeadSize = 28;
 constexpr size_t kMaxNameLength = 259;
 constexpr uint32_t kMaxDelayMs = 60000;
 constexpr uint32_t kMaxNoticeText = 4096;
+// Every entry is held in memory while the patch is applied; no client has nearly this many files.
+constexpr uint32_t kMaxEntries = 1u << 20;
 
 enum HeaderFlag : uint32_t {
   kFlagBiggest = 1,
@@ -90,7 +94,10 @@ struct PatchEntry {
   uint32_t newSize = 0;
   uint32_t newCrc = 0;
   uint32_t delayMs = 0;
-  ByteView payload;  // into the patch bytes, or into storage the writer's caller keeps
+  uint32_t payloadSize = 0;    // as read
+  uint64_t payloadOffset = 0;  // where the payload starts in the patch file, as read
+  std::string notice;          // a notice's payload, as read (at most kMaxNoticeText bytes)
+  ByteView payload;            // the bytes WritePatch lays down, in storage its caller keeps
 
   bool IsFile() const { return op != Op::Notice; }
 };
@@ -108,15 +115,44 @@ struct FormatError {
   std::string detail;
 };
 
-// Reads and checks a whole patch: header, both CRC-32s, every entry, delta instructions and payload
-// checksums. On success `out` points into `bytes`, which must outlive it.
+// Reads and checks a whole patch in one pass: header, both CRC-32s, every entry, delta instructions
+// and payload checksums. Entries locate their payloads in the patch file by offset. Besides 8 and 9, the
+// error is 10 when the file cannot be read and 5 when memory runs out.
+bool ParsePatch(Source& patch, Patch* out, FormatError* error);
 bool ParsePatch(ByteView bytes, Patch* out, FormatError* error);
 
 // The client-file name rule above.
 bool IsValidName(const std::string& name);
+// A name as Windows compares it: ASCII letters in lower case.
+std::string FoldName(const std::string& name);
 
-// Lays out the header and entries as given, computing sizes, counts and checksums; it checks nothing
-// else, so tests can write patches that break the rules on purpose. False when memory runs out.
+// Writes a patch into a sink: entries one after another, each payload put in pieces after its head,
+// then the header, which holds the counts and checksums of everything after it. It checks nothing, so
+// tests can write patches that break the rules on purpose.
+class PatchWriter {
+ public:
+  explicit PatchWriter(Sink& sink);
+  bool Ok() const { return mPayload.Ok(); }
+  // Starts an entry: its payload goes through Payload() and EndEntry completes it.
+  void BeginEntry(size_t nameLength);
+  SinkWriter& Payload() { return mPayload; }
+  // Drops what was put into the payload so far.
+  void RestartPayload() { mPayload.Restart(mPayloadAt); }
+  // Writes the head and name of the entry begun last, its payload size being what was put.
+  bool EndEntry(const PatchEntry& entry);
+  bool Finish(const PatchHeader& header);
+  uint64_t Size() const { return mEnd; }
+
+ private:
+  Sink& mSink;
+  SinkWriter mPayload;
+  uint64_t mEnd = kHeaderSize;  // where the next entry goes
+  uint64_t mPayloadAt = 0;
+  uint32_t mBodyCrc = 0;
+  uint32_t mEntries = 0;
+};
+
+// Lays out the header and entries (payloads from `payload`) into memory. False when memory runs out.
 bool WritePatch(const PatchHeader& header, const std::vector<PatchEntry>& entries, Buffer* out);
 
 // What applying the patch costs on disk, all in bytes (clamped to 2^32 - 1):

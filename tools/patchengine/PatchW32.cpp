@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <type_traits>
 
@@ -18,41 +19,12 @@
 
 namespace {
 
-// A read-only view of a whole patch file; the file is mapped, not read, so a large patch costs address
-// space rather than memory.
-class MappedFile {
- public:
-  MappedFile() = default;
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  ~MappedFile() {
-    if (mView) ::UnmapViewOfFile(mView);
-  }
-
-  // 0, or kErrPatchUnreadable / kErrCorrupt (an empty file cannot be mapped and is no patch).
-  uint32_t Open(const std::wstring& path) {
-    mFile.Attach(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!mFile.IsValid()) return rtp::kErrPatchUnreadable;
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(mFile.Get(), &size)) return rtp::kErrPatchUnreadable;
-    if (size.QuadPart == 0) return rtp::kErrCorrupt;
-    if (size.QuadPart > 0x7FFFFFFF) return rtp::kErrNoMemory;
-    mMapping.Attach(::CreateFileMappingW(mFile.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mMapping.IsValid()) return rtp::kErrPatchUnreadable;
-    mView = ::MapViewOfFile(mMapping.Get(), FILE_MAP_READ, 0, 0, 0);
-    if (!mView) return rtp::kErrNoMemory;
-    mSize = static_cast<size_t>(size.QuadPart);
-    return rtp::kOk;
-  }
-  rtp::ByteView view() const { return rtp::ByteView(static_cast<const uint8_t*>(mView), mSize); }
-
- private:
-  CHandle mFile;
-  CHandle mMapping;
-  void* mView = nullptr;
-  size_t mSize = 0;
-};
+// Opens the patch file to be read in pieces: 0, or the error number (10 when it cannot be opened).
+uint32_t OpenPatch(const std::wstring& path, std::unique_ptr<rtp::Source>* out) {
+  const rtp::FsStatus status = rtp::OpenFileForReading(path, FILE_SHARE_READ, out);
+  if (status == rtp::FsStatus::Ok) return rtp::kOk;
+  return status == rtp::FsStatus::NoMemory ? rtp::kErrNoMemory : rtp::kErrPatchUnreadable;
+}
 
 class CallbackListener : public rtp::Listener {
  public:
@@ -77,11 +49,11 @@ extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
   rtp::EngineCommand command;
   if (!rtp::ParseEngineCommandLine(commandLine, &command))
     return rtp::SendError(listener, rtp::kErrCommandLine, "expected \"FOLDER\" \"PATCH\"");
-  MappedFile patch;
-  if (const uint32_t failed = patch.Open(Widen(command.patchPath, CP_ACP)))
+  std::unique_ptr<rtp::Source> patch;
+  if (const uint32_t failed = OpenPatch(Widen(command.patchPath, CP_ACP), &patch))
     return rtp::SendError(listener, failed, command.patchPath);
   rtp::WinFileSystem client(Widen(command.clientFolder, CP_ACP));
-  return rtp::ApplyPatch(patch.view(), client, listener);
+  return rtp::ApplyPatch(*patch, client, listener);
 }
 #endif
 
@@ -97,11 +69,11 @@ extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
                    uint32_t* oldSystemSz, uint32_t* numFiles, uint32_t zero) {
   (void)zero;
   if (!patchPath) return rtp::kErrCommandLine;
-  MappedFile file;
-  if (const uint32_t failed = file.Open(patchPath)) return failed;
+  std::unique_ptr<rtp::Source> file;
+  if (const uint32_t failed = OpenPatch(patchPath, &file)) return failed;
   rtp::Patch patch;
   rtp::FormatError error;
-  if (!rtp::ParsePatch(file.view(), &patch, &error)) return error.number;
+  if (!rtp::ParsePatch(*file, &patch, &error)) return error.number;
   const rtp::PatchCost cost = rtp::ComputeCost(patch);
   if (biggestSz) *biggestSz = cost.biggest;
   if (newSystemSz) *newSystemSz = cost.newSize;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <new>
 
 namespace rtp {
 
@@ -24,6 +25,7 @@ class Fd {
     if (mFd >= 0) ::close(mFd);
   }
   int Get() const { return mFd; }
+  void Release() { mFd = -1; }
   bool Close() {
     const int fd = mFd;
     mFd = -1;
@@ -46,6 +48,46 @@ class Dir {
 
  private:
   DIR* mDir;
+};
+
+// A file read with pread, its size fixed when opened.
+class FdSource : public Source {
+ public:
+  FdSource(int fd, uint64_t size) : mFd(fd), mSize(size) {}
+  uint64_t Size() override { return mSize; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override {
+    if (offset > mSize || length > mSize - offset) return false;
+    for (size_t done = 0; done < length;) {
+      const ssize_t got = ::pread(mFd.Get(), out + done, length - done, static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += static_cast<size_t>(got);
+    }
+    return true;
+  }
+
+ private:
+  Fd mFd;
+  uint64_t mSize;
+};
+
+class FdSink : public Sink {
+ public:
+  explicit FdSink(int fd) : mFd(fd) {}
+  bool WriteAt(uint64_t offset, ByteView bytes) override {
+    for (size_t done = 0; done < bytes.size;) {
+      const ssize_t put =
+          ::pwrite(mFd.Get(), bytes.data + done, bytes.size - done, static_cast<off_t>(offset + done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      done += static_cast<size_t>(put);
+    }
+    return true;
+  }
+  bool Close() override { return mFd.Close(); }
+
+ private:
+  Fd mFd;
 };
 
 FsStatus StatusOfErrno(int error) {
@@ -117,22 +159,16 @@ bool PosixFileSystem::List(std::vector<std::string>* names) {
   return ListFolder(std::string(), names, 0);
 }
 
-FsStatus PosixFileSystem::Read(const std::string& name, Buffer* out) {
-  Fd fd(::open(PathOf(name).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) return StatusOfErrno(errno);
-  return ReadFd(fd.Get(), out);
+FsStatus PosixFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source>* out) {
+  return OpenHostFile(PathOf(name), out);
 }
 
-FsStatus PosixFileSystem::Write(const std::string& name, ByteView bytes) {
+FsStatus PosixFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* out) {
   for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
     const std::string folder = PathOf(name.substr(0, at));
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return FsStatus::Failed;
   }
-  Fd fd(::open(PathOf(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.Get() < 0) return FsStatus::Failed;
-  const FsStatus status = WriteFd(fd.Get(), bytes);
-  if (!fd.Close()) return FsStatus::Failed;
-  return status;
+  return CreateHostFile(PathOf(name), out);
 }
 
 FsStatus PosixFileSystem::Replace(const std::string& from, const std::string& to) {
@@ -161,6 +197,27 @@ void PosixFileSystem::Sleep(uint32_t ms) {
   timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
   }
+}
+
+FsStatus OpenHostFile(const std::string& path, std::unique_ptr<Source>* out) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) return StatusOfErrno(errno);
+  struct stat info;
+  if (::fstat(fd.Get(), &info) != 0) return FsStatus::Failed;
+  if (!S_ISREG(info.st_mode)) return FsStatus::NotFound;
+  out->reset(new (std::nothrow) FdSource(fd.Get(), static_cast<uint64_t>(info.st_size)));
+  if (!*out) return FsStatus::NoMemory;
+  fd.Release();
+  return FsStatus::Ok;
+}
+
+FsStatus CreateHostFile(const std::string& path, std::unique_ptr<Sink>* out) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.Get() < 0) return FsStatus::Failed;
+  out->reset(new (std::nothrow) FdSink(fd.Get()));
+  if (!*out) return FsStatus::NoMemory;
+  fd.Release();
+  return FsStatus::Ok;
 }
 
 bool ReadHostFile(const std::string& path, Buffer* out) {

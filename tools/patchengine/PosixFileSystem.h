@@ -13,8 +13,8 @@ class PosixFileSystem : public FileSystem {
 
   bool RootExists() override;
   bool List(std::vector<std::string>* names) override;
-  FsStatus Read(const std::string& name, Buffer* out) override;
-  FsStatus Write(const std::string& name, ByteView bytes) override;
+  FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
+  FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
   FsStatus Remove(const std::string& name) override;
@@ -31,6 +31,9 @@ class PosixFileSystem : public FileSystem {
   std::string mRoot;
 };
 
+// A host file to read or write in pieces.
+FsStatus OpenHostFile(const std::string& path, std::unique_ptr<Source>* out);
+FsStatus CreateHostFile(const std::string& path, std::unique_ptr<Sink>* out);
 // Reads a whole host file; false when it cannot be opened or read, or memory runs out.
 bool ReadHostFile(const std::string& path, Buffer* out);
 // Writes a whole host file.

@@ -1,6 +1,7 @@
 #include "patchengine/WinFileSystem.h"
 
 #include <algorithm>
+#include <new>
 
 namespace rtp {
 
@@ -39,6 +40,47 @@ void ClearReadOnly(const std::wstring& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
+
+bool WriteHandle(HANDLE file, ByteView bytes);
+
+bool Seek(HANDLE file, uint64_t offset) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  return offset <= 0x7FFFFFFFFFFFFFFFull && ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+}
+
+// A file read in pieces, its size fixed when opened.
+class HandleSource : public Source {
+ public:
+  HandleSource(HANDLE file, uint64_t size) : mFile(file), mSize(size) {}
+  uint64_t Size() override { return mSize; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override {
+    if (offset > mSize || length > mSize - offset || !Seek(mFile.Get(), offset)) return false;
+    for (size_t done = 0; done < length;) {
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, length - done));
+      DWORD got = 0;
+      if (!::ReadFile(mFile.Get(), out + done, want, &got, nullptr) || got == 0) return false;
+      done += got;
+    }
+    return true;
+  }
+
+ private:
+  CHandle mFile;
+  uint64_t mSize;
+};
+
+class HandleSink : public Sink {
+ public:
+  explicit HandleSink(HANDLE file) : mFile(file) {}
+  bool WriteAt(uint64_t offset, ByteView bytes) override {
+    return Seek(mFile.Get(), offset) && WriteHandle(mFile.Get(), bytes);
+  }
+  bool Close() override { return mFile.Close(); }
+
+ private:
+  CHandle mFile;
+};
 
 FsStatus ReadHandle(HANDLE file, Buffer* out) {
   LARGE_INTEGER size;
@@ -116,28 +158,20 @@ bool WinFileSystem::List(std::vector<std::string>* names) {
   return ListFolder(std::string(), names, 0);
 }
 
-FsStatus WinFileSystem::Read(const std::string& name, Buffer* out) {
+FsStatus WinFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source>* out) {
   const std::wstring path = PathOf(name);
   if (IsFolder(path)) return FsStatus::NotFound;
-  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.IsValid()) return StatusOfError(::GetLastError());
-  return ReadHandle(file.Get(), out);
+  return OpenFileForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, out);
 }
 
-FsStatus WinFileSystem::Write(const std::string& name, ByteView bytes) {
+FsStatus WinFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* out) {
   for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
     const std::wstring folder = PathOf(name.substr(0, at));
     if (!::CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return FsStatus::Failed;
   }
   const std::wstring path = PathOf(name);
   ClearReadOnly(path);
-  CHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return FsStatus::Failed;
-  const bool written = WriteHandle(file.Get(), bytes);
-  return file.Close() && written ? FsStatus::Ok : FsStatus::Failed;
+  return CreateFileForWriting(path, out);
 }
 
 FsStatus WinFileSystem::Replace(const std::string& from, const std::string& to) {
@@ -176,6 +210,28 @@ void WinFileSystem::RemoveEmptyFolders(const std::string& name) {
 
 void WinFileSystem::Sleep(uint32_t ms) {
   ::Sleep(ms);
+}
+
+FsStatus OpenFileForReading(const std::wstring& path, DWORD share, std::unique_ptr<Source>* out) {
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid()) return StatusOfError(::GetLastError());
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.Get(), &size)) return FsStatus::Failed;
+  out->reset(new (std::nothrow) HandleSource(file.Get(), static_cast<uint64_t>(size.QuadPart)));
+  if (!*out) return FsStatus::NoMemory;
+  file.Detach();
+  return FsStatus::Ok;
+}
+
+FsStatus CreateFileForWriting(const std::wstring& path, std::unique_ptr<Sink>* out) {
+  CHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return FsStatus::Failed;
+  out->reset(new (std::nothrow) HandleSink(file.Get()));
+  if (!*out) return FsStatus::NoMemory;
+  file.Detach();
+  return FsStatus::Ok;
 }
 
 bool ReadWholeFile(const std::wstring& path, Buffer* out) {

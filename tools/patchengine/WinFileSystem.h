@@ -19,8 +19,8 @@ class WinFileSystem : public FileSystem {
 
   bool RootExists() override;
   bool List(std::vector<std::string>* names) override;
-  FsStatus Read(const std::string& name, Buffer* out) override;
-  FsStatus Write(const std::string& name, ByteView bytes) override;
+  FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
+  FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
   FsStatus Remove(const std::string& name) override;
@@ -36,6 +36,9 @@ class WinFileSystem : public FileSystem {
   std::wstring mRoot;
 };
 
+// A file to read (others may do what `share` allows meanwhile) or to write, in pieces.
+FsStatus OpenFileForReading(const std::wstring& path, DWORD share, std::unique_ptr<Source>* out);
+FsStatus CreateFileForWriting(const std::wstring& path, std::unique_ptr<Sink>* out);
 // Reads a whole file; false when it cannot be opened or read, or memory runs out.
 bool ReadWholeFile(const std::wstring& path, Buffer* out);
 bool WriteWholeFile(const std::wstring& path, ByteView bytes);

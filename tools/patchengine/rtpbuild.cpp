@@ -113,8 +113,14 @@ std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
 bool ReadFile(const std::string& path, rtp::Buffer* out) {
   return rtp::ReadWholeFile(WidePath(path), out);
 }
-bool WriteFile(const std::string& path, rtp::ByteView bytes) {
-  return rtp::WriteWholeFile(WidePath(path), bytes);
+bool OpenForReading(const std::string& path, std::unique_ptr<rtp::Source>* out) {
+  return rtp::OpenFileForReading(WidePath(path), FILE_SHARE_READ, out) == rtp::FsStatus::Ok;
+}
+bool CreateForWriting(const std::string& path, std::unique_ptr<rtp::Sink>* out) {
+  return rtp::CreateFileForWriting(WidePath(path), out) == rtp::FsStatus::Ok;
+}
+void RemoveFile(const std::string& path) {
+  ::DeleteFileW(WidePath(path).c_str());
 }
 bool PatchText(const std::string& utf8, std::string* out) {
   return Narrow(Widen(utf8, CP_UTF8), CP_ACP, out);
@@ -126,8 +132,14 @@ std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
 bool ReadFile(const std::string& path, rtp::Buffer* out) {
   return rtp::ReadHostFile(path, out);
 }
-bool WriteFile(const std::string& path, rtp::ByteView bytes) {
-  return rtp::WriteHostFile(path, bytes);
+bool OpenForReading(const std::string& path, std::unique_ptr<rtp::Source>* out) {
+  return rtp::OpenHostFile(path, out) == rtp::FsStatus::Ok;
+}
+bool CreateForWriting(const std::string& path, std::unique_ptr<rtp::Sink>* out) {
+  return rtp::CreateHostFile(path, out) == rtp::FsStatus::Ok;
+}
+void RemoveFile(const std::string& path) {
+  std::remove(path.c_str());
 }
 bool PatchText(const std::string& text, std::string* out) {
   *out = text;
@@ -172,15 +184,23 @@ int Build(const std::vector<std::string>& args) {
     if (!FolderExists(positional[i])) return Failed("no such folder: " + positional[i]);
   const std::unique_ptr<rtp::FileSystem> oldTree = OpenFolder(positional[0]);
   const std::unique_ptr<rtp::FileSystem> newTree = OpenFolder(positional[1]);
-  rtp::Buffer patch;
+  rtp::BuildPlan plan;
   rtp::BuildSummary summary;
   std::string error;
-  if (!rtp::BuildPatch(*oldTree, *newTree, controls.options(), &patch, &summary, &error))
-    return Failed(error);
-  if (!WriteFile(positional[2], patch.view())) return Failed("cannot write " + positional[2]);
-  std::printf("%s: %u added, %u replaced, %u patched, %u deleted, %u unchanged, %u notices, %zu bytes\n",
+  if (!rtp::PlanPatch(*oldTree, *newTree, controls.options(), &plan, &error)) return Failed(error);
+  // Nothing is written for a refused build; a build that fails while writing leaves no patch behind.
+  std::unique_ptr<rtp::Sink> out;
+  if (!CreateForWriting(positional[2], &out)) return Failed("cannot write " + positional[2]);
+  const bool written = rtp::WritePlannedPatch(*oldTree, *newTree, plan, *out, &summary, &error);
+  if (!written || !out->Close()) {
+    out.reset();
+    RemoveFile(positional[2]);
+    return Failed(written ? "cannot write " + positional[2] : error);
+  }
+  std::printf("%s: %u added, %u replaced, %u patched, %u deleted, %u unchanged, %u notices, %" PRIu64
+              " bytes\n",
               positional[2].c_str(), summary.added, summary.replaced, summary.patched, summary.deleted,
-              summary.unchanged, summary.notices, patch.size());
+              summary.unchanged, summary.notices, summary.bytes);
   return kExitOk;
 }
 
@@ -210,11 +230,11 @@ int Info(const std::vector<std::string>& args) {
     positional.push_back(arg);
   }
   if (positional.size() != 1) return Usage("info takes one PATCH", kInfoHelp);
-  rtp::Buffer bytes;
-  if (!ReadFile(positional[0], &bytes)) return Failed("cannot read " + positional[0]);
+  std::unique_ptr<rtp::Source> bytes;
+  if (!OpenForReading(positional[0], &bytes)) return Failed("cannot read " + positional[0]);
   rtp::Patch patch;
   rtp::FormatError error;
-  if (!rtp::ParsePatch(bytes.view(), &patch, &error))
+  if (!rtp::ParsePatch(*bytes, &patch, &error))
     return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
   const rtp::PatchCost cost = rtp::ComputeCost(patch);
   const rtp::PatchHeader& h = patch.header;
@@ -230,14 +250,14 @@ int Info(const std::vector<std::string>& args) {
     const rtp::PatchEntry& e = patch.entries[i];
     std::printf("%zu %s", i + 1, rtp::OpName(e.op));
     if (e.IsFile()) {
-      std::printf(" %s old %u/%08X new %u/%08X payload %zu", e.name.c_str(), e.oldSize, e.oldCrc, e.newSize,
-                  e.newCrc, e.payload.size);
+      std::printf(" %s old %u/%08X new %u/%08X payload %u", e.name.c_str(), e.oldSize, e.oldCrc, e.newSize,
+                  e.newCrc, e.payloadSize);
     } else {
       std::printf(" id %u", e.noticeId);
       if (rtp::ParamKindOf(e.noticeId) == rtp::ParamKind::Text)
-        std::printf(" \"%s\"", Printable(e.payload).c_str());
+        std::printf(" \"%s\"", Printable(rtp::ByteView(e.notice)).c_str());
       else if (rtp::ParamKindOf(e.noticeId) == rtp::ParamKind::Number)
-        std::printf(" 0x%08X", rtp::ReadU32(e.payload.data));
+        std::printf(" 0x%08X", rtp::ReadU32(reinterpret_cast<const uint8_t*>(e.notice.data())));
     }
     if (e.delayMs) std::printf(" delay %u ms", e.delayMs);
     std::printf("\n");
@@ -287,11 +307,11 @@ int Apply(const std::vector<std::string>& args) {
     positional.push_back(arg);
   }
   if (positional.size() != 2) return Usage("apply takes CLIENT_DIR PATCH", kApplyHelp);
-  rtp::Buffer bytes;
-  if (!ReadFile(positional[1], &bytes)) return Failed("cannot read " + positional[1]);
+  std::unique_ptr<rtp::Source> bytes;
+  if (!OpenForReading(positional[1], &bytes)) return Failed("cannot read " + positional[1]);
   const std::unique_ptr<rtp::FileSystem> client = OpenFolder(positional[0]);
   PrintingListener listener(abortAt);
-  const uint32_t result = rtp::ApplyPatch(bytes.view(), *client, listener);
+  const uint32_t result = rtp::ApplyPatch(*bytes, *client, listener);
   if (result == rtp::kOk) return kExitOk;
   std::fprintf(stderr, "rtpbuild: engine returned %u (%s)\n", result, rtp::ErrorName(result));
   return kExitFailed;

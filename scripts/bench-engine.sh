@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The stand-in engine's figures (not a test): builds what it needs, makes two clients, builds a patch
+# for each with the native rtpbuild and applies it three times with patchw32.dll under Wine (loaded as
+# the installer loads it) and natively, then prints the medians, one "key value" a line.
+#   scripts/bench-engine.sh [SIZE_MIB]      SIZE_MIB: the one big file of the first client (1024)
+# Cases: one_file (a SIZE_MIB file with scattered edits, an insertion and a tail, beside two small
+# files) and many_files (20,000 small files: 2,000 changed, 500 deleted, 500 added).
+# Keys: CASE.build_seconds and CASE.build_peak_rss_mib (rtpbuild build), CASE.patch_bytes,
+# CASE.apply_seconds, CASE.apply_peak_private_mib and CASE.apply_peak_working_set_mib (the whole
+# process running patchw32.dll under Wine; CASE.apply_start_private_mib is its share before the engine
+# runs), CASE.native_apply_seconds and CASE.native_apply_peak_rss_mib, CASE.verified (the patched
+# client equals the new one).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+size_mib=${1:-1024}
+[[ $size_mib =~ ^[0-9]+$ ]] && [ "$size_mib" -gt 0 ] || { echo "usage: bench-engine.sh [SIZE_MIB]" >&2; exit 2; }
+jobs=${TESSERINE_JOBS:-2}
+work=${TESSERINE_BENCH_DIR:-$root/build/bench-engine}
+win=$root/build/win
+native=$root/build/bench
+
+# Figures come from optimised code without sanitizers: the native programs from the bench preset's tree.
+"$root/scripts/setup.sh"
+(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset win >/dev/null; } &&
+  { [ -f "$native/build.ninja" ] || cmake --preset bench >/dev/null; })
+ninja -C "$win" -j "$jobs" patchw32 engine_bench >/dev/null
+ninja -C "$native" -j "$jobs" rtpbuild engine_bench >/dev/null
+
+harness_was_up=no
+[ -f "$win/wine/keepalive.pid" ] && kill -0 "$(cat "$win/wine/keepalive.pid")" 2>/dev/null && harness_was_up=yes
+cleanup() {
+  rm -rf "$work"
+  [ "$harness_was_up" = yes ] || "$root/scripts/wine-env.sh" down "$win" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+rm -rf "$work"
+mkdir -p "$work"
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+value() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
+
+make_one_file() {
+  local old=$1/old new=$1/new half=$((size_mib * 524288))
+  mkdir -p "$old/data" "$old/bin" "$new/data" "$new/bin"
+  head -c $((size_mib * 1048576)) /dev/urandom >"$old/data/big.pak"
+  head -c 2097152 /dev/urandom >"$old/bin/zav.exe"
+  printf 'build=4526\r\n' >"$old/common.ini"
+  # The new big file: 4 KiB inserted halfway, 64 scattered 1 KiB edits and 1 MiB more at the end.
+  { head -c "$half" "$old/data/big.pak"; head -c 4096 /dev/urandom; tail -c +$((half + 1)) "$old/data/big.pak"
+    head -c 1048576 /dev/urandom; } >"$new/data/big.pak"
+  local i
+  for i in $(seq 0 63); do
+    dd if=/dev/urandom of="$new/data/big.pak" bs=1024 count=1 seek=$((i * size_mib * 16 + 7)) conv=notrunc \
+      status=none
+  done
+  cp "$old/bin/zav.exe" "$new/bin/zav.exe"
+  dd if=/dev/urandom of="$new/bin/zav.exe" bs=100 count=1 seek=5000 conv=notrunc status=none
+  printf 'build=4536\r\n' >"$new/common.ini"
+}
+
+make_many_files() {
+  python3 - "$1" <<'PY'
+import os, random, shutil, sys
+work = sys.argv[1]
+rng = random.Random(4536)
+old, new = os.path.join(work, "old"), os.path.join(work, "new")
+names = [f"d{d:03}\\f{f:03}.dat" for d in range(200) for f in range(100)]
+def put(root, name, data):
+    path = os.path.join(root, *name.split("\\"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(data)
+for name in names:
+    put(old, name, rng.randbytes(rng.randint(512, 8192)))
+shutil.copytree(old, new)
+picked = rng.sample(names, 2500)
+for name in picked[:2000]:
+    path = os.path.join(new, *name.split("\\"))
+    data = bytearray(open(path, "rb").read())
+    at = rng.randrange(len(data))
+    data[at:at + 16] = rng.randbytes(16)
+    open(path, "wb").write(bytes(data))
+for name in picked[2000:]:
+    os.remove(os.path.join(new, *name.split("\\")))
+for i in range(500):
+    put(new, f"added\\a{i:03}.dat", rng.randbytes(rng.randint(512, 8192)))
+PY
+}
+
+run_case() {
+  local name=$1 dir=$work/$1 runs=3 i
+  local patch=$dir/patch.rtp
+  : >"$dir/build.txt"
+  for i in $(seq $runs); do
+    /usr/bin/time -f '%e %M' -o "$dir/time.txt" "$native/bin/rtpbuild" build "$dir/old" "$dir/new" "$patch" >/dev/null
+    cat "$dir/time.txt" >>"$dir/build.txt"
+  done
+  : >"$dir/wine.txt"
+  : >"$dir/native.txt"
+  local verified=yes
+  for i in $(seq $runs); do
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
+    "$root/scripts/wine-run.sh" "$win/bin/engine_bench.exe" "$(winpath "$win/bin/patchw32.dll")" \
+      "$(winpath "$dir/client")" "$(winpath "$patch")" >"$dir/run.txt" 2>&1 || { cat "$dir/run.txt" >&2; exit 1; }
+    tr -d '\r' <"$dir/run.txt" >>"$dir/wine.txt"
+    diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
+    "$native/bin/engine_bench" "$dir/client" "$patch" >>"$dir/native.txt"
+    diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
+  done
+  rm -rf "$dir/client"
+  echo "$name.files $(find "$dir/new" -type f | wc -l)"
+  echo "$name.new_mib $(mib "$(du -sb "$dir/new" | cut -f1)")"
+  echo "$name.patch_bytes $(stat -c %s "$patch")"
+  echo "$name.build_seconds $(cut -d' ' -f1 "$dir/build.txt" | median)"
+  echo "$name.build_peak_rss_mib $(mib "$(( $(cut -d' ' -f2 "$dir/build.txt" | median) * 1024 ))")"
+  echo "$name.apply_seconds $(value seconds "$dir/wine.txt" | median)"
+  echo "$name.apply_start_private_mib $(mib "$(value before_peak_private_bytes "$dir/wine.txt" | median)")"
+  echo "$name.apply_peak_private_mib $(mib "$(value peak_private_bytes "$dir/wine.txt" | median)")"
+  echo "$name.apply_peak_working_set_mib $(mib "$(value peak_working_set_bytes "$dir/wine.txt" | median)")"
+  echo "$name.native_apply_seconds $(value seconds "$dir/native.txt" | median)"
+  echo "$name.native_apply_peak_rss_mib $(mib "$(value peak_working_set_bytes "$dir/native.txt" | median)")"
+  echo "$name.verified $verified"
+}
+
+echo "runs 3"
+echo "size_mib $size_mib"
+mkdir -p "$work/one_file" "$work/many_files"
+make_one_file "$work/one_file"
+run_case one_file
+rm -rf "$work/one_file"
+make_many_files "$work/many_files"
+run_case many_files
