@@ -5,6 +5,8 @@
 #include <objbase.h>
 
 #include "dialog/MainDlg.h"
+#include "framework/Handle.h"
+#include "win/DllSearch.h"
 
 namespace {
 
@@ -13,7 +15,8 @@ void TraceFailure(HRESULT hr) {
 }
 
 int Run(const wchar_t* cmdLine, int showCommand) {
-  HMODULE richEdit = ::LoadLibraryW(L"RICHED32.DLL");  // the notes view; without it the frame stays empty
+  // The notes view; without it the frame stays empty.
+  CLibrary richEdit(LoadSystemLibrary(L"RICHED32.DLL"));
 
   CMessageLoop theLoop;
   theModule.AddMessageLoop(&theLoop);
@@ -24,14 +27,14 @@ int Run(const wchar_t* cmdLine, int showCommand) {
     if (dlgMain.Create(nullptr, 0) == nullptr) {
       ::OutputDebugStringW(L"Main dialog creation failed!\n");
       theModule.RemoveMessageLoop();
-      if (richEdit) ::FreeLibrary(richEdit);
+      richEdit.Free();
       return 0;
     }
     dlgMain.mRun.mCmdLine = cmdLine ? cmdLine : L"";
     dlgMain.ShowWindow(showCommand);
     result = theLoop.Run();
     theModule.RemoveMessageLoop();
-    if (richEdit) ::FreeLibrary(richEdit);
+    richEdit.Free();
   }
   return result;
 }
@@ -39,6 +42,7 @@ int Run(const wchar_t* cmdLine, int showCommand) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR cmdLine, int showCommand) {
+  RestrictDllSearch();
   TraceFailure(::CoInitialize(nullptr));
 
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_BAR_CLASSES};

@@ -1,5 +1,7 @@
 #include "archive/EmbedFsWriter.h"
 
+#include "rules/FileNames.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -195,16 +197,6 @@ bool ReadBack(const std::string& path, const std::vector<PackInput>& entries,
 bool Fail(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
   return false;
-}
-
-// Windows opens a device, not a file, for these names in any folder, whatever follows the first dot.
-bool IsDeviceName(const std::string& name) {
-  std::string base = name.substr(0, name.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/RunCore.h"
+#include "rules/FileNames.h"
 #include "rules/Format.h"
 #include "rules/resource.h"
 
@@ -82,7 +83,8 @@ std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uin
 
   uint32_t fileSize = 0;
   mArchive.OpenEntry(name, &fileSize);
-  if (mTempDir.empty() || name.empty() || !mTemp.Create(path)) {
+  // A name from the archive that is not one plain file name would be written somewhere else.
+  if (mTempDir.empty() || !IsPlainFileName(name) || !mTemp.Create(path)) {
     mView.AddDetail(FormatText(L"Error extracting \"%s\"! Unable to create file.", {path}));
     return std::wstring();
   }

@@ -81,9 +81,11 @@ class CLibrary {
   CLibrary& operator=(const CLibrary&) = delete;
   ~CLibrary() { Free(); }
 
-  bool Load(const wchar_t* path) {
+  bool Load(const wchar_t* path) { return Attach(::LoadLibraryW(path)); }
+  // Takes a module loaded elsewhere; false when it is null.
+  bool Attach(HMODULE module) {
     Free();
-    mModule = ::LoadLibraryW(path);
+    mModule = module;
     return mModule != nullptr;
   }
   void Free() {

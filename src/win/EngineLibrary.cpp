@@ -1,5 +1,7 @@
 #include "win/EngineLibrary.h"
 
+#include "win/DllSearch.h"
+
 namespace {
 
 // The plain callback reaches the listener through this pointer; only the thread that runs the engine
@@ -14,7 +16,8 @@ void* RTPATCH_CALL EngineCallback(uint32_t id, void* param) noexcept {
 
 bool CEngineLibrary::Load(const std::wstring& path) {
   Free();
-  if (!mLibrary.Load(path.c_str())) return false;
+  // The engine's own imports come from its folder or the system's, never from the installer's.
+  if (!mLibrary.Attach(LoadLibraryFromItsFolder(path.c_str()))) return false;
   mApply = mLibrary.Entry<rtp::ApplyFn>(rtp::kApplyEntry);
   mBindError = mApply ? ERROR_SUCCESS : ::GetLastError();
   mGetCost = mLibrary.Entry<rtp::GetCostFn>(rtp::kGetCostEntry);

@@ -1,30 +1,94 @@
 #include "win/TempFolder.h"
 
 #include <windows.h>
+#include <bcrypt.h>
+#include <sddl.h>
 
-#include <cstdlib>
+#include <cstdint>
 
 #include "rules/Format.h"
 
+namespace {
+
+constexpr int kNameAttempts = 16;
+
+bool IsTokenElevated() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  CHandle token(raw);
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  return ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+         elevation.TokenIsElevated != 0;
+}
+
+ElevationProbe gElevated = IsTokenElevated;
+
+// 64 bits from the system's generator as 16 hex digits; empty when it fails (then no folder is made:
+// a name anyone can predict is worse than none).
+std::wstring RandomName() {
+  uint8_t bytes[8] = {};
+  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return std::wstring();
+  }
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring name = L"tss";
+  for (uint8_t b : bytes) name += {kHex[b >> 4], kHex[b & 15]};
+  return name;
+}
+
+// The user's own SID as text, from the process token.
+std::wstring UserSid() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::wstring();
+  CHandle token(raw);
+  DWORD size = 0;
+  ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, &buffer[0], size, &size))
+    return std::wstring();
+  wchar_t* text = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(&buffer[0])->User.Sid, &text))
+    return std::wstring();
+  std::wstring sid = text;
+  ::LocalFree(text);
+  return sid;
+}
+
+}  // namespace
+
+bool AdministratorsOnly(CLocalDescriptor* descriptor) {
+  const std::wstring user = UserSid();
+  if (user.empty()) return false;
+  const std::wstring sddl = FormatText(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;%s)", {user});
+  return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                descriptor->Out(), nullptr) != FALSE;
+}
+
+ElevationProbe SetElevationProbe(ElevationProbe probe) {
+  const ElevationProbe previous = gElevated;
+  gElevated = probe ? probe : IsTokenElevated;
+  return previous;
+}
+
 bool CTempFolder::MakeFolder(std::wstring* made) {
-  // Names follow the runtime's temporary names ("s" + process id + "." + number, base 32), but an
-  // existing folder is never reused: another program's files must not be mixed with ours.
+  made->clear();
   wchar_t temp[MAX_PATH + 1] = {};
   const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-  made->clear();
   if (length == 0 || length > MAX_PATH) return false;
-  wchar_t pid[16] = {};
-  _ultow(::GetCurrentProcessId(), pid, 32);
-  for (unsigned long n = 1; n < 100000; ++n) {
-    wchar_t sequence[16] = {};
-    _ultow(n, sequence, 32);
-    std::wstring folder = FormatText(L"%s\\s%s.%s\\", {temp, pid, sequence});
-    // The temporary folder ends in a backslash and the name starts with one.
-    for (size_t at = folder.find(L"\\\\"); at != std::wstring::npos; at = folder.find(L"\\\\", at)) {
-      folder.erase(at, 1);
-    }
-    *made = folder;
-    if (::CreateDirectoryW(folder.c_str(), nullptr)) return true;
+
+  CLocalDescriptor descriptor;
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
+  if (gElevated()) {
+    if (!AdministratorsOnly(&descriptor)) return false;
+    attributes.lpSecurityDescriptor = descriptor.Get();
+  }
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::wstring name = RandomName();
+    if (name.empty()) return false;
+    *made = std::wstring(temp) + name + L"\\";  // the temporary folder ends in a backslash
+    if (::CreateDirectoryW(made->c_str(), &attributes)) return true;
+    // Only a name that is taken gets another draw; the folder of that name is never used.
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
   return false;

@@ -57,3 +57,15 @@ TEST(Extraction, CloseDeletesBothFilesAndTheFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Extraction, AnEntryNameThatIsNoPlainFileNameIsNeverWritten) {
+  FakeRun run;
+  run.machine.entries[2].first = L"..\\..\\ZAV.2.12.4526-2.12.4536.rtp";
+  run.Start();
+  EXPECT_EQ(run.machine.files.size(), 1u) << "only the engine library";
+  EXPECT_EQ(run.view.extractionFailures, 1);
+}
+
+}  // namespace

@@ -43,11 +43,13 @@ class Story {
  public:
   explicit Story(const std::vector<Entry>& entries = ShippedEntries()) : mInstaller(entries) {}
 
-  std::unique_ptr<Installer> Start(const std::wstring& args = L"") {
+  std::unique_ptr<Installer> Start(const std::wstring& args = L"",
+                                   const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
     EXPECT_TRUE(mInstaller.Ok()) << mInstaller.Error();
     StartOptions options;
     options.args = args;
     options.env = {{L"TESSERINE_RECORD", RecordPath()}};
+    options.env.insert(options.env.end(), env.begin(), env.end());
     auto app = Installer::Start(mInstaller.Path(), options);
     if (!app || !app->WaitForDialog()) {
       ADD_FAILURE() << "no dialog\n" << (app ? Utf8(app->Describe()) : std::string());
@@ -65,6 +67,8 @@ class Story {
     return Record();
   }
   std::wstring RecordPath() const { return mRecord / L"record.txt"; }
+  // The folder the installer runs from (a download folder, where others may put files beside it).
+  std::wstring InstallerFolder() const { return mInstaller.Path().substr(0, mInstaller.Path().rfind(L'\\')); }
 
  private:
   PackedInstaller mInstaller;

@@ -457,7 +457,7 @@ TEST(Extraction, ClosingWhileExtractingStopsTheThreadAndLeavesNoFiles) {
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
   EXPECT_EQ(FilesIn(temp.Path() + L"\\"), 0);
   WIN32_FIND_DATAW found{};
-  HANDLE search = ::FindFirstFileW((temp.Path() + L"\\s*").c_str(), &found);
+  HANDLE search = ::FindFirstFileW((temp.Path() + L"\\tss*").c_str(), &found);
   EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "the extraction folder is gone: " << Utf8(found.cFileName);
   if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
 }

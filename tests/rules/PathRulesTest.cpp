@@ -1,3 +1,4 @@
+#include "rules/FileNames.h"
 #include "rules/PathRules.h"
 
 #include <cstdio>
@@ -159,6 +160,19 @@ TEST(ParseBuildValueTest, OnlyTheGivenBytesAreExamined) {
   const char text[] = "build=4536\r\nbuild=4537\r\n";
   EXPECT_EQ(ParseBuildValue(text, 12), 4536u);
   EXPECT_EQ(ParseBuildValue(text, 11), 0u);  // the line feed is just outside
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileNamesTest, OnlyOnePlainFileNamePasses) {
+  for (const wchar_t* name :
+       {L"zav.2.12.4526-2.12.4536.rtp", L"patchw32.dll", L"console.txt", L"com10", L"lpt0"})
+    EXPECT_TRUE(IsPlainFileName(name)) << name;
+  for (const wchar_t* name : {L"", L".", L"..", L"..\\zav.rtp", L"a/b", L"c:zav.rtp", L"zav\x01.rtp", L"CON",
+                              L"nul.txt", L"Com1.rtp", L"lpt9 .x", L"aux"})
+    EXPECT_FALSE(IsPlainFileName(name)) << name;
 }
 
 }  // namespace

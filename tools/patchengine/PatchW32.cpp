@@ -37,6 +37,11 @@ class CallbackListener : public rtp::Listener {
 
 }  // namespace
 
+#ifdef PATCHW32_IMPORTS_HELPER
+// A variant that needs a library of its own beside it, to test where the installer lets it be found.
+extern "C" __declspec(dllimport) int PlantedHelper();
+#endif
+
 #ifndef PATCHW32_NO_APPLY
 // Applies the patch named by the command line to the client folder it names, calling back on this
 // thread; returns when done. 0 on success, otherwise the error number (rtp::kErrAborted when the
@@ -44,6 +49,9 @@ class CallbackListener : public rtp::Listener {
 extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
     RTPatchApply32(const char* commandLine, rtp::Callback callback, uint32_t wait) {
   (void)wait;
+#ifdef PATCHW32_IMPORTS_HELPER
+  if (PlantedHelper() != 1) return rtp::kErrCommandLine;
+#endif
   if (!callback) return rtp::kErrCommandLine;
   CallbackListener listener(callback);
   rtp::EngineCommand command;

@@ -764,18 +764,23 @@ bool DialogWindow::SendCommand(int id, WORD notification) const {
 }
 
 bool DialogWindow::PressKey(UINT virtualKey) const {
-  if (!Showing()) return false;
-  GUITHREADINFO gui = {};
-  gui.cbSize = sizeof(gui);
-  HWND target = hwnd_;
-  if (GetGUIThreadInfo(GetWindowThreadProcessId(hwnd_, nullptr), &gui) && gui.hwndFocus &&
-      IsChild(hwnd_, gui.hwndFocus)) {
-    target = gui.hwndFocus;
-  }
   const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
   const LPARAM up = static_cast<LPARAM>(0xC0000000u);  // previous state down, transition up
-  return PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | scan) &&
-         PostMessageW(target, WM_KEYUP, virtualKey, 1 | scan | up);
+  // On a loaded machine the focus can be between windows for a moment: a few tries, then the dialog.
+  for (int attempt = 0; attempt < 20; ++attempt, Sleep(50)) {
+    if (!Showing()) continue;
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof(gui);
+    HWND target = hwnd_;
+    if (attempt < 10 && GetGUIThreadInfo(GetWindowThreadProcessId(hwnd_, nullptr), &gui) && gui.hwndFocus &&
+        IsChild(hwnd_, gui.hwndFocus)) {
+      target = gui.hwndFocus;
+    }
+    if (PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | scan)) {
+      return PostMessageW(target, WM_KEYUP, virtualKey, 1 | scan | up) != 0;
+    }
+  }
+  return false;
 }
 
 bool DialogWindow::PressCloseBox() const {

@@ -1,0 +1,14 @@
+#pragma once
+// Where the installer looks for libraries. It runs from download folders, often with administrator
+// rights: a library planted beside it must never be loaded in its place.
+#include <windows.h>
+
+// Restricts the default library search to the system folder (without the application's folder and the
+// current one). Called first thing at start-up.
+void RestrictDllSearch();
+
+// A system library by name, from the system folder only; null when it cannot be loaded.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// A library from a full path; the libraries it imports come from its own folder or the system folder.
+HMODULE LoadLibraryFromItsFolder(const wchar_t* path);

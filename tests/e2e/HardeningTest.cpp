@@ -1,0 +1,140 @@
+// The installer as it meets a hostile download folder and hostile archives: libraries planted beside it,
+// entry names that would leave the temporary folder, a disk that fills up while it extracts.
+#include "PatchClient.h"
+#include "archive/EmbedFsFormat.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::wstring kMarker = L"TESSERINE_PLANTED_MARKER";
+
+// The real installer with an archive appended by hand: the packer refuses names the installer must
+// refuse by itself.
+std::string RawInstaller(const std::vector<Entry>& entries) {
+  std::string file = ReadBinFile(L"Tesserine.exe");
+  const uint32_t orgsize = static_cast<uint32_t>(file.size());
+  auto u32 = [&file](uint32_t value) {
+    uint8_t bytes[4];
+    embedfs::StoreU32(bytes, value);
+    file.append(reinterpret_cast<const char*>(bytes), 4);
+  };
+  u32(static_cast<uint32_t>(entries.size()));
+  for (const Entry& entry : entries) {
+    u32(static_cast<uint32_t>(entry.bytes.size()));
+    u32(static_cast<uint32_t>(entry.name.size()));
+    file += entry.name + '\0';
+  }
+  for (const Entry& entry : entries) file += entry.bytes;
+  u32(orgsize);
+  file.append(embedfs::kMagic, embedfs::kMagicSize);
+  return file;
+}
+
+int ThingsIn(const std::wstring& folder) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int things = 0;
+  do {
+    if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..") ++things;
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return things;
+}
+
+}  // namespace
+
+TEST(Hardening, AnEngineImportIsNeverTakenFromTheInstallersFolder) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch(), L"patchw32_imports.dll"));
+  ASSERT_TRUE(::CopyFileW(BinPath(L"planted_library.dll").c_str(),
+                          (story.InstallerFolder() + L"\\planted_library.dll").c_str(), FALSE));
+  TempDir marker;
+  auto app = story.Start(PathArg(client.Path()), {{kMarker, marker / L"loaded"}});
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box) << Utf8(app->Describe());
+  EXPECT_EQ(box->text, L"无法加载需要的文件:patchw32.dll");
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kSupport));
+  EXPECT_FALSE(marker.Exists(L"loaded")) << "the planted library was loaded";
+  EXPECT_EQ(client.File(L"readme.txt"), "old readme");
+}
+
+TEST(Hardening, APlantedRichEditLibraryIsNeverLoaded) {
+  Story story;
+  ASSERT_TRUE(::CopyFileW(BinPath(L"planted_library.dll").c_str(),
+                          (story.InstallerFolder() + L"\\riched32.dll").c_str(), FALSE));
+  TempDir marker;
+  // Wine is told to prefer a library found on disk to its own.
+  auto app = story.Start(
+      L"", {{kMarker, marker / L"loaded"}, {L"WINEDLLOVERRIDES", L"mscoree,mshtml=;riched32=n,b"}});
+  ASSERT_TRUE(app);
+  EXPECT_FALSE(marker.Exists(L"loaded")) << "the planted library was loaded";
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+}
+
+TEST(Hardening, AnEntryNameThatLeavesTheTemporaryFolderWritesNothing) {
+  OldClient client;
+  TempDir scratch;
+  const std::wstring temp = scratch / L"a\\b";
+  ASSERT_TRUE(scratch.MakeDir(L"a\\b"));
+  std::vector<Entry> entries = PatchInstaller(MakePatch());
+  entries[2].name = "..\\..\\zav.2.12.4526-2.12.4536.rtp";
+  ASSERT_TRUE(scratch.WriteFile(L"installer.exe", RawInstaller(entries)));
+  StartOptions options;
+  options.args = PathArg(client.Path());
+  options.env = {{L"TMP", temp}, {L"TEMP", temp}};
+  auto app = Installer::Start(scratch / L"installer.exe", options);
+  ASSERT_TRUE(app && app->WaitForDialog());
+  EXPECT_EQ(app->Text(1017), L"2.12.4526 -> 2.12.4536");
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox();
+  ASSERT_TRUE(box) << Utf8(app->Describe());
+  EXPECT_EQ(box->text.rfind(L"无法解压补丁文件", 0), 0u) << Utf8(box->text);
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+  EXPECT_EQ(ThingsIn(scratch.Path()), 2) << "only the installer and the temporary folder a\\";
+  EXPECT_EQ(ThingsIn(temp), 0) << "nothing left in the temporary folder";
+  EXPECT_EQ(client.File(L"readme.txt"), "old readme");
+}
+
+TEST(Hardening, ADiskThatFillsUpDuringExtractionFailsOnceAndLeavesNothing) {
+  // Drive S: is the harness's 32 MB disk.
+  ULARGE_INTEGER available{}, total{}, free{};
+  if (!::GetDiskFreeSpaceExW(L"S:\\", &available, &total, &free) || total.QuadPart > (64u << 20)) {
+    GTEST_SKIP() << "no small disk S: in this prefix";
+  }
+  ClientFolder client;
+  std::vector<Entry> entries = ShippedEntries();
+  entries[2].bytes.assign(48u << 20, '\x5a');  // more than the disk holds
+  PackedInstaller installer(entries);
+  ASSERT_TRUE(installer.Ok()) << installer.Error();
+  const std::wstring temp = L"S:\\temp-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(temp.c_str(), nullptr));
+  StartOptions options;
+  options.args = PathArg(client.Path());
+  options.env = {{L"TMP", temp}, {L"TEMP", temp}};
+  auto app = Installer::Start(installer.Path(), options);
+  ASSERT_TRUE(app && app->WaitForDialog());
+  ASSERT_TRUE(app->Click(IDOK));
+  auto box = app->WaitForMessageBox(30000);
+  ASSERT_TRUE(box) << Utf8(app->Describe());
+  EXPECT_EQ(box->text.rfind(L"无法解压补丁文件", 0), 0u) << Utf8(box->text);
+  const std::vector<std::wstring> rows = app->ListItems(kDetailsList);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_NE(rows.back().find(L"! Error 112"), std::wstring::npos) << Utf8(rows.back());
+  ASSERT_TRUE(app->Answer(*box, IDOK));
+  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+  ExpectNoOffer(*app);
+  EXPECT_FALSE(app->FindMessageBox()) << "the message is shown once";
+  ASSERT_TRUE(app->Click(IDCANCEL));
+  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+  EXPECT_EQ(ThingsIn(temp), 0) << "the partial file and the folder are gone";
+  RemoveTree(temp);
+}
