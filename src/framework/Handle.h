@@ -39,39 +39,32 @@ class CHandle {
   HANDLE mHandle = nullptr;
 };
 
-// Owner of an icon loaded from the resources (not a shared one).
-class CIcon {
+// Owner of a user or GDI object this program made (an icon from the resources, a font for painting).
+template <class T, void (*Release)(T)>
+class COwned {
  public:
-  CIcon() = default;
-  CIcon(const CIcon&) = delete;
-  CIcon& operator=(const CIcon&) = delete;
-  ~CIcon() { Attach(nullptr); }
-  void Attach(HICON icon) {
-    if (mIcon) ::DestroyIcon(mIcon);
-    mIcon = icon;
+  COwned() = default;
+  COwned(const COwned&) = delete;
+  COwned& operator=(const COwned&) = delete;
+  ~COwned() { Attach(nullptr); }
+  void Attach(T object) {
+    if (mObject) Release(mObject);
+    mObject = object;
   }
-  HICON Get() const { return mIcon; }
+  T Get() const { return mObject; }
 
  private:
-  HICON mIcon = nullptr;
+  T mObject = nullptr;
 };
 
-// Owner of a font created for painting.
-class CFont {
- public:
-  CFont() = default;
-  CFont(const CFont&) = delete;
-  CFont& operator=(const CFont&) = delete;
-  ~CFont() { Attach(nullptr); }
-  void Attach(HFONT font) {
-    if (mFont) ::DeleteObject(mFont);
-    mFont = font;
-  }
-  HFONT Get() const { return mFont; }
-
- private:
-  HFONT mFont = nullptr;
-};
+inline void DestroyOwnedIcon(HICON icon) {
+  ::DestroyIcon(icon);
+}
+inline void DeleteOwnedFont(HFONT font) {
+  ::DeleteObject(font);
+}
+using CIcon = COwned<HICON, DestroyOwnedIcon>;
+using CFont = COwned<HFONT, DeleteOwnedFont>;
 
 class CLibrary {
  public:

@@ -31,18 +31,6 @@ std::string RawInstaller(const std::vector<Entry>& entries) {
   return file;
 }
 
-int ThingsIn(const std::wstring& folder) {
-  WIN32_FIND_DATAW found{};
-  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  int things = 0;
-  do {
-    if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..") ++things;
-  } while (::FindNextFileW(search, &found));
-  ::FindClose(search);
-  return things;
-}
-
 }  // namespace
 
 TEST(Hardening, AnEngineImportIsNeverTakenFromTheInstallersFolder) {
@@ -99,8 +87,8 @@ TEST(Hardening, AnEntryNameThatLeavesTheTemporaryFolderWritesNothing) {
   ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
-  EXPECT_EQ(ThingsIn(scratch.Path()), 2) << "only the installer and the temporary folder a\\";
-  EXPECT_EQ(ThingsIn(temp), 0) << "nothing left in the temporary folder";
+  EXPECT_EQ(FilesIn(scratch.Path(), true), 2) << "only the installer and the temporary folder a\\";
+  EXPECT_EQ(FilesIn(temp, true), 0) << "nothing left in the temporary folder";
   EXPECT_EQ(client.File(L"readme.txt"), "old readme");
 }
 
@@ -135,6 +123,6 @@ TEST(Hardening, ADiskThatFillsUpDuringExtractionFailsOnceAndLeavesNothing) {
   EXPECT_FALSE(app->FindMessageBox()) << "the message is shown once";
   ASSERT_TRUE(app->Click(IDCANCEL));
   EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
-  EXPECT_EQ(ThingsIn(temp), 0) << "the partial file and the folder are gone";
+  EXPECT_EQ(FilesIn(temp, true), 0) << "the partial file and the folder are gone";
   RemoveTree(temp);
 }

@@ -80,6 +80,21 @@ inline void ExpectNoOffer(const DialogWindow& app) {
   for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app.Visible(id)) << "button " << id;
 }
 
+// How many files (and, when asked, folders) a folder holds, not looking into its folders.
+inline int FilesIn(const std::wstring& folder, bool countFolders = false) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int things = 0;
+  do {
+    const std::wstring name = found.cFileName;
+    const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (name != L"." && name != L".." && (countFolders || !isFolder)) ++things;
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return things;
+}
+
 // "path=" with the folder, quoted so that blanks are kept.
 inline std::wstring PathArg(const std::wstring& folder) {
   return L"path=\"" + folder + L"\"";

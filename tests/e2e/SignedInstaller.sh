@@ -8,7 +8,7 @@ work=${1:?usage: SignedInstaller.sh WORKDIR WINE_RUN PACK_PATCH_INSTALLER EMBEDF
 runner=$2
 packer=$3
 tool=("$runner" "$4")
-source "$(dirname "${BASH_SOURCE[0]}")/../tool-checks.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/tool-checks.sh"
 
 # A root, two intermediates and the signer on one key (making keys is the slow part), each with a
 # 2000-byte comment: four certificates make a table of more than 8 KiB.
