@@ -129,18 +129,23 @@ TEST_F(EngineCallbackTest, WarningsAreListedAndShownWithoutStoppingTheRun) {
 }
 
 TEST_F(EngineCallbackTest, ABurstOfNotificationsEndsWithTheScreenShowingTheLastValues) {
+  mDlg->HoldOutput(true);  // as while the engine runs
   SendNumber(6, 3000);
   for (int file = 1; file <= 3000; ++file) {
     SendText(7, "data\\maps.pak");
     SendNumber(5, 0x4000);
+    SendText(9, "a detail");
   }
+  mDlg->HoldOutput(false);  // the engine has returned
   Pump();
+  EXPECT_EQ(Rows(), 3000);
   EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
   EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 50);
   EXPECT_EQ(Text(IDC_FILE_STATUS), L"[3000 of 3000] 正在处理文件 data\\maps.pak...");
 }
 
 TEST_F(EngineCallbackTest, CancelPressedDuringABurstIsHonouredWithinTheBurst) {
+  mDlg->HoldOutput(true);
   SendNumber(6, 1000000);
   bool stopped = false;
   const DWORD start = ::GetTickCount();
@@ -148,6 +153,7 @@ TEST_F(EngineCallbackTest, CancelPressedDuringABurstIsHonouredWithinTheBurst) {
     if (call == 100) ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     stopped = SendText(7, "data\\maps.pak") == nullptr;
   }
+  mDlg->HoldOutput(false);
   EXPECT_TRUE(stopped);
   EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
 }
