@@ -49,8 +49,9 @@ double Seconds(int64_t ticks) {
 
 // The stamp's counter, or 0 while the file does not hold it.
 int64_t ReadStamp(const std::wstring& path, const std::string& name) {
-  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 0;
   char text[512];
   DWORD read = 0;
@@ -61,7 +62,8 @@ int64_t ReadStamp(const std::wstring& path, const std::string& name) {
   for (size_t at = 0; at < lines.size();) {
     const size_t end = lines.find('\n', at);
     if (end == std::string::npos) break;  // a line still being written
-    if (lines.compare(at, key.size(), key) == 0) return std::strtoll(lines.c_str() + at + key.size(), nullptr, 10);
+    if (lines.compare(at, key.size(), key) == 0)
+      return std::strtoll(lines.c_str() + at + key.size(), nullptr, 10);
     at = end + 1;
   }
   return 0;
@@ -107,8 +109,8 @@ double Percentile(const std::vector<Probe>& probes, int64_t from, int64_t to, do
 }
 
 size_t Count(const std::vector<Probe>& probes, int64_t from, int64_t to) {
-  return static_cast<size_t>(
-      std::count_if(probes.begin(), probes.end(), [&](const Probe& p) { return p.sent >= from && p.sent <= to; }));
+  return static_cast<size_t>(std::count_if(probes.begin(), probes.end(),
+                                           [&](const Probe& p) { return p.sent >= from && p.sent <= to; }));
 }
 
 void Close(e2e::Installer& app) {
@@ -131,7 +133,8 @@ int Startup(const std::wstring& program, const std::wstring& args) {
   return 0;
 }
 
-int Drive(bool extractOnly, const std::wstring& installer, const std::wstring& client, const std::wstring& stamps) {
+int Drive(bool extractOnly, const std::wstring& installer, const std::wstring& client,
+          const std::wstring& stamps) {
   ::DeleteFileW(stamps.c_str());
   e2e::StartOptions options;
   options.args = L"path=\"" + client + L"\"";
@@ -204,7 +207,8 @@ int Drive(bool extractOnly, const std::wstring& installer, const std::wstring& c
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"startup" && (argc == 3 || argc == 4)) return Startup(argv[2], argc == 4 ? argv[3] : L"");
-  if ((mode == L"extract" || mode == L"run") && argc == 5) return Drive(mode == L"extract", argv[2], argv[3], argv[4]);
+  if ((mode == L"extract" || mode == L"run") && argc == 5)
+    return Drive(mode == L"extract", argv[2], argv[3], argv[4]);
   std::fprintf(stderr,
                "usage: installer_bench startup PROGRAM [ARGS]\n"
                "       installer_bench extract|run INSTALLER CLIENT STAMP_FILE\n");
