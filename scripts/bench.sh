@@ -9,6 +9,7 @@
 #     --installer-build   a Windows build tree whose bin/Tesserine.exe is measured (build/win); everything
 #                         else (driver, engine, tools) comes from this tree
 #     --keep              keep the work folder (build/bench-installer, or $TESSERINE_BENCH_DIR)
+# Before each run the page cache is written out (sync), so one run's writes do not land in the next one.
 # Rows: 1. extraction through the installer, from the start button to the engine's entry (an engine that
 # returns at once), against a bare 8092-byte ReadFile/WriteFile loop and CopyFileW on the same bytes, with
 # the dialog's latency meanwhile and the installer's peak memory; 2. the patch run through the installer
@@ -65,8 +66,11 @@ mkdir -p "$work"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 wine_run() { "$root/scripts/wine-run.sh" "$@" 2>>"$work/wine-stderr.txt" | tr -d '\r'; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-# The median of KEY over the counted runs in FILE (the first run, the warm-up, is left out).
-value() { awk -v k="$1" '$1 == "run" { n = $2 } $1 == k && n > 0 { print $2 }' "$2" | median; }
+# KEY's values in the counted runs of FILE (the first run, the warm-up, is left out).
+values() { awk -v k="$1" '$1 == "run" { n = $2 } $1 == k && n > 0 { print $2 }' "$2"; }
+value() { values "$@" | median; }
+# "MEDIAN s (MIN-MAX)": times drift between runs, so their spread is shown beside them.
+seconds() { values "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%s s (%s-%s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
 mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 at_most() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b ? "yes" : "NO") }'; }
@@ -89,8 +93,10 @@ measure_extraction() {
   : >"$dir/copy.txt"
   for i in $(seq 0 "$runs"); do
     echo "run $i" | tee -a "$dir/installer.txt" >>"$dir/copy.txt"
+    sync
     wine_run "$win/bin/installer_bench.exe" extract "$(winpath "$dir/installer.exe")" \
       "$(winpath "$dir/client")" "$(winpath "$dir/stamps.txt")" >>"$dir/installer.txt"
+    sync
     wine_run "$win/bin/copy_bench.exe" "$(winpath "$dir/patch.bin")" >>"$dir/copy.txt"
   done
   rm -f "$dir/patch.bin" "$dir/installer.exe"
@@ -106,11 +112,11 @@ measure_run() {
   : >"$dir/engine.txt"
   for i in $(seq 0 "$runs"); do
     echo "run $i" | tee -a "$dir/installer.txt" >>"$dir/engine.txt"
-    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
     wine_run "$win/bin/installer_bench.exe" run "$(winpath "$dir/installer.exe")" \
       "$(winpath "$dir/client")" "$(winpath "$dir/stamps.txt")" >>"$dir/installer.txt"
     diff -r -q "$dir/client" "$dir/new" >/dev/null || { echo "bench.sh: the installer did not patch $dir" >&2; exit 1; }
-    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
     wine_run "$win/bin/engine_bench.exe" "$(winpath "$win/bin/patchw32_stamp.dll")" \
       "$(winpath "$dir/client")" "$(winpath "$dir/patch.rtp")" >>"$dir/engine.txt"
     diff -r -q "$dir/client" "$dir/new" >/dev/null || { echo "bench.sh: the engine did not patch $dir" >&2; exit 1; }
@@ -156,7 +162,9 @@ one_engine=$(value seconds "$o/engine.txt")
 small_run=$(value apply_seconds "$s/installer.txt")
 small_engine=$(value seconds "$s/engine.txt")
 small_p99=$(value ui_p99_ms "$s/installer.txt")
-callback=$(awk -v a="$small_run" -v b="$small_engine" 'BEGIN { printf "%.2f", a - b }')
+# Runs of the installer and of the engine alone alternate: the median of each pair's difference.
+callback=$(paste <(values apply_seconds "$s/installer.txt") <(values seconds "$s/engine.txt") |
+  awk '{ printf "%.2f\n", $1 - $2 }' | median)
 engine_private=$(value peak_private_bytes "$o/engine.txt")
 start_installer=$(value seconds "$u/installer.txt")
 start_fixture=$(value seconds "$u/fixture.txt")
@@ -167,21 +175,24 @@ echo "Installer figures: $size_mib MiB, $files files; median of $runs runs after
 echo "Installer measured: $tesserine"
 row '#' measure installer reference ratio target met
 row --- --- --- --- --- --- ---
-row 1 "extraction of $size_mib MiB, start button to engine entry" "$ext s" "8092-byte loop $loop s" \
+row 1 "extraction of $size_mib MiB, start button to engine entry" "$(seconds press_to_entry_seconds "$x/installer.txt")" \
+  "8092-byte loop $(seconds loop_seconds "$x/copy.txt")" \
   "$(ratio "$ext" "$loop") x" "<= 1.1 x" "$(at_most "$(ratio "$ext" "$loop")" 1.1)"
-row 1 "the same against CopyFileW" "$ext s" "CopyFileW $copy s" "$(ratio "$ext" "$copy") x" - -
+row 1 "the same against CopyFileW" "$ext s" "CopyFileW $(seconds copyfile_seconds "$x/copy.txt")" "$(ratio "$ext" "$copy") x" - -
 row 1 "UI probe latency while extracting, p50 / p99 / max" \
   "$(value ui_p50_ms "$x/installer.txt") / $ext_p99 / $(value ui_max_ms "$x/installer.txt") ms" - - \
   "p99 <= 100 ms" "$(at_most "$ext_p99" 100)"
 row 1 "installer peak private / peak working set while extracting" \
   "$(mib "$ext_private") / $(mib "$(value peak_working_set_bytes "$x/installer.txt")") MiB" - - \
   "private <= 16 MiB" "$(at_most "$ext_private" $((16 * 1048576)))"
-row 2 "patch run, one $size_mib MiB file changed" "$one_run s" "engine alone $one_engine s" \
+row 2 "patch run, one $size_mib MiB file changed" "$(seconds apply_seconds "$o/installer.txt")" \
+  "engine alone $(seconds seconds "$o/engine.txt")" \
   "$(ratio "$one_run" "$one_engine") x" "<= 1.1 x" "$(at_most "$(ratio "$one_run" "$one_engine")" 1.1)"
 row 2 "UI probe latency in that run, p50 / p99 / max" \
   "$(value ui_p50_ms "$o/installer.txt") / $(value ui_p99_ms "$o/installer.txt") / $(value ui_max_ms "$o/installer.txt") ms" \
   - - - -
-row 2 "patch run, $files files changed" "$small_run s" "engine alone $small_engine s" \
+row 2 "patch run, $files files changed" "$(seconds apply_seconds "$s/installer.txt")" \
+  "engine alone $(seconds seconds "$s/engine.txt")" \
   "$(ratio "$small_run" "$small_engine") x" "<= 1.1 x" "$(at_most "$(ratio "$small_run" "$small_engine")" 1.1)"
 row 2 "time in the installer's callback, $files files (run - engine alone)" "$callback s" - - "<= 8 s" \
   "$(at_most "$callback" 8)"
@@ -190,5 +201,6 @@ row 2 "UI probe latency in that run, p50 / p99 / max" \
   "p99 <= 100 ms" "$(at_most "$small_p99" 100)"
 row 3 "engine peak private memory, $size_mib MiB file (engine_bench; at start $(mib "$(value before_peak_private_bytes "$o/engine.txt")") MiB)" \
   "-" "$(mib "$engine_private") MiB" - "<= 64 MiB" "$(at_most "$engine_private" $((64 * 1048576)))"
-row 4 "start-up to a visible welcome page" "$start_installer s" "minimal dialog $start_fixture s" \
+row 4 "start-up to a visible welcome page" "$(seconds seconds "$u/installer.txt")" \
+  "minimal dialog $(seconds seconds "$u/fixture.txt")" \
   "$(ratio "$start_installer" "$start_fixture") x" - -
