@@ -2,11 +2,14 @@
 // standard-call with their argument sizes in the name:
 //   RTPatchApply32@12  (command line, callback, wait)
 //   RTPatchGetCost@24  (patch path, biggest, new size, old size, file count, 0)
-// Built three times from this file: complete, without RTPatchGetCost (PATCHW32_NO_COST) and without
-// RTPatchApply32 (PATCHW32_NO_APPLY), so the installer's handling of a library lacking one can be tested.
+// Built several times from this file: complete, without RTPatchGetCost (PATCHW32_NO_COST) and without
+// RTPatchApply32 (PATCHW32_NO_APPLY), so the installer's handling of a library lacking one can be tested;
+// and for the benchmarks, stamping RTPatchApply32's entry and return (PATCHW32_STAMP), and also returning
+// at once (PATCHW32_RETURN_AT_ONCE).
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -16,6 +19,15 @@
 #include "patchengine/Errors.h"
 #include "patchengine/PatchFormat.h"
 #include "patchengine/WinFileSystem.h"
+
+#ifdef PATCHW32_STAMP
+#include "framework/Handle.h"
+#endif
+
+#ifdef PATCHW32_IMPORTS_HELPER
+// A variant that needs a library of its own beside it, to test where the installer lets it be found.
+extern "C" __declspec(dllimport) int PlantedHelper();
+#endif
 
 namespace {
 
@@ -35,20 +47,36 @@ class CallbackListener : public rtp::Listener {
   rtp::Callback mCallback;
 };
 
-}  // namespace
-
-#ifdef PATCHW32_IMPORTS_HELPER
-// A variant that needs a library of its own beside it, to test where the installer lets it be found.
-extern "C" __declspec(dllimport) int PlantedHelper();
+#ifndef PATCHW32_NO_APPLY
+#ifdef PATCHW32_STAMP
+// Appends "WHAT COUNTER" to the file named by TESSERINE_STAMP_FILE, if set. The performance counter is one
+// clock for every process of the machine, so a benchmark driving the installer from another process can
+// set these stamps against its own.
+void Stamp(const char* what) {
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetEnvironmentVariableW(L"TESSERINE_STAMP_FILE", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  CHandle file(::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
+  char line[64];
+  const int size = std::snprintf(line, sizeof line, "%s %lld\n", what, static_cast<long long>(now.QuadPart));
+  DWORD written = 0;
+  if (size > 0) ::WriteFile(file.Get(), line, static_cast<DWORD>(size), &written, nullptr);
+}
+#else
+void Stamp(const char*) {}
 #endif
 
-#ifndef PATCHW32_NO_APPLY
-// Applies the patch named by the command line to the client folder it names, calling back on this
-// thread; returns when done. 0 on success, otherwise the error number (rtp::kErrAborted when the
-// callback returned null). `wait` is accepted and ignored: the run is always synchronous.
-extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
-    RTPatchApply32(const char* commandLine, rtp::Callback callback, uint32_t wait) {
-  (void)wait;
+#ifdef PATCHW32_RETURN_AT_ONCE
+constexpr bool kReturnAtOnce = true;
+#else
+constexpr bool kReturnAtOnce = false;
+#endif
+
+uint32_t Apply(const char* commandLine, rtp::Callback callback) {
 #ifdef PATCHW32_IMPORTS_HELPER
   if (PlantedHelper() != 1) return rtp::kErrCommandLine;
 #endif
@@ -62,6 +90,23 @@ extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
     return rtp::SendError(listener, failed, command.patchPath);
   rtp::WinFileSystem client(Widen(command.clientFolder, CP_ACP));
   return rtp::ApplyPatch(*patch, client, listener);
+}
+#endif
+
+}  // namespace
+
+#ifndef PATCHW32_NO_APPLY
+// Applies the patch named by the command line to the client folder it names, calling back on this
+// thread; returns when done. 0 on success, otherwise the error number (rtp::kErrAborted when the
+// callback returned null). `wait` is accepted and ignored: the run is always synchronous.
+extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
+    RTPatchApply32(const char* commandLine, rtp::Callback callback, uint32_t wait) {
+  (void)wait;
+  Stamp("apply_entry");
+  if (kReturnAtOnce) return rtp::kOk;
+  const uint32_t result = Apply(commandLine, callback);
+  Stamp("apply_return");
+  return result;
 }
 #endif
 

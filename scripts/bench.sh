@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# The installer's figures (not a test): builds what it needs, packs installers, drives them under the Wine
+# harness of build/win and prints one table. Every figure is the median of several runs in one prefix,
+# after a warm-up run that is not counted.
+#   scripts/bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]
+#     SIZE_MIB            the patch entry extracted, and the one big file patched (1024)
+#     --runs N            counted runs of each figure (3)
+#     --files N           files of the many-files patch, every one changed (20000)
+#     --installer-build   a Windows build tree whose bin/Tesserine.exe is measured (build/win); everything
+#                         else (driver, engine, tools) comes from this tree
+#     --keep              keep the work folder (build/bench-installer, or $TESSERINE_BENCH_DIR)
+# Before each run the page cache is written out (sync), so one run's writes do not land in the next one.
+# Rows: 1. extraction through the installer, from the start button to the engine's entry (an engine that
+# returns at once), against a bare 8092-byte ReadFile/WriteFile loop and CopyFileW on the same bytes, with
+# the dialog's latency meanwhile and the installer's peak memory; 2. the patch run through the installer
+# against the engine alone (engine_bench, no-op callback) on the same patch, for one big file and for many
+# small ones; 3. the engine's peak private memory on the big file; 4. start-up to a visible welcome page
+# against a minimal dialog program.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+usage() { echo "usage: bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]" >&2; exit 2; }
+runs=3 files=20000 size_mib=1024 installer_build=$root/build/win keep=no
+while [ $# -gt 0 ]; do
+  case $1 in
+    --runs) runs=${2:-}; shift 2 || usage ;;
+    --files) files=${2:-}; shift 2 || usage ;;
+    --installer-build) installer_build=${2:-}; shift 2 || usage ;;
+    --keep) keep=yes; shift ;;
+    -*) usage ;;
+    *) size_mib=$1; shift ;;
+  esac
+done
+for n in "$runs" "$files" "$size_mib"; do [[ $n =~ ^[0-9]+$ ]] && [ "$n" -gt 0 ] || usage; done
+[ "$files" -gt 1 ] || usage
+jobs=${TESSERINE_JOBS:-2}
+work=${TESSERINE_BENCH_DIR:-$root/build/bench-installer}
+win=$root/build/win
+native=$root/build/bench
+installer_build=$(cd "$installer_build" && pwd)
+
+"$root/scripts/setup.sh" >/dev/null
+(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset win >/dev/null; } &&
+  { [ -f "$native/build.ninja" ] || cmake --preset bench >/dev/null; })
+ninja -C "$win" -j "$jobs" Tesserine patchw32_stamp patchw32_instant engine_bench installer_bench copy_bench \
+  e2e_fixture keepalive recorder >/dev/null
+ninja -C "$native" -j "$jobs" rtpbuild embedfs >/dev/null
+if [ "$installer_build" != "$win" ]; then
+  [ -f "$installer_build/build.ninja" ] && ninja -C "$installer_build" -j "$jobs" Tesserine >/dev/null
+fi
+tesserine=$installer_build/bin/Tesserine.exe
+[ -f "$tesserine" ] || { echo "bench.sh: no $tesserine" >&2; exit 1; }
+
+harness_was_up=no
+[ -f "$win/wine/keepalive.pid" ] && kill -0 "$(cat "$win/wine/keepalive.pid")" 2>/dev/null && harness_was_up=yes
+cleanup() {
+  [ "$keep" = yes ] || rm -rf "$work"
+  [ "$harness_was_up" = yes ] || "$root/scripts/wine-env.sh" down "$win" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+rm -rf "$work"
+mkdir -p "$work"
+
+# make_one_file and make_small_files (they read size_mib).
+. "$root/scripts/bench-cases.sh"
+
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+wine_run() { "$root/scripts/wine-run.sh" "$@" 2>>"$work/wine-stderr.txt" | tr -d '\r'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# KEY's values in the counted runs of FILE (the first run, the warm-up, is left out).
+values() { awk -v k="$1" '$1 == "run" { n = $2 } $1 == k && n > 0 { print $2 }' "$2"; }
+value() { values "$@" | median; }
+# "MEDIAN s (MIN-MAX)": times drift between runs, so their spread is shown beside them.
+seconds() { values "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%s s (%s-%s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+at_most() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b ? "yes" : "NO") }'; }
+
+# An installer carrying the engine variant ENGINE and the patch PATCH.
+pack() {
+  "$native/bin/embedfs" pack "$tesserine" "$1" "patchw32.dll=$win/bin/$2" \
+    "patchnotes4536.rtf=$root/tests/data/patchnotes4536.rtf" "ZAV.2.12.4526-2.12.4536.rtp=$3" >/dev/null
+}
+
+# Row 1: a patch entry of SIZE_MIB random bytes, an engine that returns at once, a client of build 4526.
+measure_extraction() {
+  local dir=$work/extract i
+  mkdir -p "$dir/client"
+  head -c $((size_mib * 1048576)) /dev/urandom >"$dir/patch.bin"
+  printf 'build=4526\r\n' >"$dir/client/common.ini"
+  printf 'MZ' >"$dir/client/zav.exe"
+  pack "$dir/installer.exe" patchw32_instant.dll "$dir/patch.bin"
+  : >"$dir/installer.txt"
+  : >"$dir/copy.txt"
+  for i in $(seq 0 "$runs"); do
+    echo "run $i" | tee -a "$dir/installer.txt" >>"$dir/copy.txt"
+    sync
+    wine_run "$win/bin/installer_bench.exe" extract "$(winpath "$dir/installer.exe")" \
+      "$(winpath "$dir/client")" "$(winpath "$dir/stamps.txt")" >>"$dir/installer.txt"
+    sync
+    wine_run "$win/bin/copy_bench.exe" "$(winpath "$dir/patch.bin")" >>"$dir/copy.txt"
+  done
+  rm -f "$dir/patch.bin" "$dir/installer.exe"
+}
+
+# Row 2: one patch of the case in DIR (old, new) applied to a fresh copy of the old client, by the
+# installer and by the engine alone, in turns.
+measure_run() {
+  local dir=$1 i
+  "$native/bin/rtpbuild" build "$dir/old" "$dir/new" "$dir/patch.rtp" >/dev/null
+  pack "$dir/installer.exe" patchw32_stamp.dll "$dir/patch.rtp"
+  : >"$dir/installer.txt"
+  : >"$dir/engine.txt"
+  for i in $(seq 0 "$runs"); do
+    echo "run $i" | tee -a "$dir/installer.txt" >>"$dir/engine.txt"
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
+    wine_run "$win/bin/installer_bench.exe" run "$(winpath "$dir/installer.exe")" \
+      "$(winpath "$dir/client")" "$(winpath "$dir/stamps.txt")" >>"$dir/installer.txt"
+    diff -r -q "$dir/client" "$dir/new" >/dev/null || { echo "bench.sh: the installer did not patch $dir" >&2; exit 1; }
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
+    wine_run "$win/bin/engine_bench.exe" "$(winpath "$win/bin/patchw32_stamp.dll")" \
+      "$(winpath "$dir/client")" "$(winpath "$dir/patch.rtp")" >>"$dir/engine.txt"
+    diff -r -q "$dir/client" "$dir/new" >/dev/null || { echo "bench.sh: the engine did not patch $dir" >&2; exit 1; }
+  done
+  rm -rf "$dir/client" "$dir/old" "$dir/new"
+}
+
+# Row 4: the one-file case's installer (its patch is small) and the driver's fixture dialog, in turns.
+measure_startup() {
+  local dir=$work/startup i
+  mkdir -p "$dir"
+  : >"$dir/installer.txt"
+  : >"$dir/fixture.txt"
+  for i in $(seq 0 "$runs"); do
+    echo "run $i" | tee -a "$dir/installer.txt" >>"$dir/fixture.txt"
+    wine_run "$win/bin/installer_bench.exe" startup "$(winpath "$work/one_file/installer.exe")" \
+      >>"$dir/installer.txt"
+    wine_run "$win/bin/installer_bench.exe" startup "$(winpath "$win/bin/e2e_fixture.exe")" >>"$dir/fixture.txt"
+  done
+}
+
+"$root/scripts/wine-env.sh" up "$win" </dev/null >>"$work/harness.log" 2>&1
+echo "measuring: extraction of $size_mib MiB" >&2
+measure_extraction
+echo "measuring: patch run, one $size_mib MiB file" >&2
+mkdir -p "$work/one_file"
+make_one_file "$work/one_file"
+measure_run "$work/one_file"
+echo "measuring: patch run, $files files" >&2
+make_small_files "$work/small_files" "$files"
+measure_run "$work/small_files"
+echo "measuring: start-up" >&2
+measure_startup
+
+x=$work/extract o=$work/one_file s=$work/small_files u=$work/startup
+ext=$(value press_to_entry_seconds "$x/installer.txt")
+loop=$(value loop_seconds "$x/copy.txt")
+copy=$(value copyfile_seconds "$x/copy.txt")
+ext_p99=$(value ui_p99_ms "$x/installer.txt")
+ext_private=$(value peak_private_bytes "$x/installer.txt")
+one_run=$(value apply_seconds "$o/installer.txt")
+one_engine=$(value seconds "$o/engine.txt")
+small_run=$(value apply_seconds "$s/installer.txt")
+small_engine=$(value seconds "$s/engine.txt")
+small_p99=$(value ui_p99_ms "$s/installer.txt")
+# Runs of the installer and of the engine alone alternate: the median of each pair's difference.
+callback=$(paste <(values apply_seconds "$s/installer.txt") <(values seconds "$s/engine.txt") |
+  awk '{ printf "%.2f\n", $1 - $2 }' | median)
+engine_private=$(value peak_private_bytes "$o/engine.txt")
+start_installer=$(value seconds "$u/installer.txt")
+start_fixture=$(value seconds "$u/fixture.txt")
+
+row() { printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$@"; }
+echo
+echo "Installer figures: $size_mib MiB, $files files; median of $runs runs after a warm-up, one prefix ($win/wine)"
+echo "Installer measured: $tesserine"
+row '#' measure installer reference ratio target met
+row --- --- --- --- --- --- ---
+row 1 "extraction of $size_mib MiB, start button to engine entry" "$(seconds press_to_entry_seconds "$x/installer.txt")" \
+  "8092-byte loop $(seconds loop_seconds "$x/copy.txt")" \
+  "$(ratio "$ext" "$loop") x" "<= 1.1 x" "$(at_most "$(ratio "$ext" "$loop")" 1.1)"
+row 1 "the same against CopyFileW" "$ext s" "CopyFileW $(seconds copyfile_seconds "$x/copy.txt")" "$(ratio "$ext" "$copy") x" - -
+row 1 "UI probe latency while extracting, p50 / p99 / max" \
+  "$(value ui_p50_ms "$x/installer.txt") / $ext_p99 / $(value ui_max_ms "$x/installer.txt") ms" - - \
+  "p99 <= 100 ms" "$(at_most "$ext_p99" 100)"
+row 1 "installer peak private / peak working set while extracting" \
+  "$(mib "$ext_private") / $(mib "$(value peak_working_set_bytes "$x/installer.txt")") MiB" - - \
+  "private <= 16 MiB" "$(at_most "$ext_private" $((16 * 1048576)))"
+row 2 "patch run, one $size_mib MiB file changed" "$(seconds apply_seconds "$o/installer.txt")" \
+  "engine alone $(seconds seconds "$o/engine.txt")" \
+  "$(ratio "$one_run" "$one_engine") x" "<= 1.1 x" "$(at_most "$(ratio "$one_run" "$one_engine")" 1.1)"
+row 2 "UI probe latency in that run, p50 / p99 / max" \
+  "$(value ui_p50_ms "$o/installer.txt") / $(value ui_p99_ms "$o/installer.txt") / $(value ui_max_ms "$o/installer.txt") ms" \
+  - - - -
+row 2 "patch run, $files files changed" "$(seconds apply_seconds "$s/installer.txt")" \
+  "engine alone $(seconds seconds "$s/engine.txt")" \
+  "$(ratio "$small_run" "$small_engine") x" "<= 1.1 x" "$(at_most "$(ratio "$small_run" "$small_engine")" 1.1)"
+row 2 "time in the installer's callback, $files files (run - engine alone)" "$callback s" - - "<= 8 s" \
+  "$(at_most "$callback" 8)"
+row 2 "UI probe latency in that run, p50 / p99 / max" \
+  "$(value ui_p50_ms "$s/installer.txt") / $small_p99 / $(value ui_max_ms "$s/installer.txt") ms" - - \
+  "p99 <= 100 ms" "$(at_most "$small_p99" 100)"
+row 3 "engine peak private memory, $size_mib MiB file (engine_bench; at start $(mib "$(value before_peak_private_bytes "$o/engine.txt")") MiB)" \
+  "-" "$(mib "$engine_private") MiB" - "<= 64 MiB" "$(at_most "$engine_private" $((64 * 1048576)))"
+row 4 "start-up to a visible welcome page" "$(seconds seconds "$u/installer.txt")" \
+  "minimal dialog $(seconds seconds "$u/fixture.txt")" \
+  "$(ratio "$start_installer" "$start_fixture") x" - -
