@@ -55,6 +55,9 @@ bool CMainDlg::ProcessWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM, LRESU
     case WM_EXTRACT_FAILED:
       result = OnExtractFailed();
       return true;
+    case WM_SHOW_BARS:
+      result = OnShowBars();
+      return true;
     case WM_COMMAND: {
       WORD code = HIWORD(wParam);
       WORD id = LOWORD(wParam);

@@ -24,6 +24,7 @@
 
 // Private messages of the dialog.
 constexpr UINT WM_EXTRACT_FAILED = WM_APP + 1;  // the extraction thread failed; the failure page follows
+constexpr UINT WM_SHOW_BARS = WM_APP + 2;       // the extraction thread left new bar positions
 
 class CMainDlg : public CAxDialogImpl<CMainDlg>,
                  public CUpdateUI<CMainDlg>,
@@ -54,6 +55,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   LRESULT OnDetails(WORD notifyCode, WORD id, HWND control);
   LRESULT OnWebLink(WORD notifyCode, WORD id, HWND control);
   LRESULT OnExtractFailed();
+  LRESULT OnShowBars();
   void CloseDialog(int exitCode) override;
 
   // The flow's operations, under the names a reader looks for.
@@ -134,6 +136,10 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   // What the bars and status lines show, as last sent (the extraction thread sends too).
   std::atomic<int> mShownFileBar{kNotShown};
   std::atomic<int> mShownTotalBar{kNotShown};
+  // The newest positions the extraction thread left, and whether the dialog's thread was told.
+  std::atomic<int> mPostedFileBar{kNotShown};
+  std::atomic<int> mPostedTotalBar{kNotShown};
+  std::atomic<bool> mBarsPosted{false};
   std::mutex mShownStatusLock;
   std::wstring mShownFileStatus;
   std::wstring mShownPhaseStatus;

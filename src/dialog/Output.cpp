@@ -1,7 +1,9 @@
 // The dialog's output operations. They are called from the dialog's thread and from the extraction
-// thread; every change to a control is a message sent to it, which the window system carries out on
-// the dialog's thread. A message sent across threads waits for the dialog's thread and every change
-// repaints, so a control is sent only what changes what it shows.
+// thread; every change to a control is a message to it, which the window system carries out on the
+// dialog's thread. A message sent across threads waits for the dialog's thread, which meanwhile repaints
+// what the last one changed, and every change repaints: so a control is sent only what changes what it
+// shows, and the extraction thread leaves the bars' newest positions for the dialog's thread to take up
+// as fast as it repaints, instead of waiting for each.
 #include <algorithm>
 
 #include "dialog/MainDlg.h"
@@ -11,11 +13,28 @@ int CMainDlg::SetBar(int id, std::atomic<int>& shown, int percent) {
   const int position = std::clamp(percent, 0, 100);  // what the bar shows for any value it is given
   const int previous = shown.load();
   if (previous == position) return previous;
+  shown = position;
+  if (::GetWindowThreadProcessId(m_hWnd, nullptr) != ::GetCurrentThreadId()) {
+    (id == IDC_FILE_PROGRESS ? mPostedFileBar : mPostedTotalBar) = position;
+    if (!mBarsPosted.exchange(true)) PostMessage(WM_SHOW_BARS);
+    return previous == kNotShown ? 0 : previous;
+  }
   CProgressBarCtrl bar(GetDlgItem(id));
   if (previous == kNotShown) bar.SetRange(0, 100);  // once per page: nothing else sets another range
-  const int result = bar.SetPos(percent);
-  shown = position;
-  return result;
+  return bar.SetPos(percent);
+}
+
+LRESULT CMainDlg::OnShowBars() {
+  mBarsPosted = false;
+  for (const auto& [id, posted] : {std::make_pair(IDC_FILE_PROGRESS, &mPostedFileBar),
+                                   std::make_pair(IDC_TOTAL_PROGRESS, &mPostedTotalBar)}) {
+    const int position = posted->exchange(kNotShown);
+    if (position == kNotShown) continue;
+    CProgressBarCtrl bar(GetDlgItem(id));
+    bar.SetRange(0, 100);
+    bar.SetPos(position);
+  }
+  return 0;
 }
 
 namespace {

@@ -57,7 +57,9 @@ class BuildFileTest : public ::testing::Test {
   }
   void TearDown() override { std::remove(path_.c_str()); }
 
-  const std::string path_ = ::testing::TempDir() + "patching_rules_common.ini";
+  // One file per test: CTest runs the tests of this suite side by side.
+  const std::string path_ = ::testing::TempDir() + "common-" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
 };
 
 TEST_F(BuildFileTest, BuildLineWithCrLf) {
