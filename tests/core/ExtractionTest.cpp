@@ -48,17 +48,15 @@ TEST(Extraction, AFailedWriteDeletesThePartialFileAndEndsOnTheRestartOutcomeOnce
   EXPECT_EQ(run.view.pages.back(), PageFailed) << "no run starts after a failed extraction";
 }
 
-TEST(Extraction, CloseDeletesBothFilesAndTheFolder) {
+TEST(Extraction, AFolderThatCannotBeMadeIsTriedOnceAndNamedInTheDetailsAndTheTimerStops) {
   FakeRun run;
+  run.machine.makeFolderFails = true;
   run.Start();
-  run.core.DeleteTempFiles();
-  EXPECT_TRUE(run.machine.files.empty());
-  EXPECT_EQ(run.machine.removedFolders, std::vector<std::wstring>{L"T:\\tmp\\s1.1\\"});
+  EXPECT_EQ(run.machine.foldersMade, 1);
+  EXPECT_EQ(run.view.details[1], L"Error extracting \"T:\\tmp\\s1.1\\patchw32.dll\"! Unable to create file.");
+  run.core.OnExtractFailed();
+  EXPECT_TRUE(run.view.timers.empty());
 }
-
-}  // namespace
-
-namespace {
 
 TEST(Extraction, AnEntryNameThatIsNoPlainFileNameIsNeverWritten) {
   FakeRun run;

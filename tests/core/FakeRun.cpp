@@ -1,20 +1,7 @@
 #include "FakeRun.h"
 
-#include <algorithm>
 #include <cstring>
 #include <cwctype>
-
-#include "rules/Format.h"
-
-void RecordingView::ShowPage(int page, int offerId) {
-  pages.push_back(page);
-  offer = offerId;
-}
-
-void RecordingView::ShowVersions(const std::wstring& line, const std::wstring& text) {
-  versions = line;
-  caption = text;
-}
 
 int RecordingView::ShowBox(const std::wstring& text, const std::wstring& boxCaption, uint32_t style) {
   boxes.push_back({text, boxCaption, style});
@@ -31,10 +18,6 @@ int RecordingView::AskFolder(std::wstring* folder) {
   folderAnswers.pop_front();
   *folder = answer.second;
   return answer.first;
-}
-
-void RecordingView::PumpMessages() {
-  if (onPump) onPump();
 }
 
 int RecordingView::Bar(std::vector<int>* bar, int percent) {
@@ -84,10 +67,6 @@ bool FakeMachine::CloseRunningClient() {
   return !running;
 }
 
-std::wstring FakeMachine::EntryName(uint32_t index) {
-  return index < entries.size() ? entries[index].first : std::wstring();
-}
-
 const uint8_t* FakeMachine::MapEntry(const std::wstring& name, uint32_t* size) {
   uint32_t ignored = 0;
   if (!OpenEntry(name, &ignored)) return nullptr;
@@ -122,7 +101,6 @@ bool FakeMachine::MakeFolder(std::wstring* folder) {
 }
 
 bool FakeMachine::Create(const std::wstring& path) {
-  if (uncreatable.count(path)) return false;
   files[path].clear();
   writing = path;
   return true;

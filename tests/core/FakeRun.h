@@ -20,27 +20,26 @@ class RecordingView : public RunView {
   int SetFileProgress(int percent) override { return Bar(&fileBar, percent); }
   int SetTotalProgress(int percent) override { return Bar(&totalBar, percent); }
   void SetFileStatus(const std::wstring& text) override { fileStatus = text; }
-  void SetPhaseStatus(const std::wstring& text) override { phaseStatus = text; }
+  void SetPhaseStatus(const std::wstring&) override {}
   void AddDetail(const std::wstring& text) override { details.push_back(text); }
-  void ShowPage(int page, int offerId) override;
-  void ShowNotes(const std::wstring& text) override { notes = text; }
-  void ShowVersions(const std::wstring& line, const std::wstring& caption) override;
+  void ShowPage(int page, int) override { pages.push_back(page); }
+  void ShowNotes(const std::wstring&) override {}
+  void ShowVersions(const std::wstring&, const std::wstring&) override {}
   int ShowBox(const std::wstring& text, const std::wstring& caption, uint32_t style) override;
   int AskFolder(std::wstring* folder) override;
   void StartTimer(uint32_t id, uint32_t) override { timers.insert(id); }
   void StopTimer(uint32_t id) override { timers.erase(id); }
   void PostExtractionFailed() override { ++extractionFailures; }
-  void HoldOutput(bool hold) override { holding = hold; }
-  void PumpMessages() override;
+  void HoldOutput(bool) override {}
+  void PumpMessages() override {
+    if (onPump) onPump();
+  }
   void CloseDialog(int exitCode) override { closedWith = exitCode; }
 
-  int Bar(std::vector<int>* bar, int percent);
-
   std::vector<int> fileBar, totalBar;  // every value sent
-  std::wstring fileStatus, phaseStatus, notes, versions, caption;
+  std::wstring fileStatus;
   std::vector<std::wstring> details;
   std::vector<int> pages;  // every page shown, in order
-  int offer = 0;
   std::vector<ShownBox> boxes;
   std::deque<int> answers;                                 // for the boxes; OK when none is left
   std::deque<std::pair<int, std::wstring>> folderAnswers;  // result and folder; cancel when none is left
@@ -48,16 +47,18 @@ class RecordingView : public RunView {
   std::set<uint32_t> timers;
   int extractionFailures = 0;
   int closedWith = -1;
-  bool holding = false;
   std::function<void()> onPump;  // what the user does while the engine runs
+
+ private:
+  static int Bar(std::vector<int>* bar, int percent);
 };
 
-// The string table as "S<id>", with the same arguments as the real texts.
+// The string table as "S<id>", with the same arguments as the real texts; Latin-1 as the code page.
 class FakeTexts : public Texts {
  public:
   std::wstring Load(uint32_t id) override;
   std::wstring Widen(const char* bytes, size_t length) override;
-  bool Narrow(const std::wstring& text, std::string* bytes) override;  // Latin-1 only
+  bool Narrow(const std::wstring& text, std::string* bytes) override;
   std::wstring Lower(const std::wstring& text) override;
 };
 
@@ -67,41 +68,43 @@ class FakeMachine : public ClientProbes,
                     public PatchEngine,
                     public WorkerThread {
  public:
-  // Probes.
   bool IsClientFolder(const std::wstring& folder) override;
   bool CloseRunningClient() override;
-  uint32_t ReadBuildFile(const std::wstring& path) override { return builds.count(path) ? builds[path] : 0; }
+  uint32_t ReadBuildFile(const std::wstring& path) override { return builds[path]; }
   uint32_t GetFreeDiskSpaceMB(const std::wstring&) override { return freeMB; }
   std::wstring ShortPath(const std::wstring& path) override { return shortPaths[path]; }
   void TouchFile(const std::wstring& path) override { touched.push_back(path); }
   void Open(const std::wstring& target) override { opened.push_back(target); }
   void RequestSystemRestart() override { ++restarts; }
   void Trace(const std::wstring&) override {}
-  // Archive.
-  std::wstring EntryName(uint32_t index) override;
+
+  std::wstring EntryName(uint32_t index) override {
+    return index < entries.size() ? entries[index].first : L"";
+  }
   const uint8_t* MapEntry(const std::wstring& name, uint32_t* size) override;
   void UnmapEntry(const uint8_t*) override {}
   bool OpenEntry(const std::wstring& name, uint32_t* size) override;
   bool Read(void* buffer, uint32_t length, uint32_t* error) override;
-  // Temporary files.
+
   bool MakeFolder(std::wstring* folder) override;
   bool Create(const std::wstring& path) override;
   bool Write(const void* bytes, uint32_t length, uint32_t* error) override;
-  void Close() override { writing.clear(); }
+  void Close() override {}
   void Delete(const std::wstring& path) override { files.erase(path); }
   void RemoveFolder(const std::wstring& folder) override { removedFolders.push_back(folder); }
-  // Engine.
+
   bool Load(const std::wstring& path) override { return loadable && path == L"T:\\tmp\\s1.1\\patchw32.dll"; }
-  bool HasApply() override { return hasApply; }
+  bool HasApply() override { return true; }
   uint32_t BindError() override { return 127; }
   bool GetCost(const std::wstring&, uint32_t* biggestSz) override;
   void Apply(const char* commandLine, EngineListener& listener) override;
   void Free() override {}
-  // Thread: the body runs at once.
+
+  // The extraction thread's body runs at once.
   bool Start(void (*body)(void*), void* argument) override;
   void Join() override {}
 
-  // Probes' answers.
+  // The probes' answers.
   std::set<std::wstring> clients;
   std::deque<bool> clientRunning;  // CloseRunningClient fails while this yields true
   std::map<std::wstring, uint32_t> builds;
@@ -109,13 +112,12 @@ class FakeMachine : public ClientProbes,
   std::map<std::wstring, std::wstring> shortPaths;
   std::vector<std::wstring> touched, opened;
   int restarts = 0;
-  // The archive: names and contents.
+  // The archive's names and contents, and where the reading stands.
   std::vector<std::pair<std::wstring, std::string>> entries;
   size_t readEntry = 0, readOffset = 0;
   // The temporary folder.
   bool makeFolderFails = false;
   int foldersMade = 0;
-  std::set<std::wstring> uncreatable;
   size_t diskSpace = SIZE_MAX;
   std::map<std::wstring, std::string> files;
   std::wstring writing;
@@ -127,7 +129,7 @@ class FakeMachine : public ClientProbes,
     uint32_t number = 0;
     bool hasNumber = false;
   };
-  bool loadable = true, hasApply = true, hasCost = false;
+  bool loadable = true, hasCost = false;
   uint32_t biggest = 0;
   std::vector<Note> script;
   std::string commandLine;

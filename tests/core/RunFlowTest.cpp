@@ -29,19 +29,6 @@ TEST(StartSequence, TheFolderDialogComesBackUntilItHoldsAClient) {
   EXPECT_TRUE(run.machine.threadStarted) << "a folder chosen in the dialog needs no confirmation";
 }
 
-TEST(StartSequence, ADefaultClientIsUsedOnlyAfterTheUserConfirmsIt) {
-  FakeRun run;
-  run.core.mCmdLine.clear();
-  run.machine.clients = {L"c:\\program files\\norrat\\zav"};
-  run.machine.builds[L"c:\\program files\\norrat\\zav\\common.ini"] = 4526;
-  run.view.answers = {box::kAnswerYes};
-  run.Start();
-  ASSERT_EQ(run.view.boxes.size(), 1u);
-  EXPECT_EQ(run.view.boxes[0].text, L"S159");
-  EXPECT_EQ(run.core.mZavPath, L"c:\\program files\\norrat\\zav");
-  EXPECT_EQ(run.view.foldersAsked, 0);
-}
-
 TEST(PatchRun, HandsTheEngineOneLineWithTheFolderAndTheUnclosedPatchPath) {
   FakeRun run;
   run.machine.script = {{6, "", 2, true}, {7, "a"}, {5, "", 0x4000, true}, {7, "b"}, {26, ""}};
@@ -60,35 +47,6 @@ TEST(PatchRun, HandsTheEngineOneLineWithTheFolderAndTheUnclosedPatchPath) {
   EXPECT_EQ(run.core.mPage, PageFinished);
   EXPECT_EQ(run.machine.restarts, 1) << "a locked file asks to restart, answered Yes";
 }
-
-TEST(PatchRun, WarningsAreListedAndShownWithoutStoppingTheEngine) {
-  FakeRun run;
-  run.machine.script = {{2, "read-only"}, {6, "", 1, true}, {7, "a"}};
-  run.Start();
-  run.core.OnTimer(kExtractTimerId);
-  ASSERT_EQ(run.view.boxes.size(), 1u);
-  EXPECT_EQ(run.view.boxes[0].text, L"Warning: read-only");
-  EXPECT_EQ(run.view.boxes[0].caption, L"Warning: read-only");
-  EXPECT_EQ(run.core.mPage, PageFinished);
-}
-
-TEST(ErrorReport, CarriesTheOutcomeBuildsAndDetailAndClosesWithCodeZero) {
-  FakeRun run;
-  run.machine.entries[2].first = L"ZAV.2.12.4526-2.12.4536_test.rtp";
-  run.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4500;
-  run.view.answers = {box::kAnswerYes};
-  run.Start();
-  run.core.ReportError();
-  ASSERT_EQ(run.machine.opened.size(), 1u);
-  EXPECT_EQ(run.machine.opened[0],
-            L"https://update.lanxingji.example/patches/patches.asp?action=patcherror&do=3&n=4500&from=4526"
-            L"&to=4536&err=Wrong Version. Need 4526&test=1");
-  EXPECT_EQ(run.view.closedWith, 0);
-}
-
-}  // namespace
-
-namespace {
 
 TEST(Pages, EnterActsOnlyOnTheWelcomePage) {
   FakeRun run;
@@ -137,16 +95,6 @@ TEST(ErrorReport, EscapesWhatWouldSplitOrChangeTheDetailAndMarksATestPatch) {
   EXPECT_EQ(run.machine.opened.back(),
             L"https://update.lanxingji.example/patches/patches.asp?action=patcherror&do=0&n=4526&from=4526"
             L"&to=4536&err=Error ept0042: a%26b%2Bc%23d%25e f&test=1");
-}
-
-TEST(Extraction, AFolderThatCannotBeMadeIsTriedOnceAndNamedInTheDetailsAndTheTimerStops) {
-  FakeRun run;
-  run.machine.makeFolderFails = true;
-  run.Start();
-  EXPECT_EQ(run.machine.foldersMade, 1);
-  EXPECT_EQ(run.view.details[1], L"Error extracting \"T:\\tmp\\s1.1\\patchw32.dll\"! Unable to create file.");
-  run.core.OnExtractFailed();
-  EXPECT_TRUE(run.view.timers.empty());
 }
 
 }  // namespace
