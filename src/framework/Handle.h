@@ -39,6 +39,13 @@ class CHandle {
   HANDLE mHandle = nullptr;
 };
 
+// This process's access token, opened for `access`; none when it cannot be opened.
+inline CHandle ProcessToken(DWORD access) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), access, &token)) token = nullptr;
+  return CHandle(token);
+}
+
 // Owner of a user or GDI object this program made (an icon from the resources, a font for painting).
 template <class T, void (*Release)(T)>
 class COwned {

@@ -7,9 +7,8 @@ namespace {
 // A process may only restart the system with the shutdown privilege enabled in its token;
 // without it the request fails with ERROR_PRIVILEGE_NOT_HELD and nothing restarts.
 void EnableShutdownPrivilege() {
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) return;
-  CHandle token(raw);
+  const CHandle token = ProcessToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY);
+  if (!token) return;
   TOKEN_PRIVILEGES privileges{};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;

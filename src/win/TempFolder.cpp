@@ -13,9 +13,7 @@ namespace {
 constexpr int kNameAttempts = 16;
 
 bool IsTokenElevated() {
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-  CHandle token(raw);
+  const CHandle token = ProcessToken(TOKEN_QUERY);
   TOKEN_ELEVATION elevation{};
   DWORD size = 0;
   return ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
@@ -39,9 +37,7 @@ std::wstring RandomName() {
 
 // The user's own SID as text, from the process token.
 std::wstring UserSid() {
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::wstring();
-  CHandle token(raw);
+  const CHandle token = ProcessToken(TOKEN_QUERY);
   DWORD size = 0;
   ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
   std::string buffer(size, '\0');

@@ -118,11 +118,7 @@ TEST(Hardening, ADiskThatFillsUpDuringExtractionFailsOnceAndLeavesNothing) {
   ASSERT_FALSE(rows.empty());
   EXPECT_NE(rows.back().find(L"! Error 112"), std::wstring::npos) << Utf8(rows.back());
   ASSERT_TRUE(app->Answer(*box, IDOK));
-  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  ExpectNoOffer(*app);
-  EXPECT_FALSE(app->FindMessageBox()) << "the message is shown once";
-  ASSERT_TRUE(app->Click(IDCANCEL));
-  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+  ExpectBareFailedPageThenEnd(*app);
   EXPECT_EQ(FilesIn(temp, true), 0) << "the partial file and the folder are gone";
   RemoveTree(temp);
 }

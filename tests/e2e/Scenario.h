@@ -80,6 +80,16 @@ inline void ExpectNoOffer(const DialogWindow& app) {
   for (int id : {kGetClient, kGetPatch, kSupport, kLaunch}) EXPECT_FALSE(app.Visible(id)) << "button " << id;
 }
 
+// The failed page that offers nothing, once its one box was answered: no box comes again and End closes
+// with code 2.
+inline void ExpectBareFailedPageThenEnd(Installer& app) {
+  ASSERT_TRUE(app.WaitForText(IDCANCEL, L"结束"));
+  ExpectNoOffer(app);
+  EXPECT_FALSE(app.FindMessageBox()) << "the message is shown once";
+  ASSERT_TRUE(app.Click(IDCANCEL));
+  EXPECT_EQ(app.WaitForExit(), std::optional<DWORD>(2));
+}
+
 // How many files (and, when asked, folders) a folder holds, not looking into its folders.
 inline int FilesIn(const std::wstring& folder, bool countFolders = false) {
   WIN32_FIND_DATAW found{};

@@ -419,11 +419,7 @@ TEST(Extraction, NoTemporaryFolderFailsOnceAfterBothEntriesWithTheRestartAdvice)
   EXPECT_EQ(rows[3].rfind(L"Error extracting ", 0), 0u) << Utf8(rows[3]);
   ASSERT_TRUE(app->Answer(*box, IDOK));
 
-  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  ExpectNoOffer(*app);
-  EXPECT_FALSE(app->FindMessageBox()) << "the message is shown once";
-  ASSERT_TRUE(app->Click(IDCANCEL));
-  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+  ExpectBareFailedPageThenEnd(*app);
 }
 
 TEST(Extraction, ClosingWhileExtractingStopsTheThreadAndLeavesNoFiles) {

@@ -62,17 +62,12 @@ TEST(TempFolder, ElevatedTheFolderLetsOnlySystemAndAdministratorsChangeIt) {
     EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) << "files inside take it too";
     entries.emplace_back(SidText(&ace->SidStart), ace->Mask);
   }
-  HANDLE token = nullptr;
-  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
-  char user[256];
-  DWORD size = 0;
-  ::GetTokenInformation(token, TokenUser, user, sizeof(user), &size);
-  ::CloseHandle(token);
-  const std::vector<std::pair<std::wstring, DWORD>> expected = {
-      {L"S-1-5-18", FILE_ALL_ACCESS},
-      {L"S-1-5-32-544", FILE_ALL_ACCESS},
-      {SidText(reinterpret_cast<TOKEN_USER*>(user)->User.Sid), FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
-  EXPECT_EQ(entries, expected);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0], std::make_pair(std::wstring(L"S-1-5-18"), DWORD{FILE_ALL_ACCESS})) << "SYSTEM";
+  EXPECT_EQ(entries[1], std::make_pair(std::wstring(L"S-1-5-32-544"), DWORD{FILE_ALL_ACCESS}))
+      << "Administrators";
+  EXPECT_EQ(entries[2].first.rfind(L"S-1-5-21-", 0), 0u) << "the user";
+  EXPECT_EQ(entries[2].second, DWORD{FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}) << "reads and runs only";
 }
 
 }  // namespace
