@@ -136,7 +136,8 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   // What the bars and status lines show, as last sent (the extraction thread sends too).
   std::atomic<int> mShownFileBar{kNotShown};
   std::atomic<int> mShownTotalBar{kNotShown};
-  // The newest positions the extraction thread left, and whether the dialog's thread was told.
+  // The newest positions not shown yet (left by the extraction thread, or kept while the engine holds
+  // the dialog's thread), and whether the dialog's thread was asked to show them.
   std::atomic<int> mPostedFileBar{kNotShown};
   std::atomic<int> mPostedTotalBar{kNotShown};
   std::atomic<bool> mBarsPosted{false};
@@ -147,8 +148,6 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   DWORD mLastPump = 0;
   // What the engine reported since the last pump, kept while it holds this thread.
   std::atomic<bool> mHolding{false};
-  int mHeldFileBar = kNotShown;
-  int mHeldTotalBar = kNotShown;
   std::optional<std::wstring> mHeldFileStatus;
   std::optional<std::wstring> mHeldPhaseStatus;
   std::vector<std::wstring> mHeldRows;

@@ -14,9 +14,12 @@ int CMainDlg::SetBar(int id, std::atomic<int>& shown, int percent) {
   const int previous = shown.load();
   if (previous == position) return previous;
   shown = position;
-  if (::GetWindowThreadProcessId(m_hWnd, nullptr) != ::GetCurrentThreadId()) {
+  // While the engine holds the dialog's thread, the pumps show the newest positions; the extraction
+  // thread asks the dialog's thread to show them.
+  const bool otherThread = ::GetWindowThreadProcessId(m_hWnd, nullptr) != ::GetCurrentThreadId();
+  if (mHolding || otherThread) {
     (id == IDC_FILE_PROGRESS ? mPostedFileBar : mPostedTotalBar) = position;
-    if (!mBarsPosted.exchange(true)) PostMessage(WM_SHOW_BARS);
+    if (otherThread && !mBarsPosted.exchange(true)) PostMessage(WM_SHOW_BARS);
     return previous == kNotShown ? 0 : previous;
   }
   CProgressBarCtrl bar(GetDlgItem(id));
@@ -42,22 +45,13 @@ namespace {
 // A visible details list takes milliseconds to take new rows in; it is given them at most this often.
 constexpr DWORD kVisibleRowsIntervalMs = 250;
 
-// Keeps a bar's next position; returns the position it shows until then.
-int Hold(int* held, int shown, int percent) {
-  const int previous = *held != CMainDlg::kNotShown ? *held : shown;
-  *held = std::clamp(percent, 0, 100);
-  return previous == CMainDlg::kNotShown ? 0 : previous;
-}
-
 }  // namespace
 
 int CMainDlg::SetFileProgress(int percent) {
-  if (mHolding) return Hold(&mHeldFileBar, mShownFileBar, percent);
   return SetBar(IDC_FILE_PROGRESS, mShownFileBar, percent);
 }
 
 int CMainDlg::SetTotalProgress(int percent) {
-  if (mHolding) return Hold(&mHeldTotalBar, mShownTotalBar, percent);
   return SetBar(IDC_TOTAL_PROGRESS, mShownTotalBar, percent);
 }
 
@@ -123,9 +117,7 @@ void CMainDlg::HoldOutput(bool hold) {
 }
 
 void CMainDlg::ShowHeldOutput(bool all) {
-  if (mHeldFileBar != kNotShown) SetBar(IDC_FILE_PROGRESS, mShownFileBar, mHeldFileBar);
-  if (mHeldTotalBar != kNotShown) SetBar(IDC_TOTAL_PROGRESS, mShownTotalBar, mHeldTotalBar);
-  mHeldFileBar = mHeldTotalBar = kNotShown;
+  OnShowBars();
   if (mHeldFileStatus) SetStatus(IDC_FILE_STATUS, mShownFileStatus, *mHeldFileStatus);
   if (mHeldPhaseStatus) SetStatus(IDC_PHASE_STATUS, mShownPhaseStatus, *mHeldPhaseStatus);
   mHeldFileStatus.reset();
