@@ -777,7 +777,9 @@ bool DialogWindow::PressKey(UINT virtualKey) const {
       target = gui.hwndFocus;
     }
     if (PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | scan)) {
-      return PostMessageW(target, WM_KEYUP, virtualKey, 1 | scan | up) != 0;
+      // The key down may already have closed the window (Escape in a modal dialog): the press was delivered.
+      PostMessageW(target, WM_KEYUP, virtualKey, 1 | scan | up);
+      return true;
     }
   }
   return false;
