@@ -9,7 +9,8 @@
 //       (a benchmark variant of patchw32.dll writes "apply_entry COUNTER" and "apply_return COUNTER" to the
 //       file named by TESSERINE_STAMP_FILE; the performance counter is one clock for every process).
 //       extract: seconds from the press to the engine's entry (the engine returns at once);
-//       run: seconds from the engine's entry to its return, and whether the finished page came.
+//       run: seconds from the engine's entry to its return, the time spent in the installer's callback
+//       and its calls (stamped by the engine when it returns), and whether the finished page came.
 //       Meanwhile the dialog is sent WM_NULL every kProbeIntervalMs and the answer's latency kept; the
 //       figures cover the probes sent in the measured span (ui_p50_ms, ui_p99_ms, ui_max_ms). The
 //       installer's peak private memory and peak working set are read from outside before it exits.
@@ -47,7 +48,7 @@ double Seconds(int64_t ticks) {
   return static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart);
 }
 
-// The stamp's counter, or 0 while the file does not hold it.
+// The stamp's value, or 0 while the file does not hold it.
 int64_t ReadStamp(const std::wstring& path, const std::string& name) {
   CHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -190,6 +191,8 @@ int Drive(bool extractOnly, const std::wstring& installer, const std::wstring& c
   std::printf("press_to_entry_seconds %.3f\n", Seconds(entry - pressed));
   if (!extractOnly) {
     std::printf("apply_seconds %.3f\n", Seconds(done - entry));
+    std::printf("callback_seconds %.3f\n", Seconds(ReadStamp(stamps, "callback_ticks")));
+    std::printf("callback_calls %lld\n", static_cast<long long>(ReadStamp(stamps, "callback_calls")));
     std::printf("finished %s\n", finished ? "yes" : "no");
   }
   std::printf("ui_probes %u\n", static_cast<unsigned>(Count(probes, from, done)));

@@ -41,7 +41,22 @@ uint32_t OpenPatch(const std::wstring& path, std::unique_ptr<rtp::Source>* out) 
 class CallbackListener : public rtp::Listener {
  public:
   explicit CallbackListener(rtp::Callback callback) : mCallback(callback) {}
+#ifdef PATCHW32_STAMP
+  // The benchmark's variant also counts the calls and the time spent in the caller's callback.
+  bool Notify(uint32_t id, void* param) override {
+    LARGE_INTEGER before, after;
+    ::QueryPerformanceCounter(&before);
+    const bool goOn = mCallback(id, param) != nullptr;
+    ::QueryPerformanceCounter(&after);
+    ticks += after.QuadPart - before.QuadPart;
+    calls += 1;
+    return goOn;
+  }
+  int64_t ticks = 0;
+  int64_t calls = 0;
+#else
   bool Notify(uint32_t id, void* param) override { return mCallback(id, param) != nullptr; }
+#endif
 
  private:
   rtp::Callback mCallback;
@@ -49,12 +64,8 @@ class CallbackListener : public rtp::Listener {
 
 #ifndef PATCHW32_NO_APPLY
 #ifdef PATCHW32_STAMP
-// Appends "WHAT COUNTER" to the file named by TESSERINE_STAMP_FILE, if set. The performance counter is one
-// clock for every process of the machine, so a benchmark driving the installer from another process can
-// set these stamps against its own.
-void Stamp(const char* what) {
-  LARGE_INTEGER now;
-  ::QueryPerformanceCounter(&now);
+// Appends "WHAT VALUE" to the file named by TESSERINE_STAMP_FILE, if set.
+void Stamp(const char* what, int64_t value) {
   wchar_t path[MAX_PATH];
   const DWORD length = ::GetEnvironmentVariableW(L"TESSERINE_STAMP_FILE", path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
@@ -62,12 +73,26 @@ void Stamp(const char* what) {
                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
   char line[64];
-  const int size = std::snprintf(line, sizeof line, "%s %lld\n", what, static_cast<long long>(now.QuadPart));
+  const int size = std::snprintf(line, sizeof line, "%s %lld\n", what, static_cast<long long>(value));
   DWORD written = 0;
   if (size > 0) ::WriteFile(file.Get(), line, static_cast<DWORD>(size), &written, nullptr);
 }
+
+// The performance counter is one clock for every process of the machine, so a benchmark driving the
+// installer from another process can set these stamps against its own.
+void Stamp(const char* what) {
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  Stamp(what, now.QuadPart);
+}
+
+void StampCallbacks(const CallbackListener& listener) {
+  Stamp("callback_ticks", listener.ticks);
+  Stamp("callback_calls", listener.calls);
+}
 #else
 void Stamp(const char*) {}
+void StampCallbacks(const CallbackListener&) {}
 #endif
 
 #ifdef PATCHW32_RETURN_AT_ONCE
@@ -76,12 +101,10 @@ constexpr bool kReturnAtOnce = true;
 constexpr bool kReturnAtOnce = false;
 #endif
 
-uint32_t Apply(const char* commandLine, rtp::Callback callback) {
+uint32_t Apply(const char* commandLine, CallbackListener& listener) {
 #ifdef PATCHW32_IMPORTS_HELPER
   if (PlantedHelper() != 1) return rtp::kErrCommandLine;
 #endif
-  if (!callback) return rtp::kErrCommandLine;
-  CallbackListener listener(callback);
   rtp::EngineCommand command;
   if (!rtp::ParseEngineCommandLine(commandLine, &command))
     return rtp::SendError(listener, rtp::kErrCommandLine, "expected \"FOLDER\" \"PATCH\"");
@@ -104,7 +127,10 @@ extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
   (void)wait;
   Stamp("apply_entry");
   if (kReturnAtOnce) return rtp::kOk;
-  const uint32_t result = Apply(commandLine, callback);
+  if (!callback) return rtp::kErrCommandLine;
+  CallbackListener listener(callback);
+  const uint32_t result = Apply(commandLine, listener);
+  StampCallbacks(listener);
   Stamp("apply_return");
   return result;
 }
