@@ -150,6 +150,7 @@ LRESULT CMainDlg::OnExtractFailed() {
 }
 
 LRESULT CMainDlg::OnDetails(WORD, WORD, HWND) {
+  ShowHeldRows();  // the list shows every event so far when it appears
   ::ShowWindow(GetDlgItem(IDC_DETAILS), SW_HIDE);
   ::ShowWindow(GetDlgItem(IDC_FILE_PROGRESS), SW_HIDE);
   ::ShowWindow(GetDlgItem(IDC_DETAILS_LIST), SW_SHOW);

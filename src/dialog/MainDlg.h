@@ -117,15 +117,18 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void ReleaseBanner();
   void LeaveMessageLoop();
   void DrawStaticTexts(HDC dc);
+  // The static controls whose texts the paint draws, listed once: walking the children asks the window
+  // system for each one, and the dialog paints at every pump while the engine runs.
+  std::vector<HWND> mStatics;
   void InvalidateControl(int controlId);
 
   int SetBar(int id, std::atomic<int>& shown, int percent);
   void SetStatus(int id, std::wstring& shown, const std::wstring& text);
   // Forgets what the bars and status lines show, so the next value is sent whatever it is.
   void ForgetShownValues();
-  // Shows what was kept while the engine held the thread; rows for a visible list wait for their
-  // interval unless `all`.
+  // Shows what was kept while the engine held the thread; rows wait for their interval unless `all`.
   void ShowHeldOutput(bool all);
+  void ShowHeldRows();
   void InsertRows(const std::vector<std::wstring>& rows);
 
   HGDIOBJ mBannerOldBitmap = nullptr;  // what mBannerDC held before the banner, put back before deleting

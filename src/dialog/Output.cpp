@@ -42,8 +42,9 @@ LRESULT CMainDlg::OnShowBars() {
 
 namespace {
 
-// A visible details list takes milliseconds to take new rows in; it is given them at most this often.
-constexpr DWORD kVisibleRowsIntervalMs = 250;
+// The details list takes a millisecond to take in a batch of rows even while hidden, and tens while
+// visible: while the engine runs it is given them at most this often.
+constexpr DWORD kRowsIntervalMs = 250;
 
 }  // namespace
 
@@ -123,10 +124,14 @@ void CMainDlg::ShowHeldOutput(bool all) {
   mHeldFileStatus.reset();
   mHeldPhaseStatus.reset();
   const DWORD now = ::GetTickCount();
-  if (!all && mList.IsWindowVisible() && now - mLastRowsShown < kVisibleRowsIntervalMs) return;
+  if (!all && now - mLastRowsShown < kRowsIntervalMs) return;
+  ShowHeldRows();
+  mLastRowsShown = now;
+}
+
+void CMainDlg::ShowHeldRows() {
   InsertRows(mHeldRows);
   mHeldRows.clear();
-  mLastRowsShown = now;
 }
 
 void CMainDlg::SetTitle(CString text) {

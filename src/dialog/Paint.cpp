@@ -54,16 +54,21 @@ LRESULT CMainDlg::OnEraseBkgnd(HDC dc) {
 }
 
 void CMainDlg::DrawStaticTexts(HDC dc) {
-  for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr;
-       child = ::GetWindow(child, GW_HWNDNEXT)) {
-    wchar_t className[256] = {};
-    ::GetClassNameW(child, className, 256);
-    if (::lstrcmpiW(className, L"static") != 0) continue;
-    wchar_t text[255] = {};
-    int length = ::GetWindowTextW(child, text, 255);
+  if (mStatics.empty()) {
+    for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+      wchar_t className[256] = {};
+      ::GetClassNameW(child, className, 256);
+      if (::lstrcmpiW(className, L"static") == 0) mStatics.push_back(child);
+    }
+  }
+  for (HWND child : mStatics) {
     RECT rect{};
     ::GetWindowRect(child, &rect);
     ScreenToClient(&rect);
+    if (!::RectVisible(dc, &rect)) continue;  // outside what this paint updates
+    wchar_t text[255] = {};
+    int length = ::GetWindowTextW(child, text, 255);
     ::DrawTextW(dc, text, length, &rect, 0);
   }
 }

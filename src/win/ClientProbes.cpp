@@ -138,5 +138,5 @@ void CWinProbes::RequestSystemRestart() {
 }
 
 void CWinProbes::Trace(const std::wstring& text) {
-  ::OutputDebugStringW(text.c_str());
+  mDebugOutput.Write(text);
 }

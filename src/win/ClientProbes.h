@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/Ports.h"
+#include "win/DebugOutput.h"
 
 // True when "zav.exe" or "bin\zav.exe" is an existing file in the folder (with or without a trailing
 // backslash). A directory of that name does not count.
@@ -45,4 +46,7 @@ class CWinProbes : public ClientProbes {
   void Open(const std::wstring& target) override;
   void RequestSystemRestart() override;
   void Trace(const std::wstring& text) override;
+
+ private:
+  CDebugOutput mDebugOutput;
 };

@@ -144,6 +144,14 @@ TEST_F(EngineCallbackTest, ABurstOfNotificationsEndsWithTheScreenShowingTheLastV
   EXPECT_EQ(Text(IDC_FILE_STATUS), L"[3000 of 3000] 正在处理文件 data\\maps.pak...");
 }
 
+TEST_F(EngineCallbackTest, DetailsPressedDuringARunListsEveryDetailSoFar) {
+  mDlg->HoldOutput(true);
+  for (int row = 0; row < 5; ++row) SendText(9, "a detail");
+  ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_DETAILS, BN_CLICKED), 0);
+  EXPECT_EQ(Rows(), 5);
+  mDlg->HoldOutput(false);
+}
+
 TEST_F(EngineCallbackTest, CancelPressedDuringABurstIsHonouredWithinTheBurst) {
   mDlg->HoldOutput(true);
   SendNumber(6, 1000000);
