@@ -136,8 +136,11 @@ class Run {
   }
 
   uint32_t CheckOldFiles() {
+    uint32_t checked = 0;
     for (const PatchEntry& entry : mPatch.entries) {
       if (!entry.IsFile() || entry.op == Op::Add) continue;
+      // Small files send nothing while checked: a heartbeat every few keeps the caller's window alive.
+      if (++checked % kFilesPerHeartbeat == 0 && !mListener.Notify(kIdHeartbeat, nullptr)) return kErrAborted;
       std::unique_ptr<Source> old;
       if (const uint32_t failed = CheckOld(entry, true, &old)) return failed;
     }

@@ -7,7 +7,8 @@
 //   - id 6 with the number of files (or the patch's announced count; left out when the patch says so)
 //   - every old file the patch needs is checked before anything is written: when one is missing (15),
 //     cannot be read (19) or differs in size or CRC-32 (36), id 7 with its name and then id 3. A large
-//     file sends id 10 every kProgressEvery bytes meanwhile, so the caller's window stays alive
+//     file sends id 10 every kProgressEvery bytes meanwhile, and every kFilesPerHeartbeat-th file one
+//     before it is checked, so the caller's window stays alive
 //   - the entries in order. A notice waits for its delay (id 10 every 50 ms meanwhile) and sends its
 //     id. A file sends id 7 with its name and id 5 with 0; the old file is read and checked again (id 5
 //     0x2000); the new one is built and written beside the old one as NAME.~tpnew and checked against its
@@ -38,6 +39,7 @@ class Listener {
 constexpr const char kTempSuffix[] = ".~tpnew";
 constexpr uint32_t kHeartbeatMs = 50;
 constexpr uint64_t kProgressEvery = 16 * kChunkSize;
+constexpr uint32_t kFilesPerHeartbeat = 32;
 
 // 0 when every entry was done; otherwise the error number sent with id 3 (for an error notice, the
 // number in its text, or 1), or kErrAborted when a callback asked to stop.

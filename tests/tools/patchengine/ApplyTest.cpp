@@ -315,6 +315,23 @@ TEST_F(EngineRun, APauseSendsHeartbeatsWhileItWaits) {
   for (const Call& beat : listener.Of(rtp::kIdHeartbeat)) EXPECT_FALSE(beat.hasParam);
 }
 
+TEST_F(EngineRun, CheckingManySmallFilesSendsAHeartbeatEvery32Files) {
+  for (int i = 0; i < 70; ++i) {
+    const std::string name = "data\\f" + std::to_string(i) + ".dat";
+    before[name] = RandomBytes(100 + i, 600);
+    after[name] = RandomBytes(200 + i, 600);
+  }
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  ASSERT_EQ(Run(patch), rtp::kOk);
+  size_t beats = 0;
+  for (const Call& call : listener.calls) {
+    if (call.id == rtp::kIdFileStart) break;
+    beats += call.id == rtp::kIdHeartbeat;
+  }
+  EXPECT_EQ(beats, 2u) << "74 old files checked before the first is written";
+}
+
 TEST_F(EngineRun, ALockedFileIsScheduledForTheRestartAndReported26) {
   const std::string patch = MakePatch();
   WriteTree(client, before);
