@@ -38,7 +38,7 @@ class Listener {
 
 constexpr const char kTempSuffix[] = ".~tpnew";
 constexpr uint32_t kHeartbeatMs = 50;
-constexpr uint64_t kProgressEvery = 16 * kChunkSize;
+constexpr uint64_t kProgressEvery = 4 * kChunkSize;
 constexpr uint32_t kFilesPerHeartbeat = 32;
 
 // 0 when every entry was done; otherwise the error number sent with id 3 (for an error notice, the
