@@ -4,7 +4,7 @@
 # after a warm-up run that is not counted; a ratio is the median of the ratios of runs taken in pairs.
 #   scripts/bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]
 #     SIZE_MIB            the patch entry extracted, and the one big file patched (1024)
-#     --runs N            counted runs of each figure (3)
+#     --runs N            counted runs of each figure (5)
 #     --files N           files of the many-files patch, every one changed (20000)
 #     --installer-build   a Windows build tree whose bin/Tesserine.exe is measured (build/win); everything
 #                         else (driver, engine, tools) comes from this tree
@@ -19,7 +19,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() { echo "usage: bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]" >&2; exit 2; }
-runs=3 files=20000 size_mib=1024 installer_build=$root/build/win keep=no
+runs=5 files=20000 size_mib=1024 installer_build=$root/build/win keep=no
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=${2:-}; shift 2 || usage ;;
