@@ -208,11 +208,10 @@ void CMainDlg::PostExtractionFailed() {
 
 void CMainDlg::PumpMessages() {
   // Serving the queue is a trip to the window system even when it is empty, and each one paints what the
-  // last notifications changed: the engine's notifications serve it at most every kPumpIntervalMs, which
-  // keeps Cancel, Details and painting within reach while the engine runs at full speed.
-  const DWORD now = ::GetTickCount();
-  if (now - mLastPump < kPumpIntervalMs) return;
-  mLastPump = now;
+  // last notifications changed: the engine's notifications serve it when kPumpIntervalMs have passed
+  // since it was last served, which keeps Cancel, Details and painting within reach while the engine
+  // runs at full speed.
+  if (::GetTickCount() - mLastPump < kPumpIntervalMs) return;
   ShowHeldOutput(false);
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -225,4 +224,5 @@ void CMainDlg::PumpMessages() {
       ::DispatchMessageW(&msg);
     }
   }
+  mLastPump = ::GetTickCount();
 }

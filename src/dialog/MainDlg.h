@@ -117,9 +117,6 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void ReleaseBanner();
   void LeaveMessageLoop();
   void DrawStaticTexts(HDC dc);
-  // The static controls whose texts the paint draws, listed once: walking the children asks the window
-  // system for each one, and the dialog paints at every pump while the engine runs.
-  std::vector<HWND> mStatics;
   void InvalidateControl(int controlId);
 
   int SetBar(int id, std::atomic<int>& shown, int percent);
@@ -135,6 +132,9 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   bool mBannerTried = false;
   CFont mHeadingFont;
   CFont mTestMarkFont;
+  // The static controls whose texts the paint draws, listed once: walking the children asks the window
+  // system for each one, and the dialog paints at every pump while the engine runs.
+  std::vector<HWND> mStatics;
 
   // What the bars and status lines show, as last sent (the extraction thread sends too).
   std::atomic<int> mShownFileBar{kNotShown};

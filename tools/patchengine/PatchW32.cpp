@@ -4,8 +4,8 @@
 //   RTPatchGetCost@24  (patch path, biggest, new size, old size, file count, 0)
 // Built several times from this file: complete, without RTPatchGetCost (PATCHW32_NO_COST) and without
 // RTPatchApply32 (PATCHW32_NO_APPLY), so the installer's handling of a library lacking one can be tested;
-// and for the benchmarks, stamping RTPatchApply32's entry and return (PATCHW32_STAMP), and also returning
-// at once (PATCHW32_RETURN_AT_ONCE).
+// and for the benchmarks, stamping RTPatchApply32's entry and return and the time spent in its callback
+// (PATCHW32_STAMP), and also returning at once (PATCHW32_RETURN_AT_ONCE).
 #include <windows.h>
 
 #include <cstdint>
