@@ -59,6 +59,7 @@ void CRunCore::ExtractAll() {
     return;
   }
   mExtractDone = true;
+  mView.PostExtractionDone();
 }
 
 std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total) {

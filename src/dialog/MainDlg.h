@@ -25,6 +25,7 @@
 // Private messages of the dialog.
 constexpr UINT WM_EXTRACT_FAILED = WM_APP + 1;  // the extraction thread failed; the failure page follows
 constexpr UINT WM_SHOW_BARS = WM_APP + 2;       // the extraction thread left new bar positions
+constexpr UINT WM_EXTRACT_DONE = WM_APP + 3;    // the extraction thread is done; taken as a timer tick
 
 class CMainDlg : public CAxDialogImpl<CMainDlg>,
                  public CUpdateUI<CMainDlg>,
@@ -94,6 +95,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void StartTimer(uint32_t id, uint32_t periodMs) override;
   void StopTimer(uint32_t id) override;
   void PostExtractionFailed() override;
+  void PostExtractionDone() override;
   void HoldOutput(bool hold) override;
   void PumpMessages() override;
 

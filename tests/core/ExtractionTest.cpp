@@ -19,6 +19,7 @@ TEST(Extraction, CopiesTheEngineAndThePatchUnderItsLowerCasedNameAndSignalsTheRu
   EXPECT_EQ(run.core.mDllPath, kDll);
   EXPECT_EQ(run.core.mPatchPath, kPatch);
   EXPECT_TRUE(run.core.mExtractDone);
+  EXPECT_EQ(run.view.extractionsDone, 1) << "the run starts without waiting for the timer";
   EXPECT_EQ(run.view.details.back(), std::wstring(L"File \"") + kPatch + L"\" extracted.");
   EXPECT_EQ(run.view.fileStatus, L"S144(zav.2.12.4526-2.12.4536.rtp)");
 }

@@ -30,6 +30,7 @@ class RecordingView : public RunView {
   void StartTimer(uint32_t id, uint32_t) override { timers.insert(id); }
   void StopTimer(uint32_t id) override { timers.erase(id); }
   void PostExtractionFailed() override { ++extractionFailures; }
+  void PostExtractionDone() override { ++extractionsDone; }
   void HoldOutput(bool) override {}
   void PumpMessages() override {
     if (onPump) onPump();
@@ -46,6 +47,7 @@ class RecordingView : public RunView {
   int foldersAsked = 0;
   std::set<uint32_t> timers;
   int extractionFailures = 0;
+  int extractionsDone = 0;
   int closedWith = -1;
   std::function<void()> onPump;  // what the user does while the engine runs
 
