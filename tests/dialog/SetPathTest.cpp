@@ -209,65 +209,55 @@ TEST_F(SetPathTest, EditShowsTheInitialFolderAndOkKeepsIt) {
   EXPECT_EQ(mDialog.mPath, L"c:\\program files\\norrat\\zav\\");
 }
 
-TEST_F(SetPathTest, OkWithEmptyEditReturnsOneAndEmptyPath) {
-  EXPECT_EQ(Run(L"c:\\games\\zav",
-                [](HWND dialog) {
-                  SetEditText(dialog, L"");
-                  Click(dialog, IDOK);
+// How the dialog ends: OK (the button or Enter) returns 1 with the edit's text, cancelling (the button,
+// Escape or the close box) returns 2 and keeps the initial folder.
+enum class Ending { OkButton, Enter, CancelButton, Escape, CloseBox };
+struct EndingCase {
+  const wchar_t* initial;
+  const wchar_t* typed;
+  Ending ending;
+  INT_PTR result;
+  const wchar_t* path;
+};
+
+class SetPathEndingTest : public SetPathTest, public ::testing::WithParamInterface<EndingCase> {};
+
+TEST_P(SetPathEndingTest, ReturnsItsResultAndPath) {
+  const EndingCase& c = GetParam();
+  EXPECT_EQ(Run(c.initial,
+                [&c](HWND dialog) {
+                  SetEditText(dialog, c.typed);
+                  switch (c.ending) {
+                    case Ending::OkButton:
+                      Click(dialog, IDOK);
+                      break;
+                    case Ending::Enter:
+                      PressKey(dialog, IDC_PATH_EDIT, VK_RETURN);
+                      break;
+                    case Ending::CancelButton:
+                      Click(dialog, IDCANCEL);
+                      break;
+                    case Ending::Escape:
+                      PressKey(dialog, IDC_PATH_EDIT, VK_ESCAPE);
+                      break;
+                    case Ending::CloseBox:
+                      ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+                      break;
+                  }
                 }),
-            1);
-  EXPECT_EQ(mDialog.mPath, L"");
+            c.result);
+  EXPECT_EQ(mDialog.mPath, c.path);
 }
 
-TEST_F(SetPathTest, TypedFolderBecomesThePathOnOk) {
-  EXPECT_EQ(Run(L"",
-                [](HWND dialog) {
-                  SetEditText(dialog, L"D:\\游戏\\澜星纪");
-                  Click(dialog, IDOK);
-                }),
-            1);
-  EXPECT_EQ(mDialog.mPath, L"D:\\游戏\\澜星纪");
-}
-
-TEST_F(SetPathTest, EnterPressesTheDefaultOkButton) {
-  EXPECT_EQ(Run(L"",
-                [](HWND dialog) {
-                  SetEditText(dialog, L"C:\\Games\\ZAV");
-                  PressKey(dialog, IDC_PATH_EDIT, VK_RETURN);
-                }),
-            1);
-  EXPECT_EQ(mDialog.mPath, L"C:\\Games\\ZAV");
-}
-
-TEST_F(SetPathTest, CancelReturnsTwoAndKeepsTheInitialFolder) {
-  EXPECT_EQ(Run(L"c:\\games\\zav",
-                [](HWND dialog) {
-                  SetEditText(dialog, L"c:\\elsewhere");
-                  Click(dialog, IDCANCEL);
-                }),
-            2);
-  EXPECT_EQ(mDialog.mPath, L"c:\\games\\zav");
-}
-
-TEST_F(SetPathTest, EscapeCancels) {
-  EXPECT_EQ(Run(L"c:\\games\\zav",
-                [](HWND dialog) {
-                  SetEditText(dialog, L"c:\\elsewhere");
-                  PressKey(dialog, IDC_PATH_EDIT, VK_ESCAPE);
-                }),
-            2);
-  EXPECT_EQ(mDialog.mPath, L"c:\\games\\zav");
-}
-
-TEST_F(SetPathTest, CloseBoxCancels) {
-  EXPECT_EQ(Run(L"c:\\games\\zav",
-                [](HWND dialog) {
-                  SetEditText(dialog, L"c:\\elsewhere");
-                  ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-                }),
-            2);
-  EXPECT_EQ(mDialog.mPath, L"c:\\games\\zav");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Endings, SetPathEndingTest,
+    ::testing::Values(
+        EndingCase{L"c:\\games\\zav", L"", Ending::OkButton, 1, L""},
+        EndingCase{L"", L"D:\\游戏\\澜星纪", Ending::OkButton, 1, L"D:\\游戏\\澜星纪"},
+        EndingCase{L"", L"C:\\Games\\ZAV", Ending::Enter, 1, L"C:\\Games\\ZAV"},
+        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", Ending::CancelButton, 2, L"c:\\games\\zav"},
+        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", Ending::Escape, 2, L"c:\\games\\zav"},
+        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", Ending::CloseBox, 2, L"c:\\games\\zav"}));
 
 TEST_F(SetPathTest, TextLongerThan259CharactersIsCutTo259) {
   std::wstring longText = L"c:\\";
