@@ -116,12 +116,24 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   CRunCore mRun{*this, RunPorts{mTexts, mProbes, mArchive, mTemp, mEngine, mThread}};
 
  private:
+  // A progress bar as last sent (the extraction thread sends too).
+  struct Bar {
+    const int id;
+    std::atomic<int> shown{kNotShown};
+    // The newest position not shown yet (left by the extraction thread, or kept while the engine holds
+    // the dialog's thread).
+    std::atomic<int> posted{kNotShown};
+    // Whether its range was set since the last page switch: nothing else sets another one.
+    std::atomic<bool> ranged{false};
+  };
+
   void ReleaseBanner();
   void LeaveMessageLoop();
   void DrawStaticTexts(HDC dc);
   void InvalidateControl(int controlId);
 
-  int SetBar(int id, std::atomic<int>& shown, int percent);
+  int SetBar(Bar& bar, int percent);
+  int ShowBar(Bar& bar, int position);
   void SetStatus(int id, std::wstring& shown, const std::wstring& text);
   // Forgets what the bars and status lines show, so the next value is sent whatever it is.
   void ForgetShownValues();
@@ -138,14 +150,11 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   // system for each one, and the dialog paints at every pump while the engine runs.
   std::vector<HWND> mStatics;
 
-  // What the bars and status lines show, as last sent (the extraction thread sends too).
-  std::atomic<int> mShownFileBar{kNotShown};
-  std::atomic<int> mShownTotalBar{kNotShown};
-  // The newest positions not shown yet (left by the extraction thread, or kept while the engine holds
-  // the dialog's thread), and whether the dialog's thread was asked to show them.
-  std::atomic<int> mPostedFileBar{kNotShown};
-  std::atomic<int> mPostedTotalBar{kNotShown};
+  Bar mFileBar{IDC_FILE_PROGRESS};
+  Bar mTotalBar{IDC_TOTAL_PROGRESS};
+  // Whether the dialog's thread was asked to show the posted positions.
   std::atomic<bool> mBarsPosted{false};
+  // What the status lines show, as last sent.
   std::mutex mShownStatusLock;
   std::wstring mShownFileStatus;
   std::wstring mShownPhaseStatus;

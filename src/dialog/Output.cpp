@@ -8,34 +8,33 @@
 
 #include "dialog/MainDlg.h"
 
-int CMainDlg::SetBar(int id, std::atomic<int>& shown, int percent) {
+int CMainDlg::SetBar(Bar& bar, int percent) {
   if (!IsWindow()) return 0;
   const int position = std::clamp(percent, 0, 100);  // what the bar shows for any value it is given
-  const int previous = shown.load();
+  const int previous = bar.shown.exchange(position);
   if (previous == position) return previous;
-  shown = position;
   // While the engine holds the dialog's thread, the pumps show the newest positions; the extraction
   // thread asks the dialog's thread to show them.
   const bool otherThread = ::GetWindowThreadProcessId(m_hWnd, nullptr) != ::GetCurrentThreadId();
   if (mHolding || otherThread) {
-    (id == IDC_FILE_PROGRESS ? mPostedFileBar : mPostedTotalBar) = position;
+    bar.posted = position;
     if (otherThread && !mBarsPosted.exchange(true)) PostMessage(WM_SHOW_BARS);
     return previous == kNotShown ? 0 : previous;
   }
-  CProgressBarCtrl bar(GetDlgItem(id));
-  if (previous == kNotShown) bar.SetRange(0, 100);  // once per page: nothing else sets another range
-  return bar.SetPos(percent);
+  return ShowBar(bar, position);
+}
+
+int CMainDlg::ShowBar(Bar& bar, int position) {
+  CProgressBarCtrl control(GetDlgItem(bar.id));
+  if (!bar.ranged.exchange(true)) control.SetRange(0, 100);
+  return control.SetPos(position);
 }
 
 LRESULT CMainDlg::OnShowBars() {
   mBarsPosted = false;
-  for (const auto& [id, posted] : {std::make_pair(IDC_FILE_PROGRESS, &mPostedFileBar),
-                                   std::make_pair(IDC_TOTAL_PROGRESS, &mPostedTotalBar)}) {
-    const int position = posted->exchange(kNotShown);
-    if (position == kNotShown) continue;
-    CProgressBarCtrl bar(GetDlgItem(id));
-    bar.SetRange(0, 100);
-    bar.SetPos(position);
+  for (Bar* bar : {&mFileBar, &mTotalBar}) {
+    const int position = bar->posted.exchange(kNotShown);
+    if (position != kNotShown) ShowBar(*bar, position);
   }
   return 0;
 }
@@ -43,17 +42,19 @@ LRESULT CMainDlg::OnShowBars() {
 namespace {
 
 // The details list takes a millisecond to take in a batch of rows even while hidden, and tens while
-// visible: while the engine runs it is given them at most this often.
+// visible: while the engine runs it is given them at most this often, and less often while nobody sees
+// it (pressing Details puts in every row held so far).
 constexpr DWORD kRowsIntervalMs = 250;
+constexpr DWORD kHiddenRowsIntervalMs = 1000;
 
 }  // namespace
 
 int CMainDlg::SetFileProgress(int percent) {
-  return SetBar(IDC_FILE_PROGRESS, mShownFileBar, percent);
+  return SetBar(mFileBar, percent);
 }
 
 int CMainDlg::SetTotalProgress(int percent) {
-  return SetBar(IDC_TOTAL_PROGRESS, mShownTotalBar, percent);
+  return SetBar(mTotalBar, percent);
 }
 
 void CMainDlg::SetStatus(int id, std::wstring& shown, const std::wstring& text) {
@@ -124,7 +125,8 @@ void CMainDlg::ShowHeldOutput(bool all) {
   mHeldFileStatus.reset();
   mHeldPhaseStatus.reset();
   const DWORD now = ::GetTickCount();
-  if (!all && now - mLastRowsShown < kRowsIntervalMs) return;
+  const DWORD interval = mList.IsWindowVisible() ? kRowsIntervalMs : kHiddenRowsIntervalMs;
+  if (!all && now - mLastRowsShown < interval) return;
   ShowHeldRows();
   mLastRowsShown = now;
 }

@@ -14,8 +14,10 @@ void CMainDlg::ResetPage() {
 }
 
 void CMainDlg::ForgetShownValues() {
-  mShownFileBar = kNotShown;
-  mShownTotalBar = kNotShown;
+  for (Bar* bar : {&mFileBar, &mTotalBar}) {
+    bar->shown = kNotShown;
+    bar->ranged = false;
+  }
   std::lock_guard<std::mutex> lock(mShownStatusLock);
   mShownFileStatus.clear();  // the statics were just emptied
   mShownPhaseStatus.clear();

@@ -133,11 +133,13 @@ TEST_F(DialogTest, OtherStylesKeepTheirButtonsWithTheProgramsCaption) {
 
 namespace {
 
-// Counts the positions sent to a bar.
+// Counts the positions and ranges sent to a bar.
 int gPositionsSent = 0;
+int gRangesSent = 0;
 WNDPROC gBarProc = nullptr;
 LRESULT CALLBACK CountingBarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == PBM_SETPOS) ++gPositionsSent;
+  gPositionsSent += msg == PBM_SETPOS;
+  gRangesSent += msg == PBM_SETRANGE || msg == PBM_SETRANGE32;
   return ::CallWindowProcW(gBarProc, hwnd, msg, wParam, lParam);
 }
 
@@ -153,7 +155,15 @@ TEST_F(DialogTest, ABarIsNotSentThePositionItShowsUntilAPageSwitch) {
   EXPECT_EQ(mDlg->SetFileProgress(40), 40);
   EXPECT_EQ(gPositionsSent, 1);
   mDlg->ResetPage();
+  gRangesSent = 0;
   mDlg->SetFileProgress(40);
   EXPECT_EQ(gPositionsSent, 2) << "a page switch forgets what the bar showed";
+  for (int position : {50, 60}) {  // kept while the engine holds the thread, then shown
+    mDlg->HoldOutput(true);
+    mDlg->SetFileProgress(position);
+    mDlg->HoldOutput(false);
+  }
+  EXPECT_EQ(gPositionsSent, 4);
+  EXPECT_EQ(gRangesSent, 1) << "the range is set once per page";
   ::SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gBarProc));
 }
