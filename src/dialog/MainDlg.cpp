@@ -109,6 +109,8 @@ LRESULT CMainDlg::OnInitDialog() {
     loop->AddIdleHandler(this);
   }
   UIAddChildWindowContainer(m_hWnd);
+  mFileBarPaint.Attach(GetDlgItem(IDC_FILE_PROGRESS));
+  mTotalBarPaint.Attach(GetDlgItem(IDC_TOTAL_PROGRESS));
 
   mList.Attach(GetDlgItem(IDC_DETAILS_LIST));
   mList.SetExtendedListViewStyle(LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP,

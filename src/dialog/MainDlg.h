@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/RunCore.h"
+#include "dialog/BarPaintCache.h"
 #include "framework/Dialog.h"
 #include "framework/Handle.h"
 #include "framework/Text.h"
@@ -105,6 +106,8 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   HBITMAP mBanner = nullptr;
   SIZE mBannerSize{0, 0};
   HDC mBannerDC = nullptr;
+  CBarPaintCache mFileBarPaint;
+  CBarPaintCache mTotalBarPaint;
 
   // The machine as the flow meets it, then the flow itself (destroyed first: it stops extraction).
   CWinTexts mTexts;

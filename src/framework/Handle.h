@@ -46,7 +46,8 @@ inline CHandle ProcessToken(DWORD access) {
   return CHandle(token);
 }
 
-// Owner of a user or GDI object this program made (an icon from the resources, a font for painting).
+// Owner of a user or GDI object this program made (an icon from the resources, a font or a bitmap for
+// painting, a memory DC).
 template <class T, void (*Release)(T)>
 class COwned {
  public:
@@ -70,8 +71,16 @@ inline void DestroyOwnedIcon(HICON icon) {
 inline void DeleteOwnedFont(HFONT font) {
   ::DeleteObject(font);
 }
+inline void DeleteOwnedBitmap(HBITMAP bitmap) {
+  ::DeleteObject(bitmap);
+}
+inline void DeleteOwnedDC(HDC dc) {
+  ::DeleteDC(dc);
+}
 using CIcon = COwned<HICON, DestroyOwnedIcon>;
 using CFont = COwned<HFONT, DeleteOwnedFont>;
+using CBitmap = COwned<HBITMAP, DeleteOwnedBitmap>;
+using CMemoryDC = COwned<HDC, DeleteOwnedDC>;
 
 class CLibrary {
  public:

@@ -213,3 +213,45 @@ TEST_F(PaintTest, FinishedPageDrawsItsMessageUnderTheHeading) {
   EXPECT_GT(Differing(Capture(MessageArea()), blank), 0u);
   SaveScreenshot(L"finished.bmp");
 }
+
+namespace {
+
+// A bar whose painting is slow (every painting is, at a threshold of 0) is shown from copies; one that
+// paints fast is left to paint itself.
+struct BarPainting {
+  uint32_t slowPaintUs;
+  int rendersOf40_60_40;  // the bar's own paintings asked for once it has been judged
+};
+
+class BarPaintTest : public PaintTest, public ::testing::WithParamInterface<BarPainting> {};
+
+TEST_P(BarPaintTest, ShowsExactlyWhatTheBarPaintsItself) {
+  HWND bar = ::GetDlgItem(mDlg->m_hWnd, IDC_FILE_PROGRESS);
+  mDlg->ShowPage(PageInstalling, IDCANCEL);
+  RECT area{};
+  ::GetWindowRect(bar, &area);
+  ::MapWindowPoints(nullptr, mDlg->m_hWnd, reinterpret_cast<POINT*>(&area), 2);
+  mDlg->mFileBarPaint.Detach();
+  mDlg->SetFileProgress(40);
+  const std::vector<COLORREF> own = Capture(area);
+
+  CBarPaintCache cache(GetParam().slowPaintUs);
+  ASSERT_TRUE(cache.Attach(bar));
+  for (int position : {10, 20, 30}) {  // the bar's first paintings decide
+    mDlg->SetFileProgress(position);
+    Capture(area);
+  }
+  const int judged = cache.Renders();
+  mDlg->SetFileProgress(40);
+  EXPECT_EQ(Differing(Capture(area), own), 0u);
+  mDlg->SetFileProgress(60);
+  EXPECT_GT(Differing(Capture(area), own), 0u);
+  mDlg->SetFileProgress(40);
+  EXPECT_EQ(Differing(Capture(area), own), 0u);
+  EXPECT_EQ(cache.Renders() - judged, GetParam().rendersOf40_60_40) << "a position painted before is copied";
+}
+
+INSTANTIATE_TEST_SUITE_P(SlowOrFast, BarPaintTest,
+                         ::testing::Values(BarPainting{0, 2}, BarPainting{UINT32_MAX, 0}));
+
+}  // namespace
