@@ -55,6 +55,11 @@ LRESULT CALLBACK CBarPaintCache::BarProc(HWND bar, UINT msg, WPARAM wParam, LPAR
     case WM_ERASEBKGND:
       if (cache->mMode != Mode::Direct) return 1;  // the painting covers the whole bar
       break;
+    case WM_TIMER:
+      // A bar that runs a timer animates itself (the themed bars of Windows do): copies would stop it.
+      cache->mMode = Mode::Direct;
+      cache->Forget();
+      break;
     // What else changes the bar's look makes every copy stale.
     case WM_THEMECHANGED:
     case WM_SYSCOLORCHANGE:

@@ -4,7 +4,7 @@
 // through a handful), and some window systems take over a millisecond to paint one themed bar. A bar
 // whose painting proves that slow is shown, at a position it has painted before, from a copy of that
 // painting, made with WM_PRINTCLIENT: the same pixels without the theme's drawing. A bar that paints fast
-// (and may animate itself) is left to paint as it always does.
+// or animates itself is left to paint as it always does.
 #include <windows.h>
 
 #include <array>
@@ -26,6 +26,7 @@ class CBarPaintCache {
   void Detach();
   // How often the bar itself was asked to paint (each copy is one).
   int Renders() const { return mRenders; }
+  bool ShowsCopies() const { return mMode == Mode::Copies; }
 
  private:
   enum class Mode { Deciding, Copies, Direct };

@@ -251,6 +251,19 @@ TEST_P(BarPaintTest, ShowsExactlyWhatTheBarPaintsItself) {
   EXPECT_EQ(cache.Renders() - judged, GetParam().rendersOf40_60_40) << "a position painted before is copied";
 }
 
+TEST_F(PaintTest, ABarThatAnimatesItselfIsLeftToPaintItself) {
+  HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_MARQUEE, 200, 200, 100,
+                               12, mDlg->m_hWnd, nullptr, nullptr, nullptr);
+  CBarPaintCache cache(0);
+  ASSERT_TRUE(cache.Attach(bar));
+  for (int i = 0; i < 3; ++i) ::RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_TRUE(cache.ShowsCopies());
+  ::SendMessageW(bar, PBM_SETMARQUEE, TRUE, 10);  // the bar's own timer moves it
+  Pump(200);
+  EXPECT_FALSE(cache.ShowsCopies());
+  ::DestroyWindow(bar);
+}
+
 INSTANTIATE_TEST_SUITE_P(SlowOrFast, BarPaintTest,
                          ::testing::Values(BarPainting{0, 2}, BarPainting{UINT32_MAX, 0}));
 
