@@ -9,11 +9,10 @@
 class CDebugOutput {
  public:
   void Write(const std::wstring& text);
-
- private:
   // True when a debugger is attached, or a monitor was there when last looked for (at most once a second).
   bool Listened();
 
+ private:
   bool mLooked = false;
   bool mMonitor = false;
   DWORD mLookedAt = 0;

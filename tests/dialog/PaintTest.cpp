@@ -1,5 +1,6 @@
 // What the dialog paints, read back from the screen: before and after a change, so the tests do not
 // depend on fonts or on exact pixel positions of the text.
+#include <utility>
 #include <vector>
 
 #include "DialogFixture.h"
@@ -216,14 +217,9 @@ TEST_F(PaintTest, FinishedPageDrawsItsMessageUnderTheHeading) {
 
 namespace {
 
-// A bar whose painting is slow (every painting is, at a threshold of 0) is shown from copies; one that
-// paints fast is left to paint itself.
-struct BarPainting {
-  uint32_t slowPaintUs;
-  int rendersOf40_60_40;  // the bar's own paintings asked for once it has been judged
-};
-
-class BarPaintTest : public PaintTest, public ::testing::WithParamInterface<BarPainting> {};
+// The threshold of a slow painting, and the bar's own paintings asked for to show 40, 60 and 40 once it
+// has been judged: at 0 every painting is slow and it is shown from copies, otherwise it paints itself.
+class BarPaintTest : public PaintTest, public ::testing::WithParamInterface<std::pair<uint32_t, int>> {};
 
 TEST_P(BarPaintTest, ShowsExactlyWhatTheBarPaintsItself) {
   HWND bar = ::GetDlgItem(mDlg->m_hWnd, IDC_FILE_PROGRESS);
@@ -235,7 +231,7 @@ TEST_P(BarPaintTest, ShowsExactlyWhatTheBarPaintsItself) {
   mDlg->SetFileProgress(40);
   const std::vector<COLORREF> own = Capture(area);
 
-  CBarPaintCache cache(GetParam().slowPaintUs);
+  CBarPaintCache cache(GetParam().first);
   ASSERT_TRUE(cache.Attach(bar));
   for (int position : {10, 20, 30}) {  // the bar's first paintings decide
     mDlg->SetFileProgress(position);
@@ -248,7 +244,7 @@ TEST_P(BarPaintTest, ShowsExactlyWhatTheBarPaintsItself) {
   EXPECT_GT(Differing(Capture(area), own), 0u);
   mDlg->SetFileProgress(40);
   EXPECT_EQ(Differing(Capture(area), own), 0u);
-  EXPECT_EQ(cache.Renders() - judged, GetParam().rendersOf40_60_40) << "a position painted before is copied";
+  EXPECT_EQ(cache.Renders() - judged, GetParam().second) << "a position painted before is copied";
 }
 
 TEST_F(PaintTest, ABarThatAnimatesItselfIsLeftToPaintItself) {
@@ -261,10 +257,9 @@ TEST_F(PaintTest, ABarThatAnimatesItselfIsLeftToPaintItself) {
   ::SendMessageW(bar, PBM_SETMARQUEE, TRUE, 10);  // the bar's own timer moves it
   Pump(200);
   EXPECT_FALSE(cache.ShowsCopies());
-  ::DestroyWindow(bar);
 }
 
 INSTANTIATE_TEST_SUITE_P(SlowOrFast, BarPaintTest,
-                         ::testing::Values(BarPainting{0, 2}, BarPainting{UINT32_MAX, 0}));
+                         ::testing::Values(std::make_pair(0u, 2), std::make_pair(UINT32_MAX, 0)));
 
 }  // namespace

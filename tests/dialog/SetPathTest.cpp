@@ -211,11 +211,10 @@ TEST_F(SetPathTest, EditShowsTheInitialFolderAndOkKeepsIt) {
 
 // How the dialog ends: OK (the button or Enter) returns 1 with the edit's text, cancelling (the button,
 // Escape or the close box) returns 2 and keeps the initial folder.
-enum class Ending { OkButton, Enter, CancelButton, Escape, CloseBox };
 struct EndingCase {
   const wchar_t* initial;
   const wchar_t* typed;
-  Ending ending;
+  void (*end)(HWND dialog);  // OK, Enter, Cancel, Escape or the close box
   INT_PTR result;
   const wchar_t* path;
 };
@@ -224,40 +223,23 @@ class SetPathEndingTest : public SetPathTest, public ::testing::WithParamInterfa
 
 TEST_P(SetPathEndingTest, ReturnsItsResultAndPath) {
   const EndingCase& c = GetParam();
-  EXPECT_EQ(Run(c.initial,
-                [&c](HWND dialog) {
-                  SetEditText(dialog, c.typed);
-                  switch (c.ending) {
-                    case Ending::OkButton:
-                      Click(dialog, IDOK);
-                      break;
-                    case Ending::Enter:
-                      PressKey(dialog, IDC_PATH_EDIT, VK_RETURN);
-                      break;
-                    case Ending::CancelButton:
-                      Click(dialog, IDCANCEL);
-                      break;
-                    case Ending::Escape:
-                      PressKey(dialog, IDC_PATH_EDIT, VK_ESCAPE);
-                      break;
-                    case Ending::CloseBox:
-                      ::PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-                      break;
-                  }
-                }),
-            c.result);
+  EXPECT_EQ(Run(c.initial, [&c](HWND dialog) { SetEditText(dialog, c.typed), c.end(dialog); }), c.result);
   EXPECT_EQ(mDialog.mPath, c.path);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, SetPathEndingTest,
     ::testing::Values(
-        EndingCase{L"c:\\games\\zav", L"", Ending::OkButton, 1, L""},
-        EndingCase{L"", L"D:\\游戏\\澜星纪", Ending::OkButton, 1, L"D:\\游戏\\澜星纪"},
-        EndingCase{L"", L"C:\\Games\\ZAV", Ending::Enter, 1, L"C:\\Games\\ZAV"},
-        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", Ending::CancelButton, 2, L"c:\\games\\zav"},
-        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", Ending::Escape, 2, L"c:\\games\\zav"},
-        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", Ending::CloseBox, 2, L"c:\\games\\zav"}));
+        EndingCase{L"c:\\games\\zav", L"", [](HWND d) { Click(d, IDOK); }, 1, L""},
+        EndingCase{L"", L"D:\\游戏\\澜星纪", [](HWND d) { Click(d, IDOK); }, 1, L"D:\\游戏\\澜星纪"},
+        EndingCase{L"", L"C:\\Games\\ZAV", [](HWND d) { PressKey(d, IDC_PATH_EDIT, VK_RETURN); }, 1,
+                   L"C:\\Games\\ZAV"},
+        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", [](HWND d) { Click(d, IDCANCEL); }, 2,
+                   L"c:\\games\\zav"},
+        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere", [](HWND d) { PressKey(d, IDC_PATH_EDIT, VK_ESCAPE); },
+                   2, L"c:\\games\\zav"},
+        EndingCase{L"c:\\games\\zav", L"c:\\elsewhere",
+                   [](HWND d) { ::PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); }, 2, L"c:\\games\\zav"}));
 
 TEST_F(SetPathTest, TextLongerThan259CharactersIsCutTo259) {
   std::wstring longText = L"c:\\";
