@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev clang-format googletest
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils imagemagick fonts-wqy-microhei python3 locales libbenchmark-dev
-  osslsigncode openssl
+  osslsigncode openssl lzma-dev libdivsufsort-dev
 )
 
 missing=()
