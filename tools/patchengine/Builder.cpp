@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "patchengine/Delta.h"
+#include "patchengine/TreeDelta.h"
 #include "patchengine/Errors.h"
 #include "patchengine/PatchFormat.h"
 
@@ -78,37 +79,6 @@ bool CompareFiles(FileSystem& oldTree, const std::string& oldName, FileSystem* n
   if (count == 2) {
     entry->newSize = static_cast<uint32_t>(files[1]->Size());
     entry->newCrc = readers[1]->Sum();
-  }
-  return true;
-}
-
-// Refuses bytes once `limit` would be reached: a delta is worth it only while smaller than the file.
-class LimitedSink : public ByteSink {
- public:
-  LimitedSink(ByteSink& out, uint64_t limit) : mOut(out), mLimit(limit) {}
-  bool Put(ByteView bytes) override {
-    if (mCount + bytes.size >= mLimit) {
-      mExceeded = true;
-      return false;
-    }
-    mCount += bytes.size;
-    return mOut.Put(bytes);
-  }
-  bool exceeded() const { return mExceeded; }
-
- private:
-  ByteSink& mOut;
-  uint64_t mLimit;
-  uint64_t mCount = 0;
-  bool mExceeded = false;
-};
-
-bool CopyFile(Source& file, ByteSink& out) {
-  StreamReader reader(file, 0, file.Size());
-  if (!reader.Ok()) return false;
-  while (reader.Remaining()) {
-    ByteView piece;
-    if (!reader.Take(kChunkSize, &piece) || !out.Put(piece)) return false;
   }
   return true;
 }
@@ -307,6 +277,7 @@ bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& opt
   if (!ListTree(oldTree, "old", &oldNames, error) || !ListTree(newTree, "new", &newNames, error))
     return false;
 
+  for (const auto& item : oldNames) plan->oldFiles.push_back(item.second);
   std::vector<PlannedEntry> files;
   for (const auto& item : oldNames) {
     if (newNames.count(item.first)) continue;
@@ -385,36 +356,11 @@ bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& opt
 bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Sink& out,
                        BuildSummary* summary, std::string* error) {
   BuildSummary counts = plan.summary;
-  PatchWriter writer(out);
-  if (!writer.Ok()) return Fail(error, "out of memory writing the patch");
-  for (const PlannedEntry& planned : plan.entries) {
-    PatchEntry entry = planned.entry;
-    writer.BeginEntry(entry.name.size());
-    std::unique_ptr<Source> oldFile, newFile;
-    if (!planned.newName.empty() && !OpenTreeFile(newTree, planned.newName, &newFile, error)) return false;
-    if (entry.op == Op::Delta) {
-      if (!OpenTreeFile(oldTree, planned.oldName, &oldFile, error)) return false;
-      LimitedSink limited(writer.Payload(), entry.newSize);
-      if (MakeDelta(*oldFile, *newFile, limited)) {
-        ++counts.patched;
-      } else {
-        if (!limited.exceeded()) return Fail(error, "cannot make a delta of " + entry.name);
-        entry.op = Op::Replace;
-        writer.RestartPayload();
-      }
-    }
-    if (entry.op == Op::Add || entry.op == Op::Replace) {
-      if (!CopyFile(*newFile, writer.Payload())) return Fail(error, "cannot copy " + entry.name);
-      entry.newSize = static_cast<uint32_t>(writer.Payload().Count());
-      entry.newCrc = writer.Payload().Crc();
-      if (entry.op == Op::Replace) ++counts.replaced;
-    } else if (entry.op == Op::Notice) {
-      if (!writer.Payload().Put(ByteView(entry.notice))) return Fail(error, "cannot write the patch");
-    }
-    if (!writer.EndEntry(entry)) return Fail(error, "cannot write the patch");
-  }
-  if (!writer.Finish(plan.header)) return Fail(error, "cannot write the patch");
-  counts.bytes = writer.Size();
+  PatchV2 patch;
+  patch.header = plan.header;
+  std::vector<uint8_t> streams[kStreamCount];
+  if (!WriteTreeStreams(oldTree, newTree, plan, &patch, streams, &counts, error)) return false;
+  if (!WritePatchV2(patch, streams, out, &counts.bytes)) return Fail(error, "cannot write the patch");
   if (summary) *summary = counts;
   return true;
 }

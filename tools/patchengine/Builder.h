@@ -95,6 +95,7 @@ struct PlannedEntry {
 struct BuildPlan {
   PatchHeader header;
   std::vector<PlannedEntry> entries;
+  std::vector<std::string> oldFiles;  // every file of the old folder, by folded name: what files may copy from
   BuildSummary summary;  // all but the changed files, which are counted as they are written
 };
 
@@ -104,8 +105,12 @@ struct BuildPlan {
 bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, BuildPlan* plan,
                std::string* error);
 
-// Writes the planned patch into `out`, files passing through in pieces. A changed file becomes a delta
-// while that stays smaller than the whole file, else a replacement.
+// Writes the planned patch into `out` in format version 2: the old folder's files are indexed together
+// (within kIndexBudget bytes; beyond it each changed file is matched against its own old version, in
+// windows when that alone is larger), so an added or changed file copies from whichever old file holds
+// its bytes.
+constexpr uint64_t kIndexBudget = uint64_t{3} << 29;  // 1.5 GiB of old data in one suffix array
+
 bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Sink& out,
                        BuildSummary* summary, std::string* error);
 

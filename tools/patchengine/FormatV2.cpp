@@ -1,0 +1,256 @@
+#include "patchengine/FormatV2.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "patchengine/Crc32c.h"
+#include "patchengine/Errors.h"
+#include "patchengine/Varint.h"
+
+namespace rtp {
+
+namespace {
+
+constexpr uint64_t kMaxFileSize = uint64_t{1} << 48;
+constexpr uint32_t kKnownFlags = kFlagBiggest | kFlagAnnounce | kFlagNoAnnounce;
+
+bool Fail(FormatError* error, uint32_t number, std::string detail) {
+  if (error) {
+    error->number = number;
+    error->detail = std::move(detail);
+  }
+  return false;
+}
+
+void PutText(std::vector<uint8_t>* out, const std::string& text) {
+  PutVarint(out, text.size());
+  out->insert(out->end(), text.begin(), text.end());
+}
+
+bool TakeText(VarintReader& in, size_t most, std::string* out) {
+  const uint64_t length = in.Bounded(most);
+  const uint8_t* bytes = in.Take(static_cast<size_t>(length));
+  if (!in.Ok()) return false;
+  out->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+  return true;
+}
+
+std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
+  std::vector<uint8_t> d;
+  PutVarint(&d, patch.sources.size());
+  for (const SourceFile& source : patch.sources) {
+    PutText(&d, source.name);
+    PutVarint(&d, source.size);
+  }
+  PutVarint(&d, patch.files.size());
+  for (const TreeFile& file : patch.files) {
+    PutVarint(&d, static_cast<uint8_t>(file.kind));
+    PutText(&d, file.name);
+    PutVarint(&d, file.oldSource);
+    if (file.kind == FileKind::Write) {
+      PutVarint(&d, file.newSize);
+      PutVarint(&d, file.newCrc);
+    }
+  }
+  for (const StreamInfo& stream : patch.streams) {
+    PutVarint(&d, static_cast<uint8_t>(stream.codec));
+    PutVarint(&d, stream.storedSize);
+    PutVarint(&d, stream.decodedSize);
+    PutVarint(&d, stream.crc);
+  }
+  // The test controls, all in one place at the end.
+  bool delays = false;
+  for (const TreeFile& file : patch.files) delays = delays || file.delayMs;
+  const bool controls = patch.header.flags || delays || !patch.notices.empty();
+  PutVarint(&d, controls ? 1 : 0);
+  if (!controls) return d;
+  PutVarint(&d, patch.header.flags);
+  PutVarint(&d, patch.header.biggest);
+  PutVarint(&d, patch.header.announced);
+  for (const TreeFile& file : patch.files) PutVarint(&d, file.delayMs);
+  PutVarint(&d, patch.notices.size());
+  for (const SlotNotice& notice : patch.notices) {
+    PutVarint(&d, notice.slot);
+    PutVarint(&d, notice.id);
+    PutVarint(&d, notice.delayMs);
+    PutText(&d, notice.payload);
+  }
+  return d;
+}
+
+bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
+  const auto corrupt = [&](const std::string& what) { return Fail(error, kErrCorrupt, what); };
+  const uint64_t sourceCount = in.Bounded(kMaxEntries);
+  uint64_t start = 0;
+  for (uint64_t i = 0; in.Ok() && i < sourceCount; ++i) {
+    SourceFile source;
+    if (!TakeText(in, kMaxNameLength, &source.name)) break;
+    source.size = in.Bounded(kMaxFileSize);
+    source.start = start;
+    start += source.size;
+    if (in.Ok() && !IsValidName(source.name)) return corrupt("source " + std::to_string(i + 1) + ": invalid name");
+    out->sources.push_back(std::move(source));
+  }
+  const uint64_t fileCount = in.Bounded(kMaxEntries);
+  for (uint64_t i = 0; in.Ok() && i < fileCount; ++i) {
+    TreeFile file;
+    const uint64_t kind = in.Number();
+    if (!TakeText(in, kMaxNameLength, &file.name)) break;
+    file.oldSource = static_cast<uint32_t>(in.Bounded(out->sources.size()));
+    const std::string where = "file " + std::to_string(i + 1);
+    if (kind == static_cast<uint8_t>(FileKind::Write)) {
+      file.kind = FileKind::Write;
+      file.newSize = in.Bounded(kMaxFileSize);
+      file.newCrc = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    } else if (kind == static_cast<uint8_t>(FileKind::Delete)) {
+      file.kind = FileKind::Delete;
+      if (in.Ok() && file.oldSource == 0) return corrupt(where + ": deletes no file");
+    } else if (in.Ok()) {
+      return corrupt(where + ": unknown kind");
+    }
+    if (in.Ok() && !IsValidName(file.name)) return corrupt(where + ": invalid file name");
+    if (in.Ok() && file.oldSource && FoldName(out->sources[file.oldSource - 1].name) != FoldName(file.name))
+      return corrupt(where + " (" + file.name + "): replaces a file of another name");
+    out->files.push_back(std::move(file));
+  }
+  for (StreamInfo& stream : out->streams) {
+    const uint64_t codec = in.Bounded(static_cast<uint8_t>(Codec::Lzma));
+    stream.codec = static_cast<Codec>(codec);
+    stream.storedSize = in.Bounded(kMaxFileSize);
+    stream.decodedSize = in.Bounded(kMaxFileSize);
+    stream.crc = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+  }
+  if (in.Bounded(1)) {
+    out->header.flags = static_cast<uint32_t>(in.Bounded(kKnownFlags));
+    out->header.biggest = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    out->header.announced = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    for (TreeFile& file : out->files) file.delayMs = static_cast<uint32_t>(in.Bounded(kMaxDelayMs));
+    const uint64_t notices = in.Bounded(kMaxEntries);
+    for (uint64_t i = 0; in.Ok() && i < notices; ++i) {
+      SlotNotice notice;
+      notice.slot = static_cast<uint32_t>(in.Bounded(out->files.size()));
+      notice.id = static_cast<uint8_t>(in.Bounded(255));
+      notice.delayMs = static_cast<uint32_t>(in.Bounded(kMaxDelayMs));
+      if (!TakeText(in, kMaxNoticeText, &notice.payload)) break;
+      const ParamKind kind = ParamKindOf(notice.id);
+      if (notice.id == 0 || (kind == ParamKind::Number && notice.payload.size() != 4) ||
+          (kind == ParamKind::None && !notice.payload.empty()) ||
+          (kind == ParamKind::Text && notice.payload.find('\0') != std::string::npos))
+        return corrupt("notice " + std::to_string(i + 1) + ": malformed");
+      out->notices.push_back(std::move(notice));
+    }
+    if (in.Ok() && (out->header.flags & kFlagAnnounce) && (out->header.flags & kFlagNoAnnounce))
+      return corrupt("conflicting flags");
+  }
+  if (!in.Ok()) return corrupt("directory damaged");
+  if (!in.AtEnd()) return corrupt("bytes after the directory");
+  std::vector<std::string> names;
+  for (const TreeFile& file : out->files) names.push_back(FoldName(file.name));
+  std::sort(names.begin(), names.end());
+  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return corrupt("a file is named twice");
+  names.clear();
+  for (const SourceFile& source : out->sources) names.push_back(FoldName(source.name));
+  std::sort(names.begin(), names.end());
+  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return corrupt("a source is named twice");
+  return true;
+}
+
+}  // namespace
+
+uint32_t PatchV2::WrittenCount() const {
+  uint32_t count = 0;
+  for (const TreeFile& file : files) count += file.kind == FileKind::Write;
+  return count;
+}
+
+uint16_t PatchVersion(Source& patch) {
+  uint8_t head[10];
+  if (patch.Size() < sizeof head || !patch.ReadAt(0, head, sizeof head)) return 0;
+  if (std::memcmp(head, kMagic, sizeof kMagic) != 0) return 0;
+  return ReadU16(head + 8);
+}
+
+bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error) {
+  *out = PatchV2();
+  const uint64_t size = source.Size();
+  uint8_t h[kHeaderSize2];
+  if (size < kHeaderSize2) return Fail(error, kErrCorrupt, "header truncated");
+  if (!source.ReadAt(0, h, kHeaderSize2)) return Fail(error, kErrPatchUnreadable, "read failed");
+  if (Crc32c(ByteView(h, 28)) != ReadU32(h + 28)) return Fail(error, kErrCorrupt, "header checksum mismatch");
+  if (ReadU16(h + 8) != kFormatVersion2 || ReadU16(h + 10) != kHeaderSize2 || h[21] || h[22] || h[23])
+    return Fail(error, kErrCorrupt, "unexpected header");
+  const uint32_t storedSize = ReadU32(h + 12);
+  const uint32_t decodedSize = ReadU32(h + 16);
+  const uint8_t codec = h[20];
+  if (decodedSize > kMaxDirectory || codec > static_cast<uint8_t>(Codec::Lzma))
+    return Fail(error, kErrCorrupt, "directory too large");
+  if (size - kHeaderSize2 < storedSize) return Fail(error, kErrCorrupt, "truncated");
+  Buffer directory;
+  if (!directory.Resize(decodedSize)) return Fail(error, kErrNoMemory, "directory");
+  {
+    StreamDecoder decoder;
+    bool noMemory = false;
+    if (!decoder.Open(source, kHeaderSize2, storedSize, decodedSize, static_cast<Codec>(codec), &noMemory))
+      return noMemory ? Fail(error, kErrNoMemory, "directory") : Fail(error, kErrCorrupt, "directory damaged");
+    if (!decoder.Read(directory.data(), decodedSize) || !decoder.Finish(ReadU32(h + 24))) {
+      if (decoder.ReadFailed()) return Fail(error, kErrPatchUnreadable, "read failed");
+      return Fail(error, kErrCorrupt, "directory damaged");
+    }
+  }
+  VarintReader in(directory.data(), directory.size());
+  if (!DecodeDirectory(in, out, error)) return false;
+  uint64_t at = kHeaderSize2 + uint64_t{storedSize};
+  for (StreamInfo& stream : out->streams) {
+    stream.offset = at;
+    if (stream.storedSize > size - at) return Fail(error, kErrCorrupt, "truncated");
+    at += stream.storedSize;
+  }
+  if (at != size) return Fail(error, kErrCorrupt, "bytes after the last stream");
+  return true;
+}
+
+bool WritePatchV2(const PatchV2& patch, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
+                  uint64_t* size) {
+  const std::vector<uint8_t> plain = EncodeDirectory(patch);
+  if (plain.size() > kMaxDirectory) return false;
+  std::vector<uint8_t> stored;
+  Codec codec;
+  if (!EncodeStream(ByteView(plain.data(), plain.size()), kMaxDictionary, &stored, &codec)) return false;
+  uint8_t h[kHeaderSize2] = {};
+  std::memcpy(h, kMagic, sizeof kMagic);
+  WriteU16(h + 8, kFormatVersion2);
+  WriteU16(h + 10, kHeaderSize2);
+  WriteU32(h + 12, static_cast<uint32_t>(stored.size()));
+  WriteU32(h + 16, static_cast<uint32_t>(plain.size()));
+  h[20] = static_cast<uint8_t>(codec);
+  WriteU32(h + 24, Crc32c(ByteView(stored.data(), stored.size())));
+  WriteU32(h + 28, Crc32c(ByteView(h, 28)));
+  uint64_t at = 0;
+  const auto put = [&](const uint8_t* data, size_t length) {
+    if (!out.WriteAt(at, ByteView(data, length))) return false;
+    at += length;
+    return true;
+  };
+  if (!put(h, sizeof h) || !put(stored.data(), stored.size())) return false;
+  for (const std::vector<uint8_t>& stream : streams)
+    if (!put(stream.data(), stream.size())) return false;
+  *size = at;
+  return true;
+}
+
+PatchCost ComputeCostV2(const PatchV2& patch) {
+  const auto clamp = [](uint64_t value) { return static_cast<uint32_t>(std::min<uint64_t>(value, 0xFFFFFFFFu)); };
+  uint64_t staged = 0, oldSize = 0;
+  PatchCost cost;
+  for (const TreeFile& file : patch.files) {
+    staged += file.kind == FileKind::Write ? file.newSize : 0;
+    if (file.oldSource) oldSize += patch.sources[file.oldSource - 1].size;
+    ++cost.files;
+  }
+  cost.biggest = (patch.header.flags & kFlagBiggest) ? patch.header.biggest : clamp(staged);
+  cost.newSize = clamp(staged);
+  cost.oldSize = clamp(oldSize);
+  return cost;
+}
+
+}  // namespace rtp
