@@ -76,7 +76,6 @@ class Controls {
 
 struct BuildSummary {
   uint32_t added = 0;
-  uint32_t replaced = 0;
   uint32_t patched = 0;  // as a delta
   uint32_t deleted = 0;
   uint32_t unchanged = 0;

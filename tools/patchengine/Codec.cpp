@@ -30,9 +30,9 @@ constexpr size_t kDecodeBuffer = 64 * 1024;
 struct LiteralSetting {
   int lc, lp, pb;
 };
-constexpr LiteralSetting kSettings[] = {{3, 0, 2}, {0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 2, 2}, {4, 0, 0}};
+constexpr LiteralSetting kSettings[] = {{0, 0, 0}, {3, 0, 2}, {1, 0, 0}, {2, 0, 0}, {0, 1, 1}, {4, 0, 0}};
 // Large streams try fewer settings: the build would take long, and they differ least there.
-constexpr size_t kLargeStream = 4u << 20;
+constexpr size_t kLargeStream = 1u << 20;
 
 bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting, std::vector<uint8_t>* out) {
   CLzmaEncProps props;
@@ -70,10 +70,13 @@ bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out
   std::vector<uint8_t> candidate;
   for (size_t i = 0; i < tries; ++i) {
     if (!EncodeLzma(in, dictionary, kSettings[i], &candidate)) continue;
+    // Data that does not compress (packed assets, random bytes) is not tried again.
+    const bool incompressible = candidate.size() >= in.size - in.size / 64;
     if (candidate.size() < out->size()) {
       out->swap(candidate);
       *codec = Codec::Lzma;
     }
+    if (incompressible) break;
   }
   return true;
 }

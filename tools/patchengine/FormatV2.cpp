@@ -170,7 +170,7 @@ uint16_t PatchVersion(Source& patch) {
   return ReadU16(head + 8);
 }
 
-bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error) {
+bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkStreams) {
   *out = PatchV2();
   const uint64_t size = source.Size();
   uint8_t h[kHeaderSize2];
@@ -206,6 +206,18 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error) {
     at += stream.storedSize;
   }
   if (at != size) return Fail(error, kErrCorrupt, "bytes after the last stream");
+  if (!checkStreams) return true;
+  for (const StreamInfo& stream : out->streams) {
+    StreamReader reader(source, stream.offset, stream.storedSize);
+    if (!reader.Ok()) return Fail(error, kErrNoMemory, "patch buffer");
+    uint32_t crc = 0;
+    while (reader.Remaining()) {
+      ByteView piece;
+      if (!reader.Take(kChunkSize, &piece)) return Fail(error, kErrPatchUnreadable, "read failed");
+      crc = Crc32c(piece, crc);
+    }
+    if (crc != stream.crc) return Fail(error, kErrCorrupt, "stream checksum mismatch");
+  }
   return true;
 }
 
@@ -251,6 +263,19 @@ PatchCost ComputeCostV2(const PatchV2& patch) {
   cost.newSize = clamp(staged);
   cost.oldSize = clamp(oldSize);
   return cost;
+}
+
+bool ReadPatchCost(Source& source, PatchCost* cost, FormatError* error) {
+  if (PatchVersion(source) == kFormatVersion2) {
+    PatchV2 patch;
+    if (!ParsePatchV2(source, &patch, error, false)) return false;
+    *cost = ComputeCostV2(patch);
+    return true;
+  }
+  Patch patch;
+  if (!ParsePatch(source, &patch, error)) return false;
+  *cost = ComputeCost(patch);
+  return true;
 }
 
 }  // namespace rtp

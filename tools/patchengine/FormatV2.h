@@ -94,9 +94,10 @@ struct PatchV2 {
 // The format version of a patch: 1, 2, or 0 when it is no patch at all (or cannot be read).
 uint16_t PatchVersion(Source& patch);
 
-// Reads and checks the header and directory; the streams are checked as they are decoded. Errors as
+// Reads and checks the header and directory, and with `checkStreams` the stored bytes of every stream
+// against their CRC-32C, so a damaged patch is refused before the run writes anything. Errors as
 // ParsePatch gives them (8, 9, 10, 5).
-bool ParsePatchV2(Source& patch, PatchV2* out, FormatError* error);
+bool ParsePatchV2(Source& patch, PatchV2* out, FormatError* error, bool checkStreams = true);
 
 // Writes header, directory and the streams as stored (their entries in `patch` describe them).
 bool WritePatchV2(const PatchV2& patch, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,

@@ -85,8 +85,10 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
   const int64_t newSize = static_cast<int64_t>(freshView.size);
   if (oldSize == 0 || newSize == 0) return covers;
   const auto same = [&](int64_t n, int64_t o) { return o >= 0 && o < oldSize && old[o] == fresh[n]; };
-  int64_t scan = 0, length = 0, pos = 0, lastScan = 0, lastPos = 0;
+  // The file is expected to start where its old version does: that alignment is the first one tried.
   int64_t lastOffset = static_cast<int64_t>(expected) - static_cast<int64_t>(index.base);
+  if (lastOffset < 0 || lastOffset >= oldSize) lastOffset = 0;
+  int64_t scan = 0, length = 0, pos = 0, lastScan = 0, lastPos = lastOffset;
   while (scan < newSize) {
     int64_t oldScore = 0;
     int64_t scored = scan += length;

@@ -150,10 +150,9 @@ extern "C" __declspec(dllexport) uint32_t RTPATCH_CALL
   if (!patchPath) return rtp::kErrCommandLine;
   std::unique_ptr<rtp::Source> file;
   if (const uint32_t failed = OpenPatch(patchPath, &file)) return failed;
-  rtp::Patch patch;
+  rtp::PatchCost cost;
   rtp::FormatError error;
-  if (!rtp::ParsePatch(*file, &patch, &error)) return error.number;
-  const rtp::PatchCost cost = rtp::ComputeCost(patch);
+  if (!rtp::ReadPatchCost(*file, &cost, &error)) return error.number;
   if (biggestSz) *biggestSz = cost.biggest;
   if (newSystemSz) *newSystemSz = cost.newSize;
   if (oldSystemSz) *oldSystemSz = cost.oldSize;

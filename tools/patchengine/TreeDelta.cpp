@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "patchengine/Crc32c.h"
 #include "patchengine/Matcher.h"
@@ -204,7 +205,11 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   }
   std::vector<uint8_t> stored[2][kStreamCount];
   StreamInfo info[2][kStreamCount];
-  const uint64_t sizes[2] = {Compress(styles[0], stored[0], info[0]), Compress(styles[1], stored[1], info[1])};
+  // The two styles compress at once, one on each core.
+  uint64_t sizes[2] = {0, 0};
+  std::thread other([&] { sizes[1] = Compress(styles[1], stored[1], info[1]); });
+  sizes[0] = Compress(styles[0], stored[0], info[0]);
+  other.join();
   const int best = sizes[1] < sizes[0] ? 1 : 0;
   for (int s = 0; s < kStreamCount; ++s) {
     patch->streams[s] = info[best][s];

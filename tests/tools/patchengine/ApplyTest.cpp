@@ -1,6 +1,6 @@
 // The engine's run on real client folders: the new version comes out byte for byte, the callbacks come in
 // the order and form the installer relies on, a client that is not the expected old version is refused
-// before anything is written, and no failure or stop leaves a half-written or foreign file behind.
+// before anything is replaced, and no failure or stop leaves a half-written or foreign file behind.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include "patchengine/Apply.h"
 #include "patchengine/Delta.h"
 #include "patchengine/Errors.h"
+#include "patchengine/FormatV2.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST_F(EngineRun, TurnsTheOldClientIntoTheNewOneByteForByte) {
   EXPECT_FALSE(enginetest::fs::exists(client / "old"));
 }
 
-TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullAndADetailLine) {
+TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullThenADetailLineEach) {
   const std::string patch = MakePatch();
   WriteTree(client, before);
   ASSERT_EQ(Run(patch), rtp::kOk);
@@ -123,8 +124,9 @@ TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullAndADetai
         lastProgress = call.number & 0xFFFF;
         break;
       case rtp::kIdDetail:
+        // A file is put in place only once every file is built.
+        EXPECT_EQ(started.size(), 6u) << call.text;
         EXPECT_EQ(lastProgress, 0x8000u);
-        EXPECT_NE(call.text.find(started.back()), std::string::npos) << call.text;
         break;
       default:
         ADD_FAILURE() << "unexpected callback " << call;
@@ -152,24 +154,26 @@ TEST_F(EngineRun, AMissingOldFileIsError15BeforeAnyFileIsWritten) {
   EXPECT_EQ(ReadTree(client), damaged);
 }
 
-TEST_F(EngineRun, AnOldFileOfAnotherSizeOrContentIsError36BeforeAnyFileIsWritten) {
+TEST_F(EngineRun, AnOldFileOfAnotherSizeIsError36BeforeAnyFileIsWritten) {
   const std::string patch = MakePatch();
-  for (const bool sameSize : {true, false}) {
-    TempFolder other;
-    Tree damaged = before;
-    std::string& ini = damaged["common.ini"];
-    if (sameSize)
-      ini[6] = '9';
-    else
-      ini += "x";
-    WriteTree(other.path(), damaged);
-    listener.calls.clear();
-    rtp::PosixFileSystem fs(other.path().string());
-    EXPECT_EQ(Run(patch, fs), rtp::kErrMismatch);
-    EXPECT_EQ(listener.Ids(), (std::vector<uint32_t>{rtp::kIdFileCount, rtp::kIdFileStart, rtp::kIdError}));
-    EXPECT_EQ(listener.calls[2].text.rfind("Error ept36: ", 0), 0u) << listener.calls[2].text;
-    EXPECT_EQ(ReadTree(other.path()), damaged);
-  }
+  Tree damaged = before;
+  damaged["common.ini"] += "x";
+  WriteTree(client, damaged);
+  EXPECT_EQ(Run(patch), rtp::kErrMismatch);
+  EXPECT_EQ(listener.Ids(), (std::vector<uint32_t>{rtp::kIdFileCount, rtp::kIdFileStart, rtp::kIdError}));
+  EXPECT_EQ(listener.calls[2].text.rfind("Error ept36: ", 0), 0u) << listener.calls[2].text;
+  EXPECT_EQ(ReadTree(client), damaged);
+}
+
+TEST_F(EngineRun, AnOldFileWhoseCopiedBytesDifferIsError36AndNothingIsReplaced) {
+  const std::string patch = MakePatch();
+  Tree damaged = before;
+  damaged["bin\\zav.exe"][100] ^= 1;  // a byte the new version copies
+  WriteTree(client, damaged);
+  EXPECT_EQ(Run(patch), rtp::kErrMismatch);
+  EXPECT_EQ(listener.calls.back().text, "Error ept36: file does not match (size or CRC-32): bin\\zav.exe: result does not match");
+  EXPECT_TRUE(listener.Of(rtp::kIdDetail).empty());
+  EXPECT_EQ(ReadTree(client), damaged);
 }
 
 TEST_F(EngineRun, AMissingClientFolderIsError15) {
@@ -227,15 +231,13 @@ TEST_F(EngineRun, StoppingAtAnyCallbackLeavesEveryFileWholeOldOrNewAndNoTempFile
   }
 }
 
-TEST_F(EngineRun, AnErrorNoticeStopsTheEngineThoughTheCallbackSaidContinue) {
+TEST_F(EngineRun, AnErrorNoticeStopsTheEngineThoughTheCallbackSaidContinueAndLeavesTheClientAsItWas) {
   const std::string patch = MakePatch(Controls({{"at", "after:bin\\zav.exe"}, {"notify-error", "36"}}));
   WriteTree(client, before);
   EXPECT_EQ(Run(patch), 36u);
   ASSERT_EQ(listener.calls.back().id, rtp::kIdError);
   EXPECT_EQ(listener.calls.back().text, "Error ept36: file does not match (size or CRC-32)");
-  const Tree result = ReadTree(client);
-  EXPECT_EQ(result.at("bin\\zav.exe"), after.at("bin\\zav.exe"));
-  EXPECT_EQ(result.at("common.ini"), before.at("common.ini"));
+  EXPECT_EQ(ReadTree(client), before);
 }
 
 TEST_F(EngineRun, NoticesArriveInPlaceWithTheirParameterForm) {
@@ -382,9 +384,7 @@ TEST_F(EngineRun, AFailedWriteIsError20AndLeavesTheOldFileAndNoHalfFile) {
   fs.failWrites = true;
   EXPECT_EQ(Run(patch, fs), rtp::kErrWrite);
   EXPECT_EQ(listener.calls.back().text, "Error ept20: file cannot be written: bin\\zav.exe");
-  Tree expected = before;
-  expected.erase("old\\deep\\gone.dat");  // done before the write failed
-  EXPECT_EQ(ReadTree(client), expected);
+  EXPECT_EQ(ReadTree(client), before);
 }
 
 TEST_F(EngineRun, AFailedRenameIsError21AndLeavesTheOldFile) {
@@ -449,18 +449,22 @@ TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAP
     const Tree before = {{"delta.bin", base}, {"replace.bin", RandomBytes(52, size)}, {"gone.bin", base}};
     const Tree after = {{"delta.bin", edited}, {"replace.bin", RandomBytes(54, size)}, {"added.bin", edited}};
     const std::string patch = BuildBetween(work.path(), before, after);
-    rtp::Patch parsed;
-    ASSERT_TRUE(rtp::ParsePatch(View(patch), &parsed, nullptr));
-    std::vector<rtp::Op> ops;
-    for (const rtp::PatchEntry& entry : parsed.entries) ops.push_back(entry.op);
-    EXPECT_EQ(ops, (std::vector<rtp::Op>{rtp::Op::Delete, rtp::Op::Add, rtp::Op::Delta, rtp::Op::Replace}));
+    rtp::MemorySource source(View(patch));
+    rtp::PatchV2 parsed;
+    ASSERT_TRUE(rtp::ParsePatchV2(source, &parsed, nullptr));
+    std::vector<std::pair<rtp::FileKind, bool>> kinds;  // and whether an old file is replaced
+    for (const rtp::TreeFile& file : parsed.files) kinds.emplace_back(file.kind, file.oldSource != 0);
+    EXPECT_EQ(kinds, (std::vector<std::pair<rtp::FileKind, bool>>{{rtp::FileKind::Delete, true},
+                                                                  {rtp::FileKind::Write, false},
+                                                                  {rtp::FileKind::Write, true},
+                                                                  {rtp::FileKind::Write, true}}));
     enginetest::WriteBytes(work.path() / "patch.rtp", patch);
     std::unique_ptr<rtp::Source> file;
     ASSERT_EQ(rtp::OpenHostFile((work.path() / "patch.rtp").string(), &file), rtp::FsStatus::Ok);
 
-    // Only the last byte of the last old file differs: found before the first file is deleted.
+    // Only the last byte that the last written file copies differs: nothing is replaced.
     Tree damaged = before;
-    damaged["replace.bin"][size - 1] ^= 2;
+    damaged["delta.bin"][size - 2] ^= 2;
     WriteTree(work.path() / "damaged", damaged);
     RecordingListener refused;
     rtp::PosixFileSystem damagedClient((work.path() / "damaged").string());

@@ -7,8 +7,9 @@
 
 #include "EngineTestSupport.h"
 #include "patchengine/Builder.h"
+#include "patchengine/Crc32c.h"
 #include "patchengine/Errors.h"
-#include "patchengine/PatchFormat.h"
+#include "patchengine/FormatV2.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using enginetest::View;
 
 struct Built {
   std::string bytes;
-  rtp::Patch patch;
+  rtp::PatchV2 patch;
   rtp::BuildSummary summary;
 };
 
@@ -34,18 +35,26 @@ bool Build(const TempFolder& work, const Tree& before, const Tree& after, const 
   if (!rtp::BuildPatch(oldTree, newTree, options, &patch, &out->summary, error)) return false;
   out->bytes.assign(reinterpret_cast<const char*>(patch.data()), patch.size());
   rtp::FormatError parseError;
-  EXPECT_TRUE(rtp::ParsePatch(View(out->bytes), &out->patch, &parseError)) << parseError.detail;
+  rtp::MemorySource source(View(out->bytes));
+  EXPECT_TRUE(rtp::ParsePatchV2(source, &out->patch, &parseError)) << parseError.detail;
   return true;
 }
 
-std::vector<std::string> Listing(const rtp::Patch& patch) {
+// The files in order, with the notices where they are sent.
+std::vector<std::string> Listing(const rtp::PatchV2& patch) {
   std::vector<std::string> lines;
-  for (const rtp::PatchEntry& entry : patch.entries) {
-    std::string line = rtp::OpName(entry.op);
-    line += entry.IsFile() ? " " + entry.name : " " + std::to_string(entry.noticeId);
-    if (!entry.IsFile() && rtp::ParamKindOf(entry.noticeId) == rtp::ParamKind::Text)
-      line += " " + entry.notice;
-    lines.push_back(line);
+  size_t notice = 0;
+  for (size_t i = 0; i <= patch.files.size(); ++i) {
+    for (; notice < patch.notices.size() && patch.notices[notice].slot == i; ++notice) {
+      const rtp::SlotNotice& n = patch.notices[notice];
+      std::string line = "notice " + std::to_string(n.id);
+      if (rtp::ParamKindOf(n.id) == rtp::ParamKind::Text) line += " " + n.payload;
+      lines.push_back(line);
+    }
+    if (i == patch.files.size()) break;
+    const rtp::TreeFile& file = patch.files[i];
+    lines.push_back(std::string(file.kind == rtp::FileKind::Delete ? "delete " : file.oldSource ? "patch " : "add ") +
+                    file.name);
   }
   return lines;
 }
@@ -85,27 +94,27 @@ TEST_F(PatchBuilder, OnlyAddedChangedAndRemovedFilesGetEntriesDeletionsFirst) {
   std::string error;
   ASSERT_TRUE(Build(work, before, after, rtp::BuildOptions(), &built, &error)) << error;
   EXPECT_EQ(Listing(built.patch),
-            (std::vector<std::string>{"delete old\\gone.dat", "delete zz_last_gone.txt", "delta bin\\zav.exe",
-                                      "replace common.ini", "add data\\new.pak", "add empty.txt"}));
+            (std::vector<std::string>{"delete old\\gone.dat", "delete zz_last_gone.txt", "patch bin\\zav.exe",
+                                      "patch common.ini", "add data\\new.pak", "add empty.txt"}));
   EXPECT_EQ(built.summary.added, 2u);
-  EXPECT_EQ(built.summary.patched, 1u);
-  EXPECT_EQ(built.summary.replaced, 1u);
+  EXPECT_EQ(built.summary.patched, 2u);
   EXPECT_EQ(built.summary.deleted, 2u);
   EXPECT_EQ(built.summary.unchanged, 2u);
-  // The small edit of a 64000-byte file travels as a delta far smaller than the file.
-  EXPECT_LT(built.bytes.size(), 4000u);
-  const rtp::PatchEntry& exe = built.patch.entries[2];
-  EXPECT_EQ(exe.oldSize, 64000u);
-  EXPECT_EQ(exe.oldCrc, rtp::Crc32(View(before["bin\\zav.exe"])));
-  EXPECT_EQ(exe.newCrc, rtp::Crc32(View(after["bin\\zav.exe"])));
+  // The small edit of a 64000-byte file costs a few bytes beside the 3000 new random ones.
+  EXPECT_LT(built.bytes.size(), 3300u);
+  const rtp::TreeFile& exe = built.patch.files[2];
+  EXPECT_EQ(built.patch.sources[exe.oldSource - 1].size, 64000u);
+  EXPECT_EQ(exe.newCrc, rtp::Crc32c(View(after["bin\\zav.exe"])));
 }
 
 TEST_F(PatchBuilder, IdenticalFoldersGiveAPatchWithoutEntries) {
   Built built;
   std::string error;
   ASSERT_TRUE(Build(work, before, before, rtp::BuildOptions(), &built, &error)) << error;
-  EXPECT_TRUE(built.patch.entries.empty());
+  EXPECT_TRUE(built.patch.files.empty());
+  EXPECT_TRUE(built.patch.sources.empty());
   EXPECT_EQ(built.summary.unchanged, before.size());
+  EXPECT_LT(built.bytes.size(), 64u);
 }
 
 TEST_F(PatchBuilder, NamesDifferingOnlyInCaseAreOneFileUnderItsNewSpelling) {
@@ -115,7 +124,7 @@ TEST_F(PatchBuilder, NamesDifferingOnlyInCaseAreOneFileUnderItsNewSpelling) {
   Built built;
   std::string error;
   ASSERT_TRUE(Build(work, before, renamed, rtp::BuildOptions(), &built, &error)) << error;
-  EXPECT_EQ(Listing(built.patch), std::vector<std::string>{"replace Common.INI"});
+  EXPECT_EQ(Listing(built.patch), std::vector<std::string>{"patch Common.INI"});
 }
 
 TEST_F(PatchBuilder, FilesAPatchCannotNameAreRefusedByName) {
@@ -161,11 +170,11 @@ TEST_F(PatchBuilder, NoticesLandAtStartEndAndBeforeOrAfterTheNamedFileInTheOrder
   EXPECT_EQ(Listing(built.patch),
             (std::vector<std::string>{"notice 1 first", "notice 7 fake.file", "notice 6", "notice 10",
                                       "delete old\\gone.dat", "delete zz_last_gone.txt",
-                                      "notice 2 before exe", "notice 4 before exe too", "delta bin\\zav.exe",
-                                      "replace common.ini", "notice 3 Error ept15: file not found",
+                                      "notice 2 before exe", "notice 4 before exe too", "patch bin\\zav.exe",
+                                      "patch common.ini", "notice 3 Error ept15: file not found",
                                       "notice 28", "add data\\new.pak", "add empty.txt", "notice 9 last"}));
-  EXPECT_EQ(rtp::ReadU32(View(built.patch.entries[2].notice).data), 16u);
-  EXPECT_EQ(built.patch.entries[3].delayMs, 120u);
+  EXPECT_EQ(rtp::ReadU32(View(built.patch.notices[2].payload).data), 16u);
+  EXPECT_EQ(built.patch.notices[3].delayMs, 120u);
   EXPECT_EQ(built.summary.notices, 9u);
 }
 
@@ -175,11 +184,11 @@ TEST_F(PatchBuilder, HeaderControlsAndDelaysReachThePatch) {
   Built built;
   std::string error;
   ASSERT_TRUE(Build(work, before, after, options, &built, &error)) << error;
-  EXPECT_EQ(rtp::ComputeCost(built.patch).biggest, 52428800u);
+  EXPECT_EQ(rtp::ComputeCostV2(built.patch).biggest, 52428800u);
   EXPECT_EQ(built.patch.header.flags, rtp::kFlagBiggest | rtp::kFlagAnnounce);
   EXPECT_EQ(built.patch.header.announced, 9u);
-  for (const rtp::PatchEntry& entry : built.patch.entries)
-    EXPECT_EQ(entry.delayMs, entry.name == "common.ini" ? 1500u : 200u) << entry.name;
+  for (const rtp::TreeFile& file : built.patch.files)
+    EXPECT_EQ(file.delayMs, file.name == "common.ini" ? 1500u : 200u) << file.name;
 
   TempFolder other;
   ASSERT_TRUE(
