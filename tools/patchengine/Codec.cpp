@@ -42,7 +42,8 @@ bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting,
   props.lc = setting.lc;
   props.lp = setting.lp;
   props.pb = setting.pb;
-  props.fb = 273;
+  // Long fast bytes find the long runs of difference streams; large streams take shorter ones for time.
+  props.fb = in.size >= kLargeStream ? 128 : 273;
   props.numThreads = 1;
   props.writeEndMark = 0;
   const size_t capacity = in.size + in.size / 2 + 1024;
@@ -60,13 +61,14 @@ bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting,
 }  // namespace
 
 #ifndef RTP_DECODER_ONLY
-bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec) {
+bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec, size_t most) {
   out->assign(in.data, in.data + in.size);
   *codec = Codec::Stored;
   if (in.size < 16) return true;
   uint32_t dictionary = 1u << 12;
   while (dictionary < in.size && dictionary < std::min(dictionaryCap, kMaxDictionary)) dictionary <<= 1;
-  const size_t tries = in.size >= kLargeStream ? 2 : sizeof kSettings / sizeof kSettings[0];
+  size_t tries = in.size >= kLargeStream ? 2 : sizeof kSettings / sizeof kSettings[0];
+  if (most) tries = std::min(tries, most);
   std::vector<uint8_t> candidate;
   for (size_t i = 0; i < tries; ++i) {
     if (!EncodeLzma(in, dictionary, kSettings[i], &candidate)) continue;

@@ -45,8 +45,9 @@ std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
   PutVarint(&d, patch.files.size());
   for (const TreeFile& file : patch.files) {
     PutVarint(&d, static_cast<uint8_t>(file.kind));
-    PutText(&d, file.name);
     PutVarint(&d, file.oldSource);
+    // A file of the same name as the old one it replaces leaves its name out.
+    PutText(&d, file.oldSource && patch.sources[file.oldSource - 1].name == file.name ? std::string() : file.name);
     if (file.kind == FileKind::Write) {
       PutVarint(&d, file.newSize);
       PutVarint(&d, file.newCrc);
@@ -57,6 +58,23 @@ std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
     PutVarint(&d, stream.storedSize);
     PutVarint(&d, stream.decodedSize);
     PutVarint(&d, stream.crc);
+  }
+  size_t translations = 0;
+  for (const SourceFile& source : patch.sources) translations += source.translated;
+  PutVarint(&d, translations);
+  for (size_t i = 0; i < patch.sources.size(); ++i) {
+    const SourceFile& source = patch.sources[i];
+    if (!source.translated) continue;
+    PutVarint(&d, i + 1);
+    PutVarint(&d, source.map.newImageBase);
+    PutVarint(&d, source.map.starts.size());
+    int64_t start = 0, shift = 0;
+    for (size_t k = 0; k < source.map.starts.size(); ++k) {
+      PutVarint(&d, FoldSigned(int64_t{source.map.starts[k]} - start));
+      PutVarint(&d, FoldSigned(int64_t{source.map.shifts[k]} - shift));
+      start = source.map.starts[k];
+      shift = source.map.shifts[k];
+    }
   }
   // The test controls, all in one place at the end.
   bool delays = false;
@@ -95,8 +113,9 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
   for (uint64_t i = 0; in.Ok() && i < fileCount; ++i) {
     TreeFile file;
     const uint64_t kind = in.Number();
-    if (!TakeText(in, kMaxNameLength, &file.name)) break;
     file.oldSource = static_cast<uint32_t>(in.Bounded(out->sources.size()));
+    if (!TakeText(in, kMaxNameLength, &file.name)) break;
+    if (file.name.empty() && file.oldSource) file.name = out->sources[file.oldSource - 1].name;
     const std::string where = "file " + std::to_string(i + 1);
     if (kind == static_cast<uint8_t>(FileKind::Write)) {
       file.kind = FileKind::Write;
@@ -119,6 +138,25 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
     stream.storedSize = in.Bounded(kMaxFileSize);
     stream.decodedSize = in.Bounded(kMaxFileSize);
     stream.crc = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+  }
+  const uint64_t translations = in.Bounded(out->sources.size());
+  for (uint64_t t = 0; in.Ok() && t < translations; ++t) {
+    const uint64_t number = in.Bounded(out->sources.size());
+    if (!in.Ok() || number == 0 || out->sources[number - 1].translated) return corrupt("translation damaged");
+    SourceFile& source = out->sources[number - 1];
+    source.translated = true;
+    source.map.newImageBase = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    const uint64_t segments = in.Bounded(kMaxRelocations);
+    int64_t start = 0, shift = 0;
+    for (uint64_t k = 0; in.Ok() && k < segments; ++k) {
+      start += in.Signed();
+      shift += in.Signed();
+      if (start < 0 || start > 0xFFFFFFFFll || (!source.map.starts.empty() && start <= source.map.starts.back()) ||
+          shift < INT32_MIN || shift > INT32_MAX)
+        return corrupt("translation damaged");
+      source.map.starts.push_back(static_cast<uint32_t>(start));
+      source.map.shifts.push_back(static_cast<int32_t>(shift));
+    }
   }
   if (in.Bounded(1)) {
     out->header.flags = static_cast<uint32_t>(in.Bounded(kKnownFlags));

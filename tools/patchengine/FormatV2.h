@@ -16,17 +16,24 @@
 //
 // The directory (numbers are varints, texts a varint length and the bytes):
 //   sources: count, then per old file the patch reads: name, size
-//   files:   count, then per file: kind (1 write, 2 delete), name, the old file it replaces or deletes
-//            (source number + 1; 0 for a file that is new), and for a write its size and CRC-32C
+//   files:   count, then per file: kind (1 write, 2 delete), the old file it replaces or deletes
+//            (source number + 1; 0 for a file that is new), its name (empty when it is the old file's),
+//            and for a write its size and CRC-32C
 //   streams: kStreamCount times codec, stored size, decoded size, CRC-32C of the stored bytes
+//   translations: count, then per old executable read through the transform (PeTranslate.h): its
+//            source number, the new image base, and the address map as segment count and per segment
+//            the start and the shift, each as a change from the segment before
 //   controls: the test controls (header flags, biggest size, announced count, file delays, notices),
 //            read only by the engine's test paths; 0 when there are none
 //
 // The sources, laid end to end in directory order, are one "old space"; the written files, end to end
 // in directory order, the "new space". The streams build the new space front to back:
-//   kLengths   per step a literal length and a cover length
-//   kMoves     per cover: where it starts in the old space, relative to where the last cover ended
-//   kSegments  per cover: pairs (difference bytes, exact bytes) until the cover's length is reached
+//   kLiteralLengths  per step: the length of its literal (may be 0)
+//   kCoverLengths    per step: twice the length of its cover, plus 1 when the cover has differences;
+//                    0 (no cover) only for a file's last step
+//   kMoves     per cover: where it starts in the old space, relative to where the last cover ended plus
+//              the literal before it (a replaced run of bytes moves by nothing)
+//   kSegments  per cover with differences: pairs (difference bytes, exact bytes) until its length
 //   kDiff      for the difference bytes of covers: new byte = old byte + difference (mod 256)
 //   kLiterals  the new bytes no cover gives
 // A step never crosses the end of a file. Every written file is summed as it is built and must match
@@ -37,6 +44,7 @@
 
 #include "patchengine/Codec.h"
 #include "patchengine/PatchFormat.h"
+#include "patchengine/PeTranslate.h"
 #include "patchengine/Stream.h"
 
 namespace rtp {
@@ -45,12 +53,14 @@ constexpr uint16_t kFormatVersion2 = 2;
 constexpr uint32_t kHeaderSize2 = 32;
 constexpr uint32_t kMaxDirectory = 64u << 20;
 
-enum StreamId { kLengths = 0, kMoves, kSegments, kDiff, kLiterals, kStreamCount };
+enum StreamId { kLiteralLengths = 0, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kStreamCount };
 
 struct SourceFile {
   std::string name;
   uint64_t size = 0;
   uint64_t start = 0;  // in the old space, computed when read
+  bool translated = false;  // read through the executable transform with `map`
+  AddressMap map;
 };
 
 enum class FileKind : uint8_t { Write = 1, Delete = 2 };

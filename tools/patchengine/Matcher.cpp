@@ -15,13 +15,19 @@ constexpr int64_t kMinGain = 8;
 constexpr int64_t kNearCandidates = 256;
 // Exact runs at least this long inside a difference cover are written as exact bytes: the apply copies
 // them without decoding a difference for each byte.
-constexpr uint64_t kExactRun = 1024;
+constexpr uint64_t kExactRun = 256;
 // In exact pieces, a difference ends after this many agreeing bytes; shorter pieces become literals.
 constexpr uint64_t kPieceGap = 2;
 
 int64_t CommonLength(const uint8_t* a, int64_t aLength, const uint8_t* b, int64_t bLength) {
   const int64_t most = std::min(aLength, bLength);
   int64_t i = 0;
+  for (; i + 8 <= most; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) break;
+  }
   while (i < most && a[i] == b[i]) ++i;
   return i;
 }
@@ -54,12 +60,14 @@ Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLen
   Match best{sa[static_cast<size_t>(at)], std::max(a, b)};
   if (best.length == 0) return best;
   int64_t bestDistance = best.pos > want ? best.pos - want : want - best.pos;
+  // Long matches are rare and cost much to compare: fewer candidates for them.
+  const int64_t candidates = best.length > 256 ? kNearCandidates / 8 : kNearCandidates;
   for (int direction = -1; direction <= 1; direction += 2) {
     int64_t k = at + direction;
-    for (int64_t seen = 0; k >= 0 && k < static_cast<int64_t>(sa.size()) && seen < kNearCandidates;
+    for (int64_t seen = 0; k >= 0 && k < static_cast<int64_t>(sa.size()) && seen < candidates;
          k += direction, ++seen) {
       const int64_t p = sa[static_cast<size_t>(k)];
-      if (CommonLength(old + p, n - p, fresh, best.length) < best.length) break;
+      if (n - p < best.length || std::memcmp(old + p, fresh, static_cast<size_t>(best.length)) != 0) break;
       const int64_t distance = p > want ? p - want : want - p;
       if (distance < bestDistance || (distance == bestDistance && p < best.pos)) {
         bestDistance = distance;
@@ -150,13 +158,15 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
                 RawStreams* out) {
   const auto oldByte = [&](uint64_t oldPos) { return index.bytes.data[oldPos - index.base]; };
   uint64_t at = 0;  // in the file
-  const auto step = [&](uint64_t literalEnd, const Cover* cover) {
-    PutVarint(&out->bytes[kLengths], literalEnd - at);
-    PutVarint(&out->bytes[kLengths], cover ? cover->length : 0);
+  // One step: the literal up to `literalEnd`, then the cover, with or without differences.
+  const auto step = [&](uint64_t literalEnd, const Cover* cover, bool differences) {
+    const uint64_t literal = literalEnd - at;
+    PutVarint(&out->bytes[kLiteralLengths], literal);
+    PutVarint(&out->bytes[kCoverLengths], cover ? cover->length * 2 + (differences ? 1 : 0) : 0);
     out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data + at, fresh.data + literalEnd);
     at = literalEnd;
     if (!cover) return;
-    PutVarint(&out->bytes[kMoves], FoldSigned(static_cast<int64_t>(cover->spacePos - out->lastOldEnd)));
+    PutVarint(&out->bytes[kMoves], FoldSigned(static_cast<int64_t>(cover->spacePos - (out->lastOldEnd + literal))));
     out->lastOldEnd = cover->spacePos + cover->length;
     at += cover->length;
   };
@@ -169,8 +179,7 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
         while (i < whole.length && fresh.data[whole.newPos + i] == oldByte(whole.oldPos + i)) ++i;
         if (i - start >= kPieceGap || (start == 0 && i == whole.length)) {
           const Cover piece{whole.oldPos + start, whole.newPos + start, i - start, whole.spacePos + start};
-          step(piece.newPos, &piece);
-          PutSegment(out, 0, piece.length);
+          step(piece.newPos, &piece, false);
         }
         // Skip the difference: it ends where kPieceGap bytes agree.
         while (i < whole.length) {
@@ -188,8 +197,12 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
       }
       continue;
     }
-    step(whole.newPos, &whole);
-    // Difference bytes, with long exact runs cut out of them.
+    // Difference bytes, with long exact runs cut out of them; a cover without any is an exact copy.
+    bool differs = false;
+    for (uint64_t k = 0; k < whole.length && !differs; ++k)
+      differs = fresh.data[whole.newPos + k] != oldByte(whole.oldPos + k);
+    step(whole.newPos, &whole, differs);
+    if (!differs) continue;
     uint64_t i = 0, differencesFrom = 0;
     while (i < whole.length) {
       if (fresh.data[whole.newPos + i] != oldByte(whole.oldPos + i)) {
@@ -212,7 +225,7 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
         out->bytes[kDiff].push_back(static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
     }
   }
-  if (at < fresh.size) step(fresh.size, nullptr);
+  if (at < fresh.size) step(fresh.size, nullptr, false);
 }
 
 }  // namespace rtp

@@ -35,7 +35,9 @@ class TreeBuilder::OldSpace {
       const uint64_t within = pos - source.start;
       const size_t n = static_cast<size_t>(std::min<uint64_t>(length, source.size - within));
       if (const uint32_t failed = Select(index, detail)) return failed;
-      if (n >= kWindow) {
+      if (source.translated) {
+        if (const uint32_t failed = ReadTranslated(index, within, out, n, detail)) return failed;
+      } else if (n >= kWindow) {
         if (!mFile->ReadAt(within, out, n)) return Failed(index, detail);
       } else {
         if (within < mWindowAt || within + n > mWindowAt + mWindowLength) {
@@ -69,6 +71,22 @@ class TreeBuilder::OldSpace {
     return lo;
   }
 
+  // The old bytes as the new executable would have them (PeTranslate.h), in pieces with margins.
+  uint32_t ReadTranslated(size_t index, uint64_t within, uint8_t* out, size_t length, std::string* detail) {
+    const uint64_t size = mPatch.sources[index].size;
+    while (length) {
+      const size_t n = std::min(length, kWindow);
+      const uint64_t rawAt = within >= kTranslateMargin ? within - kTranslateMargin : 0;
+      const uint64_t rawEnd = std::min<uint64_t>(size, within + n + kTranslateMargin);
+      if (!mFile->ReadAt(rawAt, mRaw.get(), static_cast<size_t>(rawEnd - rawAt))) return Failed(index, detail);
+      TranslateRange(mLayout, mPatch.sources[index].map, mRaw.get(), rawAt, rawEnd, within, n, out);
+      within += n;
+      out += n;
+      length -= n;
+    }
+    return kOk;
+  }
+
   uint32_t Select(size_t index, std::string* detail) {
     if (mFile && mIndex == index) return kOk;
     mFile.reset();
@@ -86,6 +104,16 @@ class TreeBuilder::OldSpace {
       mFile.reset();
       return kErrMismatch;
     }
+    if (mPatch.sources[index].translated) {
+      if (!mRaw) mRaw = NewBytes(kWindow + 2 * kTranslateMargin);
+      if (!mRaw) return kErrNoMemory;
+      // The builder read this file as an executable: one that is none is not the old version.
+      if (!ParsePe(*mFile, &mLayout)) {
+        *detail = mPatch.sources[index].name;
+        mFile.reset();
+        return kErrMismatch;
+      }
+    }
     mIndex = index;
     return kOk;
   }
@@ -100,6 +128,8 @@ class TreeBuilder::OldSpace {
   std::unique_ptr<Source> mFile;
   size_t mIndex = 0;
   std::unique_ptr<uint8_t[]> mWindow;
+  std::unique_ptr<uint8_t[]> mRaw;
+  PeLayout mLayout;
   uint64_t mWindowAt = 0;
   size_t mWindowLength = 0;
 };
@@ -133,7 +163,8 @@ uint32_t TreeBuilder::StreamError() const {
 }
 
 uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* detail) {
-  StreamDecoder& lengths = *mStreams[kLengths];
+  StreamDecoder& literalLengths = *mStreams[kLiteralLengths];
+  StreamDecoder& coverLengths = *mStreams[kCoverLengths];
   StreamDecoder& moves = *mStreams[kMoves];
   StreamDecoder& segments = *mStreams[kSegments];
   StreamDecoder& diff = *mStreams[kDiff];
@@ -142,9 +173,12 @@ uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* d
   uint8_t* scratch = mScratch.get();
   *detail = file.name;
   for (uint64_t left = file.newSize; left;) {
-    uint64_t literal, cover;
-    if (!lengths.ReadNumber(&literal) || !lengths.ReadNumber(&cover)) return StreamError();
-    if ((literal == 0 && cover == 0) || literal > left || cover > left - literal) return kErrCorrupt;
+    uint64_t literal, coverCode;
+    if (!literalLengths.ReadNumber(&literal) || !coverLengths.ReadNumber(&coverCode)) return StreamError();
+    const uint64_t cover = coverCode >> 1;
+    const bool hasDifferences = coverCode & 1;
+    if ((literal == 0 && cover == 0) || literal > left || cover > left - literal || (cover == 0 && coverCode))
+      return kErrCorrupt;
     for (uint64_t done = 0; done < literal;) {
       ByteView piece;
       if (!literals.Take(static_cast<size_t>(std::min<uint64_t>(literal - done, kScratch)), &piece))
@@ -157,14 +191,16 @@ uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* d
     uint64_t move;
     if (!moves.ReadNumber(&move)) return StreamError();
     const int64_t delta = UnfoldSigned(move);
-    const uint64_t start = mLastOldEnd + static_cast<uint64_t>(delta);
-    if ((delta < 0 && static_cast<uint64_t>(-(delta + 1)) + 1 > mLastOldEnd) || start > oldSize ||
-        cover > oldSize - start)
+    const uint64_t expected = mLastOldEnd + literal;
+    const uint64_t start = expected + static_cast<uint64_t>(delta);
+    if (expected < mLastOldEnd || (delta < 0 && static_cast<uint64_t>(-(delta + 1)) + 1 > expected) ||
+        (delta > 0 && start < expected) || start > oldSize || cover > oldSize - start)
       return kErrCorrupt;
     uint64_t pos = start;
     for (uint64_t covered = 0; covered < cover;) {
-      uint64_t differences, exact;
-      if (!segments.ReadNumber(&differences) || !segments.ReadNumber(&exact)) return StreamError();
+      uint64_t differences = 0, exact = cover;
+      if (hasDifferences && !segments.ReadNumber(&differences)) return StreamError();
+      if (hasDifferences && !segments.ReadNumber(&exact)) return StreamError();
       if ((differences == 0 && exact == 0) || differences > cover - covered || exact > cover - covered - differences)
         return kErrCorrupt;
       for (uint64_t done = 0; done < differences + exact;) {

@@ -7,11 +7,15 @@
 
 #include "patchengine/Crc32c.h"
 #include "patchengine/Matcher.h"
+#include "patchengine/PeTranslate.h"
 #include "patchengine/SuffixArray.h"
 
 namespace rtp {
 
 namespace {
+
+// The fewest bytes an old file must give the new ones to be worth naming in the patch.
+constexpr uint64_t kMinSourceGain = 1024;
 
 bool Fail(std::string* error, const std::string& message) {
   if (error) *error = message;
@@ -47,20 +51,72 @@ struct Written {
   std::vector<Cover> covers;
 };
 
-// The streams of both cover styles, compressed; the smaller set wins.
-uint64_t Compress(const RawStreams& raw, std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount]) {
-  uint64_t total = 0;
-  for (int s = 0; s < kStreamCount; ++s) {
+// Compresses the streams of `raw`, each with at most `tries` settings, on `threads` threads.
+uint64_t Compress(const RawStreams& raw, size_t tries, int threads, std::vector<uint8_t> (&stored)[kStreamCount],
+                  StreamInfo (&info)[kStreamCount]) {
+  const auto one = [&](int s) {
     const std::vector<uint8_t>& bytes = raw.bytes[s];
     Codec codec;
-    EncodeStream(ByteView(bytes.data(), bytes.size()), kMaxDictionary, &stored[s], &codec);
+    EncodeStream(ByteView(bytes.data(), bytes.size()), kMaxDictionary, &stored[s], &codec, tries);
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();
     info[s].crc = Crc32c(ByteView(stored[s].data(), stored[s].size()));
-    total += stored[s].size();
-  }
+  };
+  // The largest streams first, alternately on each thread.
+  int order[kStreamCount] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals};
+  std::stable_sort(std::begin(order), std::end(order),
+                   [&](int a, int b) { return raw.bytes[a].size() > raw.bytes[b].size(); });
+  const int step = threads > 1 ? 2 : 1;
+  std::thread other([&] {
+    for (int i = 1; step == 2 && i < kStreamCount; i += 2) one(order[i]);
+  });
+  for (int i = 0; i < kStreamCount; i += step) one(order[i]);
+  other.join();
+  uint64_t total = 0;
+  for (int s = 0; s < kStreamCount; ++s) total += stored[s].size();
   return total;
+}
+
+// Old 32-bit executables whose new versions are executables too are read through the transform of
+// PeTranslate.h: a first matching on the raw bytes maps where each part of the old image went, then the
+// old image is translated in the index, which is built again. The number translated, or -1 on failure.
+int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& written,
+                         const std::vector<size_t>& counterpart, const std::vector<bool>& indexed,
+                         const std::vector<uint64_t>& indexedAt, std::vector<SourceFile>* all, Buffer* oldBytes,
+                         OldIndex* index, std::string* error) {
+  int translated = 0;
+  for (const Written& w : written) {
+    const size_t c = counterpart[w.file];
+    if (!c || !indexed[c - 1]) continue;
+    SourceFile& source = (*all)[c - 1];
+    uint8_t* bytes = oldBytes->data() + indexedAt[c - 1];
+    MemorySource oldView(ByteView(bytes, static_cast<size_t>(source.size)));
+    PeLayout oldPe, newPe;
+    if (!ParsePe(oldView, &oldPe)) continue;
+    Buffer fresh;
+    if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return -1;
+    MemorySource newView(fresh.view());
+    if (!ParsePe(newView, &newPe)) continue;
+    std::vector<OffsetPair> pairs;
+    const uint64_t at = indexedAt[c - 1];
+    for (const Cover& cover : FindCovers(*index, fresh.view(), at))
+      if (cover.oldPos >= at && cover.oldPos + cover.length <= at + source.size)
+        pairs.push_back({cover.oldPos - at, cover.newPos, cover.length});
+    AddressMap map;
+    if (!BuildAddressMap(oldPe, newPe, pairs, &map)) continue;
+    Buffer raw;
+    if (!raw.Assign(ByteView(bytes, static_cast<size_t>(source.size)))) return -1;
+    TranslateRange(oldPe, map, raw.data(), 0, source.size, 0, static_cast<size_t>(source.size), bytes);
+    source.translated = true;
+    source.map = map;
+    ++translated;
+  }
+  if (translated && !BuildSuffixArray(index->bytes, &index->order)) {
+    Fail(error, "out of memory indexing the old folder");
+    return -1;
+  }
+  return translated;
 }
 
 }  // namespace
@@ -142,6 +198,8 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   index.bytes = oldBytes.view();
   index.base = 0;
   if (!BuildSuffixArray(index.bytes, &index.order)) return Fail(error, "out of memory indexing the old folder");
+  if (TranslateExecutables(newTree, written, counterpart, indexed, indexedAt, &all, &oldBytes, &index, error) < 0)
+    return false;
 
   // Positions in the index are compacted below to the sources the patch keeps.
   std::vector<bool> kept(all.size(), false);
@@ -158,6 +216,7 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     }
     return indexedFiles[lo];
   };
+  std::vector<uint64_t> copied(all.size(), 0);  // bytes the covers take from each old file
   for (Written& w : written) {
     Buffer fresh;
     if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
@@ -167,12 +226,24 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     const size_t c = counterpart[w.file];
     const uint64_t expected = c && indexed[c - 1] ? indexedAt[c - 1] : 0;
     w.covers = FindCovers(index, fresh.view(), expected);
-    for (const Cover& cover : w.covers)
+    for (const Cover& cover : w.covers) copied[fileAt(cover.oldPos)] += cover.length;
+  }
+  // A source costs its name and size in the directory: one that gives fewer bytes than that saves
+  // nothing, and its covers become literals.
+  for (size_t f = 0; f < all.size(); ++f)
+    if (!kept[f] && copied[f] < kMinSourceGain) copied[f] = 0;
+  for (Written& w : written) {
+    std::vector<Cover> useful;
+    for (const Cover& cover : w.covers) {
+      if (copied[fileAt(cover.oldPos)] == 0) continue;
+      useful.push_back(cover);
       for (size_t f = fileAt(cover.oldPos); f < all.size(); ++f) {
         if (!indexed[f]) continue;
         if (indexedAt[f] >= cover.oldPos + cover.length) break;
         kept[f] = true;
       }
+    }
+    w.covers.swap(useful);
   }
 
   // The kept sources, in name order, make the patch's old space.
@@ -203,14 +274,16 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     WriteSteps(index, fresh.view(), w.covers, CoverStyle::Differences, &styles[0]);
     WriteSteps(index, fresh.view(), w.covers, CoverStyle::ExactPieces, &styles[1]);
   }
+  // Both styles are compressed once with one setting, one on each core; the smaller one is then tried
+  // with every setting.
   std::vector<uint8_t> stored[2][kStreamCount];
   StreamInfo info[2][kStreamCount];
-  // The two styles compress at once, one on each core.
   uint64_t sizes[2] = {0, 0};
-  std::thread other([&] { sizes[1] = Compress(styles[1], stored[1], info[1]); });
-  sizes[0] = Compress(styles[0], stored[0], info[0]);
+  std::thread other([&] { sizes[1] = Compress(styles[1], 1, 1, stored[1], info[1]); });
+  sizes[0] = Compress(styles[0], 1, 1, stored[0], info[0]);
   other.join();
   const int best = sizes[1] < sizes[0] ? 1 : 0;
+  Compress(styles[best], 0, 2, stored[best], info[best]);
   for (int s = 0; s < kStreamCount; ++s) {
     patch->streams[s] = info[best][s];
     streams[s].swap(stored[best][s]);

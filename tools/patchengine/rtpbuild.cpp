@@ -301,7 +301,7 @@ void PrintInfoV2(const std::string& path, const rtp::PatchV2& patch) {
   std::printf("patch: %s\nformat version: 2\nfiles: %zu (%u written), sources: %zu, notices: %zu\n", path.c_str(),
               patch.files.size(), patch.WrittenCount(), patch.sources.size(), patch.notices.size());
   PrintControls(patch.header, rtp::ComputeCostV2(patch));
-  static const char* const kStreamNames[rtp::kStreamCount] = {"lengths", "moves", "segments", "diff", "literals"};
+  static const char* const kStreamNames[rtp::kStreamCount] = {"literal lengths", "cover lengths", "moves", "segments", "diff", "literals"};
   for (int s = 0; s < rtp::kStreamCount; ++s) {
     const rtp::StreamInfo& stream = patch.streams[s];
     std::printf("stream %s: %s, %" PRIu64 " bytes stored, %" PRIu64 " decoded\n", kStreamNames[s],
