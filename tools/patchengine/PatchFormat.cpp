@@ -192,8 +192,7 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error) {
   const uint16_t version = ReadU16(h + 8);
   if (version != kFormatVersion)
     return Fail(error, kErrFormatVersion,
-                "format version " + std::to_string(version) + ", this engine reads " +
-                    std::to_string(kFormatVersion));
+                "format version " + std::to_string(version) + ", this engine reads 1 and 2");
   if (size < kHeaderSize) return Fail(error, kErrCorrupt, "header truncated");
   if (!read(kHeaderSize)) return Fail(error, kErrPatchUnreadable, "read failed");
   if (Crc32(ByteView(h, 36)) != ReadU32(h + 36)) return Fail(error, kErrCorrupt, "header checksum mismatch");

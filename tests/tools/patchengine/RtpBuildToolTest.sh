@@ -29,7 +29,7 @@ bytes 3000 3 >new/data/new.pak
 run --help
 check "main help" is 0
 check "main help names the commands" has "apply"
-for command in build info apply; do
+for command in build info apply verify; do
   run "$command" --help
   check "$command --help exits 0" is 0
   check "$command --help shows its usage" has "usage: rtpbuild $command"
@@ -42,13 +42,22 @@ check "unknown command is named" has 'unknown command "frobnicate"'
 
 run build old new p.rtp
 check "build succeeds" is 0
-check "build counts what it found" has "1 added, 1 replaced, 1 patched, 1 deleted, 1 unchanged, 0 notices"
+check "build counts what it found" has "1 added, 2 patched, 1 deleted, 1 unchanged, 0 notices"
+check "build reports the patch size and time" has " bytes in "
+cp -r old old-before
+run verify old new p.rtp
+check "verify accepts the patch" is 0
+check "verify says so" has "p.rtp: verified"
+check "verify leaves the old folder as it was" same old old-before
+run verify old old p.rtp
+check "verify against the wrong new folder fails" is 1
+check "verify names what differs" has "not in the new folder: data\\new.pak"
 run info p.rtp
 check "info succeeds" is 0
-check "info shows the format version" has "format version: 1"
+check "info shows the format version" has "format version: 2"
 check "info lists the deletion first" has "1 delete junk\\gone.txt"
-check "info lists the delta" has "2 delta bin\\zav.exe old 60000/"
-check "info shows the cost" has "cost: biggest 59992, new 63012, old 60020, files 4"
+check "info lists the patched file" has "2 patch bin\\zav.exe new 60000/"
+check "info shows the cost: every written file staged at once" has "cost: biggest 63012, new 63012, old 60020, files 4"
 check "unchanged files are left out" lacks "compiled.code"
 
 cp -r old client
@@ -70,6 +79,8 @@ cp -r old missing && rm missing/common.ini
 run apply missing p.rtp
 check "a missing client file is error 15" has "3 Error ept15: file not found: common.ini"
 check "nothing was written before the check failed" same missing/bin old/bin
+run info "$(dirname "${BASH_SOURCE[0]}")/patch_parse_fuzz_corpus/all-operations"
+check "a version-1 patch still reads" has "format version: 1"
 run apply --abort-at 3 client2 p.rtp
 check "a missing client folder is error 15" has "3 Error ept15: file not found: client folder"
 cp -r old stopped
@@ -77,15 +88,15 @@ run apply --abort-at 3 stopped p.rtp
 check "a stop request ends the run" is 1
 check "nothing follows the stop" [ "$(grep -c '^[0-9]' <<<"$out")" -eq 3 ]
 
-head -c 500 p.rtp >short.rtp
+head -c $(( $(stat -c %s p.rtp) / 2 )) p.rtp >short.rtp
 run info short.rtp
 check "a truncated patch is refused" is 1
-check "a truncated patch is error 9" has "Error ept9: patch file is corrupt: truncated"
+check "a truncated patch is error 9" has "Error ept9: patch file is corrupt"
 run apply client short.rtp
 check "applying a truncated patch sends error 9" has "3 Error ept9"
-{ head -c 8 p.rtp; printf '\002'; tail -c +10 p.rtp; } >v2.rtp
-run info v2.rtp
-check "another format version is error 8" has "Error ept8: incompatible patch file version: format version 2"
+{ head -c 8 p.rtp; printf '\003'; tail -c +10 p.rtp; } >v3.rtp
+run info v3.rtp
+check "another format version is error 8" has "Error ept8: incompatible patch file version: format version 3"
 run info nothere.rtp
 check "a missing patch is refused" is 1
 
@@ -111,10 +122,10 @@ run build --recipe recipe.txt old new recipe.rtp
 check "build with a recipe succeeds" is 0
 run info recipe.rtp
 check "announce none reaches the patch" has "announced files: none"
-check "the warning goes before the executable" has '2 notice id 1 "about to patch the executable"'
-check "the detail goes after the executable" has '4 notice id 9 "the executable is done"'
-check "the locked notice goes to the end" has "7 notice id 26"
-check "the pause is a notice with a delay" has "8 notice id 10 delay 100 ms"
+check "the warning goes before the executable" has $'notice id 1 "about to patch the executable"\n2 patch bin\\zav.exe'
+check "the detail goes after the executable" has $'new 60000/C9597574\nnotice id 9 "the executable is done"\n3 patch'
+check "the locked notice goes to the end" has $'4 add data\\new.pak new 3000/1F73BB34\nnotice id 26'
+check "the pause is a notice with a delay" has "notice id 10 delay 100 ms"
 cp -r old client3
 run apply client3 recipe.rtp
 check "the recipe's patch applies" is 0

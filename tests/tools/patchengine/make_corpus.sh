@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Writes the seed corpus of patch_parse_fuzz into patch_parse_fuzz_corpus/: small patches of every
-# operation and notice made by rtpbuild, a header of another version, an engine command line and a
-# recipe. Run it again after changing the format:  make_corpus.sh BUILD/bin/rtpbuild
+# Writes the seed corpus of the patch fuzzers into patch_parse_fuzz_corpus/: small patches of every
+# operation and notice made by rtpbuild (format version 2, "-v2" names), a header of another version, an
+# engine command line and a recipe. The version-1 patches there were written by the first builder and
+# are kept as they are: they prove that version 1 still reads. Run it again after changing the format:
+#   make_corpus.sh BUILD/bin/rtpbuild
 set -euo pipefail
 tool=$(realpath "${1:?usage: make_corpus.sh RTPBUILD}")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,14 +20,14 @@ printf 'build=4536\r\n' >new/common.ini
 printf 'gone' >old/junk/gone.txt
 printf 'a new file' >new/data/new.pak
 
-rm -rf "$out" && mkdir -p "$out"
-"$tool" build old new "$out/all-operations" >/dev/null
+mkdir -p "$out"
+"$tool" build old new "$out/all-operations-v2" >/dev/null
 "$tool" build --announce 7 --biggest 52428800 --file-delay common.ini:5 --at before:common.ini \
   --notify-warning w1 --notify-warning2 w2 --notify-warning4 w4 --notify-detail d --notify 5:0x9000 \
   --at end --notify-locked 26 --notify-locked 28 --notify 99 --pause 1 --notify-error 36 \
-  old new "$out/notices"
-"$tool" build --announce none old old "$out/empty"
-{ head -c 8 "$out/empty"; printf '\002'; tail -c +10 "$out/empty"; } >"$out/version-2"
+  old new "$out/notices-v2"
+"$tool" build --announce none old old "$out/empty-v2"
+{ head -c 8 "$out/empty-v2"; printf '\003'; tail -c +10 "$out/empty-v2"; } >"$out/version-3"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
 printf 'biggest 52428800\nat end\nnotify-error-text Exception ept36\n# comment\r\nnotify 6:3\n' >"$out/recipe"
 ls -l "$out"
