@@ -323,11 +323,11 @@ class Run {
       result = CopyPayload(*file.v1, out);
     }
     if (out.aborted()) return kErrAborted;
-    if (result == kErrWrite && !out.aborted()) result = kErrWrite;
     if (result == kOk && (!out.writer().Flush() || !sink->Close())) result = kErrWrite;
     if (result == kOk && (out.writer().Count() != file.newSize || out.Sum() != file.newCrc)) {
-      // The patch's own bytes are checked, so a wrong result means an old file the copies came from.
-      *detail = file.name + ": result does not match";
+      // A version-2 patch's own bytes are checked before the run, so a wrong result means that an old
+      // file the copies came from differs from the one the patch was made from.
+      *detail = file.v2 ? file.name : file.name + ": result does not match";
       result = file.v2 ? kErrMismatch : kErrCorrupt;
     }
     return result;

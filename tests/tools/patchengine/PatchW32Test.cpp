@@ -407,14 +407,12 @@ TEST_F(PatchW32, ANullAnswerStopsTheEngineAtOnceAndLeavesTheFileItWasWorkingOn) 
   EXPECT_FALSE(HasTempFiles());
 }
 
-TEST_F(PatchW32, AnAnsweredErrorStillStopsTheEngine) {
+TEST_F(PatchW32, AnAnsweredErrorStillStopsTheEngineAndReplacesNothing) {
   Prepare({{"at", "after:bin\\zav.exe"}, {"notify-error", "36"}});
   EXPECT_NE(Apply(), 0u);
   ASSERT_EQ(recorder.calls.back().id, 3u) << recorder.Dump();
   EXPECT_EQ(recorder.calls.back().text, "Error ept36: file does not match (size or CRC-32)");
-  const Tree result = ReadTree(client);
-  EXPECT_EQ(result.at("bin\\zav.exe"), after.at("bin\\zav.exe"));
-  EXPECT_EQ(result.at("common.ini"), before.at("common.ini"));
+  EXPECT_EQ(ReadTree(client), before);
 }
 
 TEST_F(PatchW32, AMissingClientFileIsReportedAsEpt15WithItsName) {
@@ -440,12 +438,12 @@ TEST_F(PatchW32, DamagedTruncatedForeignAndMissingPatchesAreReportedWithTheirNum
   Prepare();
   const std::string good = ReadFileBytes(patchPath);
   std::string version = good;
-  version[8] = 2;
+  version[8] = 3;
   const std::vector<std::pair<std::string, std::string>> cases = {
       {good.substr(0, good.size() - 10), "Error ept9: patch file is corrupt: truncated"},
       {"MZ not a patch at all", "Error ept9: patch file is corrupt: not a patch file"},
       {"", "Error ept9: patch file is corrupt"},
-      {version, "Error ept8: incompatible patch file version: format version 2, this engine reads 1"},
+      {version, "Error ept8: incompatible patch file version: format version 3, this engine reads 1 and 2"},
   };
   for (const auto& c : cases) {
     WriteFileBytes(patchPath, c.first);
@@ -577,8 +575,8 @@ TEST_F(PatchW32, TheCostIsReadFromThePatchFileWithTheInstallersArguments) {
   Prepare();
   uint32_t biggestSz = 0, newSystemSz = 0, oldSystemSz = 0, numFiles = 0;
   EXPECT_EQ(cost(patchPath.c_str(), &biggestSz, &newSystemSz, &oldSystemSz, &numFiles, 0), 0u);
-  // The new a.bin beside the old one (3000), then c.bin on top of a.bin's growth (2000 + 2000).
-  EXPECT_EQ(biggestSz, 4000u);
+  // Every new file is built beside the old ones before any takes its place: 3000 + 2000.
+  EXPECT_EQ(biggestSz, 5000u);
   EXPECT_EQ(newSystemSz, 5000u);
   EXPECT_EQ(oldSystemSz, 1000u);
   EXPECT_EQ(numFiles, 2u);
