@@ -121,8 +121,8 @@ int wmain(int argc, wchar_t** argv) {
 #include <memory>
 #include <string>
 
-#include "patchengine/Apply.h"
-#include "patchengine/PosixFileSystem.h"
+#include "engine/apply/Apply.h"
+#include "engine/fs/PosixFileSystem.h"
 
 namespace {
 

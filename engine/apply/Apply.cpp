@@ -1,0 +1,445 @@
+#include "engine/apply/Apply.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/base/Crc32c.h"
+#include "engine/format/Delta.h"
+#include "engine/dll/Errors.h"
+#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
+#include "engine/apply/TreeApply.h"
+
+namespace rtp {
+
+namespace {
+
+constexpr uint16_t kProgressBuilt = 0x2000;
+constexpr uint16_t kProgressWritten = 0x6000;
+constexpr uint16_t kProgressDone = 0x8000;
+
+bool SendText(Listener& listener, uint32_t id, const std::string& text) {
+  std::string copy = text;  // the receiver gets a writable, zero-terminated copy
+  return listener.Notify(id, &copy[0]);
+}
+
+bool SendNumber(Listener& listener, uint32_t id, uint32_t number) {
+  uint32_t value = number;
+  return listener.Notify(id, &value);
+}
+
+uint32_t ErrorNumberOfFsStatus(FsStatus status, uint32_t otherwise) {
+  switch (status) {
+    case FsStatus::NotFound:
+      return kErrFileNotFound;
+    case FsStatus::Locked:
+      return kErrRead;
+    case FsStatus::NoMemory:
+      return kErrNoMemory;
+    default:
+      return otherwise;
+  }
+}
+
+// The number right after the first "ept" of an error text, or 1 when there is none.
+uint32_t NumberInErrorText(const std::string& copy) {
+  const size_t at = copy.find("ept");
+  if (at == std::string::npos) return 1;
+  const unsigned long number = std::strtoul(copy.c_str() + at + 3, nullptr, 10);
+  return number ? static_cast<uint32_t>(number) : 1;
+}
+
+// Where progress stands after `done` of `total` bytes of a step that goes from `from` to `to`.
+uint16_t Between(uint16_t from, uint16_t to, uint64_t done, uint64_t total) {
+  if (total == 0 || done >= total) return to;
+  return static_cast<uint16_t>(from + (to - from) * done / total);
+}
+
+// One client file of a run, whatever the patch's version.
+struct RunFile {
+  std::string name;
+  bool write = true;        // false: the file is deleted
+  bool hasOld = false;      // an old file of this name is replaced or deleted
+  uint64_t oldSize = 0;     // version 1: checked before anything is written
+  uint32_t oldCrc = 0;      // version 1
+  uint64_t newSize = 0;
+  uint32_t newCrc = 0;      // CRC-32 (version 1) or CRC-32C (version 2)
+  uint32_t delayMs = 0;
+  const char* done = "Patched ";
+  const PatchEntry* v1 = nullptr;
+  const TreeFile* v2 = nullptr;
+  bool staged = false;
+};
+
+// A test control notice, before the file numbered `slot` (the file count: after the last one).
+struct RunNotice {
+  uint32_t slot = 0;
+  uint8_t id = 0;
+  uint32_t delayMs = 0;
+  std::string payload;
+};
+
+// The run: every new file is built and checked beside its old one first ("NAME.~tpnew"); only when all
+// of them are, the new files take the old ones' places and deleted files go. A stop or a failure before
+// that removes what was built and leaves the client as it was.
+class Run {
+ public:
+  Run(Source& patchFile, FileSystem& fs, Listener& listener) : mPatchFile(patchFile), mFs(fs), mListener(listener) {}
+
+  void UseVersion1(const Patch& patch) {
+    mHeader = patch.header;
+    for (const PatchEntry& entry : patch.entries) {
+      if (!entry.IsFile()) {
+        mNotices.push_back({static_cast<uint32_t>(mFiles.size()), entry.noticeId, entry.delayMs, entry.notice});
+        continue;
+      }
+      RunFile file;
+      file.name = entry.name;
+      file.write = entry.op != Op::Delete;
+      file.hasOld = entry.op != Op::Add;
+      file.oldSize = entry.oldSize;
+      file.oldCrc = entry.oldCrc;
+      file.newSize = entry.newSize;
+      file.newCrc = entry.newCrc;
+      file.delayMs = entry.delayMs;
+      file.done = entry.op == Op::Add ? "Added " : entry.op == Op::Replace ? "Replaced " : "Patched ";
+      file.v1 = &entry;
+      mFiles.push_back(file);
+    }
+  }
+
+  void UseVersion2(const PatchV2& patch) {
+    mHeader = patch.header;
+    mV2 = &patch;
+    for (const SlotNotice& notice : patch.notices) mNotices.push_back({notice.slot, notice.id, notice.delayMs, notice.payload});
+    for (const TreeFile& tree : patch.files) {
+      RunFile file;
+      file.name = tree.name;
+      file.write = tree.kind == FileKind::Write;
+      file.hasOld = tree.oldSource != 0;
+      file.newSize = tree.newSize;
+      file.newCrc = tree.newCrc;
+      file.delayMs = tree.delayMs;
+      file.done = file.hasOld ? "Patched " : "Added ";
+      file.v2 = &tree;
+      mFiles.push_back(file);
+    }
+  }
+
+  uint32_t Go() {
+    if (!mFs.RootExists()) return SendError(mListener, kErrFileNotFound, "client folder");
+    if (!(mHeader.flags & kFlagNoAnnounce)) {
+      const uint32_t count = (mHeader.flags & kFlagAnnounce) ? mHeader.announced : static_cast<uint32_t>(mFiles.size());
+      if (!SendNumber(mListener, kIdFileCount, count)) return kErrAborted;
+    }
+    if (const uint32_t failed = CheckOldFiles()) return failed;
+    const uint32_t staged = StageAll();
+    if (staged != kOk) {
+      RemoveStaged();
+      return staged;
+    }
+    if (const uint32_t failed = CommitAll()) return failed;
+    return PlayNotices(static_cast<uint32_t>(mFiles.size()));
+  }
+
+ private:
+  // Writes a new file, summing it and moving the file's progress on as it grows; remembers a stop.
+  class ProgressWriter : public BuildSink, public ByteSink {
+   public:
+    ProgressWriter(Run& run, Sink& sink, uint64_t total, bool crc32c)
+        : mRun(run), mWriter(sink, 0, total), mTotal(total), mCrc32c(crc32c) {}
+    bool Put(ByteView bytes) override {
+      if (mCrc32c) mSum = Crc32c(bytes, mSum);
+      if (!mWriter.Put(bytes)) return false;
+      mSinceTick += bytes.size;
+      if (mSinceTick < kProgressEvery) return true;
+      mSinceTick = 0;
+      mAborted = !mRun.Progress(Between(kProgressBuilt, kProgressWritten, mWriter.Count(), mTotal));
+      return !mAborted;
+    }
+    SinkWriter& writer() { return mWriter; }
+    bool aborted() const { return mAborted; }
+    uint32_t Sum() const { return mCrc32c ? mSum : mWriter.Crc(); }
+
+   private:
+    Run& mRun;
+    SinkWriter mWriter;
+    uint64_t mTotal;
+    bool mCrc32c;
+    uint32_t mSum = 0;
+    uint64_t mSinceTick = 0;
+    bool mAborted = false;
+  };
+
+  // Before anything is written, every old file the patch needs is there with the size it expects
+  // (version 1 also checks its CRC-32). A failure sends id 7 with the file's name, then id 3.
+  uint32_t CheckOldFiles() {
+    uint32_t checked = 0;
+    const auto check = [&](const std::string& name, uint64_t size, const uint32_t* crc) -> uint32_t {
+      // Small files send nothing while checked: a heartbeat every few keeps the caller's window alive.
+      if (++checked % kFilesPerHeartbeat == 0 && !mListener.Notify(kIdHeartbeat, nullptr)) return kErrAborted;
+      std::unique_ptr<Source> old;
+      uint32_t error = kOk;
+      const FsStatus status = mFs.OpenRead(name, &old);
+      if (status != FsStatus::Ok)
+        error = ErrorNumberOfFsStatus(status, kErrRead);
+      else if (old->Size() != size)
+        error = kErrMismatch;
+      else if (crc)
+        error = SumOld(*old, size, *crc);
+      if (error == kOk || error == kErrAborted) return error;
+      if (!SendText(mListener, kIdFileStart, name)) return kErrAborted;
+      return SendError(mListener, error, name);
+    };
+    if (mV2) {
+      for (const SourceFile& source : mV2->sources)
+        if (const uint32_t failed = check(source.name, source.size, nullptr)) return failed;
+      return kOk;
+    }
+    for (const RunFile& file : mFiles)
+      if (file.hasOld)
+        if (const uint32_t failed = check(file.name, file.oldSize, &file.oldCrc)) return failed;
+    return kOk;
+  }
+
+  uint32_t SumOld(Source& old, uint64_t size, uint32_t expected) {
+    StreamReader reader(old, 0, size);
+    if (!reader.Ok()) return kErrNoMemory;
+    uint32_t crc = 0;
+    uint64_t sinceTick = 0;
+    while (reader.Remaining()) {
+      ByteView piece;
+      if (!reader.Take(kChunkSize, &piece)) return kErrRead;
+      crc = Crc32(piece, crc);
+      sinceTick += piece.size;
+      if (sinceTick < kProgressEvery) continue;
+      sinceTick = 0;
+      if (!mListener.Notify(kIdHeartbeat, nullptr)) return kErrAborted;
+    }
+    return crc == expected ? kOk : kErrMismatch;
+  }
+
+  // Sleeps for `ms` in heartbeat slices, sending `id` (with progress moving towards `to` for id 5).
+  bool Wait(uint32_t ms, uint32_t id, uint16_t to) {
+    const uint32_t slices = (ms + kHeartbeatMs - 1) / kHeartbeatMs;
+    const uint16_t from = mProgress;
+    for (uint32_t i = 1; i <= slices; ++i) {
+      mFs.Sleep(i < slices ? kHeartbeatMs : ms - (slices - 1) * kHeartbeatMs);
+      if (id == kIdProgress) {
+        if (!Progress(static_cast<uint16_t>(from + (to - from) * i / (slices + 1)))) return false;
+      } else if (!mListener.Notify(id, nullptr)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool Progress(uint16_t value) {
+    mProgress = value;
+    return SendNumber(mListener, kIdProgress, (mFileNumber << 16) | value);
+  }
+
+  // One of a file's three steps: its share of the delay, then the progress it reached.
+  bool Step(const RunFile& file, int step, uint16_t to) {
+    const uint32_t share = file.delayMs / 3 + (step == 0 ? file.delayMs % 3 : 0);
+    return Wait(share, kIdProgress, to) && Progress(to);
+  }
+
+  uint32_t PlayNotices(uint32_t slot) {
+    for (; mNextNotice < mNotices.size() && mNotices[mNextNotice].slot == slot; ++mNextNotice) {
+      const RunNotice& notice = mNotices[mNextNotice];
+      if (!Wait(notice.delayMs, kIdHeartbeat, 0)) return kErrAborted;
+      bool carryOn = true;
+      switch (ParamKindOf(notice.id)) {
+        case ParamKind::Text:
+          carryOn = SendText(mListener, notice.id, notice.payload);
+          break;
+        case ParamKind::Number:
+          carryOn = SendNumber(mListener, notice.id, ReadU32(reinterpret_cast<const uint8_t*>(notice.payload.data())));
+          break;
+        case ParamKind::None:
+          carryOn = mListener.Notify(notice.id, nullptr);
+          break;
+      }
+      if (notice.id == kIdError) return NumberInErrorText(notice.payload);
+      if (!carryOn) return kErrAborted;
+    }
+    return kOk;
+  }
+
+  uint32_t StageAll() {
+    if (mV2) {
+      mTree.reset(new (std::nothrow) TreeBuilder(*mV2, mPatchFile, mFs));
+      if (!mTree) return SendError(mListener, kErrNoMemory, "patch streams");
+      const uint32_t opened = mTree->Open();
+      if (opened != kOk) return SendError(mListener, opened, "patch streams");
+    }
+    for (uint32_t i = 0; i < mFiles.size(); ++i) {
+      if (const uint32_t failed = PlayNotices(i)) return failed;
+      if (const uint32_t failed = Stage(mFiles[i])) return failed;
+    }
+    if (mTree) {
+      const uint32_t finished = mTree->Finish();
+      if (finished != kOk) return SendError(mListener, finished, "patch streams");
+    }
+    return kOk;
+  }
+
+  uint32_t Stage(RunFile& file) {
+    ++mFileNumber;
+    mProgress = 0;
+    if (!SendText(mListener, kIdFileStart, file.name) || !Progress(0)) return kErrAborted;
+    if (!Step(file, 0, kProgressBuilt)) return kErrAborted;
+    if (file.write) {
+      std::string detail = file.name;
+      const uint32_t built = WriteNew(file, &detail);
+      if (built != kOk) {
+        mFs.Remove(file.name + kTempSuffix);
+        return built == kErrAborted ? built : SendError(mListener, built, detail);
+      }
+      file.staged = true;
+    }
+    if (!Step(file, 1, kProgressWritten) || !Step(file, 2, kProgressDone)) return kErrAborted;
+    return kOk;
+  }
+
+  // Builds the new file beside the old one and checks it; the file is closed on return.
+  uint32_t WriteNew(const RunFile& file, std::string* detail) {
+    std::unique_ptr<Sink> sink;
+    const FsStatus created = mFs.Create(file.name + kTempSuffix, &sink);
+    if (created != FsStatus::Ok) return created == FsStatus::NoMemory ? kErrNoMemory : kErrWrite;
+    ProgressWriter out(*this, *sink, file.newSize, file.v2 != nullptr);
+    if (!out.writer().Ok()) return kErrNoMemory;
+    uint32_t result = kOk;
+    if (file.v2) {
+      result = mTree->Build(*file.v2, out, detail);
+    } else if (file.v1->op == Op::Delta) {
+      std::unique_ptr<Source> old;
+      const FsStatus status = mFs.OpenRead(file.name, &old);
+      result = status != FsStatus::Ok ? ErrorNumberOfFsStatus(status, kErrRead)
+                                      : ApplyDelta(mPatchFile, file.v1->payloadOffset, file.v1->payloadSize, *old,
+                                                   file.v1->newSize, out);
+    } else {
+      result = CopyPayload(*file.v1, out);
+    }
+    if (out.aborted()) return kErrAborted;
+    if (result == kOk && (!out.writer().Flush() || !sink->Close())) result = kErrWrite;
+    if (result == kOk && (out.writer().Count() != file.newSize || out.Sum() != file.newCrc)) {
+      // A version-2 patch's own bytes are checked before the run, so a wrong result means that an old
+      // file the copies came from differs from the one the patch was made from.
+      *detail = file.v2 ? file.name : file.name + ": result does not match";
+      result = file.v2 ? kErrMismatch : kErrCorrupt;
+    }
+    return result;
+  }
+
+  uint32_t CopyPayload(const PatchEntry& entry, ByteSink& out) {
+    StreamReader reader(mPatchFile, entry.payloadOffset, entry.payloadSize);
+    if (!reader.Ok()) return kErrNoMemory;
+    while (reader.Remaining()) {
+      ByteView piece;
+      if (!reader.Take(kChunkSize, &piece)) return kErrPatchUnreadable;
+      if (!out.Put(piece)) return kErrWrite;
+    }
+    return kOk;
+  }
+
+  void RemoveStaged() {
+    for (RunFile& file : mFiles)
+      if (file.staged) {
+        mFs.Remove(file.name + kTempSuffix);
+        file.staged = false;
+      }
+  }
+
+  // Puts every new file in place and deletes what goes. A stop asked for now comes too late to keep the
+  // old client whole, so the commit finishes and the stop is reported afterwards.
+  uint32_t CommitAll() {
+    bool stopped = false;
+    for (RunFile& file : mFiles) {
+      std::string line;
+      uint32_t lockedId = 0;
+      const uint32_t failed = file.write ? Place(file, &line, &lockedId) : Delete(file, &line, &lockedId);
+      if (failed) {
+        RemoveStaged();
+        return SendError(mListener, failed, file.name);
+      }
+      if (stopped) continue;
+      if (lockedId && !mListener.Notify(lockedId, nullptr)) stopped = true;
+      if (!stopped && !SendText(mListener, kIdDetail, line)) stopped = true;
+    }
+    return stopped ? kErrAborted : kOk;
+  }
+
+  uint32_t Place(RunFile& file, std::string* line, uint32_t* lockedId) {
+    const std::string temp = file.name + kTempSuffix;
+    *line = file.done + file.name;
+    FsStatus status = mFs.Replace(temp, file.name);
+    if (status == FsStatus::Locked) {
+      status = mFs.ScheduleReplace(temp, file.name);
+      if (status == FsStatus::Ok) {
+        *lockedId = kIdLockedReplace;
+        *line = file.name + " is in use: it will be replaced when the computer restarts";
+      }
+    }
+    if (status != FsStatus::Ok) return kErrReplace;
+    file.staged = false;
+    return kOk;
+  }
+
+  uint32_t Delete(const RunFile& file, std::string* line, uint32_t* lockedId) {
+    *line = "Deleted " + file.name;
+    FsStatus status = mFs.Remove(file.name);
+    if (status == FsStatus::Ok || status == FsStatus::NotFound) {
+      mFs.RemoveEmptyFolders(file.name);
+      return kOk;
+    }
+    if (status == FsStatus::Locked && mFs.ScheduleRemove(file.name) == FsStatus::Ok) {
+      *lockedId = kIdLockedDelete;
+      *line = file.name + " is in use: it will be deleted when the computer restarts";
+      return kOk;
+    }
+    return kErrReplace;
+  }
+
+  Source& mPatchFile;
+  FileSystem& mFs;
+  Listener& mListener;
+  PatchHeader mHeader;
+  const PatchV2* mV2 = nullptr;
+  std::vector<RunFile> mFiles;
+  std::vector<RunNotice> mNotices;
+  size_t mNextNotice = 0;
+  std::unique_ptr<TreeBuilder> mTree;
+  uint32_t mFileNumber = 0;
+  uint16_t mProgress = 0;
+};
+
+}  // namespace
+
+uint32_t SendError(Listener& listener, uint32_t number, const std::string& detail) {
+  SendText(listener, kIdError, ErrorText(number, detail));
+  return number;
+}
+
+uint32_t ApplyPatch(Source& patchFile, FileSystem& fs, Listener& listener) {
+  FormatError error;
+  Run run(patchFile, fs, listener);
+  if (PatchVersion(patchFile) == kFormatVersion2) {
+    PatchV2 patch;
+    if (!ParsePatchV2(patchFile, &patch, &error)) return SendError(listener, error.number, error.detail);
+    run.UseVersion2(patch);
+    return run.Go();
+  }
+  Patch patch;
+  if (!ParsePatch(patchFile, &patch, &error)) return SendError(listener, error.number, error.detail);
+  run.UseVersion1(patch);
+  return run.Go();
+}
+
+uint32_t ApplyPatch(ByteView bytes, FileSystem& fs, Listener& listener) {
+  MemorySource source(bytes);
+  return ApplyPatch(source, fs, listener);
+}
+
+}  // namespace rtp

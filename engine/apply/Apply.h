@@ -1,0 +1,52 @@
+#pragma once
+// The engine's run: applies a patch to a client folder and reports every step through callbacks.
+//
+// The callbacks, in order:
+//   - a patch that is not sound: id 3 with error 8 or 9, nothing else; a missing client folder: id 3
+//     with error 15
+//   - id 6 with the number of files (or the patch's announced count; left out when the patch says so)
+//   - every old file the patch needs is checked before anything is written: when one is missing (15),
+//     cannot be read (19) or differs in size or CRC-32 (36), id 7 with its name and then id 3. A large
+//     file sends id 10 every kProgressEvery bytes meanwhile, and every kFilesPerHeartbeat-th file one
+//     before it is checked, so the caller's window stays alive
+//   - the entries in order. A notice waits for its delay (id 10 every 50 ms meanwhile) and sends its
+//     id. A file sends id 7 with its name and id 5 with 0; the old file is read and checked again (id 5
+//     0x2000); the new one is built and written beside the old one as NAME.~tpnew and checked against its
+//     size and CRC-32 (id 5 0x6000); it is renamed over the old one, or, when the old one is in use, the
+//     rename is scheduled for the next restart and id 26 sent (a locked file to delete: id 28);
+//     then id 5 0x8000 and id 9 with a line saying what was done. A file's delay is spread over its
+//     three steps, with id 5 every 50 ms. Id 5's number holds the progress in 1/32768 in its low 16
+//     bits and the file's number (1, 2, ...) in its high 16 bits. While a large file is checked and
+//     written, id 5 also comes every kProgressEvery bytes, rising towards 0x2000 and 0x6000.
+// Files pass through buffers of at most kChunkSize bytes: the run's memory does not grow with them.
+// The run stops at once when a callback returns null (the new file beside the old one is removed, the
+// old one is left as it was) and after any id 3, whatever that callback returned.
+#include <cstdint>
+#include <string>
+
+#include "engine/base/Bytes.h"
+#include "engine/fs/FileSystem.h"
+
+namespace rtp {
+
+class Listener {
+ public:
+  virtual ~Listener() = default;
+  // Sends one callback. False when the receiver asked to stop (the callback returned null).
+  virtual bool Notify(uint32_t id, void* param) = 0;
+};
+
+constexpr const char kTempSuffix[] = ".~tpnew";
+constexpr uint32_t kHeartbeatMs = 50;
+constexpr uint64_t kProgressEvery = 4 * kChunkSize;
+constexpr uint32_t kFilesPerHeartbeat = 32;
+
+// 0 when every entry was done; otherwise the error number sent with id 3 (for an error notice, the
+// number in its text, or 1), or kErrAborted when a callback asked to stop.
+uint32_t ApplyPatch(Source& patch, FileSystem& fs, Listener& listener);
+uint32_t ApplyPatch(ByteView patch, FileSystem& fs, Listener& listener);
+
+// Sends id 3 with ErrorText(number, detail) and returns `number`.
+uint32_t SendError(Listener& listener, uint32_t number, const std::string& detail);
+
+}  // namespace rtp

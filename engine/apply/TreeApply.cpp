@@ -1,0 +1,235 @@
+#include "engine/apply/TreeApply.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/dll/Errors.h"
+#include "engine/base/Varint.h"
+
+namespace rtp {
+
+namespace {
+
+constexpr size_t kScratch = kChunkSize;
+// The sum of the streams' dictionaries the apply accepts: with its buffers, the run stays well under
+// 64 MiB in a 32-bit process.
+constexpr uint64_t kMaxDictionaries = 40u << 20;
+
+}  // namespace
+
+// The old files laid end to end, read through one window over the file last read from; reads of a
+// window's size or more go straight into the caller's memory.
+class TreeBuilder::OldSpace {
+ public:
+  OldSpace(const PatchV2& patch, FileSystem& fs) : mPatch(patch), mFs(fs) {}
+
+  uint64_t Size() const {
+    return mPatch.sources.empty() ? 0 : mPatch.sources.back().start + mPatch.sources.back().size;
+  }
+
+  // 0, kErrFileNotFound, kErrRead (an old file shorter than the directory says is kErrMismatch).
+  uint32_t Read(uint64_t pos, uint8_t* out, size_t length, std::string* detail) {
+    while (length) {
+      const size_t index = SourceAt(pos);
+      const SourceFile& source = mPatch.sources[index];
+      const uint64_t within = pos - source.start;
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(length, source.size - within));
+      if (const uint32_t failed = Select(index, detail)) return failed;
+      if (source.translated) {
+        if (const uint32_t failed = ReadTranslated(index, within, out, n, detail)) return failed;
+      } else if (n >= kWindow) {
+        if (!mFile->ReadAt(within, out, n)) return Failed(index, detail);
+      } else {
+        if (within < mWindowAt || within + n > mWindowAt + mWindowLength) {
+          mWindowAt = within;
+          mWindowLength = static_cast<size_t>(std::min<uint64_t>(kWindow, source.size - within));
+          if (!mFile->ReadAt(mWindowAt, mWindow.get(), mWindowLength)) {
+            mWindowLength = 0;
+            return Failed(index, detail);
+          }
+        }
+        std::memcpy(out, mWindow.get() + (within - mWindowAt), n);
+      }
+      pos += n;
+      out += n;
+      length -= n;
+    }
+    return kOk;
+  }
+
+ private:
+  static constexpr size_t kWindow = 256 * 1024;
+
+  size_t SourceAt(uint64_t pos) const {
+    size_t lo = 0, hi = mPatch.sources.size();
+    while (hi - lo > 1) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (mPatch.sources[mid].start <= pos) lo = mid; else hi = mid;
+    }
+    // Empty sources share their start with the next: take the one that holds the byte.
+    while (lo + 1 < mPatch.sources.size() && mPatch.sources[lo].size == 0) ++lo;
+    return lo;
+  }
+
+  // The old bytes as the new executable would have them (PeTranslate.h), in pieces with margins.
+  uint32_t ReadTranslated(size_t index, uint64_t within, uint8_t* out, size_t length, std::string* detail) {
+    const uint64_t size = mPatch.sources[index].size;
+    while (length) {
+      const size_t n = std::min(length, kWindow);
+      const uint64_t rawAt = within >= kTranslateMargin ? within - kTranslateMargin : 0;
+      const uint64_t rawEnd = std::min<uint64_t>(size, within + n + kTranslateMargin);
+      if (!mFile->ReadAt(rawAt, mRaw.get(), static_cast<size_t>(rawEnd - rawAt))) return Failed(index, detail);
+      TranslateRange(mLayout, mPatch.sources[index].map, mRaw.get(), rawAt, rawEnd, within, n, out);
+      within += n;
+      out += n;
+      length -= n;
+    }
+    return kOk;
+  }
+
+  uint32_t Select(size_t index, std::string* detail) {
+    if (mFile && mIndex == index) return kOk;
+    mFile.reset();
+    mWindowLength = 0;
+    if (!mWindow) mWindow = NewBytes(kWindow);
+    if (!mWindow) return kErrNoMemory;
+    const FsStatus status = mFs.OpenRead(mPatch.sources[index].name, &mFile);
+    if (status != FsStatus::Ok) {
+      *detail = mPatch.sources[index].name;
+      mFile.reset();
+      return status == FsStatus::NotFound ? kErrFileNotFound : status == FsStatus::NoMemory ? kErrNoMemory : kErrRead;
+    }
+    if (mFile->Size() != mPatch.sources[index].size) {
+      *detail = mPatch.sources[index].name;
+      mFile.reset();
+      return kErrMismatch;
+    }
+    if (mPatch.sources[index].translated) {
+      if (!mRaw) mRaw = NewBytes(kWindow + 2 * kTranslateMargin);
+      if (!mRaw) return kErrNoMemory;
+      // The builder read this file as an executable: one that is none is not the old version.
+      if (!ParsePe(*mFile, &mLayout)) {
+        *detail = mPatch.sources[index].name;
+        mFile.reset();
+        return kErrMismatch;
+      }
+    }
+    mIndex = index;
+    return kOk;
+  }
+
+  uint32_t Failed(size_t index, std::string* detail) {
+    *detail = mPatch.sources[index].name;
+    return kErrRead;
+  }
+
+  const PatchV2& mPatch;
+  FileSystem& mFs;
+  std::unique_ptr<Source> mFile;
+  size_t mIndex = 0;
+  std::unique_ptr<uint8_t[]> mWindow;
+  std::unique_ptr<uint8_t[]> mRaw;
+  PeLayout mLayout;
+  uint64_t mWindowAt = 0;
+  size_t mWindowLength = 0;
+};
+
+TreeBuilder::TreeBuilder(const PatchV2& patch, Source& patchFile, FileSystem& fs)
+    : mPatch(patch), mPatchFile(patchFile), mOld(new (std::nothrow) OldSpace(patch, fs)) {}
+
+TreeBuilder::~TreeBuilder() = default;
+
+uint32_t TreeBuilder::Open() {
+  mScratch = NewBytes(kScratch);
+  if (!mOld || !mScratch) return kErrNoMemory;
+  uint64_t dictionaries = 0;
+  for (int s = 0; s < kStreamCount; ++s) {
+    const StreamInfo& info = mPatch.streams[s];
+    if (info.codec == Codec::Lzma) dictionaries += std::min<uint64_t>(kMaxDictionary, info.decodedSize);
+    mStreams[s].reset(new (std::nothrow) StreamDecoder);
+    if (!mStreams[s]) return kErrNoMemory;
+    bool noMemory = false;
+    if (dictionaries > kMaxDictionaries) return kErrCorrupt;
+    if (!mStreams[s]->Open(mPatchFile, info.offset, info.storedSize, info.decodedSize, info.codec, &noMemory))
+      return noMemory ? kErrNoMemory : kErrCorrupt;
+  }
+  return kOk;
+}
+
+uint32_t TreeBuilder::StreamError() const {
+  for (const auto& stream : mStreams)
+    if (stream->ReadFailed()) return kErrPatchUnreadable;
+  return kErrCorrupt;
+}
+
+uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* detail) {
+  StreamDecoder& literalLengths = *mStreams[kLiteralLengths];
+  StreamDecoder& coverLengths = *mStreams[kCoverLengths];
+  StreamDecoder& moves = *mStreams[kMoves];
+  StreamDecoder& segments = *mStreams[kSegments];
+  StreamDecoder& diff = *mStreams[kDiff];
+  StreamDecoder& literals = *mStreams[kLiterals];
+  const uint64_t oldSize = mOld->Size();
+  uint8_t* scratch = mScratch.get();
+  *detail = file.name;
+  for (uint64_t left = file.newSize; left;) {
+    uint64_t literal, coverCode;
+    if (!literalLengths.ReadNumber(&literal) || !coverLengths.ReadNumber(&coverCode)) return StreamError();
+    const uint64_t cover = coverCode >> 1;
+    const bool hasDifferences = coverCode & 1;
+    if ((literal == 0 && cover == 0) || literal > left || cover > left - literal || (cover == 0 && coverCode))
+      return kErrCorrupt;
+    for (uint64_t done = 0; done < literal;) {
+      ByteView piece;
+      if (!literals.Take(static_cast<size_t>(std::min<uint64_t>(literal - done, kScratch)), &piece))
+        return StreamError();
+      if (!out.Put(piece)) return kErrWrite;
+      done += piece.size;
+    }
+    left -= literal;
+    if (cover == 0) continue;
+    uint64_t move;
+    if (!moves.ReadNumber(&move)) return StreamError();
+    const int64_t delta = UnfoldSigned(move);
+    const uint64_t expected = mLastOldEnd + literal;
+    const uint64_t start = expected + static_cast<uint64_t>(delta);
+    if (expected < mLastOldEnd || (delta < 0 && static_cast<uint64_t>(-(delta + 1)) + 1 > expected) ||
+        (delta > 0 && start < expected) || start > oldSize || cover > oldSize - start)
+      return kErrCorrupt;
+    uint64_t pos = start;
+    for (uint64_t covered = 0; covered < cover;) {
+      uint64_t differences = 0, exact = cover;
+      if (hasDifferences && !segments.ReadNumber(&differences)) return StreamError();
+      if (hasDifferences && !segments.ReadNumber(&exact)) return StreamError();
+      if ((differences == 0 && exact == 0) || differences > cover - covered || exact > cover - covered - differences)
+        return kErrCorrupt;
+      for (uint64_t done = 0; done < differences + exact;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(differences + exact - done, kScratch));
+        const size_t changed = static_cast<size_t>(std::min<uint64_t>(n, done < differences ? differences - done : 0));
+        if (const uint32_t failed = mOld->Read(pos, scratch, n, detail)) return failed;
+        for (size_t at = 0; at < changed;) {
+          ByteView piece;
+          if (!diff.Take(changed - at, &piece)) return StreamError();
+          for (size_t k = 0; k < piece.size; ++k) scratch[at + k] = static_cast<uint8_t>(scratch[at + k] + piece.data[k]);
+          at += piece.size;
+        }
+        if (!out.Put(ByteView(scratch, n))) return kErrWrite;
+        pos += n;
+        done += n;
+      }
+      covered += differences + exact;
+    }
+    mLastOldEnd = start + cover;
+    left -= cover;
+  }
+  *detail = file.name;
+  return kOk;
+}
+
+uint32_t TreeBuilder::Finish() {
+  for (int s = 0; s < kStreamCount; ++s)
+    if (!mStreams[s]->Finish(mPatch.streams[s].crc)) return StreamError();
+  return kOk;
+}
+
+}  // namespace rtp

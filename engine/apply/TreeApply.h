@@ -1,0 +1,48 @@
+#pragma once
+// The apply's version-2 half: builds the written files of a patch, one after another, from its streams
+// and the old files, into sinks the run gives it. The streams run on across files, so the files must be
+// built in directory order.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/fs/FileSystem.h"
+#include "engine/format/FormatV2.h"
+
+namespace rtp {
+
+// Where the bytes a file is built of go, and how the caller learns how far it got.
+class BuildSink {
+ public:
+  virtual ~BuildSink() = default;
+  // False to stop (the caller asked, or writing failed).
+  virtual bool Put(ByteView bytes) = 0;
+};
+
+class TreeBuilder {
+ public:
+  TreeBuilder(const PatchV2& patch, Source& patchFile, FileSystem& fs);
+  ~TreeBuilder();
+
+  // Opens the streams: 0, kErrCorrupt or kErrNoMemory.
+  uint32_t Open();
+  // Builds the next written file into `out`: 0, or kErrCorrupt (the streams break a rule), kErrRead or
+  // kErrFileNotFound (an old file; `detail` names it), kErrPatchUnreadable, kErrNoMemory, or kErrWrite
+  // when `out` refused. The size is the directory's; the caller sums and checks the bytes.
+  uint32_t Build(const TreeFile& file, BuildSink& out, std::string* detail);
+  // After the last file: every stream used up exactly and its stored bytes intact.
+  uint32_t Finish();
+
+ private:
+  class OldSpace;
+  uint32_t StreamError() const;
+
+  const PatchV2& mPatch;
+  Source& mPatchFile;
+  std::unique_ptr<OldSpace> mOld;
+  std::unique_ptr<StreamDecoder> mStreams[kStreamCount];
+  uint64_t mLastOldEnd = 0;
+  std::unique_ptr<uint8_t[]> mScratch;
+};
+
+}  // namespace rtp

@@ -1,0 +1,294 @@
+#include "engine/build/TreeDelta.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "engine/base/Crc32c.h"
+#include "engine/match/Matcher.h"
+#include "engine/transform/PeTranslate.h"
+#include "engine/match/SuffixArray.h"
+
+namespace rtp {
+
+namespace {
+
+// The fewest bytes an old file must give the new ones to be worth naming in the patch.
+constexpr uint64_t kMinSourceGain = 1024;
+
+bool Fail(std::string* error, const std::string& message) {
+  if (error) *error = message;
+  return false;
+}
+
+bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::string* error) {
+  std::unique_ptr<Source> file;
+  const FsStatus status = tree.OpenRead(name, &file);
+  if (status != FsStatus::Ok) return Fail(error, "cannot read " + name);
+  const uint64_t size = file->Size();
+  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size))) return Fail(error, "out of memory reading " + name);
+  for (uint64_t at = 0; at < size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, size - at));
+    if (!file->ReadAt(at, out->data() + at, n)) return Fail(error, "cannot read " + name);
+    at += n;
+  }
+  return true;
+}
+
+bool FileSize(FileSystem& tree, const std::string& name, uint64_t* size, std::string* error) {
+  std::unique_ptr<Source> file;
+  if (tree.OpenRead(name, &file) != FsStatus::Ok) return Fail(error, "cannot read " + name);
+  *size = file->Size();
+  return true;
+}
+
+// One written file as the matcher sees it.
+struct Written {
+  size_t file = 0;       // in patch->files
+  std::string newName;   // in the new folder
+  uint64_t expected = 0; // where its old version starts in the full old space
+  std::vector<Cover> covers;
+};
+
+// Compresses the streams of `raw`, each with at most `tries` settings, on `threads` threads.
+uint64_t Compress(const RawStreams& raw, size_t tries, int threads, std::vector<uint8_t> (&stored)[kStreamCount],
+                  StreamInfo (&info)[kStreamCount]) {
+  const auto one = [&](int s) {
+    const std::vector<uint8_t>& bytes = raw.bytes[s];
+    Codec codec;
+    EncodeStream(ByteView(bytes.data(), bytes.size()), kMaxDictionary, &stored[s], &codec, tries);
+    info[s].codec = codec;
+    info[s].storedSize = stored[s].size();
+    info[s].decodedSize = bytes.size();
+    info[s].crc = Crc32c(ByteView(stored[s].data(), stored[s].size()));
+  };
+  // The largest streams first, alternately on each thread.
+  int order[kStreamCount] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals};
+  std::stable_sort(std::begin(order), std::end(order),
+                   [&](int a, int b) { return raw.bytes[a].size() > raw.bytes[b].size(); });
+  const int step = threads > 1 ? 2 : 1;
+  std::thread other([&] {
+    for (int i = 1; step == 2 && i < kStreamCount; i += 2) one(order[i]);
+  });
+  for (int i = 0; i < kStreamCount; i += step) one(order[i]);
+  other.join();
+  uint64_t total = 0;
+  for (int s = 0; s < kStreamCount; ++s) total += stored[s].size();
+  return total;
+}
+
+// Old 32-bit executables whose new versions are executables too are read through the transform of
+// PeTranslate.h: a first matching on the raw bytes maps where each part of the old image went, then the
+// old image is translated in the index, which is built again. The number translated, or -1 on failure.
+int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& written,
+                         const std::vector<size_t>& counterpart, const std::vector<bool>& indexed,
+                         const std::vector<uint64_t>& indexedAt, std::vector<SourceFile>* all, Buffer* oldBytes,
+                         OldIndex* index, std::string* error) {
+  int translated = 0;
+  for (const Written& w : written) {
+    const size_t c = counterpart[w.file];
+    if (!c || !indexed[c - 1]) continue;
+    SourceFile& source = (*all)[c - 1];
+    uint8_t* bytes = oldBytes->data() + indexedAt[c - 1];
+    MemorySource oldView(ByteView(bytes, static_cast<size_t>(source.size)));
+    PeLayout oldPe, newPe;
+    if (!ParsePe(oldView, &oldPe)) continue;
+    Buffer fresh;
+    if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return -1;
+    MemorySource newView(fresh.view());
+    if (!ParsePe(newView, &newPe)) continue;
+    std::vector<OffsetPair> pairs;
+    const uint64_t at = indexedAt[c - 1];
+    for (const Cover& cover : FindCovers(*index, fresh.view(), at))
+      if (cover.oldPos >= at && cover.oldPos + cover.length <= at + source.size)
+        pairs.push_back({cover.oldPos - at, cover.newPos, cover.length});
+    AddressMap map;
+    if (!BuildAddressMap(oldPe, newPe, pairs, &map)) continue;
+    Buffer raw;
+    if (!raw.Assign(ByteView(bytes, static_cast<size_t>(source.size)))) return -1;
+    TranslateRange(oldPe, map, raw.data(), 0, source.size, 0, static_cast<size_t>(source.size), bytes);
+    source.translated = true;
+    source.map = map;
+    ++translated;
+  }
+  if (translated && !BuildSuffixArray(index->bytes, &index->order)) {
+    Fail(error, "out of memory indexing the old folder");
+    return -1;
+  }
+  return translated;
+}
+
+}  // namespace
+
+bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
+                      std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts, std::string* error) {
+  // Every old file may be copied from; their sizes lay out the full old space.
+  std::vector<SourceFile> all;
+  std::map<std::string, size_t> sourceOf;  // folded name -> index in `all`
+  uint64_t total = 0;
+  for (const std::string& name : plan.oldFiles) {
+    SourceFile source;
+    source.name = name;
+    if (!FileSize(oldTree, name, &source.size, error)) return false;
+    source.start = total;
+    total += source.size;
+    sourceOf[FoldName(name)] = all.size();
+    all.push_back(source);
+  }
+
+  std::vector<Written> written;
+  std::vector<size_t> counterpart;  // per patch file: index in `all` + 1, or 0
+  for (const PlannedEntry& planned : plan.entries) {
+    const PatchEntry& entry = planned.entry;
+    if (entry.op == Op::Notice) {
+      SlotNotice notice;
+      notice.slot = static_cast<uint32_t>(patch->files.size());
+      notice.id = entry.noticeId;
+      notice.delayMs = entry.delayMs;
+      notice.payload = entry.notice;
+      patch->notices.push_back(notice);
+      continue;
+    }
+    TreeFile file;
+    file.name = entry.name;
+    file.delayMs = entry.delayMs;
+    const auto old = planned.oldName.empty() ? sourceOf.end() : sourceOf.find(FoldName(planned.oldName));
+    counterpart.push_back(old == sourceOf.end() ? 0 : old->second + 1);
+    if (entry.op == Op::Delete) {
+      file.kind = FileKind::Delete;
+    } else {
+      file.kind = FileKind::Write;
+      Written w;
+      w.file = patch->files.size();
+      w.newName = planned.newName;
+      w.expected = old == sourceOf.end() ? 0 : all[old->second].start;
+      written.push_back(w);
+      if (entry.op == Op::Delta) ++counts->patched;
+    }
+    patch->files.push_back(file);
+  }
+
+  // The old data indexed: every old file when they fit the budget, else only the old versions of the
+  // changed files.
+  std::vector<bool> indexed(all.size(), total <= kIndexBudget);
+  if (total > kIndexBudget)
+    for (size_t c : counterpart)
+      if (c) indexed[c - 1] = true;
+  Buffer oldBytes;
+  uint64_t indexedSize = 0;
+  for (size_t i = 0; i < all.size(); ++i) indexedSize += indexed[i] ? all[i].size : 0;
+  if (indexedSize > kMaxIndexed) return Fail(error, "the changed old files exceed what one index holds");
+  if (!oldBytes.Resize(static_cast<size_t>(indexedSize))) return Fail(error, "out of memory reading the old folder");
+  // Indexed files lie end to end in `oldBytes`; `mapped` takes an old-space position there and back.
+  std::vector<uint64_t> indexedAt(all.size(), 0);
+  {
+    uint64_t at = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (!indexed[i]) continue;
+      indexedAt[i] = at;
+      Buffer bytes;
+      if (!ReadTreeFile(oldTree, all[i].name, &bytes, error)) return false;
+      if (bytes.size() != all[i].size) return Fail(error, all[i].name + " changed while it was read");
+      std::copy(bytes.data(), bytes.data() + bytes.size(), oldBytes.data() + at);
+      at += bytes.size();
+    }
+  }
+  OldIndex index;
+  index.bytes = oldBytes.view();
+  index.base = 0;
+  if (!BuildSuffixArray(index.bytes, &index.order)) return Fail(error, "out of memory indexing the old folder");
+  if (TranslateExecutables(newTree, written, counterpart, indexed, indexedAt, &all, &oldBytes, &index, error) < 0)
+    return false;
+
+  // Positions in the index are compacted below to the sources the patch keeps.
+  std::vector<bool> kept(all.size(), false);
+  for (size_t c : counterpart)
+    if (c) kept[c - 1] = true;
+  std::vector<size_t> indexedFiles;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (indexed[i]) indexedFiles.push_back(i);
+  const auto fileAt = [&](uint64_t position) {  // the indexed file holding an index position
+    size_t lo = 0, hi = indexedFiles.size();
+    while (hi - lo > 1) {
+      const size_t mid = (lo + hi) / 2;
+      if (indexedAt[indexedFiles[mid]] <= position) lo = mid; else hi = mid;
+    }
+    return indexedFiles[lo];
+  };
+  std::vector<uint64_t> copied(all.size(), 0);  // bytes the covers take from each old file
+  for (Written& w : written) {
+    Buffer fresh;
+    if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
+    TreeFile& file = patch->files[w.file];
+    file.newSize = fresh.size();
+    file.newCrc = Crc32c(fresh.view());
+    const size_t c = counterpart[w.file];
+    const uint64_t expected = c && indexed[c - 1] ? indexedAt[c - 1] : 0;
+    w.covers = FindCovers(index, fresh.view(), expected);
+    for (const Cover& cover : w.covers) copied[fileAt(cover.oldPos)] += cover.length;
+  }
+  // A source costs its name and size in the directory: one that gives fewer bytes than that saves
+  // nothing, and its covers become literals.
+  for (size_t f = 0; f < all.size(); ++f)
+    if (!kept[f] && copied[f] < kMinSourceGain) copied[f] = 0;
+  for (Written& w : written) {
+    std::vector<Cover> useful;
+    for (const Cover& cover : w.covers) {
+      if (copied[fileAt(cover.oldPos)] == 0) continue;
+      useful.push_back(cover);
+      for (size_t f = fileAt(cover.oldPos); f < all.size(); ++f) {
+        if (!indexed[f]) continue;
+        if (indexedAt[f] >= cover.oldPos + cover.length) break;
+        kept[f] = true;
+      }
+    }
+    w.covers.swap(useful);
+  }
+
+  // The kept sources, in name order, make the patch's old space.
+  std::vector<uint64_t> keptAt(all.size(), 0);
+  std::vector<uint32_t> number(all.size(), 0);
+  uint64_t space = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (!kept[i]) continue;
+    keptAt[i] = space;
+    number[i] = static_cast<uint32_t>(patch->sources.size() + 1);
+    SourceFile source = all[i];
+    source.start = space;
+    space += source.size;
+    patch->sources.push_back(source);
+  }
+  for (size_t f = 0; f < patch->files.size(); ++f)
+    patch->files[f].oldSource = counterpart[f] ? number[counterpart[f] - 1] : 0;
+
+  // Both cover styles over the same covers, moves in the patch's old space.
+  RawStreams styles[2];
+  for (Written& w : written) {
+    Buffer fresh;
+    if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
+    for (Cover& cover : w.covers) {
+      const size_t f = fileAt(cover.oldPos);
+      cover.spacePos = cover.oldPos - indexedAt[f] + keptAt[f];
+    }
+    WriteSteps(index, fresh.view(), w.covers, CoverStyle::Differences, &styles[0]);
+    WriteSteps(index, fresh.view(), w.covers, CoverStyle::ExactPieces, &styles[1]);
+  }
+  // Both styles are compressed once with one setting, one on each core; the smaller one is then tried
+  // with every setting.
+  std::vector<uint8_t> stored[2][kStreamCount];
+  StreamInfo info[2][kStreamCount];
+  uint64_t sizes[2] = {0, 0};
+  std::thread other([&] { sizes[1] = Compress(styles[1], 1, 1, stored[1], info[1]); });
+  sizes[0] = Compress(styles[0], 1, 1, stored[0], info[0]);
+  other.join();
+  const int best = sizes[1] < sizes[0] ? 1 : 0;
+  Compress(styles[best], 0, 2, stored[best], info[best]);
+  for (int s = 0; s < kStreamCount; ++s) {
+    patch->streams[s] = info[best][s];
+    streams[s].swap(stored[best][s]);
+  }
+  return true;
+}
+
+}  // namespace rtp

@@ -1,0 +1,66 @@
+#pragma once
+// The entropy coding of version-2 patches: every stream of a patch is stored as it is or compressed with
+// LZMA (the LZMA SDK's encoder and decoder), whichever is smaller. An LZMA stream is its five property
+// bytes followed by the raw LZMA data without an end mark; its decoded length is kept by the caller.
+// LZMA was chosen over zlib and zstd for its size: see the README's engine section.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/base/Bytes.h"
+#include "engine/base/Stream.h"
+
+namespace rtp {
+
+enum class Codec : uint8_t { Stored = 0, Lzma = 1 };
+
+// The largest dictionary a stream may ask for: the apply's memory holds at most a few of them.
+constexpr uint32_t kMaxDictionary = 16u << 20;
+
+// Encodes `in` with each of a few literal-context settings (at most `tries`; 0 for all that suit its
+// size) and keeps the smallest result, or the bytes as they are when no compression is smaller. The same
+// input always gives the same output. False when memory runs out.
+bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0);
+
+// Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
+// `offset`, summing the stored bytes with CRC-32C. Every failure (damaged data, too little or too
+// much of it, a dictionary beyond kMaxDictionary) makes Read false and stays.
+class StreamDecoder {
+ public:
+  StreamDecoder();
+  ~StreamDecoder();
+  StreamDecoder(const StreamDecoder&) = delete;
+  StreamDecoder& operator=(const StreamDecoder&) = delete;
+
+  // False when the stream is malformed (its properties) or memory runs out (then `noMemory`).
+  bool Open(Source& patch, uint64_t offset, uint64_t storedSize, uint64_t decodedSize, Codec codec,
+            bool* noMemory);
+  // Exactly `length` bytes.
+  bool Read(uint8_t* out, size_t length);
+  bool ReadNumber(uint64_t* out);
+  // Up to `most` bytes in place (at least one while any is left).
+  bool Take(size_t most, ByteView* out);
+  uint64_t Left() const { return mDecodedLeft + (mEnd - mStart); }
+  // True when every decoded byte was read and the stored bytes sum to `crc`.
+  bool Finish(uint32_t crc);
+  // True once a read of the patch itself failed (rather than its data being wrong).
+  bool ReadFailed() const { return mInput && mInput->Failed(); }
+
+ private:
+  bool Refill();
+
+  struct Lzma;
+  std::unique_ptr<StreamReader> mInput;
+  std::unique_ptr<Lzma> mLzma;
+  Codec mCodec = Codec::Stored;
+  std::unique_ptr<uint8_t[]> mBuffer;
+  size_t mCapacity = 0;
+  size_t mStart = 0;
+  size_t mEnd = 0;
+  uint64_t mDecodedLeft = 0;
+  ByteView mPending;  // stored bytes taken from the input, not yet given to the decoder
+  uint32_t mCrc = 0;
+  bool mFailed = false;
+};
+
+}  // namespace rtp

@@ -1,0 +1,76 @@
+// The encoding half of the codec, linked into the builder only.
+#include <algorithm>
+#include <cstdlib>
+
+#include "engine/codec/Codec.h"
+
+extern "C" {
+#include <LzmaEnc.h>
+}
+
+namespace rtp {
+
+namespace {
+
+void* AllocBytes(void*, size_t size) { return std::malloc(size); }
+void FreeBytes(void*, void* address) { std::free(address); }
+ISzAlloc kAlloc = {AllocBytes, FreeBytes};
+
+constexpr size_t kPropsSize = LZMA_PROPS_SIZE;
+
+// Literal context bits, literal position bits, position bits: text likes the default, code and the
+// difference streams of executables the others.
+struct LiteralSetting {
+  int lc, lp, pb;
+};
+constexpr LiteralSetting kSettings[] = {{0, 0, 0}, {3, 0, 2}, {1, 0, 0}, {2, 0, 0}, {0, 1, 1}, {4, 0, 0}};
+// Large streams try fewer settings: the build would take long, and they differ least there.
+constexpr size_t kLargeStream = 1u << 20;
+
+bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting, std::vector<uint8_t>* out) {
+  CLzmaEncProps props;
+  LzmaEncProps_Init(&props);
+  props.level = 9;
+  props.dictSize = dictionary;
+  props.lc = setting.lc;
+  props.lp = setting.lp;
+  props.pb = setting.pb;
+  // Long fast bytes find the long runs of difference streams; large streams take shorter ones for time.
+  props.fb = in.size >= kLargeStream ? 128 : 273;
+  props.numThreads = 1;
+  props.writeEndMark = 0;
+  const size_t capacity = in.size + in.size / 2 + 1024;
+  out->assign(kPropsSize + capacity, 0);
+  SizeT destLen = capacity;
+  SizeT propsSize = kPropsSize;
+  const SRes result = LzmaEncode(out->data() + kPropsSize, &destLen, in.data, in.size, &props, out->data(),
+                                 &propsSize, 0, nullptr, &kAlloc, &kAlloc);
+  if (result != SZ_OK || propsSize != kPropsSize) return false;
+  out->resize(kPropsSize + destLen);
+  return true;
+}
+}  // namespace
+
+bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec, size_t most) {
+  out->assign(in.data, in.data + in.size);
+  *codec = Codec::Stored;
+  if (in.size < 16) return true;
+  uint32_t dictionary = 1u << 12;
+  while (dictionary < in.size && dictionary < std::min(dictionaryCap, kMaxDictionary)) dictionary <<= 1;
+  size_t tries = in.size >= kLargeStream ? 2 : sizeof kSettings / sizeof kSettings[0];
+  if (most) tries = std::min(tries, most);
+  std::vector<uint8_t> candidate;
+  for (size_t i = 0; i < tries; ++i) {
+    if (!EncodeLzma(in, dictionary, kSettings[i], &candidate)) continue;
+    // Data that does not compress (packed assets, random bytes) is not tried again.
+    const bool incompressible = candidate.size() >= in.size - in.size / 64;
+    if (candidate.size() < out->size()) {
+      out->swap(candidate);
+      *codec = Codec::Lzma;
+    }
+    if (incompressible) break;
+  }
+  return true;
+}
+
+}  // namespace rtp

@@ -1,0 +1,224 @@
+#include "engine/format/FormatV2.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/base/Crc32c.h"
+#include "engine/dll/Errors.h"
+#include "engine/base/Varint.h"
+
+namespace rtp {
+
+namespace {
+
+constexpr uint64_t kMaxFileSize = uint64_t{1} << 48;
+constexpr uint32_t kKnownFlags = kFlagBiggest | kFlagAnnounce | kFlagNoAnnounce;
+
+bool Fail(FormatError* error, uint32_t number, std::string detail) {
+  if (error) {
+    error->number = number;
+    error->detail = std::move(detail);
+  }
+  return false;
+}
+
+bool TakeText(VarintReader& in, size_t most, std::string* out) {
+  const uint64_t length = in.Bounded(most);
+  const uint8_t* bytes = in.Take(static_cast<size_t>(length));
+  if (!in.Ok()) return false;
+  out->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+  return true;
+}
+
+bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
+  const auto corrupt = [&](const std::string& what) { return Fail(error, kErrCorrupt, what); };
+  const uint64_t sourceCount = in.Bounded(kMaxEntries);
+  uint64_t start = 0;
+  for (uint64_t i = 0; in.Ok() && i < sourceCount; ++i) {
+    SourceFile source;
+    if (!TakeText(in, kMaxNameLength, &source.name)) break;
+    source.size = in.Bounded(kMaxFileSize);
+    source.start = start;
+    start += source.size;
+    if (in.Ok() && !IsValidName(source.name)) return corrupt("source " + std::to_string(i + 1) + ": invalid name");
+    out->sources.push_back(std::move(source));
+  }
+  const uint64_t fileCount = in.Bounded(kMaxEntries);
+  for (uint64_t i = 0; in.Ok() && i < fileCount; ++i) {
+    TreeFile file;
+    const uint64_t kind = in.Number();
+    file.oldSource = static_cast<uint32_t>(in.Bounded(out->sources.size()));
+    if (!TakeText(in, kMaxNameLength, &file.name)) break;
+    if (file.name.empty() && file.oldSource) file.name = out->sources[file.oldSource - 1].name;
+    const std::string where = "file " + std::to_string(i + 1);
+    if (kind == static_cast<uint8_t>(FileKind::Write)) {
+      file.kind = FileKind::Write;
+      file.newSize = in.Bounded(kMaxFileSize);
+      file.newCrc = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    } else if (kind == static_cast<uint8_t>(FileKind::Delete)) {
+      file.kind = FileKind::Delete;
+      if (in.Ok() && file.oldSource == 0) return corrupt(where + ": deletes no file");
+    } else if (in.Ok()) {
+      return corrupt(where + ": unknown kind");
+    }
+    if (in.Ok() && !IsValidName(file.name)) return corrupt(where + ": invalid file name");
+    if (in.Ok() && file.oldSource && FoldName(out->sources[file.oldSource - 1].name) != FoldName(file.name))
+      return corrupt(where + " (" + file.name + "): replaces a file of another name");
+    out->files.push_back(std::move(file));
+  }
+  for (StreamInfo& stream : out->streams) {
+    const uint64_t codec = in.Bounded(static_cast<uint8_t>(Codec::Lzma));
+    stream.codec = static_cast<Codec>(codec);
+    stream.storedSize = in.Bounded(kMaxFileSize);
+    stream.decodedSize = in.Bounded(kMaxFileSize);
+    stream.crc = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+  }
+  const uint64_t translations = in.Bounded(out->sources.size());
+  for (uint64_t t = 0; in.Ok() && t < translations; ++t) {
+    const uint64_t number = in.Bounded(out->sources.size());
+    if (!in.Ok() || number == 0 || out->sources[number - 1].translated) return corrupt("translation damaged");
+    SourceFile& source = out->sources[number - 1];
+    source.translated = true;
+    source.map.newImageBase = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    const uint64_t segments = in.Bounded(kMaxRelocations);
+    int64_t start = 0, shift = 0;
+    for (uint64_t k = 0; in.Ok() && k < segments; ++k) {
+      start += in.Signed();
+      shift += in.Signed();
+      if (start < 0 || start > 0xFFFFFFFFll || (!source.map.starts.empty() && start <= source.map.starts.back()) ||
+          shift < INT32_MIN || shift > INT32_MAX)
+        return corrupt("translation damaged");
+      source.map.starts.push_back(static_cast<uint32_t>(start));
+      source.map.shifts.push_back(static_cast<int32_t>(shift));
+    }
+  }
+  if (in.Bounded(1)) {
+    out->header.flags = static_cast<uint32_t>(in.Bounded(kKnownFlags));
+    out->header.biggest = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    out->header.announced = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    for (TreeFile& file : out->files) file.delayMs = static_cast<uint32_t>(in.Bounded(kMaxDelayMs));
+    const uint64_t notices = in.Bounded(kMaxEntries);
+    for (uint64_t i = 0; in.Ok() && i < notices; ++i) {
+      SlotNotice notice;
+      notice.slot = static_cast<uint32_t>(in.Bounded(out->files.size()));
+      notice.id = static_cast<uint8_t>(in.Bounded(255));
+      notice.delayMs = static_cast<uint32_t>(in.Bounded(kMaxDelayMs));
+      if (!TakeText(in, kMaxNoticeText, &notice.payload)) break;
+      const ParamKind kind = ParamKindOf(notice.id);
+      if (notice.id == 0 || (kind == ParamKind::Number && notice.payload.size() != 4) ||
+          (kind == ParamKind::None && !notice.payload.empty()) ||
+          (kind == ParamKind::Text && notice.payload.find('\0') != std::string::npos))
+        return corrupt("notice " + std::to_string(i + 1) + ": malformed");
+      out->notices.push_back(std::move(notice));
+    }
+    if (in.Ok() && (out->header.flags & kFlagAnnounce) && (out->header.flags & kFlagNoAnnounce))
+      return corrupt("conflicting flags");
+  }
+  if (!in.Ok()) return corrupt("directory damaged");
+  if (!in.AtEnd()) return corrupt("bytes after the directory");
+  std::vector<std::string> names;
+  for (const TreeFile& file : out->files) names.push_back(FoldName(file.name));
+  std::sort(names.begin(), names.end());
+  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return corrupt("a file is named twice");
+  names.clear();
+  for (const SourceFile& source : out->sources) names.push_back(FoldName(source.name));
+  std::sort(names.begin(), names.end());
+  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return corrupt("a source is named twice");
+  return true;
+}
+
+}  // namespace
+
+uint32_t PatchV2::WrittenCount() const {
+  uint32_t count = 0;
+  for (const TreeFile& file : files) count += file.kind == FileKind::Write;
+  return count;
+}
+
+uint16_t PatchVersion(Source& patch) {
+  uint8_t head[10];
+  if (patch.Size() < sizeof head || !patch.ReadAt(0, head, sizeof head)) return 0;
+  if (std::memcmp(head, kMagic, sizeof kMagic) != 0) return 0;
+  return ReadU16(head + 8);
+}
+
+bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkStreams) {
+  *out = PatchV2();
+  const uint64_t size = source.Size();
+  uint8_t h[kHeaderSize2];
+  if (size < kHeaderSize2) return Fail(error, kErrCorrupt, "header truncated");
+  if (!source.ReadAt(0, h, kHeaderSize2)) return Fail(error, kErrPatchUnreadable, "read failed");
+  if (Crc32c(ByteView(h, 28)) != ReadU32(h + 28)) return Fail(error, kErrCorrupt, "header checksum mismatch");
+  if (ReadU16(h + 8) != kFormatVersion2 || ReadU16(h + 10) != kHeaderSize2 || h[21] || h[22] || h[23])
+    return Fail(error, kErrCorrupt, "unexpected header");
+  const uint32_t storedSize = ReadU32(h + 12);
+  const uint32_t decodedSize = ReadU32(h + 16);
+  const uint8_t codec = h[20];
+  if (decodedSize > kMaxDirectory || codec > static_cast<uint8_t>(Codec::Lzma))
+    return Fail(error, kErrCorrupt, "directory too large");
+  if (size - kHeaderSize2 < storedSize) return Fail(error, kErrCorrupt, "truncated");
+  Buffer directory;
+  if (!directory.Resize(decodedSize)) return Fail(error, kErrNoMemory, "directory");
+  {
+    StreamDecoder decoder;
+    bool noMemory = false;
+    if (!decoder.Open(source, kHeaderSize2, storedSize, decodedSize, static_cast<Codec>(codec), &noMemory))
+      return noMemory ? Fail(error, kErrNoMemory, "directory") : Fail(error, kErrCorrupt, "directory damaged");
+    if (!decoder.Read(directory.data(), decodedSize) || !decoder.Finish(ReadU32(h + 24))) {
+      if (decoder.ReadFailed()) return Fail(error, kErrPatchUnreadable, "read failed");
+      return Fail(error, kErrCorrupt, "directory damaged");
+    }
+  }
+  VarintReader in(directory.data(), directory.size());
+  if (!DecodeDirectory(in, out, error)) return false;
+  uint64_t at = kHeaderSize2 + uint64_t{storedSize};
+  for (StreamInfo& stream : out->streams) {
+    stream.offset = at;
+    if (stream.storedSize > size - at) return Fail(error, kErrCorrupt, "truncated");
+    at += stream.storedSize;
+  }
+  if (at != size) return Fail(error, kErrCorrupt, "bytes after the last stream");
+  if (!checkStreams) return true;
+  for (const StreamInfo& stream : out->streams) {
+    StreamReader reader(source, stream.offset, stream.storedSize);
+    if (!reader.Ok()) return Fail(error, kErrNoMemory, "patch buffer");
+    uint32_t crc = 0;
+    while (reader.Remaining()) {
+      ByteView piece;
+      if (!reader.Take(kChunkSize, &piece)) return Fail(error, kErrPatchUnreadable, "read failed");
+      crc = Crc32c(piece, crc);
+    }
+    if (crc != stream.crc) return Fail(error, kErrCorrupt, "stream checksum mismatch");
+  }
+  return true;
+}
+
+PatchCost ComputeCostV2(const PatchV2& patch) {
+  const auto clamp = [](uint64_t value) { return static_cast<uint32_t>(std::min<uint64_t>(value, 0xFFFFFFFFu)); };
+  uint64_t staged = 0, oldSize = 0;
+  PatchCost cost;
+  for (const TreeFile& file : patch.files) {
+    staged += file.kind == FileKind::Write ? file.newSize : 0;
+    if (file.oldSource) oldSize += patch.sources[file.oldSource - 1].size;
+    ++cost.files;
+  }
+  cost.biggest = (patch.header.flags & kFlagBiggest) ? patch.header.biggest : clamp(staged);
+  cost.newSize = clamp(staged);
+  cost.oldSize = clamp(oldSize);
+  return cost;
+}
+
+bool ReadPatchCost(Source& source, PatchCost* cost, FormatError* error) {
+  if (PatchVersion(source) == kFormatVersion2) {
+    PatchV2 patch;
+    if (!ParsePatchV2(source, &patch, error, false)) return false;
+    *cost = ComputeCostV2(patch);
+    return true;
+  }
+  Patch patch;
+  if (!ParsePatch(source, &patch, error)) return false;
+  *cost = ComputeCost(patch);
+  return true;
+}
+
+}  // namespace rtp

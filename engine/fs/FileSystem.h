@@ -1,0 +1,48 @@
+#pragma once
+// The client folder as the engine sees it. Names are patch names: relative to the folder, '\' between
+// folders, 8-bit. Each platform supplies one (POSIX natively, Win32 in the engine library); tests supply
+// their own to provoke what a real disk rarely does.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/base/Bytes.h"
+#include "engine/base/Stream.h"
+
+namespace rtp {
+
+enum class FsStatus {
+  Ok,
+  NotFound,  // no such file (or it is a folder)
+  Locked,    // another program holds the file so that it cannot be read, replaced or deleted now
+  NoMemory,
+  Failed,
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // True when the folder itself exists.
+  virtual bool RootExists() = 0;
+  // Every file below the folder (not folders), in any order.
+  virtual bool List(std::vector<std::string>* names) = 0;
+  // Opens the file to be read in pieces; others may go on reading and writing it meanwhile.
+  virtual FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) = 0;
+  // Creates or truncates the file to be written in pieces, creating missing folders on its way.
+  virtual FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) = 0;
+  // Renames `from` over `to` in one step; Locked when `to` is in use.
+  virtual FsStatus Replace(const std::string& from, const std::string& to) = 0;
+  // Arranges for `from` to replace `to` when the computer restarts.
+  virtual FsStatus ScheduleReplace(const std::string& from, const std::string& to) = 0;
+  // Locked when the file is in use.
+  virtual FsStatus Remove(const std::string& name) = 0;
+  // Arranges for the file to be deleted when the computer restarts.
+  virtual FsStatus ScheduleRemove(const std::string& name) = 0;
+  // Removes the folders that hold `name` while they are empty, deepest first.
+  virtual void RemoveEmptyFolders(const std::string& name) = 0;
+  virtual void Sleep(uint32_t ms) = 0;
+};
+
+}  // namespace rtp

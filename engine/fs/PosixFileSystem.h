@@ -1,0 +1,42 @@
+#pragma once
+// A client folder on a POSIX system (the native tree: tests and the builder tool). Nothing is ever
+// locked here, and nothing can be scheduled for a restart.
+#include <string>
+
+#include "engine/fs/FileSystem.h"
+
+namespace rtp {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  explicit PosixFileSystem(std::string root) : mRoot(std::move(root)) {}
+
+  bool RootExists() override;
+  bool List(std::vector<std::string>* names) override;
+  FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
+  FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
+  FsStatus Replace(const std::string& from, const std::string& to) override;
+  FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
+  FsStatus Remove(const std::string& name) override;
+  FsStatus ScheduleRemove(const std::string& name) override;
+  void RemoveEmptyFolders(const std::string& name) override;
+  void Sleep(uint32_t ms) override;
+
+  // The host path of a patch name.
+  std::string PathOf(const std::string& name) const;
+
+ private:
+  bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
+
+  std::string mRoot;
+};
+
+// A host file to read or write in pieces.
+FsStatus OpenHostFile(const std::string& path, std::unique_ptr<Source>* out);
+FsStatus CreateHostFile(const std::string& path, std::unique_ptr<Sink>* out);
+// Reads a whole host file; false when it cannot be opened or read, or memory runs out.
+bool ReadHostFile(const std::string& path, Buffer* out);
+// Writes a whole host file.
+bool WriteHostFile(const std::string& path, ByteView bytes);
+
+}  // namespace rtp

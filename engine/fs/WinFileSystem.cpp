@@ -1,0 +1,251 @@
+#include "engine/fs/WinFileSystem.h"
+
+#include <algorithm>
+#include <new>
+
+namespace rtp {
+
+namespace {
+
+constexpr int kMaxDepth = 64;
+// ReadFile and WriteFile take 32-bit counts; smaller pieces also keep the system's buffers small.
+constexpr DWORD kChunk = 1u << 20;
+
+FsStatus StatusOfError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FsStatus::NotFound;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_USER_MAPPED_FILE:
+      return FsStatus::Locked;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return FsStatus::NoMemory;
+    default:
+      return FsStatus::Failed;
+  }
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A read-only file can neither be replaced nor deleted; the patch owns the client's files.
+void ClearReadOnly(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool WriteHandle(HANDLE file, ByteView bytes);
+
+bool Seek(HANDLE file, uint64_t offset) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  return offset <= 0x7FFFFFFFFFFFFFFFull && ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+}
+
+// A file read in pieces, its size fixed when opened.
+class HandleSource : public Source {
+ public:
+  HandleSource(HANDLE file, uint64_t size) : mFile(file), mSize(size) {}
+  uint64_t Size() override { return mSize; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override {
+    if (offset > mSize || length > mSize - offset || !Seek(mFile.Get(), offset)) return false;
+    for (size_t done = 0; done < length;) {
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, length - done));
+      DWORD got = 0;
+      if (!::ReadFile(mFile.Get(), out + done, want, &got, nullptr) || got == 0) return false;
+      done += got;
+    }
+    return true;
+  }
+
+ private:
+  CHandle mFile;
+  uint64_t mSize;
+};
+
+class HandleSink : public Sink {
+ public:
+  explicit HandleSink(HANDLE file) : mFile(file) {}
+  bool WriteAt(uint64_t offset, ByteView bytes) override {
+    return Seek(mFile.Get(), offset) && WriteHandle(mFile.Get(), bytes);
+  }
+  bool Close() override { return mFile.Close(); }
+
+ private:
+  CHandle mFile;
+};
+
+FsStatus ReadHandle(HANDLE file, Buffer* out) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) return FsStatus::Failed;
+  if (static_cast<uint64_t>(size.QuadPart) > SIZE_MAX) return FsStatus::NoMemory;
+  if (!out->Resize(static_cast<size_t>(size.QuadPart))) return FsStatus::NoMemory;
+  size_t done = 0;
+  while (done < out->size()) {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, out->size() - done));
+    DWORD got = 0;
+    if (!::ReadFile(file, out->data() + done, want, &got, nullptr) || got == 0) return FsStatus::Failed;
+    done += got;
+  }
+  return FsStatus::Ok;
+}
+
+bool WriteHandle(HANDLE file, ByteView bytes) {
+  size_t done = 0;
+  while (done < bytes.size) {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(kChunk, bytes.size - done));
+    DWORD put = 0;
+    if (!::WriteFile(file, bytes.data + done, want, &put, nullptr) || put != want) return false;
+    done += put;
+  }
+  return true;
+}
+
+}  // namespace
+
+WinFileSystem::WinFileSystem(std::wstring root) : mRoot(std::move(root)) {
+  while (mRoot.size() > 3 && (mRoot.back() == L'\\' || mRoot.back() == L'/')) mRoot.pop_back();
+}
+
+std::wstring WinFileSystem::PathOf(const std::string& name) const {
+  std::wstring path = mRoot;
+  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+  return path + Widen(name, CP_ACP);
+}
+
+bool WinFileSystem::RootExists() {
+  return IsFolder(mRoot);
+}
+
+bool WinFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth) {
+  if (depth > kMaxDepth) return false;
+  const std::wstring pattern = (prefix.empty() ? mRoot + L"\\" : PathOf(prefix) + L"\\") + L"*";
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool ok = true;
+  do {
+    const std::wstring leaf = found.cFileName;
+    if (leaf == L"." || leaf == L"..") continue;
+    std::string narrow;
+    if (!Narrow(leaf, CP_ACP, &narrow)) {
+      ok = false;
+      break;
+    }
+    const std::string name = prefix.empty() ? narrow : prefix + '\\' + narrow;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!ListFolder(name, names, depth + 1)) {
+        ok = false;
+        break;
+      }
+    } else {
+      names->push_back(name);
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return ok;
+}
+
+bool WinFileSystem::List(std::vector<std::string>* names) {
+  names->clear();
+  return ListFolder(std::string(), names, 0);
+}
+
+FsStatus WinFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source>* out) {
+  const std::wstring path = PathOf(name);
+  if (IsFolder(path)) return FsStatus::NotFound;
+  return OpenFileForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, out);
+}
+
+FsStatus WinFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* out) {
+  for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
+    const std::wstring folder = PathOf(name.substr(0, at));
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return FsStatus::Failed;
+  }
+  const std::wstring path = PathOf(name);
+  ClearReadOnly(path);
+  return CreateFileForWriting(path, out);
+}
+
+FsStatus WinFileSystem::Replace(const std::string& from, const std::string& to) {
+  const std::wstring target = PathOf(to);
+  ClearReadOnly(target);
+  // A file another program holds without sharing deletion fails here with a sharing violation (or,
+  // for a running program's image, access denied): both are Locked.
+  if (::MoveFileExW(PathOf(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return FsStatus::Ok;
+  return StatusOfError(::GetLastError());
+}
+
+FsStatus WinFileSystem::ScheduleReplace(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(PathOf(from).c_str(), PathOf(to).c_str(),
+                       MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)
+             ? FsStatus::Ok
+             : FsStatus::Failed;
+}
+
+FsStatus WinFileSystem::Remove(const std::string& name) {
+  const std::wstring path = PathOf(name);
+  ClearReadOnly(path);
+  return ::DeleteFileW(path.c_str()) ? FsStatus::Ok : StatusOfError(::GetLastError());
+}
+
+FsStatus WinFileSystem::ScheduleRemove(const std::string& name) {
+  return ::MoveFileExW(PathOf(name).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? FsStatus::Ok
+                                                                                   : FsStatus::Failed;
+}
+
+void WinFileSystem::RemoveEmptyFolders(const std::string& name) {
+  for (size_t at = name.rfind('\\'); at != std::string::npos && at > 0; at = name.rfind('\\', at - 1)) {
+    if (!::RemoveDirectoryW(PathOf(name.substr(0, at)).c_str())) return;
+  }
+}
+
+void WinFileSystem::Sleep(uint32_t ms) {
+  ::Sleep(ms);
+}
+
+FsStatus OpenFileForReading(const std::wstring& path, DWORD share, std::unique_ptr<Source>* out) {
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.IsValid()) return StatusOfError(::GetLastError());
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.Get(), &size)) return FsStatus::Failed;
+  out->reset(new (std::nothrow) HandleSource(file.Get(), static_cast<uint64_t>(size.QuadPart)));
+  if (!*out) return FsStatus::NoMemory;
+  file.Detach();
+  return FsStatus::Ok;
+}
+
+FsStatus CreateFileForWriting(const std::wstring& path, std::unique_ptr<Sink>* out) {
+  CHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return FsStatus::Failed;
+  out->reset(new (std::nothrow) HandleSink(file.Get()));
+  if (!*out) return FsStatus::NoMemory;
+  file.Detach();
+  return FsStatus::Ok;
+}
+
+bool ReadWholeFile(const std::wstring& path, Buffer* out) {
+  CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return file.IsValid() && ReadHandle(file.Get(), out) == FsStatus::Ok;
+}
+
+bool WriteWholeFile(const std::wstring& path, ByteView bytes) {
+  CHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  const bool written = WriteHandle(file.Get(), bytes);
+  return file.Close() && written;
+}
+
+}  // namespace rtp

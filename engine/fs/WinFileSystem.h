@@ -1,0 +1,46 @@
+#pragma once
+// A client folder on Windows (the engine library and the builder tool there). Patch names are 8-bit
+// text in the ANSI code page; the folder is UTF-16. A file another program holds so that it cannot be
+// replaced or deleted is Locked; replacing and deleting it can then be scheduled for the next restart
+// (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, kept in the registry's PendingFileRenameOperations).
+#include <windows.h>
+
+#include <string>
+
+#include "framework/Handle.h"
+#include "framework/Text.h"
+#include "engine/fs/FileSystem.h"
+
+namespace rtp {
+
+class WinFileSystem : public FileSystem {
+ public:
+  explicit WinFileSystem(std::wstring root);
+
+  bool RootExists() override;
+  bool List(std::vector<std::string>* names) override;
+  FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
+  FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
+  FsStatus Replace(const std::string& from, const std::string& to) override;
+  FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
+  FsStatus Remove(const std::string& name) override;
+  FsStatus ScheduleRemove(const std::string& name) override;
+  void RemoveEmptyFolders(const std::string& name) override;
+  void Sleep(uint32_t ms) override;
+
+  std::wstring PathOf(const std::string& name) const;
+
+ private:
+  bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
+
+  std::wstring mRoot;
+};
+
+// A file to read (others may do what `share` allows meanwhile) or to write, in pieces.
+FsStatus OpenFileForReading(const std::wstring& path, DWORD share, std::unique_ptr<Source>* out);
+FsStatus CreateFileForWriting(const std::wstring& path, std::unique_ptr<Sink>* out);
+// Reads a whole file; false when it cannot be opened or read, or memory runs out.
+bool ReadWholeFile(const std::wstring& path, Buffer* out);
+bool WriteWholeFile(const std::wstring& path, ByteView bytes);
+
+}  // namespace rtp

@@ -1,0 +1,231 @@
+#include "engine/match/Matcher.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/base/Varint.h"
+
+namespace rtp {
+
+namespace {
+
+// A new alignment must match this many bytes more than the current one to be taken.
+constexpr int64_t kMinGain = 8;
+// Equally long matches looked at on each side when choosing the nearest.
+constexpr int64_t kNearCandidates = 256;
+// Exact runs at least this long inside a difference cover are written as exact bytes: the apply copies
+// them without decoding a difference for each byte.
+constexpr uint64_t kExactRun = 256;
+// In exact pieces, a difference ends after this many agreeing bytes; shorter pieces become literals.
+constexpr uint64_t kPieceGap = 2;
+
+int64_t CommonLength(const uint8_t* a, int64_t aLength, const uint8_t* b, int64_t bLength) {
+  const int64_t most = std::min(aLength, bLength);
+  int64_t i = 0;
+  for (; i + 8 <= most; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) break;
+  }
+  while (i < most && a[i] == b[i]) ++i;
+  return i;
+}
+
+struct Match {
+  int64_t pos = 0;  // in the index's bytes
+  int64_t length = 0;
+};
+
+// The longest match of `fresh` in the index, nearest to `want` among equally long ones.
+Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLength, int64_t want) {
+  const std::vector<int32_t>& sa = index.order;
+  const uint8_t* old = index.bytes.data;
+  const int64_t n = static_cast<int64_t>(index.bytes.size);
+  if (sa.empty() || freshLength == 0) return {};
+  int64_t lo = 0, hi = static_cast<int64_t>(sa.size()) - 1;
+  while (hi - lo >= 2) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    const int64_t p = sa[static_cast<size_t>(mid)];
+    const int64_t l = std::min(n - p, freshLength);
+    const int c = std::memcmp(old + p, fresh, static_cast<size_t>(l));
+    if (c < 0 || (c == 0 && l < freshLength))
+      lo = mid;
+    else
+      hi = mid;
+  }
+  const int64_t a = CommonLength(old + sa[static_cast<size_t>(lo)], n - sa[static_cast<size_t>(lo)], fresh, freshLength);
+  const int64_t b = CommonLength(old + sa[static_cast<size_t>(hi)], n - sa[static_cast<size_t>(hi)], fresh, freshLength);
+  const int64_t at = a >= b ? lo : hi;
+  Match best{sa[static_cast<size_t>(at)], std::max(a, b)};
+  if (best.length == 0) return best;
+  int64_t bestDistance = best.pos > want ? best.pos - want : want - best.pos;
+  // Long matches are rare and cost much to compare: fewer candidates for them.
+  const int64_t candidates = best.length > 256 ? kNearCandidates / 8 : kNearCandidates;
+  for (int direction = -1; direction <= 1; direction += 2) {
+    int64_t k = at + direction;
+    for (int64_t seen = 0; k >= 0 && k < static_cast<int64_t>(sa.size()) && seen < candidates;
+         k += direction, ++seen) {
+      const int64_t p = sa[static_cast<size_t>(k)];
+      if (n - p < best.length || std::memcmp(old + p, fresh, static_cast<size_t>(best.length)) != 0) break;
+      const int64_t distance = p > want ? p - want : want - p;
+      if (distance < bestDistance || (distance == bestDistance && p < best.pos)) {
+        bestDistance = distance;
+        best.pos = p;
+      }
+    }
+  }
+  return best;
+}
+
+void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
+  PutVarint(&out->bytes[kSegments], differences);
+  PutVarint(&out->bytes[kSegments], exact);
+}
+
+}  // namespace
+
+std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_t expected) {
+  std::vector<Cover> covers;
+  const uint8_t* old = index.bytes.data;
+  const uint8_t* fresh = freshView.data;
+  const int64_t oldSize = static_cast<int64_t>(index.bytes.size);
+  const int64_t newSize = static_cast<int64_t>(freshView.size);
+  if (oldSize == 0 || newSize == 0) return covers;
+  const auto same = [&](int64_t n, int64_t o) { return o >= 0 && o < oldSize && old[o] == fresh[n]; };
+  // The file is expected to start where its old version does: that alignment is the first one tried.
+  int64_t lastOffset = static_cast<int64_t>(expected) - static_cast<int64_t>(index.base);
+  if (lastOffset < 0 || lastOffset >= oldSize) lastOffset = 0;
+  int64_t scan = 0, length = 0, pos = 0, lastScan = 0, lastPos = lastOffset;
+  while (scan < newSize) {
+    int64_t oldScore = 0;
+    int64_t scored = scan += length;
+    for (; scan < newSize; ++scan) {
+      const Match m = LongestMatch(index, fresh + scan, newSize - scan, scan + lastOffset);
+      length = m.length;
+      pos = m.pos;
+      for (; scored < scan + length; ++scored)
+        if (same(scored, scored + lastOffset)) ++oldScore;
+      if ((length == oldScore && length != 0) || length > oldScore + kMinGain) break;
+      if (same(scan, scan + lastOffset)) --oldScore;
+    }
+    if (length == oldScore && scan != newSize) continue;
+    // Grow the last cover forward and the new one back while more than half of the bytes agree.
+    int64_t forward = 0;
+    for (int64_t i = 0, agree = 0, best = 0; lastScan + i < scan && lastPos + i < oldSize;) {
+      if (old[lastPos + i] == fresh[lastScan + i]) ++agree;
+      ++i;
+      if (agree * 2 - i > best * 2 - forward) {
+        best = agree;
+        forward = i;
+      }
+    }
+    int64_t back = 0;
+    if (scan < newSize) {
+      for (int64_t i = 1, agree = 0, best = 0; scan >= lastScan + i && pos >= i; ++i) {
+        if (old[pos - i] == fresh[scan - i]) ++agree;
+        if (agree * 2 - i > best * 2 - back) {
+          best = agree;
+          back = i;
+        }
+      }
+    }
+    if (lastScan + forward > scan - back) {
+      const int64_t overlap = lastScan + forward - (scan - back);
+      int64_t score = 0, best = 0, keep = 0;
+      for (int64_t i = 0; i < overlap; ++i) {
+        if (fresh[lastScan + forward - overlap + i] == old[lastPos + forward - overlap + i]) ++score;
+        if (fresh[scan - back + i] == old[pos - back + i]) --score;
+        if (score > best) {
+          best = score;
+          keep = i + 1;
+        }
+      }
+      forward += keep - overlap;
+      back -= keep;
+    }
+    if (forward > 0)
+      covers.push_back({index.base + static_cast<uint64_t>(lastPos), static_cast<uint64_t>(lastScan),
+                        static_cast<uint64_t>(forward), index.base + static_cast<uint64_t>(lastPos)});
+    lastScan = scan - back;
+    lastPos = pos - back;
+    lastOffset = pos - scan;
+  }
+  return covers;
+}
+
+void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers, CoverStyle style,
+                RawStreams* out) {
+  const auto oldByte = [&](uint64_t oldPos) { return index.bytes.data[oldPos - index.base]; };
+  uint64_t at = 0;  // in the file
+  // One step: the literal up to `literalEnd`, then the cover, with or without differences.
+  const auto step = [&](uint64_t literalEnd, const Cover* cover, bool differences) {
+    const uint64_t literal = literalEnd - at;
+    PutVarint(&out->bytes[kLiteralLengths], literal);
+    PutVarint(&out->bytes[kCoverLengths], cover ? cover->length * 2 + (differences ? 1 : 0) : 0);
+    out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data + at, fresh.data + literalEnd);
+    at = literalEnd;
+    if (!cover) return;
+    PutVarint(&out->bytes[kMoves], FoldSigned(static_cast<int64_t>(cover->spacePos - (out->lastOldEnd + literal))));
+    out->lastOldEnd = cover->spacePos + cover->length;
+    at += cover->length;
+  };
+  for (const Cover& whole : covers) {
+    if (style == CoverStyle::ExactPieces) {
+      // Exact pieces of the cover at its alignment; what differs goes out as literals.
+      uint64_t i = 0;
+      while (i < whole.length) {
+        uint64_t start = i;
+        while (i < whole.length && fresh.data[whole.newPos + i] == oldByte(whole.oldPos + i)) ++i;
+        if (i - start >= kPieceGap || (start == 0 && i == whole.length)) {
+          const Cover piece{whole.oldPos + start, whole.newPos + start, i - start, whole.spacePos + start};
+          step(piece.newPos, &piece, false);
+        }
+        // Skip the difference: it ends where kPieceGap bytes agree.
+        while (i < whole.length) {
+          if (fresh.data[whole.newPos + i] != oldByte(whole.oldPos + i)) {
+            ++i;
+            continue;
+          }
+          uint64_t agree = 0;
+          while (i + agree < whole.length && agree < kPieceGap &&
+                 fresh.data[whole.newPos + i + agree] == oldByte(whole.oldPos + i + agree))
+            ++agree;
+          if (agree >= kPieceGap || i + agree == whole.length) break;
+          i += agree;
+        }
+      }
+      continue;
+    }
+    // Difference bytes, with long exact runs cut out of them; a cover without any is an exact copy.
+    bool differs = false;
+    for (uint64_t k = 0; k < whole.length && !differs; ++k)
+      differs = fresh.data[whole.newPos + k] != oldByte(whole.oldPos + k);
+    step(whole.newPos, &whole, differs);
+    if (!differs) continue;
+    uint64_t i = 0, differencesFrom = 0;
+    while (i < whole.length) {
+      if (fresh.data[whole.newPos + i] != oldByte(whole.oldPos + i)) {
+        ++i;
+        continue;
+      }
+      uint64_t run = 0;
+      while (i + run < whole.length && fresh.data[whole.newPos + i + run] == oldByte(whole.oldPos + i + run)) ++run;
+      if (run >= kExactRun) {
+        PutSegment(out, i - differencesFrom, run);
+        for (uint64_t k = differencesFrom; k < i; ++k)
+          out->bytes[kDiff].push_back(static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
+        differencesFrom = i + run;
+      }
+      i += run;
+    }
+    if (differencesFrom < whole.length) {
+      PutSegment(out, whole.length - differencesFrom, 0);
+      for (uint64_t k = differencesFrom; k < whole.length; ++k)
+        out->bytes[kDiff].push_back(static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
+    }
+  }
+  if (at < fresh.size) step(fresh.size, nullptr, false);
+}
+
+}  // namespace rtp

@@ -1,0 +1,50 @@
+#pragma once
+// Finds what a new file shares with the old data and writes the steps that build it into the raw
+// (not yet compressed) streams of a version-2 patch. Linked into the builder only.
+//
+// Covers are approximate matches, found as bsdiff finds them: the longest exact match of each new
+// position in a suffix array of the old data, taken when it beats the current alignment by enough bytes,
+// then grown forward and back while at least half of the bytes agree. Among equally long matches the one
+// nearest to where the last cover ended wins, which keeps the moves small. A cover is written either with
+// difference bytes (what executables need: shifted addresses differ by a few bits) or cut at every
+// difference into exact pieces with the new bytes between them as literals (what text needs); the
+// builder tries both and keeps the smaller patch.
+#include <cstdint>
+#include <vector>
+
+#include "engine/base/Bytes.h"
+#include "engine/format/FormatV2.h"
+
+namespace rtp {
+
+// The old data one suffix array indexes: [base, base + bytes.size) of the old space.
+struct OldIndex {
+  ByteView bytes;
+  uint64_t base = 0;
+  std::vector<int32_t> order;  // the suffix array
+};
+
+struct Cover {
+  uint64_t oldPos = 0;  // in the index's bytes, plus its base
+  uint64_t newPos = 0;  // in the file
+  uint64_t length = 0;
+  uint64_t spacePos = 0;  // where the patch's old space has these bytes (the patch may keep fewer files)
+};
+
+// The covers of one new file, in order and not overlapping. `expected` is where in the old space the
+// file is likely to start (its old version's start).
+std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected);
+
+enum class CoverStyle { Differences, ExactPieces };
+
+// Raw streams of a patch being built.
+struct RawStreams {
+  std::vector<uint8_t> bytes[kStreamCount];
+  uint64_t lastOldEnd = 0;  // where the last cover ended, across files
+};
+
+// Appends the steps of one file; old bytes are read from the index, moves are written in space positions.
+void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers, CoverStyle style,
+                RawStreams* out);
+
+}  // namespace rtp

@@ -1,0 +1,482 @@
+// The engine's run on real client folders: the new version comes out byte for byte, the callbacks come in
+// the order and form the installer relies on, a client that is not the expected old version is refused
+// before anything is replaced, and no failure or stop leaves a half-written or foreign file behind.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EngineTestSupport.h"
+#include "engine/apply/Apply.h"
+#include "engine/format/Delta.h"
+#include "engine/dll/Errors.h"
+#include "engine/format/FormatV2.h"
+
+namespace {
+
+using enginetest::BuildBetween;
+using enginetest::Call;
+using enginetest::FaultyFileSystem;
+using enginetest::RandomBytes;
+using enginetest::ReadTree;
+using enginetest::RecordingListener;
+using enginetest::TempFolder;
+using enginetest::Tree;
+using enginetest::View;
+using enginetest::WriteTree;
+
+rtp::BuildOptions Controls(const std::vector<std::pair<std::string, std::string>>& words) {
+  rtp::Controls controls;
+  for (const auto& word : words) {
+    std::string error;
+    EXPECT_TRUE(controls.Add(word.first, word.second, &error)) << word.first << ": " << error;
+  }
+  return controls.options();
+}
+
+bool HasTempFiles(const Tree& tree) {
+  for (const auto& file : tree)
+    if (file.first.find(rtp::kTempSuffix) != std::string::npos) return true;
+  return false;
+}
+
+class EngineRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string exe = RandomBytes(41, 80000);
+    std::string newExe = exe;
+    newExe.replace(40000, 16, "version 2.12.4536");
+    before = {{"bin\\zav.exe", exe},
+              {"common.ini", "build=4526\r\n"},
+              {"script\\compiled.code", RandomBytes(42, 7000)},
+              {"old\\deep\\gone.dat", "bye"},
+              {"keep.txt", "kept"}};
+    after = before;
+    after.erase("old\\deep\\gone.dat");
+    after["bin\\zav.exe"] = newExe;
+    after["common.ini"] = "build=4536\r\n";
+    after["script\\compiled.code"] = RandomBytes(43, 9000);
+    after["data\\maps\\new.map"] = RandomBytes(44, 2500);
+    after["emptied.txt"] = "";
+    before["emptied.txt"] = "was not empty";
+    client = work.path() / "client";
+  }
+
+  std::string MakePatch(const rtp::BuildOptions& options = rtp::BuildOptions()) {
+    return BuildBetween(work.path(), before, after, options);
+  }
+
+  uint32_t Run(const std::string& patch, rtp::FileSystem& fs) {
+    return rtp::ApplyPatch(View(patch), fs, listener);
+  }
+  uint32_t Run(const std::string& patch) {
+    rtp::PosixFileSystem fs(client.string());
+    return Run(patch, fs);
+  }
+
+  TempFolder work;
+  Tree before, after;
+  enginetest::fs::path client;
+  RecordingListener listener;
+};
+
+TEST_F(EngineRun, TurnsTheOldClientIntoTheNewOneByteForByte) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  ASSERT_EQ(Run(patch), rtp::kOk) << listener.Dump();
+  EXPECT_EQ(ReadTree(client), after);
+  // The folders the deleted file emptied went with it.
+  EXPECT_FALSE(enginetest::fs::exists(client / "old"));
+}
+
+TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullThenADetailLineEach) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  ASSERT_EQ(Run(patch), rtp::kOk);
+  const std::vector<Call>& calls = listener.calls;
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls[0].id, rtp::kIdFileCount);
+  EXPECT_EQ(calls[0].number, 6u);
+
+  std::vector<std::string> started;
+  uint32_t fileNumber = 0;
+  uint32_t lastProgress = 0;
+  for (size_t i = 1; i < calls.size(); ++i) {
+    const Call& call = calls[i];
+    ASSERT_TRUE(call.hasParam) << call;
+    switch (call.id) {
+      case rtp::kIdFileStart:
+        if (fileNumber) EXPECT_EQ(lastProgress, 0x8000u) << "file " << fileNumber << " ended before full";
+        ++fileNumber;
+        lastProgress = 0;
+        started.push_back(call.text);
+        // The first progress of every file is 0.
+        ASSERT_LT(i + 1, calls.size());
+        EXPECT_EQ(calls[i + 1].id, rtp::kIdProgress);
+        EXPECT_EQ(calls[i + 1].number & 0xFFFF, 0u);
+        break;
+      case rtp::kIdProgress:
+        EXPECT_GE(call.number & 0xFFFF, lastProgress) << call;
+        EXPECT_LE(call.number & 0xFFFF, 0x8000u) << call;
+        EXPECT_EQ(call.number >> 16, fileNumber) << "the high half holds the file's number";
+        lastProgress = call.number & 0xFFFF;
+        break;
+      case rtp::kIdDetail:
+        // A file is put in place only once every file is built.
+        EXPECT_EQ(started.size(), 6u) << call.text;
+        EXPECT_EQ(lastProgress, 0x8000u);
+        break;
+      default:
+        ADD_FAILURE() << "unexpected callback " << call;
+    }
+  }
+  EXPECT_EQ(lastProgress, 0x8000u);
+  EXPECT_EQ(started,
+            (std::vector<std::string>{"old\\deep\\gone.dat", "bin\\zav.exe", "common.ini",
+                                      "data\\maps\\new.map", "emptied.txt", "script\\compiled.code"}));
+  EXPECT_EQ(listener.Of(rtp::kIdDetail).size(), 6u);
+  EXPECT_EQ(listener.Of(rtp::kIdDetail)[0].text, "Deleted old\\deep\\gone.dat");
+  EXPECT_EQ(listener.Of(rtp::kIdDetail)[1].text, "Patched bin\\zav.exe");
+  EXPECT_EQ(listener.Of(rtp::kIdDetail)[3].text, "Added data\\maps\\new.map");
+}
+
+TEST_F(EngineRun, AMissingOldFileIsError15BeforeAnyFileIsWritten) {
+  const std::string patch = MakePatch();
+  Tree damaged = before;
+  damaged.erase("script\\compiled.code");  // the last file the patch handles
+  WriteTree(client, damaged);
+  EXPECT_EQ(Run(patch), rtp::kErrFileNotFound);
+  EXPECT_EQ(listener.Ids(), (std::vector<uint32_t>{rtp::kIdFileCount, rtp::kIdFileStart, rtp::kIdError}));
+  EXPECT_EQ(listener.calls[1].text, "script\\compiled.code");
+  EXPECT_EQ(listener.calls[2].text, "Error ept15: file not found: script\\compiled.code");
+  EXPECT_EQ(ReadTree(client), damaged);
+}
+
+TEST_F(EngineRun, AnOldFileOfAnotherSizeIsError36BeforeAnyFileIsWritten) {
+  const std::string patch = MakePatch();
+  Tree damaged = before;
+  damaged["common.ini"] += "x";
+  WriteTree(client, damaged);
+  EXPECT_EQ(Run(patch), rtp::kErrMismatch);
+  EXPECT_EQ(listener.Ids(), (std::vector<uint32_t>{rtp::kIdFileCount, rtp::kIdFileStart, rtp::kIdError}));
+  EXPECT_EQ(listener.calls[2].text.rfind("Error ept36: ", 0), 0u) << listener.calls[2].text;
+  EXPECT_EQ(ReadTree(client), damaged);
+}
+
+TEST_F(EngineRun, AnOldFileWhoseCopiedBytesDifferIsError36AndNothingIsReplaced) {
+  const std::string patch = MakePatch();
+  Tree damaged = before;
+  damaged["bin\\zav.exe"][100] ^= 1;  // a byte the new version copies
+  WriteTree(client, damaged);
+  EXPECT_EQ(Run(patch), rtp::kErrMismatch);
+  EXPECT_EQ(listener.calls.back().text, "Error ept36: file does not match (size or CRC-32): bin\\zav.exe");
+  EXPECT_TRUE(listener.Of(rtp::kIdDetail).empty());
+  EXPECT_EQ(ReadTree(client), damaged);
+}
+
+TEST_F(EngineRun, AMissingClientFolderIsError15) {
+  const std::string patch = MakePatch();
+  EXPECT_EQ(Run(patch), rtp::kErrFileNotFound);
+  EXPECT_EQ(listener.Ids(), std::vector<uint32_t>{rtp::kIdError});
+  EXPECT_EQ(listener.calls[0].text, "Error ept15: file not found: client folder");
+}
+
+TEST_F(EngineRun, ADamagedOrTruncatedPatchIsError9AndAnotherVersionError8WithNothingTouched) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  struct Case {
+    std::string bytes;
+    uint32_t error;
+  };
+  std::string flipped = patch;
+  flipped[flipped.size() / 2] ^= 0x40;
+  std::string version = patch;
+  version[8] = 3;
+  for (const Case& c :
+       {Case{patch.substr(0, patch.size() - 1), rtp::kErrCorrupt}, Case{flipped, rtp::kErrCorrupt},
+        Case{"", rtp::kErrCorrupt}, Case{version, rtp::kErrFormatVersion}}) {
+    listener.calls.clear();
+    EXPECT_EQ(Run(c.bytes), c.error);
+    ASSERT_EQ(listener.Ids(), std::vector<uint32_t>{rtp::kIdError});
+    EXPECT_EQ(listener.calls[0].text.rfind("Error ept" + std::to_string(c.error) + ": ", 0), 0u)
+        << listener.calls[0].text;
+    EXPECT_EQ(ReadTree(client), before);
+  }
+}
+
+TEST_F(EngineRun, StoppingAtAnyCallbackLeavesEveryFileWholeOldOrNewAndNoTempFile) {
+  const std::string patch = MakePatch(Controls({{"at", "after:common.ini"}, {"notify-warning", "mid"}}));
+  WriteTree(client, before);
+  ASSERT_EQ(Run(patch), rtp::kOk);
+  const size_t total = listener.calls.size();
+  for (size_t stopAt = 1; stopAt <= total; ++stopAt) {
+    TempFolder other;
+    WriteTree(other.path(), before);
+    RecordingListener stopping;
+    stopping.abortAt = stopAt;
+    rtp::PosixFileSystem fs(other.path().string());
+    ASSERT_EQ(rtp::ApplyPatch(View(patch), fs, stopping), rtp::kErrAborted) << stopAt;
+    EXPECT_EQ(stopping.calls.size(), stopAt) << "a callback came after the stop";
+    const Tree result = ReadTree(other.path());
+    EXPECT_FALSE(HasTempFiles(result)) << stopAt;
+    for (const auto& file : result) {
+      const auto old = before.find(file.first);
+      const auto fresh = after.find(file.first);
+      EXPECT_TRUE((old != before.end() && old->second == file.second) ||
+                  (fresh != after.end() && fresh->second == file.second))
+          << file.first << " is neither version after a stop at " << stopAt;
+    }
+  }
+}
+
+TEST_F(EngineRun, AnErrorNoticeStopsTheEngineThoughTheCallbackSaidContinueAndLeavesTheClientAsItWas) {
+  const std::string patch = MakePatch(Controls({{"at", "after:bin\\zav.exe"}, {"notify-error", "36"}}));
+  WriteTree(client, before);
+  EXPECT_EQ(Run(patch), 36u);
+  ASSERT_EQ(listener.calls.back().id, rtp::kIdError);
+  EXPECT_EQ(listener.calls.back().text, "Error ept36: file does not match (size or CRC-32)");
+  EXPECT_EQ(ReadTree(client), before);
+}
+
+TEST_F(EngineRun, NoticesArriveInPlaceWithTheirParameterForm) {
+  const std::string chinese = "\xC4\xE3\xBA\xC3";  // two characters in code page 936
+  const std::string patch = MakePatch(Controls({{"notify-warning", "w1 " + chinese},
+                                                {"notify-warning2", "w2"},
+                                                {"notify-warning4", "w4"},
+                                                {"notify-detail", "a detail"},
+                                                {"notify-locked", "26"},
+                                                {"notify-locked", "28"},
+                                                {"notify", "5:0x9000"},
+                                                {"notify", "99"},
+                                                {"at", "end"},
+                                                {"notify-error-text", "Exception ept36 later ept9"}}));
+  WriteTree(client, before);
+  // The first "ept" is inside "Exception", with no number after it: the run's result is 1, as the
+  // installer, which reads only the first "ept", would read it too.
+  EXPECT_EQ(Run(patch), 1u);
+  std::vector<Call> notices(listener.calls.begin() + 1, listener.calls.begin() + 9);
+  const std::vector<std::string> expected = {"1 \"w1 " + chinese + "\"",
+                                             "2 \"w2\"",
+                                             "4 \"w4\"",
+                                             "9 \"a detail\"",
+                                             "26 (null)",
+                                             "28 (null)",
+                                             "5 0x9000",
+                                             "99 (null)"};
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(testing::PrintToString(notices[i]), expected[i]);
+  EXPECT_EQ(listener.calls.back().text, "Exception ept36 later ept9");
+  EXPECT_EQ(ReadTree(client), after) << "the error came after the last file";
+}
+
+TEST_F(EngineRun, TheAnnouncedCountCanBeReplacedOrLeftOut) {
+  WriteTree(client, before);
+  ASSERT_EQ(Run(MakePatch(Controls({{"announce", "100"}}))), rtp::kOk);
+  EXPECT_EQ(listener.calls[0].id, rtp::kIdFileCount);
+  EXPECT_EQ(listener.calls[0].number, 100u);
+
+  TempFolder other;
+  WriteTree(other.path(), before);
+  listener.calls.clear();
+  rtp::PosixFileSystem fs(other.path().string());
+  ASSERT_EQ(Run(BuildBetween(other.path() / "w", before, after, Controls({{"announce", "none"}})), fs),
+            rtp::kOk);
+  EXPECT_EQ(listener.calls[0].id, rtp::kIdFileStart);
+  EXPECT_TRUE(listener.Of(rtp::kIdFileCount).empty());
+}
+
+TEST_F(EngineRun, AFileDelayIsSleptInSlicesOfAtMost50MsWithProgressBetween) {
+  const std::string patch = MakePatch(Controls({{"delay-ms", "200"}, {"file-delay", "common.ini:1000"}}));
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  ASSERT_EQ(Run(patch, fs), rtp::kOk);
+  EXPECT_EQ(fs.sleptMs, 5 * 200u + 1000u);
+  for (uint32_t slice : fs.sleeps) EXPECT_LE(slice, rtp::kHeartbeatMs);
+  // Every slice is followed by a progress callback, so a caller can stop the run between any two.
+  EXPECT_GE(listener.Of(rtp::kIdProgress).size(), fs.sleeps.size());
+  EXPECT_EQ(ReadTree(client), after);
+}
+
+TEST_F(EngineRun, ADelayTakesItsTimeForReal) {
+  const std::string patch = MakePatch(Controls({{"file-delay", "common.ini:300"}}));
+  WriteTree(client, before);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run(patch), rtp::kOk);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+TEST_F(EngineRun, APauseSendsHeartbeatsWhileItWaits) {
+  const std::string patch = MakePatch(Controls({{"pause", "230"}}));
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  ASSERT_EQ(Run(patch, fs), rtp::kOk);
+  EXPECT_EQ(fs.sleptMs, 230u);
+  // Five slices, a heartbeat after each, and the notice's own.
+  EXPECT_EQ(listener.Of(rtp::kIdHeartbeat).size(), 6u);
+  for (const Call& beat : listener.Of(rtp::kIdHeartbeat)) EXPECT_FALSE(beat.hasParam);
+}
+
+TEST_F(EngineRun, CheckingManySmallFilesSendsAHeartbeatEvery32Files) {
+  for (int i = 0; i < 70; ++i) {
+    const std::string name = "data\\f" + std::to_string(i) + ".dat";
+    before[name] = RandomBytes(100 + i, 600);
+    after[name] = RandomBytes(200 + i, 600);
+  }
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  ASSERT_EQ(Run(patch), rtp::kOk);
+  size_t beats = 0;
+  for (const Call& call : listener.calls) {
+    if (call.id == rtp::kIdFileStart) break;
+    beats += call.id == rtp::kIdHeartbeat;
+  }
+  EXPECT_EQ(beats, 2u) << "74 old files checked before the first is written";
+}
+
+TEST_F(EngineRun, ALockedFileIsScheduledForTheRestartAndReported26) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  fs.locked = {"bin\\zav.exe"};
+  ASSERT_EQ(Run(patch, fs), rtp::kOk);
+  EXPECT_EQ(fs.scheduled, std::vector<std::string>{"bin\\zav.exe.~tpnew -> bin\\zav.exe"});
+  const auto locked = listener.Of(rtp::kIdLockedReplace);
+  ASSERT_EQ(locked.size(), 1u);
+  EXPECT_FALSE(locked[0].hasParam);
+  EXPECT_EQ(listener.Of(rtp::kIdDetail)[1].text,
+            "bin\\zav.exe is in use: it will be replaced when the computer restarts");
+  const Tree result = ReadTree(client);
+  EXPECT_EQ(result.at("bin\\zav.exe"), before.at("bin\\zav.exe"));
+  // The new file waits beside it for the restart.
+  EXPECT_EQ(result.at("bin\\zav.exe.~tpnew"), after.at("bin\\zav.exe"));
+  EXPECT_EQ(result.at("common.ini"), after.at("common.ini"));
+}
+
+TEST_F(EngineRun, ALockedFileToDeleteIsScheduledAndReported28) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  fs.locked = {"old\\deep\\gone.dat"};
+  ASSERT_EQ(Run(patch, fs), rtp::kOk);
+  EXPECT_EQ(fs.scheduled, std::vector<std::string>{"delete old\\deep\\gone.dat"});
+  EXPECT_EQ(listener.Of(rtp::kIdLockedDelete).size(), 1u);
+  EXPECT_TRUE(listener.Of(rtp::kIdLockedReplace).empty());
+}
+
+TEST_F(EngineRun, ALockedFileThatCannotBeScheduledIsError21AndItsNewFileIsRemoved) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  fs.locked = {"common.ini"};
+  fs.failSchedule = true;
+  EXPECT_EQ(Run(patch, fs), rtp::kErrReplace);
+  EXPECT_EQ(listener.calls.back().text, "Error ept21: file cannot be replaced: common.ini");
+  const Tree result = ReadTree(client);
+  EXPECT_FALSE(HasTempFiles(result));
+  EXPECT_EQ(result.at("common.ini"), before.at("common.ini"));
+}
+
+TEST_F(EngineRun, AFailedWriteIsError20AndLeavesTheOldFileAndNoHalfFile) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  fs.failWrites = true;
+  EXPECT_EQ(Run(patch, fs), rtp::kErrWrite);
+  EXPECT_EQ(listener.calls.back().text, "Error ept20: file cannot be written: bin\\zav.exe");
+  EXPECT_EQ(ReadTree(client), before);
+}
+
+TEST_F(EngineRun, AFailedRenameIsError21AndLeavesTheOldFile) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  fs.failReplace = true;
+  EXPECT_EQ(Run(patch, fs), rtp::kErrReplace);
+  const Tree result = ReadTree(client);
+  EXPECT_FALSE(HasTempFiles(result));
+  EXPECT_EQ(result.at("bin\\zav.exe"), before.at("bin\\zav.exe"));
+}
+
+TEST_F(EngineRun, AnOldFileThatCannotBeReadIsError19) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  fs.unreadable = {"common.ini"};
+  EXPECT_EQ(Run(patch, fs), rtp::kErrRead);
+  EXPECT_EQ(listener.Ids(), (std::vector<uint32_t>{rtp::kIdFileCount, rtp::kIdFileStart, rtp::kIdError}));
+  EXPECT_EQ(ReadTree(client), before);
+}
+
+TEST_F(EngineRun, AnAddedFileReplacesAStrayFileOfTheSameName) {
+  const std::string patch = MakePatch();
+  Tree stray = before;
+  stray["data\\maps\\new.map"] = "left over from something else";
+  WriteTree(client, stray);
+  ASSERT_EQ(Run(patch), rtp::kOk);
+  EXPECT_EQ(ReadTree(client), after);
+}
+
+TEST_F(EngineRun, ADeltaWhoseResultMissesItsChecksumIsError9AndReplacesNothing) {
+  WriteTree(client, before);
+  const std::string& exe = before.at("bin\\zav.exe");
+  const std::string& newExe = after.at("bin\\zav.exe");
+  std::vector<uint8_t> delta;
+  ASSERT_TRUE(rtp::MakeDelta(View(exe), View(newExe), &delta));
+  rtp::PatchEntry entry;
+  entry.op = rtp::Op::Delta;
+  entry.name = "bin\\zav.exe";
+  entry.oldSize = static_cast<uint32_t>(exe.size());
+  entry.oldCrc = rtp::Crc32(View(exe));
+  entry.newSize = static_cast<uint32_t>(newExe.size());
+  entry.newCrc = rtp::Crc32(View(newExe)) ^ 1;
+  entry.payload = rtp::ByteView(delta.data(), delta.size());
+  rtp::Buffer patch;
+  ASSERT_TRUE(rtp::WritePatch(rtp::PatchHeader(), {entry}, &patch));
+  EXPECT_EQ(Run(std::string(reinterpret_cast<const char*>(patch.data()), patch.size())), rtp::kErrCorrupt);
+  EXPECT_EQ(listener.calls.back().text,
+            "Error ept9: patch file is corrupt: bin\\zav.exe: result does not match");
+  EXPECT_EQ(ReadTree(client), before);
+}
+
+TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {
+  for (const size_t size : {rtp::kChunkSize, rtp::kChunkSize + 1}) {
+    TempFolder work;
+    const std::string base = RandomBytes(51, size);
+    std::string edited = base;
+    edited[size / 2] ^= 1;
+    edited[size - 1] ^= 1;
+    const Tree before = {{"delta.bin", base}, {"replace.bin", RandomBytes(52, size)}, {"gone.bin", base}};
+    const Tree after = {{"delta.bin", edited}, {"replace.bin", RandomBytes(54, size)}, {"added.bin", edited}};
+    const std::string patch = BuildBetween(work.path(), before, after);
+    rtp::MemorySource source(View(patch));
+    rtp::PatchV2 parsed;
+    ASSERT_TRUE(rtp::ParsePatchV2(source, &parsed, nullptr));
+    std::vector<std::pair<rtp::FileKind, bool>> kinds;  // and whether an old file is replaced
+    for (const rtp::TreeFile& file : parsed.files) kinds.emplace_back(file.kind, file.oldSource != 0);
+    EXPECT_EQ(kinds, (std::vector<std::pair<rtp::FileKind, bool>>{{rtp::FileKind::Delete, true},
+                                                                  {rtp::FileKind::Write, false},
+                                                                  {rtp::FileKind::Write, true},
+                                                                  {rtp::FileKind::Write, true}}));
+    enginetest::WriteBytes(work.path() / "patch.rtp", patch);
+    std::unique_ptr<rtp::Source> file;
+    ASSERT_EQ(rtp::OpenHostFile((work.path() / "patch.rtp").string(), &file), rtp::FsStatus::Ok);
+
+    // Only the last byte that the last written file copies differs: nothing is replaced.
+    Tree damaged = before;
+    damaged["delta.bin"][size - 2] ^= 2;
+    WriteTree(work.path() / "damaged", damaged);
+    RecordingListener refused;
+    rtp::PosixFileSystem damagedClient((work.path() / "damaged").string());
+    EXPECT_EQ(rtp::ApplyPatch(*file, damagedClient, refused), rtp::kErrMismatch) << size;
+    EXPECT_EQ(ReadTree(work.path() / "damaged"), damaged) << size;
+
+    WriteTree(work.path() / "client", before);
+    RecordingListener listener;
+    rtp::PosixFileSystem client((work.path() / "client").string());
+    ASSERT_EQ(rtp::ApplyPatch(*file, client, listener), rtp::kOk) << size << listener.Dump();
+    EXPECT_EQ(ReadTree(work.path() / "client"), after) << size;
+  }
+}
+
+}  // namespace

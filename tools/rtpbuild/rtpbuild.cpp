@@ -1,0 +1,551 @@
+// rtpbuild: the operator tool of the stand-in patch engine. It builds a patch from two client folders
+// (with test controls when asked), describes a patch, and applies one with the engine's own code,
+// printing every callback. Built in both trees (rtpbuild.exe in the Windows one).
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdlib>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/apply/Apply.h"
+#include "engine/build/Builder.h"
+#include "engine/dll/Errors.h"
+#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
+
+#ifdef _WIN32
+#include "engine/fs/WinFileSystem.h"
+#else
+#include "engine/fs/PosixFileSystem.h"
+#endif
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kMainHelp[] =
+    "usage: rtpbuild COMMAND [OPTIONS] ...\n"
+    "\n"
+    "Builds and inspects patch files of the stand-in patch engine (patchw32.dll).\n"
+    "\n"
+    "commands:\n"
+    "  build   compare an old and a new client folder and write a patch between them\n"
+    "  info    describe a patch: header, cost and every entry\n"
+    "  apply   apply a patch to a client folder with the engine's code, printing every callback\n"
+    "  verify  apply a patch to a scratch copy of an old folder and compare the result with the new one\n"
+    "\n"
+    "\"rtpbuild COMMAND --help\" describes one command. Exit codes: 0 done, 1 refused or failed,\n"
+    "2 wrong usage.\n";
+
+const char kBuildHelp[] =
+    "usage: rtpbuild build [CONTROLS] OLD_DIR NEW_DIR OUT.rtp\n"
+    "\n"
+    "Writes OUT.rtp, a patch that turns a client folder like OLD_DIR into one like NEW_DIR: deleted\n"
+    "files first, then added and changed files by name (a delta when smaller than the whole file);\n"
+    "unchanged files are left out. Names are matched ignoring case; they must be printable ASCII\n"
+    "without <>:\"|?* and shorter than 260 bytes.\n"
+    "\n"
+    "Test controls (each also a line \"WORD ARG\" of a recipe file):\n"
+    "  --biggest BYTES             the disk need RTPatchGetCost reports instead of the computed one\n"
+    "  --announce COUNT|none       the file count sent with callback 6, or no callback 6\n"
+    "  --delay-ms MS               a delay on every file, spread over its progress callbacks (<= 60000)\n"
+    "  --file-delay NAME:MS        a delay on one file\n"
+    "  --at WHERE                  where the following notices go: start (default), end,\n"
+    "                              before:NAME or after:NAME\n"
+    "  --notify-warning TEXT       callback 1 with TEXT (--notify-warning2, --notify-warning4: 2 and 4)\n"
+    "  --notify-error NUMBER       callback 3 with the engine's text, e.g. \"Error ept15: file not found\";\n"
+    "                              the engine stops after it\n"
+    "  --notify-error-text TEXT    callback 3 with TEXT as it is\n"
+    "  --notify-detail TEXT        callback 9 with TEXT\n"
+    "  --notify-locked 26|28       that callback, parameter null\n"
+    "  --notify ID[:ARG]           any callback: ARG is the text for 1, 2, 3, 4, 7, 9, the number for\n"
+    "                              5 and 6, absent for the others\n"
+    "  --pause MS                  the engine waits (callback 10 every 50 ms), then sends callback 10\n"
+    "  --recipe FILE               read controls from FILE, one \"WORD ARG\" a line, '#' comments\n"
+    "\n"
+    "options:\n"
+    "  --help   show this text\n";
+
+const char kInfoHelp[] =
+    "usage: rtpbuild info PATCH\n"
+    "\n"
+    "Checks PATCH as the engine does, then prints its header, what applying it costs (as\n"
+    "RTPatchGetCost reports it) and one line per entry. Exits 1 with the engine's error text when the\n"
+    "patch is refused.\n"
+    "\n"
+    "options:\n"
+    "  --help   show this text\n";
+
+const char kVerifyHelp[] =
+    "usage: rtpbuild verify OLD_DIR NEW_DIR PATCH\n"
+    "\n"
+    "Copies OLD_DIR to a scratch folder, applies PATCH there with the engine's code and compares every\n"
+    "file with NEW_DIR. Exits 0 when they are the same, 1 with what differs otherwise. OLD_DIR is only\n"
+    "read; the scratch folder is removed.\n"
+    "\n"
+    "options:\n"
+    "  --help   show this text\n";
+
+const char kApplyHelp[] =
+    "usage: rtpbuild apply [--abort-at N] CLIENT_DIR PATCH\n"
+    "\n"
+    "Applies PATCH to CLIENT_DIR with the engine's code and prints every callback as a line: its id,\n"
+    "then its text or number. Exits 0 when the engine succeeded, 1 otherwise.\n"
+    "\n"
+    "options:\n"
+    "  --abort-at N   answer the N-th callback (from 1) as a caller asking to stop would\n"
+    "  --help         show this text\n";
+
+int Usage(const std::string& message, const char* help) {
+  std::fprintf(stderr, "rtpbuild: %s\n\n%s", message.c_str(), help);
+  return kExitUsage;
+}
+
+int Failed(const std::string& message) {
+  std::fprintf(stderr, "rtpbuild: %s\n", message.c_str());
+  return kExitFailed;
+}
+
+bool IsHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
+}
+
+// The platform edge. Arguments arrive as UTF-8 (converted from UTF-16 on Windows); texts that go into a
+// patch are bytes of the installer's ANSI code page.
+#ifdef _WIN32
+std::wstring WidePath(const std::string& utf8) {
+  return Widen(utf8, CP_UTF8);
+}
+std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
+  return std::make_unique<rtp::WinFileSystem>(WidePath(path));
+}
+bool ReadFile(const std::string& path, rtp::Buffer* out) {
+  return rtp::ReadWholeFile(WidePath(path), out);
+}
+bool OpenForReading(const std::string& path, std::unique_ptr<rtp::Source>* out) {
+  return rtp::OpenFileForReading(WidePath(path), FILE_SHARE_READ, out) == rtp::FsStatus::Ok;
+}
+bool CreateForWriting(const std::string& path, std::unique_ptr<rtp::Sink>* out) {
+  return rtp::CreateFileForWriting(WidePath(path), out) == rtp::FsStatus::Ok;
+}
+void RemoveFile(const std::string& path) {
+  ::DeleteFileW(WidePath(path).c_str());
+}
+bool PatchText(const std::string& utf8, std::string* out) {
+  return Narrow(Widen(utf8, CP_UTF8), CP_ACP, out);
+}
+// A new empty folder under the user's temporary folder, as UTF-8.
+bool MakeScratchFolder(std::string* out) {
+  wchar_t base[MAX_PATH];
+  const DWORD length = ::GetTempPathW(MAX_PATH, base);
+  if (length == 0 || length >= MAX_PATH) return false;
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring path = std::wstring(base) + L"rtpverify-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(attempt);
+    if (::CreateDirectoryW(path.c_str(), nullptr)) return Narrow(path, CP_UTF8, out);
+  }
+  return false;
+}
+void RemoveFolder(const std::string& path) {
+  ::RemoveDirectoryW(WidePath(path).c_str());
+}
+#else
+std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
+  return std::make_unique<rtp::PosixFileSystem>(path);
+}
+bool ReadFile(const std::string& path, rtp::Buffer* out) {
+  return rtp::ReadHostFile(path, out);
+}
+bool OpenForReading(const std::string& path, std::unique_ptr<rtp::Source>* out) {
+  return rtp::OpenHostFile(path, out) == rtp::FsStatus::Ok;
+}
+bool CreateForWriting(const std::string& path, std::unique_ptr<rtp::Sink>* out) {
+  return rtp::CreateHostFile(path, out) == rtp::FsStatus::Ok;
+}
+void RemoveFile(const std::string& path) {
+  std::remove(path.c_str());
+}
+bool PatchText(const std::string& text, std::string* out) {
+  *out = text;
+  return true;
+}
+bool MakeScratchFolder(std::string* out) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/rtpverify-XXXXXX";
+  if (!::mkdtemp(&pattern[0])) return false;
+  *out = pattern;
+  return true;
+}
+void RemoveFolder(const std::string& path) {
+  ::rmdir(path.c_str());
+}
+#endif
+
+bool FolderExists(const std::string& path) {
+  return OpenFolder(path)->RootExists();
+}
+
+int Build(const std::vector<std::string>& args) {
+  rtp::Controls controls;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (IsHelp(arg)) {
+      std::fputs(kBuildHelp, stdout);
+      return kExitOk;
+    }
+    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+      const std::string word = arg.substr(2);
+      if (word != "recipe" && !rtp::Controls::IsWord(word)) return Usage("unknown option " + arg, kBuildHelp);
+      if (i + 1 >= args.size()) return Usage(arg + " needs an argument", kBuildHelp);
+      const std::string& value = args[++i];
+      std::string error;
+      if (word == "recipe") {
+        rtp::Buffer recipe;
+        if (!ReadFile(value, &recipe)) return Failed("cannot read the recipe " + value);
+        if (!controls.AddRecipe(recipe.view(), &error)) return Failed(value + ": " + error);
+        continue;
+      }
+      std::string text;
+      if (!PatchText(value, &text)) return Failed(arg + ": text has characters the ANSI code page lacks");
+      if (!controls.Add(word, text, &error)) return Usage(arg + ": " + error, kBuildHelp);
+      continue;
+    }
+    positional.push_back(arg);
+  }
+  if (positional.size() != 3) return Usage("build takes OLD_DIR NEW_DIR OUT.rtp", kBuildHelp);
+  for (int i = 0; i < 2; ++i)
+    if (!FolderExists(positional[i])) return Failed("no such folder: " + positional[i]);
+  const std::unique_ptr<rtp::FileSystem> oldTree = OpenFolder(positional[0]);
+  const std::unique_ptr<rtp::FileSystem> newTree = OpenFolder(positional[1]);
+  const auto started = std::chrono::steady_clock::now();
+  rtp::BuildPlan plan;
+  rtp::BuildSummary summary;
+  std::string error;
+  if (!rtp::PlanPatch(*oldTree, *newTree, controls.options(), &plan, &error)) return Failed(error);
+  // Nothing is written for a refused build; a build that fails while writing leaves no patch behind.
+  std::unique_ptr<rtp::Sink> out;
+  if (!CreateForWriting(positional[2], &out)) return Failed("cannot write " + positional[2]);
+  const bool written = rtp::WritePlannedPatch(*oldTree, *newTree, plan, *out, &summary, &error);
+  if (!written || !out->Close()) {
+    out.reset();
+    RemoveFile(positional[2]);
+    return Failed(written ? "cannot write " + positional[2] : error);
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("%s: %u added, %u patched, %u deleted, %u unchanged, %u notices, %" PRIu64 " bytes in %.2f s\n",
+              positional[2].c_str(), summary.added, summary.patched, summary.deleted, summary.unchanged,
+              summary.notices, summary.bytes, seconds);
+  return kExitOk;
+}
+
+std::string Printable(const rtp::ByteView& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size; ++i) {
+    const unsigned char c = bytes.data[i];
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text;
+}
+
+void PrintControls(const rtp::PatchHeader& h, const rtp::PatchCost& cost) {
+  if (h.flags & rtp::kFlagNoAnnounce)
+    std::printf("announced files: none\n");
+  else if (h.flags & rtp::kFlagAnnounce)
+    std::printf("announced files: %u\n", h.announced);
+  std::printf("cost: biggest %u%s, new %u, old %u, files %u\n", cost.biggest,
+              (h.flags & rtp::kFlagBiggest) ? " (override)" : "", cost.newSize, cost.oldSize, cost.files);
+}
+
+void PrintNotice(uint8_t id, const std::string& payload) {
+  std::printf(" id %u", id);
+  if (rtp::ParamKindOf(id) == rtp::ParamKind::Text)
+    std::printf(" \"%s\"", Printable(rtp::ByteView(payload)).c_str());
+  else if (rtp::ParamKindOf(id) == rtp::ParamKind::Number)
+    std::printf(" 0x%08X", rtp::ReadU32(reinterpret_cast<const uint8_t*>(payload.data())));
+}
+
+void PrintInfoV1(const std::string& path, const rtp::Patch& patch) {
+  std::printf("patch: %s\nformat version: 1\nentries: %zu (%u files)\n", path.c_str(), patch.entries.size(),
+              patch.FileCount());
+  PrintControls(patch.header, rtp::ComputeCost(patch));
+  for (size_t i = 0; i < patch.entries.size(); ++i) {
+    const rtp::PatchEntry& e = patch.entries[i];
+    std::printf("%zu %s", i + 1, rtp::OpName(e.op));
+    if (e.IsFile())
+      std::printf(" %s old %u/%08X new %u/%08X payload %u", e.name.c_str(), e.oldSize, e.oldCrc, e.newSize,
+                  e.newCrc, e.payloadSize);
+    else
+      PrintNotice(e.noticeId, e.notice);
+    if (e.delayMs) std::printf(" delay %u ms", e.delayMs);
+    std::printf("\n");
+  }
+}
+
+void PrintInfoV2(const std::string& path, const rtp::PatchV2& patch) {
+  std::printf("patch: %s\nformat version: 2\nfiles: %zu (%u written), sources: %zu, notices: %zu\n", path.c_str(),
+              patch.files.size(), patch.WrittenCount(), patch.sources.size(), patch.notices.size());
+  PrintControls(patch.header, rtp::ComputeCostV2(patch));
+  static const char* const kStreamNames[rtp::kStreamCount] = {"literal lengths", "cover lengths", "moves", "segments", "diff", "literals"};
+  for (int s = 0; s < rtp::kStreamCount; ++s) {
+    const rtp::StreamInfo& stream = patch.streams[s];
+    std::printf("stream %s: %s, %" PRIu64 " bytes stored, %" PRIu64 " decoded\n", kStreamNames[s],
+                stream.codec == rtp::Codec::Lzma ? "lzma" : "stored", stream.storedSize, stream.decodedSize);
+  }
+  for (const rtp::SourceFile& source : patch.sources)
+    std::printf("source %s %" PRIu64 "\n", source.name.c_str(), source.size);
+  size_t notice = 0;
+  for (size_t i = 0; i <= patch.files.size(); ++i) {
+    for (; notice < patch.notices.size() && patch.notices[notice].slot == i; ++notice) {
+      std::printf("notice");
+      PrintNotice(patch.notices[notice].id, patch.notices[notice].payload);
+      if (patch.notices[notice].delayMs) std::printf(" delay %u ms", patch.notices[notice].delayMs);
+      std::printf("\n");
+    }
+    if (i == patch.files.size()) break;
+    const rtp::TreeFile& f = patch.files[i];
+    if (f.kind == rtp::FileKind::Delete)
+      std::printf("%zu delete %s", i + 1, f.name.c_str());
+    else
+      std::printf("%zu %s %s new %" PRIu64 "/%08X", i + 1, f.oldSource ? "patch" : "add", f.name.c_str(), f.newSize,
+                  f.newCrc);
+    if (f.delayMs) std::printf(" delay %u ms", f.delayMs);
+    std::printf("\n");
+  }
+}
+
+int Info(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      std::fputs(kInfoHelp, stdout);
+      return kExitOk;
+    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kInfoHelp);
+    positional.push_back(arg);
+  }
+  if (positional.size() != 1) return Usage("info takes one PATCH", kInfoHelp);
+  std::unique_ptr<rtp::Source> bytes;
+  if (!OpenForReading(positional[0], &bytes)) return Failed("cannot read " + positional[0]);
+  rtp::FormatError error;
+  if (rtp::PatchVersion(*bytes) == rtp::kFormatVersion2) {
+    rtp::PatchV2 patch;
+    if (!rtp::ParsePatchV2(*bytes, &patch, &error))
+      return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
+    PrintInfoV2(positional[0], patch);
+    return kExitOk;
+  }
+  rtp::Patch patch;
+  if (!rtp::ParsePatch(*bytes, &patch, &error))
+    return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
+  PrintInfoV1(positional[0], patch);
+  return kExitOk;
+}
+
+class PrintingListener : public rtp::Listener {
+ public:
+  explicit PrintingListener(uint32_t abortAt) : mAbortAt(abortAt) {}
+  bool Notify(uint32_t id, void* param) override {
+    ++mCount;
+    std::printf("%u", id);
+    if (param && rtp::ParamKindOf(id) == rtp::ParamKind::Text) {
+      const char* text = static_cast<const char*>(param);
+      std::printf(
+          " %s", Printable(rtp::ByteView(reinterpret_cast<const uint8_t*>(text), std::strlen(text))).c_str());
+    } else if (param) {
+      std::printf(" 0x%08X", *static_cast<const uint32_t*>(param));
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+    return mCount != mAbortAt;
+  }
+
+ private:
+  uint32_t mAbortAt;
+  uint32_t mCount = 0;
+};
+
+int Apply(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  uint32_t abortAt = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (IsHelp(arg)) {
+      std::fputs(kApplyHelp, stdout);
+      return kExitOk;
+    }
+    if (arg == "--abort-at") {
+      if (i + 1 >= args.size() || !rtp::ParseNumber(args[i + 1], &abortAt) || abortAt == 0)
+        return Usage("--abort-at takes a callback number from 1", kApplyHelp);
+      ++i;
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kApplyHelp);
+    positional.push_back(arg);
+  }
+  if (positional.size() != 2) return Usage("apply takes CLIENT_DIR PATCH", kApplyHelp);
+  std::unique_ptr<rtp::Source> bytes;
+  if (!OpenForReading(positional[1], &bytes)) return Failed("cannot read " + positional[1]);
+  const std::unique_ptr<rtp::FileSystem> client = OpenFolder(positional[0]);
+  PrintingListener listener(abortAt);
+  const uint32_t result = rtp::ApplyPatch(*bytes, *client, listener);
+  if (result == rtp::kOk) return kExitOk;
+  std::fprintf(stderr, "rtpbuild: engine returned %u (%s)\n", result, rtp::ErrorName(result));
+  return kExitFailed;
+}
+
+
+// Copies every file of one folder to another, in pieces.
+bool CopyTree(rtp::FileSystem& from, rtp::FileSystem& to, std::vector<std::string>* names, std::string* error) {
+  if (!from.List(names)) return (*error = "cannot list the old folder", false);
+  std::unique_ptr<uint8_t[]> buffer = rtp::NewBytes(rtp::kChunkSize);
+  for (const std::string& name : *names) {
+    std::unique_ptr<rtp::Source> in;
+    std::unique_ptr<rtp::Sink> out;
+    if (from.OpenRead(name, &in) != rtp::FsStatus::Ok) return (*error = "cannot read " + name, false);
+    if (to.Create(name, &out) != rtp::FsStatus::Ok) return (*error = "cannot write the scratch copy of " + name, false);
+    for (uint64_t at = 0; at < in->Size();) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(rtp::kChunkSize, in->Size() - at));
+      if (!in->ReadAt(at, buffer.get(), n) || !out->WriteAt(at, rtp::ByteView(buffer.get(), n)))
+        return (*error = "cannot copy " + name, false);
+      at += n;
+    }
+    if (!out->Close()) return (*error = "cannot write the scratch copy of " + name, false);
+  }
+  return true;
+}
+
+// The first difference between two folders, or an empty text when they hold the same files.
+std::string CompareTrees(rtp::FileSystem& got, rtp::FileSystem& want) {
+  std::vector<std::string> a, b;
+  if (!got.List(&a) || !want.List(&b)) return "cannot list a folder";
+  // Names as Windows compares them, each with its spelling in its own folder.
+  const auto fold = [](const std::vector<std::string>& names) {
+    std::vector<std::pair<std::string, std::string>> folded;
+    for (const std::string& name : names) folded.emplace_back(rtp::FoldName(name), name);
+    std::sort(folded.begin(), folded.end());
+    return folded;
+  };
+  const auto x = fold(a), y = fold(b);
+  for (size_t i = 0; i < std::max(x.size(), y.size()); ++i) {
+    if (i >= x.size() || (i < y.size() && y[i].first < x[i].first)) return "missing after the patch: " + y[i].second;
+    if (i >= y.size() || x[i].first < y[i].first) return "not in the new folder: " + x[i].second;
+  }
+  std::unique_ptr<uint8_t[]> p1 = rtp::NewBytes(rtp::kChunkSize), p2 = rtp::NewBytes(rtp::kChunkSize);
+  for (size_t i = 0; i < x.size(); ++i) {
+    std::unique_ptr<rtp::Source> p, q;
+    if (got.OpenRead(x[i].second, &p) != rtp::FsStatus::Ok || want.OpenRead(y[i].second, &q) != rtp::FsStatus::Ok)
+      return "cannot read " + y[i].second;
+    if (p->Size() != q->Size()) return "differs in size: " + y[i].second;
+    for (uint64_t at = 0; at < p->Size();) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(rtp::kChunkSize, p->Size() - at));
+      if (!p->ReadAt(at, p1.get(), n) || !q->ReadAt(at, p2.get(), n)) return "cannot read " + y[i].second;
+      if (std::memcmp(p1.get(), p2.get(), n) != 0) return "differs: " + y[i].second;
+      at += n;
+    }
+  }
+  return std::string();
+}
+
+// Keeps the engine's last error text.
+class QuietListener : public rtp::Listener {
+ public:
+  bool Notify(uint32_t id, void* param) override {
+    if (id == rtp::kIdError && param) error = static_cast<const char*>(param);
+    return true;
+  }
+  std::string error;
+};
+
+int Verify(const std::vector<std::string>& args) {
+  std::vector<std::string> positional;
+  for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      std::fputs(kVerifyHelp, stdout);
+      return kExitOk;
+    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kVerifyHelp);
+    positional.push_back(arg);
+  }
+  if (positional.size() != 3) return Usage("verify takes OLD_DIR NEW_DIR PATCH", kVerifyHelp);
+  for (int i = 0; i < 2; ++i)
+    if (!FolderExists(positional[i])) return Failed("no such folder: " + positional[i]);
+  std::unique_ptr<rtp::Source> patch;
+  if (!OpenForReading(positional[2], &patch)) return Failed("cannot read " + positional[2]);
+  std::string scratch, error;
+  if (!MakeScratchFolder(&scratch)) return Failed("cannot make a scratch folder");
+  const std::unique_ptr<rtp::FileSystem> old = OpenFolder(positional[0]);
+  const std::unique_ptr<rtp::FileSystem> copy = OpenFolder(scratch);
+  const std::unique_ptr<rtp::FileSystem> fresh = OpenFolder(positional[1]);
+  std::vector<std::string> copied;
+  std::string outcome;
+  if (!CopyTree(*old, *copy, &copied, &error)) {
+    outcome = error;
+  } else {
+    QuietListener listener;
+    const auto started = std::chrono::steady_clock::now();
+    const uint32_t result = rtp::ApplyPatch(*patch, *copy, listener);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (result != rtp::kOk)
+      outcome = "the engine refused it: " + (listener.error.empty() ? std::string(rtp::ErrorName(result)) : listener.error);
+    else
+      outcome = CompareTrees(*copy, *fresh);
+    if (outcome.empty()) std::printf("%s: verified, applied in %.2f s\n", positional[2].c_str(), seconds);
+  }
+  std::vector<std::string> left;
+  if (copy->List(&left))
+    for (const std::string& name : left) {
+      copy->Remove(name);
+      copy->RemoveEmptyFolders(name);
+    }
+  RemoveFolder(scratch);
+  return outcome.empty() ? kExitOk : Failed(positional[2] + ": " + outcome);
+}
+
+int Main(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage("no command given", kMainHelp);
+  const std::string& command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (IsHelp(command)) {
+    std::fputs(kMainHelp, stdout);
+    return kExitOk;
+  }
+  if (command == "build") return Build(rest);
+  if (command == "info") return Info(rest);
+  if (command == "apply") return Apply(rest);
+  if (command == "verify") return Verify(rest);
+  return Usage("unknown command \"" + command + "\"", kMainHelp);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg;
+    Narrow(argv[i], CP_UTF8, &arg);
+    args.push_back(arg);
+  }
+  return Main(args);
+}
+#else
+int main(int argc, char** argv) {
+  return Main(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif
