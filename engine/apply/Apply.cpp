@@ -147,7 +147,9 @@ class Run {
   class ProgressWriter : public BuildSink, public ByteSink {
    public:
     ProgressWriter(Run& run, Sink& sink, uint64_t total, bool crc32c)
-        : mRun(run), mWriter(sink, 0, total), mTotal(total), mCrc32c(crc32c) {}
+        : mRun(run), mWriter(sink, 0, total), mTotal(total), mCrc32c(crc32c) {
+      if (crc32c) mWriter.StopSumming();
+    }
     bool Put(ByteView bytes) override {
       if (mCrc32c) mSum = Crc32c(bytes, mSum);
       if (!mWriter.Put(bytes)) return false;

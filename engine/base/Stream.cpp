@@ -119,7 +119,13 @@ SinkWriter::SinkWriter(Sink& sink, uint64_t offset, uint64_t expected)
 bool SinkWriter::Put(ByteView bytes) {
   if (!mBuffer) return false;
   mCount += bytes.size;
-  mCrc = Crc32(bytes, mCrc);
+  if (mSumming) mCrc = Crc32(bytes, mCrc);
+  // A whole buffer's worth with nothing held goes out as it is, without a copy.
+  if (mFilled == 0 && bytes.size >= mCapacity) {
+    if (!mSink.WriteAt(mOffset, bytes)) return false;
+    mOffset += bytes.size;
+    return true;
+  }
   while (bytes.size) {
     if (mFilled == mCapacity && !Flush()) return false;
     const size_t length = std::min(bytes.size, mCapacity - mFilled);

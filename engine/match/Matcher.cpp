@@ -10,7 +10,7 @@ namespace rtp {
 namespace {
 
 // A new alignment must match this many bytes more than the current one to be taken.
-constexpr int64_t kMinGain = 8;
+constexpr int64_t kMinGain = 24;
 // Equally long matches looked at on each side when choosing the nearest.
 constexpr int64_t kNearCandidates = 256;
 // Exact runs at least this long inside a difference cover are written as exact bytes: the apply copies
