@@ -27,7 +27,8 @@ bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::s
   const FsStatus status = tree.OpenRead(name, &file);
   if (status != FsStatus::Ok) return Fail(error, "cannot read " + name);
   const uint64_t size = file->Size();
-  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size))) return Fail(error, "out of memory reading " + name);
+  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size)))
+    return Fail(error, "out of memory reading " + name);
   for (uint64_t at = 0; at < size;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, size - at));
     if (!file->ReadAt(at, out->data() + at, n)) return Fail(error, "cannot read " + name);
@@ -45,15 +46,15 @@ bool FileSize(FileSystem& tree, const std::string& name, uint64_t* size, std::st
 
 // One written file as the matcher sees it.
 struct Written {
-  size_t file = 0;       // in patch->files
-  std::string newName;   // in the new folder
-  uint64_t expected = 0; // where its old version starts in the full old space
-  std::vector<Cover> covers;
+  size_t file = 0;               // in patch->files
+  std::string newName;           // in the new folder
+  uint64_t expected = 0;         // where its old version starts in the full old space
+  std::vector<Cover> covers[2];  // for each cover style
 };
 
 // Compresses the streams of `raw`, each with at most `tries` settings, on `threads` threads.
-uint64_t Compress(const RawStreams& raw, size_t tries, int threads, std::vector<uint8_t> (&stored)[kStreamCount],
-                  StreamInfo (&info)[kStreamCount]) {
+uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
+                  std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount]) {
   const auto one = [&](int s) {
     const std::vector<uint8_t>& bytes = raw.bytes[s];
     Codec codec;
@@ -83,8 +84,8 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads, std::vector<
 // old image is translated in the index, which is built again. The number translated, or -1 on failure.
 int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& written,
                          const std::vector<size_t>& counterpart, const std::vector<bool>& indexed,
-                         const std::vector<uint64_t>& indexedAt, std::vector<SourceFile>* all, Buffer* oldBytes,
-                         OldIndex* index, std::string* error) {
+                         const std::vector<uint64_t>& indexedAt, std::vector<SourceFile>* all,
+                         Buffer* oldBytes, OldIndex* index, std::string* error) {
   int translated = 0;
   for (const Written& w : written) {
     const size_t c = counterpart[w.file];
@@ -100,7 +101,7 @@ int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& writte
     if (!ParsePe(newView, &newPe)) continue;
     std::vector<OffsetPair> pairs;
     const uint64_t at = indexedAt[c - 1];
-    for (const Cover& cover : FindCovers(*index, fresh.view(), at))
+    for (const Cover& cover : FindCovers(*index, fresh.view(), at, CoverStyle::Differences))
       if (cover.oldPos >= at && cover.oldPos + cover.length <= at + source.size)
         pairs.push_back({cover.oldPos - at, cover.newPos, cover.length});
     AddressMap map;
@@ -122,7 +123,8 @@ int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& writte
 }  // namespace
 
 bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
-                      std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts, std::string* error) {
+                      std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts,
+                      std::string* error) {
   // Every old file may be copied from; their sizes lay out the full old space.
   std::vector<SourceFile> all;
   std::map<std::string, size_t> sourceOf;  // folded name -> index in `all`
@@ -179,7 +181,8 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   uint64_t indexedSize = 0;
   for (size_t i = 0; i < all.size(); ++i) indexedSize += indexed[i] ? all[i].size : 0;
   if (indexedSize > kMaxIndexed) return Fail(error, "the changed old files exceed what one index holds");
-  if (!oldBytes.Resize(static_cast<size_t>(indexedSize))) return Fail(error, "out of memory reading the old folder");
+  if (!oldBytes.Resize(static_cast<size_t>(indexedSize)))
+    return Fail(error, "out of memory reading the old folder");
   // Indexed files lie end to end in `oldBytes`; `mapped` takes an old-space position there and back.
   std::vector<uint64_t> indexedAt(all.size(), 0);
   {
@@ -197,8 +200,10 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   OldIndex index;
   index.bytes = oldBytes.view();
   index.base = 0;
-  if (!BuildSuffixArray(index.bytes, &index.order)) return Fail(error, "out of memory indexing the old folder");
-  if (TranslateExecutables(newTree, written, counterpart, indexed, indexedAt, &all, &oldBytes, &index, error) < 0)
+  if (!BuildSuffixArray(index.bytes, &index.order))
+    return Fail(error, "out of memory indexing the old folder");
+  if (TranslateExecutables(newTree, written, counterpart, indexed, indexedAt, &all, &oldBytes, &index,
+                           error) < 0)
     return false;
 
   // Positions in the index are compacted below to the sources the patch keeps.
@@ -212,7 +217,10 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     size_t lo = 0, hi = indexedFiles.size();
     while (hi - lo > 1) {
       const size_t mid = (lo + hi) / 2;
-      if (indexedAt[indexedFiles[mid]] <= position) lo = mid; else hi = mid;
+      if (indexedAt[indexedFiles[mid]] <= position)
+        lo = mid;
+      else
+        hi = mid;
     }
     return indexedFiles[lo];
   };
@@ -225,25 +233,29 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     file.newCrc = Crc32c(fresh.view());
     const size_t c = counterpart[w.file];
     const uint64_t expected = c && indexed[c - 1] ? indexedAt[c - 1] : 0;
-    w.covers = FindCovers(index, fresh.view(), expected);
-    for (const Cover& cover : w.covers) copied[fileAt(cover.oldPos)] += cover.length;
+    for (int style = 0; style < 2; ++style) {
+      w.covers[style] = FindCovers(index, fresh.view(), expected, static_cast<CoverStyle>(style));
+      for (const Cover& cover : w.covers[style]) copied[fileAt(cover.oldPos)] += cover.length;
+    }
   }
   // A source costs its name and size in the directory: one that gives fewer bytes than that saves
   // nothing, and its covers become literals.
   for (size_t f = 0; f < all.size(); ++f)
     if (!kept[f] && copied[f] < kMinSourceGain) copied[f] = 0;
   for (Written& w : written) {
-    std::vector<Cover> useful;
-    for (const Cover& cover : w.covers) {
-      if (copied[fileAt(cover.oldPos)] == 0) continue;
-      useful.push_back(cover);
-      for (size_t f = fileAt(cover.oldPos); f < all.size(); ++f) {
-        if (!indexed[f]) continue;
-        if (indexedAt[f] >= cover.oldPos + cover.length) break;
-        kept[f] = true;
+    for (std::vector<Cover>& covers : w.covers) {
+      std::vector<Cover> useful;
+      for (const Cover& cover : covers) {
+        if (copied[fileAt(cover.oldPos)] == 0) continue;
+        useful.push_back(cover);
+        for (size_t f = fileAt(cover.oldPos); f < all.size(); ++f) {
+          if (!indexed[f]) continue;
+          if (indexedAt[f] >= cover.oldPos + cover.length) break;
+          kept[f] = true;
+        }
       }
+      covers.swap(useful);
     }
-    w.covers.swap(useful);
   }
 
   // The kept sources, in name order, make the patch's old space.
@@ -267,12 +279,13 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   for (Written& w : written) {
     Buffer fresh;
     if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
-    for (Cover& cover : w.covers) {
-      const size_t f = fileAt(cover.oldPos);
-      cover.spacePos = cover.oldPos - indexedAt[f] + keptAt[f];
-    }
-    WriteSteps(index, fresh.view(), w.covers, CoverStyle::Differences, &styles[0]);
-    WriteSteps(index, fresh.view(), w.covers, CoverStyle::ExactPieces, &styles[1]);
+    for (std::vector<Cover>& covers : w.covers)
+      for (Cover& cover : covers) {
+        const size_t f = fileAt(cover.oldPos);
+        cover.spacePos = cover.oldPos - indexedAt[f] + keptAt[f];
+      }
+    WriteSteps(index, fresh.view(), w.covers[0], CoverStyle::Differences, &styles[0]);
+    WriteSteps(index, fresh.view(), w.covers[1], CoverStyle::ExactPieces, &styles[1]);
   }
   // Both styles are compressed once with one setting, one on each core; the smaller one is then tried
   // with every setting.

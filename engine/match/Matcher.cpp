@@ -9,8 +9,6 @@ namespace rtp {
 
 namespace {
 
-// A new alignment must match this many bytes more than the current one to be taken.
-constexpr int64_t kMinGain = 24;
 // Equally long matches looked at on each side when choosing the nearest.
 constexpr int64_t kNearCandidates = 256;
 // Exact runs at least this long inside a difference cover are written as exact bytes: the apply copies
@@ -54,8 +52,10 @@ Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLen
     else
       hi = mid;
   }
-  const int64_t a = CommonLength(old + sa[static_cast<size_t>(lo)], n - sa[static_cast<size_t>(lo)], fresh, freshLength);
-  const int64_t b = CommonLength(old + sa[static_cast<size_t>(hi)], n - sa[static_cast<size_t>(hi)], fresh, freshLength);
+  const int64_t a =
+      CommonLength(old + sa[static_cast<size_t>(lo)], n - sa[static_cast<size_t>(lo)], fresh, freshLength);
+  const int64_t b =
+      CommonLength(old + sa[static_cast<size_t>(hi)], n - sa[static_cast<size_t>(hi)], fresh, freshLength);
   const int64_t at = a >= b ? lo : hi;
   Match best{sa[static_cast<size_t>(at)], std::max(a, b)};
   if (best.length == 0) return best;
@@ -85,7 +85,13 @@ void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
 
 }  // namespace
 
-std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_t expected) {
+int64_t MinGain(CoverStyle style) {
+  return style == CoverStyle::Differences ? 6 : 24;
+}
+
+std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_t expected,
+                              CoverStyle style) {
+  const int64_t minGain = MinGain(style);
   std::vector<Cover> covers;
   const uint8_t* old = index.bytes.data;
   const uint8_t* fresh = freshView.data;
@@ -106,7 +112,7 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
       pos = m.pos;
       for (; scored < scan + length; ++scored)
         if (same(scored, scored + lastOffset)) ++oldScore;
-      if ((length == oldScore && length != 0) || length > oldScore + kMinGain) break;
+      if ((length == oldScore && length != 0) || length > oldScore + minGain) break;
       if (same(scan, scan + lastOffset)) --oldScore;
     }
     if (length == oldScore && scan != newSize) continue;
@@ -166,7 +172,8 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
     out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data + at, fresh.data + literalEnd);
     at = literalEnd;
     if (!cover) return;
-    PutVarint(&out->bytes[kMoves], FoldSigned(static_cast<int64_t>(cover->spacePos - (out->lastOldEnd + literal))));
+    PutVarint(&out->bytes[kMoves],
+              FoldSigned(static_cast<int64_t>(cover->spacePos - (out->lastOldEnd + literal))));
     out->lastOldEnd = cover->spacePos + cover->length;
     at += cover->length;
   };
@@ -210,11 +217,13 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
         continue;
       }
       uint64_t run = 0;
-      while (i + run < whole.length && fresh.data[whole.newPos + i + run] == oldByte(whole.oldPos + i + run)) ++run;
+      while (i + run < whole.length && fresh.data[whole.newPos + i + run] == oldByte(whole.oldPos + i + run))
+        ++run;
       if (run >= kExactRun) {
         PutSegment(out, i - differencesFrom, run);
         for (uint64_t k = differencesFrom; k < i; ++k)
-          out->bytes[kDiff].push_back(static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
+          out->bytes[kDiff].push_back(
+              static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
         differencesFrom = i + run;
       }
       i += run;
@@ -222,7 +231,8 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
     if (differencesFrom < whole.length) {
       PutSegment(out, whole.length - differencesFrom, 0);
       for (uint64_t k = differencesFrom; k < whole.length; ++k)
-        out->bytes[kDiff].push_back(static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
+        out->bytes[kDiff].push_back(
+            static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
     }
   }
   if (at < fresh.size) step(fresh.size, nullptr, false);

@@ -31,11 +31,13 @@ struct Cover {
   uint64_t spacePos = 0;  // where the patch's old space has these bytes (the patch may keep fewer files)
 };
 
-// The covers of one new file, in order and not overlapping. `expected` is where in the old space the
-// file is likely to start (its old version's start).
-std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected);
-
 enum class CoverStyle { Differences, ExactPieces };
+
+// The covers of one new file, in order and not overlapping. `expected` is where in the old space the
+// file is likely to start (its old version's start). A new alignment is taken when it matches more
+// bytes than the current one by a margin that suits the style: difference covers live on long shifted
+// runs and take small margins, exact pieces pay a step for every jump and take larger ones.
+std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style);
 
 // Raw streams of a patch being built.
 struct RawStreams {
