@@ -121,17 +121,25 @@ void TranslateRange(const PeLayout& old, const AddressMap& map, const uint8_t* r
   };
   const auto rawWord = [&](uint64_t at) { return Word(raw + (at - rawAt)); };
   // Relative calls in code sections: E8 and a displacement to a target inside the same code section.
-  // A later call overlapping an earlier one wins its bytes; relocations win over both.
+  // Of calls that overlap, the first is taken, as a processor reading forward would: a site counts
+  // unless one of the four bytes before it starts a call too (bytes 4 back and 4 on, so any piece of
+  // the file decides as the whole file does). Relocations win over calls.
   for (const PeLayout::Section& s : old.sections) {
     if (!s.code || s.rawSize == 0) continue;
-    const uint64_t from = std::max<uint64_t>({s.raw, pos >= 4 ? pos - 4 : 0, rawAt});
-    const uint64_t to = std::min<uint64_t>({uint64_t{s.raw} + s.rawSize, end, rawEnd});
-    for (uint64_t site = from; site + 5 <= std::min<uint64_t>(uint64_t{s.raw} + s.rawSize, rawEnd) && site < to; ++site) {
-      if (raw[site - rawAt] != 0xE8) continue;
+    const uint64_t sectionEnd = std::min<uint64_t>(uint64_t{s.raw} + s.rawSize, rawEnd);
+    const auto isCall = [&](uint64_t site) {
+      if (site < s.raw || site < rawAt || site + 5 > sectionEnd || raw[site - rawAt] != 0xE8) return false;
       const uint32_t siteRva = static_cast<uint32_t>(s.rva + (site - s.raw));
-      const uint32_t target = siteRva + 5 + rawWord(site + 1);
-      if (target - s.rva >= s.rawSize) continue;
-      put(site + 1, map.Map(target) - (map.Map(siteRva) + 5));
+      return siteRva + 5 + rawWord(site + 1) - s.rva < s.rawSize;
+    };
+    const uint64_t from = std::max<uint64_t>(s.raw, pos >= 4 ? pos - 4 : 0);
+    for (uint64_t site = from; site < std::min(end, sectionEnd); ++site) {
+      if (!isCall(site)) continue;
+      bool covered = false;
+      for (uint64_t back = 1; back <= 4 && back <= site && !covered; ++back) covered = isCall(site - back);
+      if (covered) continue;
+      const uint32_t siteRva = static_cast<uint32_t>(s.rva + (site - s.raw));
+      put(site + 1, map.Map(siteRva + 5 + rawWord(site + 1)) - (map.Map(siteRva) + 5));
     }
   }
   const auto first = std::lower_bound(old.relocations.begin(), old.relocations.end(),

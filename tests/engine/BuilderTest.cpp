@@ -107,6 +107,15 @@ TEST_F(PatchBuilder, OnlyAddedChangedAndRemovedFilesGetEntriesDeletionsFirst) {
   EXPECT_EQ(exe.newCrc, rtp::Crc32c(View(after["bin\\zav.exe"])));
 }
 
+TEST_F(PatchBuilder, TheSameFoldersGiveTheSameBytesOnEveryBuild) {
+  Built first, second;
+  std::string error;
+  TempFolder other;
+  ASSERT_TRUE(Build(work, before, after, rtp::BuildOptions(), &first, &error)) << error;
+  ASSERT_TRUE(Build(other, before, after, rtp::BuildOptions(), &second, &error)) << error;
+  EXPECT_EQ(first.bytes, second.bytes);
+}
+
 TEST_F(PatchBuilder, IdenticalFoldersGiveAPatchWithoutEntries) {
   Built built;
   std::string error;

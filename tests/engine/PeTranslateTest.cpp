@@ -1,0 +1,169 @@
+// The executable transform: any piece of an old executable translates as the same piece of the whole file
+// does (the apply reads in pieces), and a patch between two builds of an executable whose code moved is
+// read through it, is smaller than without it, and still gives the new build byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "EngineTestSupport.h"
+#include "engine/base/Bytes.h"
+#include "engine/format/FormatV2.h"
+#include "engine/transform/PeTranslate.h"
+
+namespace {
+
+using enginetest::BuildBetween;
+using enginetest::TempFolder;
+using enginetest::Tree;
+using enginetest::View;
+
+constexpr uint32_t kImageBase = 0x400000;
+constexpr uint32_t kTextRva = 0x1000;
+constexpr uint32_t kTextRaw = 0x400;
+
+// A program as a linker sees it: functions of random code, each calling others (E8 rel32) and holding
+// absolute pointers to others (listed in the relocation table).
+struct Function {
+  std::string code;
+  std::vector<std::pair<size_t, size_t>> calls, pointers;  // (offset in code, target function)
+};
+
+std::vector<Function> Program(uint32_t seed, size_t count) {
+  std::mt19937 random(seed);
+  std::vector<Function> functions(count);
+  for (Function& f : functions) {
+    f.code.resize(200 + random() % 400);
+    for (char& c : f.code) c = static_cast<char>(random() % 0xE0);  // no stray E8 or E9
+    for (size_t at = 8; at + 12 < f.code.size(); at += 40 + random() % 40) {
+      (random() % 2 ? f.calls : f.pointers).emplace_back(at, random() % count);
+      if (!f.calls.empty() && f.calls.back().first == at) f.code[at] = static_cast<char>(0xE8);
+    }
+  }
+  return functions;
+}
+
+// Lays the program out as a PE32 file: headers, .text, .reloc.
+std::string Link(const std::vector<Function>& functions) {
+  std::vector<uint32_t> start;
+  uint32_t size = 0;
+  for (const Function& f : functions) {
+    start.push_back(kTextRva + size);
+    size += static_cast<uint32_t>(f.code.size());
+  }
+  std::string text;
+  std::vector<uint32_t> relocs;  // RVAs
+  for (size_t i = 0; i < functions.size(); ++i) {
+    std::string code = functions[i].code;
+    uint8_t* p = reinterpret_cast<uint8_t*>(&code[0]);
+    for (const auto& call : functions[i].calls)
+      rtp::WriteU32(p + call.first + 1,
+                    start[call.second] - (start[i] + static_cast<uint32_t>(call.first) + 5));
+    for (const auto& pointer : functions[i].pointers) {
+      rtp::WriteU32(p + pointer.first, kImageBase + start[pointer.second]);
+      relocs.push_back(start[i] + static_cast<uint32_t>(pointer.first));
+    }
+    text += code;
+  }
+  std::string reloc;
+  for (size_t i = 0; i < relocs.size();) {
+    const uint32_t page = relocs[i] & ~0xFFFu;
+    std::string block(8, '\0');
+    for (; i < relocs.size() && (relocs[i] & ~0xFFFu) == page; ++i) {
+      const uint16_t entry = static_cast<uint16_t>(0x3000 | (relocs[i] & 0xFFF));
+      block += static_cast<char>(entry & 0xFF);
+      block += static_cast<char>(entry >> 8);
+    }
+    rtp::WriteU32(reinterpret_cast<uint8_t*>(&block[0]), page);
+    rtp::WriteU32(reinterpret_cast<uint8_t*>(&block[4]), static_cast<uint32_t>(block.size()));
+    reloc += block;
+  }
+  const uint32_t relocRva = (kTextRva + size + 0xFFF) & ~0xFFFu;
+  const uint32_t relocRaw = kTextRaw + size;
+  std::string file(kTextRaw, '\0');
+  uint8_t* p = reinterpret_cast<uint8_t*>(&file[0]);
+  p[0] = 'M';
+  p[1] = 'Z';
+  rtp::WriteU32(p + 0x3C, 0x80);
+  std::memcpy(p + 0x80, "PE\0\0", 4);
+  rtp::WriteU16(p + 0x84, 0x14C);
+  rtp::WriteU16(p + 0x86, 2);
+  rtp::WriteU16(p + 0x94, 0xE0);
+  uint8_t* optional = p + 0x98;
+  rtp::WriteU16(optional, 0x10B);
+  rtp::WriteU32(optional + 28, kImageBase);
+  rtp::WriteU32(optional + 96 + 5 * 8, relocRva);
+  rtp::WriteU32(optional + 96 + 5 * 8 + 4, static_cast<uint32_t>(reloc.size()));
+  const auto section = [&](int n, uint32_t rva, uint32_t length, uint32_t raw, uint32_t flags) {
+    uint8_t* s = optional + 0xE0 + 40 * n;
+    rtp::WriteU32(s + 8, length);
+    rtp::WriteU32(s + 12, rva);
+    rtp::WriteU32(s + 16, length);
+    rtp::WriteU32(s + 20, raw);
+    rtp::WriteU32(s + 36, flags);
+  };
+  section(0, kTextRva, size, kTextRaw, 0x60000020);
+  section(1, relocRva, static_cast<uint32_t>(reloc.size()), relocRaw, 0x42000040);
+  return file + text + reloc;
+}
+
+TEST(PeTranslate, AnyPieceTranslatesAsTheWholeFileDoes) {
+  const std::string file = Link(Program(7, 60));
+  rtp::MemorySource source(View(file));
+  rtp::PeLayout layout;
+  ASSERT_TRUE(rtp::ParsePe(source, &layout));
+  EXPECT_GT(layout.relocations.size(), 100u);
+  rtp::AddressMap map;
+  map.newImageBase = kImageBase;
+  map.starts = {0, kTextRva + 3000, kTextRva + 9000};
+  map.shifts = {0, 64, -32};
+  const uint8_t* raw = reinterpret_cast<const uint8_t*>(file.data());
+  std::vector<uint8_t> whole(file.size());
+  rtp::TranslateRange(layout, map, raw, 0, file.size(), 0, file.size(), whole.data());
+  EXPECT_NE(std::memcmp(whole.data(), raw, file.size()), 0) << "addresses moved";
+  std::mt19937 random(9);
+  for (int trial = 0; trial < 300; ++trial) {
+    const uint64_t pos = random() % file.size();
+    const size_t length = 1 + random() % std::min<size_t>(600, file.size() - pos);
+    const uint64_t rawAt = pos >= rtp::kTranslateMargin ? pos - rtp::kTranslateMargin : 0;
+    const uint64_t rawEnd = std::min<uint64_t>(file.size(), pos + length + rtp::kTranslateMargin);
+    std::vector<uint8_t> piece(length);
+    rtp::TranslateRange(layout, map, raw + rawAt, rawAt, rawEnd, pos, length, piece.data());
+    ASSERT_EQ(std::memcmp(piece.data(), whole.data() + pos, length), 0) << pos << "+" << length;
+  }
+}
+
+TEST(PeTranslate, MovedCodeCostsLessWithTheTransformAndComesOutExact) {
+  std::vector<Function> program = Program(11, 120);
+  const std::string old = Link(program);
+  // Small functions added in many places move the code after each by another amount.
+  for (int at = 118; at >= 2; at -= 3) {
+    Function added;
+    added.code = std::string(static_cast<size_t>(1 + at % 13), '\x90');
+    program.insert(program.begin() + at, added);
+  }
+  const std::string fresh = Link(program);
+  std::string plainOld = old, plainNew = fresh;
+  plainOld[0] = plainNew[0] = 'X';  // no longer executables: matched as bytes
+  TempFolder work;
+  const std::string moved = BuildBetween(work.path() / "pe", {{"game.dll", old}}, {{"game.dll", fresh}});
+  const std::string plain =
+      BuildBetween(work.path() / "plain", {{"game.dll", plainOld}}, {{"game.dll", plainNew}});
+  rtp::MemorySource source(View(moved));
+  rtp::PatchV2 parsed;
+  ASSERT_TRUE(rtp::ParsePatchV2(source, &parsed, nullptr));
+  ASSERT_EQ(parsed.sources.size(), 1u);
+  EXPECT_TRUE(parsed.sources[0].translated);
+  // Both pay for the relocation table's own changes; only the transform's patch has no moved addresses.
+  EXPECT_LT(moved.size(), plain.size() - plain.size() / 20) << moved.size() << " against " << plain.size();
+
+  enginetest::WriteTree(work.path() / "client", {{"game.dll", old}});
+  enginetest::RecordingListener listener;
+  rtp::PosixFileSystem client((work.path() / "client").string());
+  ASSERT_EQ(rtp::ApplyPatch(View(moved), client, listener), rtp::kOk) << listener.Dump();
+  EXPECT_EQ(enginetest::ReadTree(work.path() / "client"), (Tree{{"game.dll", fresh}}));
+}
+
+}  // namespace
