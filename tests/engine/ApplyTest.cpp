@@ -3,7 +3,10 @@
 // before anything is replaced, and no failure or stop leaves a half-written or foreign file behind.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +15,8 @@
 #include "engine/apply/Apply.h"
 #include "engine/format/Delta.h"
 #include "engine/dll/Errors.h"
+#include "engine/base/Crc32c.h"
+#include "engine/base/Varint.h"
 #include "engine/format/FormatV2.h"
 
 namespace {
@@ -477,6 +482,73 @@ TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAP
     ASSERT_EQ(rtp::ApplyPatch(*file, client, listener), rtp::kOk) << size << listener.Dump();
     EXPECT_EQ(ReadTree(work.path() / "client"), after) << size;
   }
+}
+
+// A client's packed data file over 4 GiB, changed beyond 4 GiB: sizes and offsets are 64-bit, and the run
+// passes it through its buffers, so its memory does not grow with the file. The old file is sparse.
+TEST(EngineRunLarge, AFileOver4GiBChangedBeyond4GiBIsAppliedInBoundedMemory) {
+  constexpr uint64_t kSize = (uint64_t{9} << 29) + 12345;  // 4.5 GiB and a bit
+  constexpr uint64_t kAt = (uint64_t{1} << 32) + 100;
+  const std::string marker = "NEWDATA";
+  TempFolder work;
+  const auto client = work.path() / "client";
+  enginetest::fs::create_directories(client);
+  {
+    std::ofstream old(client / "big.pak", std::ios::binary);
+    old.seekp(static_cast<std::streamoff>(kSize - 1));
+    old.put('\0');
+  }
+  // The new file's CRC-32C: zeros with the marker at kAt.
+  std::vector<uint8_t> zeros(1 << 20, 0);
+  uint32_t crc = 0;
+  for (uint64_t at = 0; at < kSize;) {
+    const uint64_t until = at < kAt ? kAt : kSize;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), until - at));
+    crc = rtp::Crc32c(rtp::ByteView(zeros.data(), n), crc);
+    at += n;
+    if (at == kAt) {
+      crc = rtp::Crc32c(View(marker), crc);
+      at += marker.size();
+    }
+  }
+  // Two steps: an exact copy up to the marker, then the marker and the rest copied again.
+  std::vector<uint8_t> streams[rtp::kStreamCount];
+  rtp::PutVarint(&streams[rtp::kLiteralLengths], 0);
+  rtp::PutVarint(&streams[rtp::kLiteralLengths], marker.size());
+  rtp::PutVarint(&streams[rtp::kCoverLengths], kAt * 2);
+  rtp::PutVarint(&streams[rtp::kCoverLengths], (kSize - kAt - marker.size()) * 2);
+  rtp::PutVarint(&streams[rtp::kMoves], 0);
+  rtp::PutVarint(&streams[rtp::kMoves], 0);
+  streams[rtp::kLiterals].assign(marker.begin(), marker.end());
+  rtp::PatchV2 patch;
+  patch.sources.push_back({"big.pak", kSize});
+  rtp::TreeFile file;
+  file.name = "big.pak";
+  file.oldSource = 1;
+  file.newSize = kSize;
+  file.newCrc = crc;
+  patch.files.push_back(file);
+  for (int s = 0; s < rtp::kStreamCount; ++s) {
+    patch.streams[s].storedSize = patch.streams[s].decodedSize = streams[s].size();
+    patch.streams[s].crc = rtp::Crc32c(rtp::ByteView(streams[s].data(), streams[s].size()));
+  }
+  rtp::MemorySink bytes;
+  uint64_t size = 0;
+  ASSERT_TRUE(rtp::WritePatchV2(patch, streams, bytes, &size));
+
+  struct rusage before, after;
+  ::getrusage(RUSAGE_SELF, &before);
+  RecordingListener listener;
+  rtp::PosixFileSystem fs(client.string());
+  ASSERT_EQ(rtp::ApplyPatch(View(bytes.bytes), fs, listener), rtp::kOk) << listener.Dump();
+  ::getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
+  EXPECT_EQ(enginetest::fs::file_size(client / "big.pak"), kSize);
+  std::ifstream result(client / "big.pak", std::ios::binary);
+  result.seekg(static_cast<std::streamoff>(kAt - 1));
+  std::string around(marker.size() + 2, '?');
+  result.read(&around[0], static_cast<std::streamsize>(around.size()));
+  EXPECT_EQ(around, std::string(1, '\0') + marker + std::string(1, '\0'));
 }
 
 }  // namespace
