@@ -58,12 +58,12 @@ uint16_t Between(uint16_t from, uint16_t to, uint64_t done, uint64_t total) {
 // One client file of a run, whatever the patch's version.
 struct RunFile {
   std::string name;
-  bool write = true;        // false: the file is deleted
-  bool hasOld = false;      // an old file of this name is replaced or deleted
-  uint64_t oldSize = 0;     // version 1: checked before anything is written
-  uint32_t oldCrc = 0;      // version 1
+  bool write = true;     // false: the file is deleted
+  bool hasOld = false;   // an old file of this name is replaced or deleted
+  uint64_t oldSize = 0;  // version 1: checked before anything is written
+  uint32_t oldCrc = 0;   // version 1
   uint64_t newSize = 0;
-  uint32_t newCrc = 0;      // CRC-32 (version 1) or CRC-32C (version 2)
+  uint32_t newCrc = 0;  // CRC-32 (version 1) or CRC-32C (version 2)
   uint32_t delayMs = 0;
   const char* done = "Patched ";
   const PatchEntry* v1 = nullptr;
@@ -84,13 +84,15 @@ struct RunNotice {
 // that removes what was built and leaves the client as it was.
 class Run {
  public:
-  Run(Source& patchFile, FileSystem& fs, Listener& listener) : mPatchFile(patchFile), mFs(fs), mListener(listener) {}
+  Run(Source& patchFile, FileSystem& fs, Listener& listener)
+      : mPatchFile(patchFile), mFs(fs), mListener(listener) {}
 
   void UseVersion1(const Patch& patch) {
     mHeader = patch.header;
     for (const PatchEntry& entry : patch.entries) {
       if (!entry.IsFile()) {
-        mNotices.push_back({static_cast<uint32_t>(mFiles.size()), entry.noticeId, entry.delayMs, entry.notice});
+        mNotices.push_back(
+            {static_cast<uint32_t>(mFiles.size()), entry.noticeId, entry.delayMs, entry.notice});
         continue;
       }
       RunFile file;
@@ -111,7 +113,8 @@ class Run {
   void UseVersion2(const PatchV2& patch) {
     mHeader = patch.header;
     mV2 = &patch;
-    for (const SlotNotice& notice : patch.notices) mNotices.push_back({notice.slot, notice.id, notice.delayMs, notice.payload});
+    for (const SlotNotice& notice : patch.notices)
+      mNotices.push_back({notice.slot, notice.id, notice.delayMs, notice.payload});
     for (const TreeFile& tree : patch.files) {
       RunFile file;
       file.name = tree.name;
@@ -129,7 +132,8 @@ class Run {
   uint32_t Go() {
     if (!mFs.RootExists()) return SendError(mListener, kErrFileNotFound, "client folder");
     if (!(mHeader.flags & kFlagNoAnnounce)) {
-      const uint32_t count = (mHeader.flags & kFlagAnnounce) ? mHeader.announced : static_cast<uint32_t>(mFiles.size());
+      const uint32_t count =
+          (mHeader.flags & kFlagAnnounce) ? mHeader.announced : static_cast<uint32_t>(mFiles.size());
       if (!SendNumber(mListener, kIdFileCount, count)) return kErrAborted;
     }
     if (const uint32_t failed = CheckOldFiles()) return failed;
@@ -257,7 +261,8 @@ class Run {
           carryOn = SendText(mListener, notice.id, notice.payload);
           break;
         case ParamKind::Number:
-          carryOn = SendNumber(mListener, notice.id, ReadU32(reinterpret_cast<const uint8_t*>(notice.payload.data())));
+          carryOn = SendNumber(mListener, notice.id,
+                               ReadU32(reinterpret_cast<const uint8_t*>(notice.payload.data())));
           break;
         case ParamKind::None:
           carryOn = mListener.Notify(notice.id, nullptr);
@@ -319,8 +324,8 @@ class Run {
       std::unique_ptr<Source> old;
       const FsStatus status = mFs.OpenRead(file.name, &old);
       result = status != FsStatus::Ok ? ErrorNumberOfFsStatus(status, kErrRead)
-                                      : ApplyDelta(mPatchFile, file.v1->payloadOffset, file.v1->payloadSize, *old,
-                                                   file.v1->newSize, out);
+                                      : ApplyDelta(mPatchFile, file.v1->payloadOffset, file.v1->payloadSize,
+                                                   *old, file.v1->newSize, out);
     } else {
       result = CopyPayload(*file.v1, out);
     }

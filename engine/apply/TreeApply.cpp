@@ -64,7 +64,10 @@ class TreeBuilder::OldSpace {
     size_t lo = 0, hi = mPatch.sources.size();
     while (hi - lo > 1) {
       const size_t mid = lo + (hi - lo) / 2;
-      if (mPatch.sources[mid].start <= pos) lo = mid; else hi = mid;
+      if (mPatch.sources[mid].start <= pos)
+        lo = mid;
+      else
+        hi = mid;
     }
     // Empty sources share their start with the next: take the one that holds the byte.
     while (lo + 1 < mPatch.sources.size() && mPatch.sources[lo].size == 0) ++lo;
@@ -78,7 +81,8 @@ class TreeBuilder::OldSpace {
       const size_t n = std::min(length, kWindow);
       const uint64_t rawAt = within >= kTranslateMargin ? within - kTranslateMargin : 0;
       const uint64_t rawEnd = std::min<uint64_t>(size, within + n + kTranslateMargin);
-      if (!mFile->ReadAt(rawAt, mRaw.get(), static_cast<size_t>(rawEnd - rawAt))) return Failed(index, detail);
+      if (!mFile->ReadAt(rawAt, mRaw.get(), static_cast<size_t>(rawEnd - rawAt)))
+        return Failed(index, detail);
       TranslateRange(mLayout, mPatch.sources[index].map, mRaw.get(), rawAt, rawEnd, within, n, out);
       within += n;
       out += n;
@@ -97,7 +101,9 @@ class TreeBuilder::OldSpace {
     if (status != FsStatus::Ok) {
       *detail = mPatch.sources[index].name;
       mFile.reset();
-      return status == FsStatus::NotFound ? kErrFileNotFound : status == FsStatus::NoMemory ? kErrNoMemory : kErrRead;
+      return status == FsStatus::NotFound   ? kErrFileNotFound
+             : status == FsStatus::NoMemory ? kErrNoMemory
+                                            : kErrRead;
     }
     if (mFile->Size() != mPatch.sources[index].size) {
       *detail = mPatch.sources[index].name;
@@ -201,16 +207,19 @@ uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* d
       uint64_t differences = 0, exact = cover;
       if (hasDifferences && !segments.ReadNumber(&differences)) return StreamError();
       if (hasDifferences && !segments.ReadNumber(&exact)) return StreamError();
-      if ((differences == 0 && exact == 0) || differences > cover - covered || exact > cover - covered - differences)
+      if ((differences == 0 && exact == 0) || differences > cover - covered ||
+          exact > cover - covered - differences)
         return kErrCorrupt;
       for (uint64_t done = 0; done < differences + exact;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(differences + exact - done, kScratch));
-        const size_t changed = static_cast<size_t>(std::min<uint64_t>(n, done < differences ? differences - done : 0));
+        const size_t changed =
+            static_cast<size_t>(std::min<uint64_t>(n, done < differences ? differences - done : 0));
         if (const uint32_t failed = mOld->Read(pos, scratch, n, detail)) return failed;
         for (size_t at = 0; at < changed;) {
           ByteView piece;
           if (!diff.Take(changed - at, &piece)) return StreamError();
-          for (size_t k = 0; k < piece.size; ++k) scratch[at + k] = static_cast<uint8_t>(scratch[at + k] + piece.data[k]);
+          for (size_t k = 0; k < piece.size; ++k)
+            scratch[at + k] = static_cast<uint8_t>(scratch[at + k] + piece.data[k]);
           at += piece.size;
         }
         if (!out.Put(ByteView(scratch, n))) return kErrWrite;

@@ -94,7 +94,8 @@ struct PlannedEntry {
 struct BuildPlan {
   PatchHeader header;
   std::vector<PlannedEntry> entries;
-  std::vector<std::string> oldFiles;  // every file of the old folder, by folded name: what files may copy from
+  std::vector<std::string>
+      oldFiles;          // every file of the old folder, by folded name: what files may copy from
   BuildSummary summary;  // all but the changed files, which are counted as they are written
 };
 

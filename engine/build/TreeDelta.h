@@ -11,6 +11,7 @@ namespace rtp {
 // Fills `patch` (sources, files, notices, stream entries) and `streams` (as stored). False with a
 // message when a file cannot be read or memory runs out.
 bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
-                      std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts, std::string* error);
+                      std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts,
+                      std::string* error);
 
 }  // namespace rtp

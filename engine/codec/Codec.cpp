@@ -1,4 +1,5 @@
 #include "engine/codec/Codec.h"
+#include "engine/codec/LzmaMemory.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,31 +15,25 @@ namespace rtp {
 
 namespace {
 
-void* AllocBytes(void*, size_t size) { return std::malloc(size); }
-void FreeBytes(void*, void* address) { std::free(address); }
-ISzAlloc kAlloc = {AllocBytes, FreeBytes};
-
 constexpr size_t kPropsSize = LZMA_PROPS_SIZE;
 constexpr size_t kDecodeBuffer = 64 * 1024;
 
-
 }  // namespace
-
 
 struct StreamDecoder::Lzma {
   CLzmaDec state;
   bool allocated = false;
   Lzma() { LzmaDec_Construct(&state); }
   ~Lzma() {
-    if (allocated) LzmaDec_Free(&state, &kAlloc);
+    if (allocated) LzmaDec_Free(&state, LzmaHeap());
   }
 };
 
 StreamDecoder::StreamDecoder() = default;
 StreamDecoder::~StreamDecoder() = default;
 
-bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, uint64_t decodedSize, Codec codec,
-                         bool* noMemory) {
+bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, uint64_t decodedSize,
+                         Codec codec, bool* noMemory) {
   *noMemory = false;
   mCodec = codec;
   mDecodedLeft = decodedSize;
@@ -55,7 +50,7 @@ bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, ui
   mLzma.reset(new (std::nothrow) Lzma);
   mCapacity = static_cast<size_t>(std::min<uint64_t>(kDecodeBuffer, std::max<uint64_t>(decodedSize, 1)));
   mBuffer = NewBytes(mCapacity);
-  if (!mLzma || !mBuffer || LzmaDec_Allocate(&mLzma->state, props, kPropsSize, &kAlloc) != SZ_OK)
+  if (!mLzma || !mBuffer || LzmaDec_Allocate(&mLzma->state, props, kPropsSize, LzmaHeap()) != SZ_OK)
     return !(*noMemory = true);
   mLzma->allocated = true;
   LzmaDec_Init(&mLzma->state);
@@ -80,8 +75,8 @@ bool StreamDecoder::Refill() {
     SizeT outLen = want - mEnd;
     SizeT inLen = mPending.size;
     ELzmaStatus status;
-    const SRes result = LzmaDec_DecodeToBuf(&mLzma->state, mBuffer.get() + mEnd, &outLen, mPending.data, &inLen,
-                                            LZMA_FINISH_ANY, &status);
+    const SRes result = LzmaDec_DecodeToBuf(&mLzma->state, mBuffer.get() + mEnd, &outLen, mPending.data,
+                                            &inLen, LZMA_FINISH_ANY, &status);
     mPending.data += inLen;
     mPending.size -= inLen;
     mEnd += outLen;
@@ -98,7 +93,8 @@ bool StreamDecoder::Take(size_t most, ByteView* out) {
   if (mFailed || most == 0) return false;
   if (mCodec == Codec::Stored) {
     if (mDecodedLeft == 0) return false;
-    if (!mInput->Take(static_cast<size_t>(std::min<uint64_t>(most, mDecodedLeft)), out)) return !(mFailed = true);
+    if (!mInput->Take(static_cast<size_t>(std::min<uint64_t>(most, mDecodedLeft)), out))
+      return !(mFailed = true);
     mCrc = Crc32c(*out, mCrc);
     mDecodedLeft -= out->size;
     return true;

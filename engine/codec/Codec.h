@@ -20,7 +20,8 @@ constexpr uint32_t kMaxDictionary = 16u << 20;
 // Encodes `in` with each of a few literal-context settings (at most `tries`; 0 for all that suit its
 // size) and keeps the smallest result, or the bytes as they are when no compression is smaller. The same
 // input always gives the same output. False when memory runs out.
-bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0);
+bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec,
+                  size_t tries = 0);
 
 // Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
 // `offset`, summing the stored bytes with CRC-32C. Every failure (damaged data, too little or too

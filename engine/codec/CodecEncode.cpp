@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "engine/codec/Codec.h"
+#include "engine/codec/LzmaMemory.h"
 
 extern "C" {
 #include <LzmaEnc.h>
@@ -11,10 +12,6 @@ extern "C" {
 namespace rtp {
 
 namespace {
-
-void* AllocBytes(void*, size_t size) { return std::malloc(size); }
-void FreeBytes(void*, void* address) { std::free(address); }
-ISzAlloc kAlloc = {AllocBytes, FreeBytes};
 
 constexpr size_t kPropsSize = LZMA_PROPS_SIZE;
 
@@ -44,7 +41,7 @@ bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting,
   SizeT destLen = capacity;
   SizeT propsSize = kPropsSize;
   const SRes result = LzmaEncode(out->data() + kPropsSize, &destLen, in.data, in.size, &props, out->data(),
-                                 &propsSize, 0, nullptr, &kAlloc, &kAlloc);
+                                 &propsSize, 0, nullptr, LzmaHeap(), LzmaHeap());
   if (result != SZ_OK || propsSize != kPropsSize) return false;
   out->resize(kPropsSize + destLen);
   return true;

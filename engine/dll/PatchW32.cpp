@@ -55,7 +55,9 @@ class CallbackListener : public rtp::Listener {
   int64_t ticks = 0;
   int64_t calls = 0;
 #else
-  bool Notify(uint32_t id, void* param) override { return mCallback(id, param) != nullptr; }
+  bool Notify(uint32_t id, void* param) override {
+    return mCallback(id, param) != nullptr;
+  }
 #endif
 
  private:

@@ -40,7 +40,8 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
     source.size = in.Bounded(kMaxFileSize);
     source.start = start;
     start += source.size;
-    if (in.Ok() && !IsValidName(source.name)) return corrupt("source " + std::to_string(i + 1) + ": invalid name");
+    if (in.Ok() && !IsValidName(source.name))
+      return corrupt("source " + std::to_string(i + 1) + ": invalid name");
     out->sources.push_back(std::move(source));
   }
   const uint64_t fileCount = in.Bounded(kMaxEntries);
@@ -85,8 +86,9 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
     for (uint64_t k = 0; in.Ok() && k < segments; ++k) {
       start += in.Signed();
       shift += in.Signed();
-      if (start < 0 || start > 0xFFFFFFFFll || (!source.map.starts.empty() && start <= source.map.starts.back()) ||
-          shift < INT32_MIN || shift > INT32_MAX)
+      if (start < 0 || start > 0xFFFFFFFFll ||
+          (!source.map.starts.empty() && start <= source.map.starts.back()) || shift < INT32_MIN ||
+          shift > INT32_MAX)
         return corrupt("translation damaged");
       source.map.starts.push_back(static_cast<uint32_t>(start));
       source.map.shifts.push_back(static_cast<int32_t>(shift));
@@ -123,7 +125,8 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
   names.clear();
   for (const SourceFile& source : out->sources) names.push_back(FoldName(source.name));
   std::sort(names.begin(), names.end());
-  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return corrupt("a source is named twice");
+  if (std::adjacent_find(names.begin(), names.end()) != names.end())
+    return corrupt("a source is named twice");
   return true;
 }
 
@@ -163,7 +166,8 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
     StreamDecoder decoder;
     bool noMemory = false;
     if (!decoder.Open(source, kHeaderSize2, storedSize, decodedSize, static_cast<Codec>(codec), &noMemory))
-      return noMemory ? Fail(error, kErrNoMemory, "directory") : Fail(error, kErrCorrupt, "directory damaged");
+      return noMemory ? Fail(error, kErrNoMemory, "directory")
+                      : Fail(error, kErrCorrupt, "directory damaged");
     if (!decoder.Read(directory.data(), decodedSize) || !decoder.Finish(ReadU32(h + 24))) {
       if (decoder.ReadFailed()) return Fail(error, kErrPatchUnreadable, "read failed");
       return Fail(error, kErrCorrupt, "directory damaged");
@@ -194,7 +198,9 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
 }
 
 PatchCost ComputeCostV2(const PatchV2& patch) {
-  const auto clamp = [](uint64_t value) { return static_cast<uint32_t>(std::min<uint64_t>(value, 0xFFFFFFFFu)); };
+  const auto clamp = [](uint64_t value) {
+    return static_cast<uint32_t>(std::min<uint64_t>(value, 0xFFFFFFFFu));
+  };
   uint64_t staged = 0, oldSize = 0;
   PatchCost cost;
   for (const TreeFile& file : patch.files) {

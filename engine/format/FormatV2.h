@@ -58,7 +58,7 @@ enum StreamId { kLiteralLengths = 0, kCoverLengths, kMoves, kSegments, kDiff, kL
 struct SourceFile {
   std::string name;
   uint64_t size = 0;
-  uint64_t start = 0;  // in the old space, computed when read
+  uint64_t start = 0;       // in the old space, computed when read
   bool translated = false;  // read through the executable transform with `map`
   AddressMap map;
 };

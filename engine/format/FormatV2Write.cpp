@@ -27,7 +27,8 @@ std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
     PutVarint(&d, static_cast<uint8_t>(file.kind));
     PutVarint(&d, file.oldSource);
     // A file of the same name as the old one it replaces leaves its name out.
-    PutText(&d, file.oldSource && patch.sources[file.oldSource - 1].name == file.name ? std::string() : file.name);
+    PutText(&d, file.oldSource && patch.sources[file.oldSource - 1].name == file.name ? std::string()
+                                                                                      : file.name);
     if (file.kind == FileKind::Write) {
       PutVarint(&d, file.newSize);
       PutVarint(&d, file.newCrc);

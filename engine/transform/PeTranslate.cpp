@@ -17,17 +17,21 @@ constexpr uint16_t kRelocHighLow = 3;
 constexpr uint64_t kMapMinMatch = 64;
 
 bool ReadAt(Source& file, uint64_t offset, void* out, size_t length) {
-  return offset <= file.Size() && length <= file.Size() - offset && file.ReadAt(offset, static_cast<uint8_t*>(out), length);
+  return offset <= file.Size() && length <= file.Size() - offset &&
+         file.ReadAt(offset, static_cast<uint8_t*>(out), length);
 }
 
-uint32_t Word(const uint8_t* p) { return ReadU32(p); }
+uint32_t Word(const uint8_t* p) {
+  return ReadU32(p);
+}
 
 }  // namespace
 
 uint32_t AddressMap::Map(uint32_t rva) const {
   const auto it = std::upper_bound(starts.begin(), starts.end(), rva);
   if (it == starts.begin()) return rva;
-  return static_cast<uint32_t>(rva + static_cast<uint32_t>(shifts[static_cast<size_t>(it - starts.begin()) - 1]));
+  return static_cast<uint32_t>(rva +
+                               static_cast<uint32_t>(shifts[static_cast<size_t>(it - starts.begin()) - 1]));
 }
 
 bool PeLayout::RvaOfOffset(uint64_t offset, uint32_t* rva) const {
@@ -161,7 +165,8 @@ bool BuildAddressMap(const PeLayout& old, const PeLayout& fresh, const std::vect
   std::vector<Piece> pieces;
   for (const OffsetPair& m : matches) {
     uint32_t oldRva, newRva;
-    if (m.length < kMapMinMatch || !old.RvaOfOffset(m.oldOffset, &oldRva) || !fresh.RvaOfOffset(m.newOffset, &newRva))
+    if (m.length < kMapMinMatch || !old.RvaOfOffset(m.oldOffset, &oldRva) ||
+        !fresh.RvaOfOffset(m.newOffset, &newRva))
       continue;
     pieces.push_back({oldRva, static_cast<uint32_t>(std::min<uint64_t>(m.length, 0xFFFFFFFFu)),
                       static_cast<int32_t>(newRva - oldRva)});

@@ -53,7 +53,9 @@ std::vector<std::string> Listing(const rtp::PatchV2& patch) {
     }
     if (i == patch.files.size()) break;
     const rtp::TreeFile& file = patch.files[i];
-    lines.push_back(std::string(file.kind == rtp::FileKind::Delete ? "delete " : file.oldSource ? "patch " : "add ") +
+    lines.push_back(std::string(file.kind == rtp::FileKind::Delete ? "delete "
+                                : file.oldSource                   ? "patch "
+                                                                   : "add ") +
                     file.name);
   }
   return lines;
@@ -180,8 +182,8 @@ TEST_F(PatchBuilder, NoticesLandAtStartEndAndBeforeOrAfterTheNamedFileInTheOrder
             (std::vector<std::string>{"notice 1 first", "notice 7 fake.file", "notice 6", "notice 10",
                                       "delete old\\gone.dat", "delete zz_last_gone.txt",
                                       "notice 2 before exe", "notice 4 before exe too", "patch bin\\zav.exe",
-                                      "patch common.ini", "notice 3 Error ept15: file not found",
-                                      "notice 28", "add data\\new.pak", "add empty.txt", "notice 9 last"}));
+                                      "patch common.ini", "notice 3 Error ept15: file not found", "notice 28",
+                                      "add data\\new.pak", "add empty.txt", "notice 9 last"}));
   EXPECT_EQ(rtp::ReadU32(View(built.patch.notices[2].payload).data), 16u);
   EXPECT_EQ(built.patch.notices[3].delayMs, 120u);
   EXPECT_EQ(built.summary.notices, 9u);

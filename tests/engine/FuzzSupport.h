@@ -12,7 +12,6 @@
 
 namespace fuzzsupport {
 
-
 // Writes one file of the folder in memory; it starts out empty.
 class FileSink : public rtp::Sink {
  public:

@@ -30,7 +30,8 @@ class CountingSink : public rtp::BuildSink {
 // section, and the fuzzer's bytes as its contents.
 std::string PlantedExecutable(size_t size, uint32_t seed) {
   std::string file(std::max<size_t>(size, 0x400), '\0');
-  for (size_t i = 0x200; i < file.size(); ++i) file[i] = static_cast<char>((i * 131 + seed) % 251 == 0 ? 0xE8 : i);
+  for (size_t i = 0x200; i < file.size(); ++i)
+    file[i] = static_cast<char>((i * 131 + seed) % 251 == 0 ? 0xE8 : i);
   uint8_t* p = reinterpret_cast<uint8_t*>(&file[0]);
   p[0] = 'M';
   p[1] = 'Z';
@@ -73,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < patch.sources.size(); ++i) {
     const rtp::SourceFile& old = patch.sources[i];
     if (old.size > (1u << 16) || i % 5 == 4) continue;
-    client.Put(old.name, old.translated ? PlantedExecutable(static_cast<size_t>(old.size), static_cast<uint32_t>(i))
-                                        : std::string(static_cast<size_t>(old.size), '\x5A'));
+    client.Put(old.name, old.translated
+                             ? PlantedExecutable(static_cast<size_t>(old.size), static_cast<uint32_t>(i))
+                             : std::string(static_cast<size_t>(old.size), '\x5A'));
   }
   rtp::TreeBuilder builder(patch, source, client);
   if (builder.Open() == rtp::kOk) {

@@ -148,8 +148,8 @@ bool MakeScratchFolder(std::string* out) {
   const DWORD length = ::GetTempPathW(MAX_PATH, base);
   if (length == 0 || length >= MAX_PATH) return false;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring path = std::wstring(base) + L"rtpverify-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(attempt);
+    const std::wstring path = std::wstring(base) + L"rtpverify-" + std::to_wstring(::GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(attempt);
     if (::CreateDirectoryW(path.c_str(), nullptr)) return Narrow(path, CP_UTF8, out);
   }
   return false;
@@ -240,8 +240,7 @@ int Build(const std::vector<std::string>& args) {
     RemoveFile(positional[2]);
     return Failed(written ? "cannot write " + positional[2] : error);
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("%s: %u added, %u patched, %u deleted, %u unchanged, %u notices, %" PRIu64 " bytes in %.2f s\n",
               positional[2].c_str(), summary.added, summary.patched, summary.deleted, summary.unchanged,
               summary.notices, summary.bytes, seconds);
@@ -298,10 +297,12 @@ void PrintInfoV1(const std::string& path, const rtp::Patch& patch) {
 }
 
 void PrintInfoV2(const std::string& path, const rtp::PatchV2& patch) {
-  std::printf("patch: %s\nformat version: 2\nfiles: %zu (%u written), sources: %zu, notices: %zu\n", path.c_str(),
-              patch.files.size(), patch.WrittenCount(), patch.sources.size(), patch.notices.size());
+  std::printf("patch: %s\nformat version: 2\nfiles: %zu (%u written), sources: %zu, notices: %zu\n",
+              path.c_str(), patch.files.size(), patch.WrittenCount(), patch.sources.size(),
+              patch.notices.size());
   PrintControls(patch.header, rtp::ComputeCostV2(patch));
-  static const char* const kStreamNames[rtp::kStreamCount] = {"literal lengths", "cover lengths", "moves", "segments", "diff", "literals"};
+  static const char* const kStreamNames[rtp::kStreamCount] = {"literal lengths", "cover lengths", "moves",
+                                                              "segments",        "diff",          "literals"};
   for (int s = 0; s < rtp::kStreamCount; ++s) {
     const rtp::StreamInfo& stream = patch.streams[s];
     std::printf("stream %s: %s, %" PRIu64 " bytes stored, %" PRIu64 " decoded\n", kStreamNames[s],
@@ -322,8 +323,8 @@ void PrintInfoV2(const std::string& path, const rtp::PatchV2& patch) {
     if (f.kind == rtp::FileKind::Delete)
       std::printf("%zu delete %s", i + 1, f.name.c_str());
     else
-      std::printf("%zu %s %s new %" PRIu64 "/%08X", i + 1, f.oldSource ? "patch" : "add", f.name.c_str(), f.newSize,
-                  f.newCrc);
+      std::printf("%zu %s %s new %" PRIu64 "/%08X", i + 1, f.oldSource ? "patch" : "add", f.name.c_str(),
+                  f.newSize, f.newCrc);
     if (f.delayMs) std::printf(" delay %u ms", f.delayMs);
     std::printf("\n");
   }
@@ -409,16 +410,17 @@ int Apply(const std::vector<std::string>& args) {
   return kExitFailed;
 }
 
-
 // Copies every file of one folder to another, in pieces.
-bool CopyTree(rtp::FileSystem& from, rtp::FileSystem& to, std::vector<std::string>* names, std::string* error) {
+bool CopyTree(rtp::FileSystem& from, rtp::FileSystem& to, std::vector<std::string>* names,
+              std::string* error) {
   if (!from.List(names)) return (*error = "cannot list the old folder", false);
   std::unique_ptr<uint8_t[]> buffer = rtp::NewBytes(rtp::kChunkSize);
   for (const std::string& name : *names) {
     std::unique_ptr<rtp::Source> in;
     std::unique_ptr<rtp::Sink> out;
     if (from.OpenRead(name, &in) != rtp::FsStatus::Ok) return (*error = "cannot read " + name, false);
-    if (to.Create(name, &out) != rtp::FsStatus::Ok) return (*error = "cannot write the scratch copy of " + name, false);
+    if (to.Create(name, &out) != rtp::FsStatus::Ok)
+      return (*error = "cannot write the scratch copy of " + name, false);
     for (uint64_t at = 0; at < in->Size();) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(rtp::kChunkSize, in->Size() - at));
       if (!in->ReadAt(at, buffer.get(), n) || !out->WriteAt(at, rtp::ByteView(buffer.get(), n)))
@@ -443,13 +445,15 @@ std::string CompareTrees(rtp::FileSystem& got, rtp::FileSystem& want) {
   };
   const auto x = fold(a), y = fold(b);
   for (size_t i = 0; i < std::max(x.size(), y.size()); ++i) {
-    if (i >= x.size() || (i < y.size() && y[i].first < x[i].first)) return "missing after the patch: " + y[i].second;
+    if (i >= x.size() || (i < y.size() && y[i].first < x[i].first))
+      return "missing after the patch: " + y[i].second;
     if (i >= y.size() || x[i].first < y[i].first) return "not in the new folder: " + x[i].second;
   }
   std::unique_ptr<uint8_t[]> p1 = rtp::NewBytes(rtp::kChunkSize), p2 = rtp::NewBytes(rtp::kChunkSize);
   for (size_t i = 0; i < x.size(); ++i) {
     std::unique_ptr<rtp::Source> p, q;
-    if (got.OpenRead(x[i].second, &p) != rtp::FsStatus::Ok || want.OpenRead(y[i].second, &q) != rtp::FsStatus::Ok)
+    if (got.OpenRead(x[i].second, &p) != rtp::FsStatus::Ok ||
+        want.OpenRead(y[i].second, &q) != rtp::FsStatus::Ok)
       return "cannot read " + y[i].second;
     if (p->Size() != q->Size()) return "differs in size: " + y[i].second;
     for (uint64_t at = 0; at < p->Size();) {
@@ -502,7 +506,8 @@ int Verify(const std::vector<std::string>& args) {
     const uint32_t result = rtp::ApplyPatch(*patch, *copy, listener);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (result != rtp::kOk)
-      outcome = "the engine refused it: " + (listener.error.empty() ? std::string(rtp::ErrorName(result)) : listener.error);
+      outcome = "the engine refused it: " +
+                (listener.error.empty() ? std::string(rtp::ErrorName(result)) : listener.error);
     else
       outcome = CompareTrees(*copy, *fresh);
     if (outcome.empty()) std::printf("%s: verified, applied in %.2f s\n", positional[2].c_str(), seconds);
