@@ -181,9 +181,11 @@ uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* d
   for (uint64_t left = file.newSize; left;) {
     uint64_t literal, coverCode;
     if (!literalLengths.ReadNumber(&literal) || !coverLengths.ReadNumber(&coverCode)) return StreamError();
-    const uint64_t cover = coverCode >> 1;
-    const bool hasDifferences = coverCode & 1;
-    if ((literal == 0 && cover == 0) || literal > left || cover > left - literal || (cover == 0 && coverCode))
+    if (literal > left) return kErrCorrupt;
+    // 1: an exact cover to the end of the file.
+    const uint64_t cover = coverCode == 1 ? left - literal : coverCode >> 1;
+    const bool hasDifferences = coverCode != 1 && (coverCode & 1);
+    if ((literal == 0 && cover == 0) || cover > left - literal || (coverCode > 1 && cover == 0))
       return kErrCorrupt;
     for (uint64_t done = 0; done < literal;) {
       ByteView piece;
@@ -237,7 +239,7 @@ uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* d
 
 uint32_t TreeBuilder::Finish() {
   for (int s = 0; s < kStreamCount; ++s)
-    if (!mStreams[s]->Finish(mPatch.streams[s].crc)) return StreamError();
+    if (!mStreams[s]->Finish()) return StreamError();
   return kOk;
 }
 

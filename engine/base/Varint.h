@@ -14,6 +14,11 @@ inline void PutVarint(std::vector<uint8_t>* out, uint64_t value) {
   out->push_back(static_cast<uint8_t>(value));
 }
 
+// A checksum: four bytes, low first (as a varint it would often take five).
+inline void PutFixed32(std::vector<uint8_t>* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
 inline uint64_t FoldSigned(int64_t value) {
   return value < 0 ? (static_cast<uint64_t>(-(value + 1)) << 1) | 1 : static_cast<uint64_t>(value) << 1;
 }
@@ -41,6 +46,11 @@ class VarintReader {
     return 0;
   }
   int64_t Signed() { return UnfoldSigned(Number()); }
+  uint32_t Fixed32() {
+    const uint8_t* p = Take(4);
+    return p ? static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | (static_cast<uint32_t>(p[3]) << 24)
+             : 0;
+  }
   // A number that must not exceed `most`.
   uint64_t Bounded(uint64_t most) {
     const uint64_t value = Number();

@@ -62,7 +62,6 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();
-    info[s].crc = Crc32c(ByteView(stored[s].data(), stored[s].size()));
   };
   // The largest streams first, alternately on each thread.
   int order[kStreamCount] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals};

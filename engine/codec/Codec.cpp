@@ -43,7 +43,6 @@ bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, ui
   if (codec != Codec::Lzma) return false;
   uint8_t props[kPropsSize];
   if (storedSize < kPropsSize || !mInput->Read(props, kPropsSize)) return false;
-  mCrc = Crc32c(ByteView(props, kPropsSize));
   CLzmaProps parsed;
   if (LzmaProps_Decode(&parsed, props, kPropsSize) != SZ_OK || parsed.dicSize > kMaxDictionary) return false;
   // Small streams need no dictionary beyond their own length.
@@ -70,7 +69,6 @@ bool StreamDecoder::Refill() {
         mFailed = true;
         return false;
       }
-      mCrc = Crc32c(mPending, mCrc);
     }
     SizeT outLen = want - mEnd;
     SizeT inLen = mPending.size;
@@ -95,7 +93,6 @@ bool StreamDecoder::Take(size_t most, ByteView* out) {
     if (mDecodedLeft == 0) return false;
     if (!mInput->Take(static_cast<size_t>(std::min<uint64_t>(most, mDecodedLeft)), out))
       return !(mFailed = true);
-    mCrc = Crc32c(*out, mCrc);
     mDecodedLeft -= out->size;
     return true;
   }
@@ -132,17 +129,14 @@ bool StreamDecoder::ReadNumber(uint64_t* out) {
   return !(mFailed = true);
 }
 
-bool StreamDecoder::Finish(uint32_t crc) {
+bool StreamDecoder::Finish() {
   if (mFailed || Left() != 0) return false;
-  if (mCodec == Codec::Lzma) {
-    // Whatever stored bytes the decoder has not asked for yet are summed too.
-    while (mInput->Remaining()) {
-      ByteView piece;
-      if (!mInput->Take(kChunkSize, &piece)) return false;
-      mCrc = Crc32c(piece, mCrc);
-    }
+  // The LZMA decoder may not have asked for the last stored bytes (the coder's flush): they are read.
+  while (mCodec == Codec::Lzma && mInput->Remaining()) {
+    ByteView piece;
+    if (!mInput->Take(kChunkSize, &piece)) return false;
   }
-  return mInput->Remaining() == 0 && mCrc == crc;
+  return mInput->Remaining() == 0;
 }
 
 }  // namespace rtp

@@ -24,7 +24,7 @@ bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out
                   size_t tries = 0);
 
 // Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
-// `offset`, summing the stored bytes with CRC-32C. Every failure (damaged data, too little or too
+// `offset` (the caller checks their CRC-32C). Every failure (damaged data, too little or too
 // much of it, a dictionary beyond kMaxDictionary) makes Read false and stays.
 class StreamDecoder {
  public:
@@ -42,8 +42,8 @@ class StreamDecoder {
   // Up to `most` bytes in place (at least one while any is left).
   bool Take(size_t most, ByteView* out);
   uint64_t Left() const { return mDecodedLeft + (mEnd - mStart); }
-  // True when every decoded byte was read and the stored bytes sum to `crc`.
-  bool Finish(uint32_t crc);
+  // True when every decoded byte was read and no stored byte is left over.
+  bool Finish();
   // True once a read of the patch itself failed (rather than its data being wrong).
   bool ReadFailed() const { return mInput && mInput->Failed(); }
 
@@ -60,7 +60,6 @@ class StreamDecoder {
   size_t mEnd = 0;
   uint64_t mDecodedLeft = 0;
   ByteView mPending;  // stored bytes taken from the input, not yet given to the decoder
-  uint32_t mCrc = 0;
   bool mFailed = false;
 };
 

@@ -34,9 +34,13 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
   const auto corrupt = [&](const std::string& what) { return Fail(error, kErrCorrupt, what); };
   const uint64_t sourceCount = in.Bounded(kMaxEntries);
   uint64_t start = 0;
+  std::string previous;
   for (uint64_t i = 0; in.Ok() && i < sourceCount; ++i) {
     SourceFile source;
+    const uint64_t shared = in.Bounded(previous.size());
     if (!TakeText(in, kMaxNameLength, &source.name)) break;
+    source.name = previous.substr(0, static_cast<size_t>(shared)) + source.name;
+    previous = source.name;
     source.size = in.Bounded(kMaxFileSize);
     source.start = start;
     start += source.size;
@@ -54,8 +58,12 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
     const std::string where = "file " + std::to_string(i + 1);
     if (kind == static_cast<uint8_t>(FileKind::Write)) {
       file.kind = FileKind::Write;
-      file.newSize = in.Bounded(kMaxFileSize);
-      file.newCrc = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+      const uint64_t oldSize = in.Ok() && file.oldSource ? out->sources[file.oldSource - 1].size : 0;
+      const int64_t change = in.Signed();
+      file.newSize = oldSize + static_cast<uint64_t>(change);
+      if ((change < 0 && static_cast<uint64_t>(-(change + 1)) + 1 > oldSize) || file.newSize > kMaxFileSize)
+        return corrupt(where + ": size out of range");
+      file.newCrc = in.Fixed32();
     } else if (kind == static_cast<uint8_t>(FileKind::Delete)) {
       file.kind = FileKind::Delete;
       if (in.Ok() && file.oldSource == 0) return corrupt(where + ": deletes no file");
@@ -67,13 +75,16 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
       return corrupt(where + " (" + file.name + "): replaces a file of another name");
     out->files.push_back(std::move(file));
   }
-  for (StreamInfo& stream : out->streams) {
-    const uint64_t codec = in.Bounded(static_cast<uint8_t>(Codec::Lzma));
-    stream.codec = static_cast<Codec>(codec);
+  const uint64_t present = in.Bounded((1u << kStreamCount) - 1);
+  for (int s = 0; s < kStreamCount; ++s) {
+    if (!(present & (1u << s))) continue;
+    StreamInfo& stream = out->streams[s];
+    stream.codec = static_cast<Codec>(in.Bounded(static_cast<uint8_t>(Codec::Lzma)));
     stream.storedSize = in.Bounded(kMaxFileSize);
-    stream.decodedSize = in.Bounded(kMaxFileSize);
-    stream.crc = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    stream.decodedSize = stream.codec == Codec::Lzma ? in.Bounded(kMaxFileSize) : stream.storedSize;
+    if (in.Ok() && stream.storedSize == 0) return corrupt("empty stream marked present");
   }
+  out->streamsCrc = in.Fixed32();
   const uint64_t translations = in.Bounded(out->sources.size());
   for (uint64_t t = 0; in.Ok() && t < translations; ++t) {
     const uint64_t number = in.Bounded(out->sources.size());
@@ -151,27 +162,29 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
   uint8_t h[kHeaderSize2];
   if (size < kHeaderSize2) return Fail(error, kErrCorrupt, "header truncated");
   if (!source.ReadAt(0, h, kHeaderSize2)) return Fail(error, kErrPatchUnreadable, "read failed");
-  if (Crc32c(ByteView(h, 28)) != ReadU32(h + 28)) return Fail(error, kErrCorrupt, "header checksum mismatch");
-  if (ReadU16(h + 8) != kFormatVersion2 || ReadU16(h + 10) != kHeaderSize2 || h[21] || h[22] || h[23])
-    return Fail(error, kErrCorrupt, "unexpected header");
+  const uint8_t codec = h[10];
   const uint32_t storedSize = ReadU32(h + 12);
   const uint32_t decodedSize = ReadU32(h + 16);
-  const uint8_t codec = h[20];
-  if (decodedSize > kMaxDirectory || codec > static_cast<uint8_t>(Codec::Lzma))
-    return Fail(error, kErrCorrupt, "directory too large");
+  if (ReadU16(h + 8) != kFormatVersion2 || h[11] || codec > static_cast<uint8_t>(Codec::Lzma) ||
+      storedSize > kMaxDirectory || decodedSize > kMaxDirectory)
+    return Fail(error, kErrCorrupt, "unexpected header");
   if (size - kHeaderSize2 < storedSize) return Fail(error, kErrCorrupt, "truncated");
-  Buffer directory;
-  if (!directory.Resize(decodedSize)) return Fail(error, kErrNoMemory, "directory");
+  Buffer stored, directory;
+  if (!stored.Resize(storedSize) || !directory.Resize(decodedSize))
+    return Fail(error, kErrNoMemory, "directory");
+  if (!source.ReadAt(kHeaderSize2, stored.data(), storedSize))
+    return Fail(error, kErrPatchUnreadable, "read failed");
+  if (Crc32c(stored.view(), Crc32c(ByteView(h, 20))) != ReadU32(h + 20))
+    return Fail(error, kErrCorrupt, "header checksum mismatch");
   {
+    MemorySource storedSource(stored.view());
     StreamDecoder decoder;
     bool noMemory = false;
-    if (!decoder.Open(source, kHeaderSize2, storedSize, decodedSize, static_cast<Codec>(codec), &noMemory))
+    if (!decoder.Open(storedSource, 0, storedSize, decodedSize, static_cast<Codec>(codec), &noMemory))
       return noMemory ? Fail(error, kErrNoMemory, "directory")
                       : Fail(error, kErrCorrupt, "directory damaged");
-    if (!decoder.Read(directory.data(), decodedSize) || !decoder.Finish(ReadU32(h + 24))) {
-      if (decoder.ReadFailed()) return Fail(error, kErrPatchUnreadable, "read failed");
+    if (!decoder.Read(directory.data(), decodedSize) || !decoder.Finish())
       return Fail(error, kErrCorrupt, "directory damaged");
-    }
   }
   VarintReader in(directory.data(), directory.size());
   if (!DecodeDirectory(in, out, error)) return false;
@@ -183,17 +196,16 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
   }
   if (at != size) return Fail(error, kErrCorrupt, "bytes after the last stream");
   if (!checkStreams) return true;
-  for (const StreamInfo& stream : out->streams) {
-    StreamReader reader(source, stream.offset, stream.storedSize);
-    if (!reader.Ok()) return Fail(error, kErrNoMemory, "patch buffer");
-    uint32_t crc = 0;
-    while (reader.Remaining()) {
-      ByteView piece;
-      if (!reader.Take(kChunkSize, &piece)) return Fail(error, kErrPatchUnreadable, "read failed");
-      crc = Crc32c(piece, crc);
-    }
-    if (crc != stream.crc) return Fail(error, kErrCorrupt, "stream checksum mismatch");
+  const uint64_t streamsAt = out->streams[0].offset;
+  StreamReader reader(source, streamsAt, size - streamsAt);
+  if (!reader.Ok()) return Fail(error, kErrNoMemory, "patch buffer");
+  uint32_t crc = 0;
+  while (reader.Remaining()) {
+    ByteView piece;
+    if (!reader.Take(kChunkSize, &piece)) return Fail(error, kErrPatchUnreadable, "read failed");
+    crc = Crc32c(piece, crc);
   }
+  if (crc != out->streamsCrc) return Fail(error, kErrCorrupt, "stream checksum mismatch");
   return true;
 }
 

@@ -2,24 +2,26 @@
 // Version 2 of the patch file: the whole client update as one set of compressed streams, so a new file
 // may copy from any old file and files that resemble each other share the coder's context.
 //
-// Header, 32 bytes, little-endian:
+// Header, 24 bytes, little-endian:
 //   0  8  magic "TESPATCH"
 //   8  2  format version, 2
-//  10  2  header size, 32
-//  12  4  directory's stored size
+//  10  1  directory's codec (0 stored, 1 LZMA)
+//  11  1  zero
+//  12  4  directory's stored size (at most kMaxDirectory)
 //  16  4  directory's decoded size (at most kMaxDirectory)
-//  20  1  directory's codec (0 stored, 1 LZMA)
-//  21  3  zero
-//  24  4  CRC-32C of the directory's stored bytes
-//  28  4  CRC-32C of header bytes 0..27
+//  20  4  CRC-32C of header bytes 0..19 followed by the directory's stored bytes
 // Then the directory, then the streams one after another, ending exactly at the end of the file.
 //
 // The directory (numbers are varints, texts a varint length and the bytes):
-//   sources: count, then per old file the patch reads: name, size
+//   sources: count, then per old file the patch reads: how many first bytes its name shares with the name
+//            before, the rest of the name, its size
 //   files:   count, then per file: kind (1 write, 2 delete), the old file it replaces or deletes
 //            (source number + 1; 0 for a file that is new), its name (empty when it is the old file's),
-//            and for a write its size and CRC-32C
-//   streams: kStreamCount times codec, stored size, decoded size, CRC-32C of the stored bytes
+//            and for a write its size (as a change from the old file's size when there is one) and its
+//            CRC-32C (4 bytes)
+//   streams: a byte with a bit for each stream that is not empty, then for each of those its codec,
+//            stored size and (LZMA only) decoded size; then the CRC-32C of all streams' stored bytes
+//            (4 bytes)
 //   translations: count, then per old executable read through the transform (PeTranslate.h): its
 //            source number, the new image base, and the address map as segment count and per segment
 //            the start and the shift, each as a change from the segment before
@@ -30,7 +32,7 @@
 // in directory order, the "new space". The streams build the new space front to back:
 //   kLiteralLengths  per step: the length of its literal (may be 0)
 //   kCoverLengths    per step: twice the length of its cover, plus 1 when the cover has differences;
-//                    0 (no cover) only for a file's last step
+//                    1 for an exact cover that ends the file; 0 (no cover) only for a file's last step
 //   kMoves     per cover: where it starts in the old space, relative to where the last cover ended plus
 //              the literal before it (a replaced run of bytes moves by nothing)
 //   kSegments  per cover with differences: pairs (difference bytes, exact bytes) until its length
@@ -50,7 +52,7 @@
 namespace rtp {
 
 constexpr uint16_t kFormatVersion2 = 2;
-constexpr uint32_t kHeaderSize2 = 32;
+constexpr uint32_t kHeaderSize2 = 24;
 constexpr uint32_t kMaxDirectory = 64u << 20;
 
 enum StreamId { kLiteralLengths = 0, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kStreamCount };
@@ -78,7 +80,6 @@ struct StreamInfo {
   Codec codec = Codec::Stored;
   uint64_t storedSize = 0;
   uint64_t decodedSize = 0;
-  uint32_t crc = 0;
   uint64_t offset = 0;  // in the patch file, computed when read
 };
 
@@ -96,6 +97,7 @@ struct PatchV2 {
   std::vector<SourceFile> sources;
   std::vector<TreeFile> files;
   StreamInfo streams[kStreamCount];
+  uint32_t streamsCrc = 0;  // of every stream's stored bytes, in order
   std::vector<SlotNotice> notices;
 
   uint32_t WrittenCount() const;
@@ -104,12 +106,13 @@ struct PatchV2 {
 // The format version of a patch: 1, 2, or 0 when it is no patch at all (or cannot be read).
 uint16_t PatchVersion(Source& patch);
 
-// Reads and checks the header and directory, and with `checkStreams` the stored bytes of every stream
+// Reads and checks the header and directory, and with `checkStreams` the stored bytes of the streams
 // against their CRC-32C, so a damaged patch is refused before the run writes anything. Errors as
 // ParsePatch gives them (8, 9, 10, 5).
 bool ParsePatchV2(Source& patch, PatchV2* out, FormatError* error, bool checkStreams = true);
 
-// Writes header, directory and the streams as stored (their entries in `patch` describe them).
+// Writes header, directory and the streams as stored (their entries in `patch` describe them; the
+// streams' CRC-32C is computed here).
 bool WritePatchV2(const PatchV2& patch, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
                   uint64_t* size);
 

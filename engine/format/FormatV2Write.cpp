@@ -18,9 +18,17 @@ void PutText(std::vector<uint8_t>* out, const std::string& text) {
 std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
   std::vector<uint8_t> d;
   PutVarint(&d, patch.sources.size());
+  // Names in order share their beginnings: each is written as what it shares with the one before and the
+  // rest.
+  std::string previous;
   for (const SourceFile& source : patch.sources) {
-    PutText(&d, source.name);
+    size_t shared = 0;
+    while (shared < previous.size() && shared < source.name.size() && previous[shared] == source.name[shared])
+      ++shared;
+    PutVarint(&d, shared);
+    PutText(&d, source.name.substr(shared));
     PutVarint(&d, source.size);
+    previous = source.name;
   }
   PutVarint(&d, patch.files.size());
   for (const TreeFile& file : patch.files) {
@@ -30,16 +38,21 @@ std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
     PutText(&d, file.oldSource && patch.sources[file.oldSource - 1].name == file.name ? std::string()
                                                                                       : file.name);
     if (file.kind == FileKind::Write) {
-      PutVarint(&d, file.newSize);
-      PutVarint(&d, file.newCrc);
+      const uint64_t oldSize = file.oldSource ? patch.sources[file.oldSource - 1].size : 0;
+      PutVarint(&d, FoldSigned(static_cast<int64_t>(file.newSize - oldSize)));
+      PutFixed32(&d, file.newCrc);
     }
   }
+  uint8_t present = 0;
+  for (int s = 0; s < kStreamCount; ++s) present |= patch.streams[s].storedSize ? 1 << s : 0;
+  d.push_back(present);
   for (const StreamInfo& stream : patch.streams) {
+    if (!stream.storedSize) continue;
     PutVarint(&d, static_cast<uint8_t>(stream.codec));
     PutVarint(&d, stream.storedSize);
-    PutVarint(&d, stream.decodedSize);
-    PutVarint(&d, stream.crc);
+    if (stream.codec == Codec::Lzma) PutVarint(&d, stream.decodedSize);
   }
+  PutFixed32(&d, patch.streamsCrc);
   size_t translations = 0;
   for (const SourceFile& source : patch.sources) translations += source.translated;
   PutVarint(&d, translations);
@@ -79,8 +92,12 @@ std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
 
 }  // namespace
 
-bool WritePatchV2(const PatchV2& patch, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
+bool WritePatchV2(const PatchV2& described, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
                   uint64_t* size) {
+  PatchV2 patch = described;
+  patch.streamsCrc = 0;
+  for (const std::vector<uint8_t>& stream : streams)
+    patch.streamsCrc = Crc32c(ByteView(stream.data(), stream.size()), patch.streamsCrc);
   const std::vector<uint8_t> plain = EncodeDirectory(patch);
   if (plain.size() > kMaxDirectory) return false;
   std::vector<uint8_t> stored;
@@ -89,12 +106,10 @@ bool WritePatchV2(const PatchV2& patch, const std::vector<uint8_t> (&streams)[kS
   uint8_t h[kHeaderSize2] = {};
   std::memcpy(h, kMagic, sizeof kMagic);
   WriteU16(h + 8, kFormatVersion2);
-  WriteU16(h + 10, kHeaderSize2);
+  h[10] = static_cast<uint8_t>(codec);
   WriteU32(h + 12, static_cast<uint32_t>(stored.size()));
   WriteU32(h + 16, static_cast<uint32_t>(plain.size()));
-  h[20] = static_cast<uint8_t>(codec);
-  WriteU32(h + 24, Crc32c(ByteView(stored.data(), stored.size())));
-  WriteU32(h + 28, Crc32c(ByteView(h, 28)));
+  WriteU32(h + 20, Crc32c(ByteView(stored.data(), stored.size()), Crc32c(ByteView(h, 20))));
   uint64_t at = 0;
   const auto put = [&](const uint8_t* data, size_t length) {
     if (!out.WriteAt(at, ByteView(data, length))) return false;

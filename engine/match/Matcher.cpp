@@ -168,7 +168,11 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
   const auto step = [&](uint64_t literalEnd, const Cover* cover, bool differences) {
     const uint64_t literal = literalEnd - at;
     PutVarint(&out->bytes[kLiteralLengths], literal);
-    PutVarint(&out->bytes[kCoverLengths], cover ? cover->length * 2 + (differences ? 1 : 0) : 0);
+    // An exact cover that ends the file is written as 1: it saves its length where most files end.
+    const bool toTheEnd = cover && !differences && cover->newPos + cover->length == fresh.size;
+    PutVarint(&out->bytes[kCoverLengths], toTheEnd ? 1
+                                          : cover  ? cover->length * 2 + (differences ? 1 : 0)
+                                                   : 0);
     out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data + at, fresh.data + literalEnd);
     at = literalEnd;
     if (!cover) return;

@@ -521,7 +521,10 @@ TEST(EngineRunLarge, AFileOver4GiBChangedBeyond4GiBIsAppliedInBoundedMemory) {
   rtp::PutVarint(&streams[rtp::kMoves], 0);
   streams[rtp::kLiterals].assign(marker.begin(), marker.end());
   rtp::PatchV2 patch;
-  patch.sources.push_back({"big.pak", kSize});
+  rtp::SourceFile old;
+  old.name = "big.pak";
+  old.size = kSize;
+  patch.sources.push_back(old);
   rtp::TreeFile file;
   file.name = "big.pak";
   file.oldSource = 1;
@@ -530,7 +533,6 @@ TEST(EngineRunLarge, AFileOver4GiBChangedBeyond4GiBIsAppliedInBoundedMemory) {
   patch.files.push_back(file);
   for (int s = 0; s < rtp::kStreamCount; ++s) {
     patch.streams[s].storedSize = patch.streams[s].decodedSize = streams[s].size();
-    patch.streams[s].crc = rtp::Crc32c(rtp::ByteView(streams[s].data(), streams[s].size()));
   }
   rtp::MemorySink bytes;
   uint64_t size = 0;

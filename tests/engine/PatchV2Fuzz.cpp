@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bytes[9] = 0;
     const uint32_t stored = rtp::ReadU32(&bytes[12]);
     if (stored <= size - rtp::kHeaderSize2)
-      rtp::WriteU32(&bytes[24], rtp::Crc32c(rtp::ByteView(bytes.data() + rtp::kHeaderSize2, stored)));
-    rtp::WriteU32(&bytes[28], rtp::Crc32c(rtp::ByteView(bytes.data(), 28)));
+      rtp::WriteU32(&bytes[20], rtp::Crc32c(rtp::ByteView(bytes.data() + rtp::kHeaderSize2, stored),
+                                            rtp::Crc32c(rtp::ByteView(bytes.data(), 20))));
   }
   rtp::MemorySource source(rtp::ByteView(bytes.data(), bytes.size()));
   rtp::PatchV2 patch;
