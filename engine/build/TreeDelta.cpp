@@ -57,6 +57,9 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount]) {
   const auto one = [&](int s) {
     const std::vector<uint8_t>& bytes = raw.bytes[s];
+    // What one setting could not compress, no other setting will: it stays stored.
+    if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
+      return;
     Codec codec;
     EncodeStream(ByteView(bytes.data(), bytes.size()), kMaxDictionary, &stored[s], &codec, tries);
     info[s].codec = codec;

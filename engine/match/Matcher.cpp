@@ -46,7 +46,9 @@ Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLen
     const int64_t mid = lo + (hi - lo) / 2;
     const int64_t p = sa[static_cast<size_t>(mid)];
     const int64_t l = std::min(n - p, freshLength);
-    const int c = std::memcmp(old + p, fresh, static_cast<size_t>(l));
+    // Compared up to the first difference only (memcmp may look at the whole range).
+    const int64_t same = CommonLength(old + p, l, fresh, l);
+    const int c = same == l ? 0 : (old[p + same] < fresh[same] ? -1 : 1);
     if (c < 0 || (c == 0 && l < freshLength))
       lo = mid;
     else
@@ -67,7 +69,7 @@ Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLen
     for (int64_t seen = 0; k >= 0 && k < static_cast<int64_t>(sa.size()) && seen < candidates;
          k += direction, ++seen) {
       const int64_t p = sa[static_cast<size_t>(k)];
-      if (n - p < best.length || std::memcmp(old + p, fresh, static_cast<size_t>(best.length)) != 0) break;
+      if (n - p < best.length || CommonLength(old + p, best.length, fresh, best.length) < best.length) break;
       const int64_t distance = p > want ? p - want : want - p;
       if (distance < bestDistance || (distance == bestDistance && p < best.pos)) {
         bestDistance = distance;
