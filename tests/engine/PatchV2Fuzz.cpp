@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "SyntheticPe.h"
 #include "engine/base/Crc32c.h"
 #include "engine/format/FormatV2.h"
 #include "engine/apply/TreeApply.h"
@@ -26,29 +27,12 @@ class CountingSink : public rtp::BuildSink {
   uint64_t mCount = 0;
 };
 
-// A small executable whose layout the transform reads: an MZ header, a PE header for i386 with one code
-// section, and the fuzzer's bytes as its contents.
+// An executable of the expected size for a translated old file: code with calls here and there.
 std::string PlantedExecutable(size_t size, uint32_t seed) {
-  std::string file(std::max<size_t>(size, 0x400), '\0');
-  for (size_t i = 0x200; i < file.size(); ++i)
-    file[i] = static_cast<char>((i * 131 + seed) % 251 == 0 ? 0xE8 : i);
-  uint8_t* p = reinterpret_cast<uint8_t*>(&file[0]);
-  p[0] = 'M';
-  p[1] = 'Z';
-  rtp::WriteU32(p + 0x3C, 0x80);
-  std::memcpy(p + 0x80, "PE\0\0", 4);
-  rtp::WriteU16(p + 0x84, 0x14C);
-  rtp::WriteU16(p + 0x86, 1);
-  rtp::WriteU16(p + 0x94, 0xE0);
-  rtp::WriteU16(p + 0x98, 0x10B);
-  rtp::WriteU32(p + 0x98 + 28, 0x400000);
-  uint8_t* section = p + 0x98 + 0xE0;
-  rtp::WriteU32(section + 8, static_cast<uint32_t>(file.size() - 0x200));
-  rtp::WriteU32(section + 12, 0x1000);
-  rtp::WriteU32(section + 16, static_cast<uint32_t>(file.size() - 0x200));
-  rtp::WriteU32(section + 20, 0x200);
-  rtp::WriteU32(section + 36, 0x60000020);
-  return file;
+  std::string text(size > 0x400 ? size - 0x400 : 1, '\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char>((i * 131 + seed) % 251 == 0 ? 0xE8 : i);
+  return enginetest::SyntheticPe(text);
 }
 
 }  // namespace

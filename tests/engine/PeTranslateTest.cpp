@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EngineTestSupport.h"
+#include "SyntheticPe.h"
 #include "engine/base/Bytes.h"
 #include "engine/format/FormatV2.h"
 #include "engine/transform/PeTranslate.h"
@@ -19,10 +20,6 @@ using enginetest::BuildBetween;
 using enginetest::TempFolder;
 using enginetest::Tree;
 using enginetest::View;
-
-constexpr uint32_t kImageBase = 0x400000;
-constexpr uint32_t kTextRva = 0x1000;
-constexpr uint32_t kTextRaw = 0x400;
 
 // A program as a linker sees it: functions of random code, each calling others (E8 rel32) and holding
 // absolute pointers to others (listed in the relocation table).
@@ -45,16 +42,16 @@ std::vector<Function> Program(uint32_t seed, size_t count) {
   return functions;
 }
 
-// Lays the program out as a PE32 file: headers, .text, .reloc.
+// Lays the program out as a PE32 file, calls and pointers resolved as a linker would.
 std::string Link(const std::vector<Function>& functions) {
   std::vector<uint32_t> start;
   uint32_t size = 0;
   for (const Function& f : functions) {
-    start.push_back(kTextRva + size);
+    start.push_back(enginetest::kPeTextRva + size);
     size += static_cast<uint32_t>(f.code.size());
   }
   std::string text;
-  std::vector<uint32_t> relocs;  // RVAs
+  std::vector<uint32_t> relocations;
   for (size_t i = 0; i < functions.size(); ++i) {
     std::string code = functions[i].code;
     uint8_t* p = reinterpret_cast<uint8_t*>(&code[0]);
@@ -62,51 +59,12 @@ std::string Link(const std::vector<Function>& functions) {
       rtp::WriteU32(p + call.first + 1,
                     start[call.second] - (start[i] + static_cast<uint32_t>(call.first) + 5));
     for (const auto& pointer : functions[i].pointers) {
-      rtp::WriteU32(p + pointer.first, kImageBase + start[pointer.second]);
-      relocs.push_back(start[i] + static_cast<uint32_t>(pointer.first));
+      rtp::WriteU32(p + pointer.first, enginetest::kPeImageBase + start[pointer.second]);
+      relocations.push_back(start[i] + static_cast<uint32_t>(pointer.first));
     }
     text += code;
   }
-  std::string reloc;
-  for (size_t i = 0; i < relocs.size();) {
-    const uint32_t page = relocs[i] & ~0xFFFu;
-    std::string block(8, '\0');
-    for (; i < relocs.size() && (relocs[i] & ~0xFFFu) == page; ++i) {
-      const uint16_t entry = static_cast<uint16_t>(0x3000 | (relocs[i] & 0xFFF));
-      block += static_cast<char>(entry & 0xFF);
-      block += static_cast<char>(entry >> 8);
-    }
-    rtp::WriteU32(reinterpret_cast<uint8_t*>(&block[0]), page);
-    rtp::WriteU32(reinterpret_cast<uint8_t*>(&block[4]), static_cast<uint32_t>(block.size()));
-    reloc += block;
-  }
-  const uint32_t relocRva = (kTextRva + size + 0xFFF) & ~0xFFFu;
-  const uint32_t relocRaw = kTextRaw + size;
-  std::string file(kTextRaw, '\0');
-  uint8_t* p = reinterpret_cast<uint8_t*>(&file[0]);
-  p[0] = 'M';
-  p[1] = 'Z';
-  rtp::WriteU32(p + 0x3C, 0x80);
-  std::memcpy(p + 0x80, "PE\0\0", 4);
-  rtp::WriteU16(p + 0x84, 0x14C);
-  rtp::WriteU16(p + 0x86, 2);
-  rtp::WriteU16(p + 0x94, 0xE0);
-  uint8_t* optional = p + 0x98;
-  rtp::WriteU16(optional, 0x10B);
-  rtp::WriteU32(optional + 28, kImageBase);
-  rtp::WriteU32(optional + 96 + 5 * 8, relocRva);
-  rtp::WriteU32(optional + 96 + 5 * 8 + 4, static_cast<uint32_t>(reloc.size()));
-  const auto section = [&](int n, uint32_t rva, uint32_t length, uint32_t raw, uint32_t flags) {
-    uint8_t* s = optional + 0xE0 + 40 * n;
-    rtp::WriteU32(s + 8, length);
-    rtp::WriteU32(s + 12, rva);
-    rtp::WriteU32(s + 16, length);
-    rtp::WriteU32(s + 20, raw);
-    rtp::WriteU32(s + 36, flags);
-  };
-  section(0, kTextRva, size, kTextRaw, 0x60000020);
-  section(1, relocRva, static_cast<uint32_t>(reloc.size()), relocRaw, 0x42000040);
-  return file + text + reloc;
+  return enginetest::SyntheticPe(text, relocations);
 }
 
 TEST(PeTranslate, AnyPieceTranslatesAsTheWholeFileDoes) {
@@ -116,8 +74,8 @@ TEST(PeTranslate, AnyPieceTranslatesAsTheWholeFileDoes) {
   ASSERT_TRUE(rtp::ParsePe(source, &layout));
   EXPECT_GT(layout.relocations.size(), 100u);
   rtp::AddressMap map;
-  map.newImageBase = kImageBase;
-  map.starts = {0, kTextRva + 3000, kTextRva + 9000};
+  map.newImageBase = enginetest::kPeImageBase;
+  map.starts = {0, enginetest::kPeTextRva + 3000, enginetest::kPeTextRva + 9000};
   map.shifts = {0, 64, -32};
   const uint8_t* raw = reinterpret_cast<const uint8_t*>(file.data());
   std::vector<uint8_t> whole(file.size());
