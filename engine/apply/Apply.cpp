@@ -5,7 +5,7 @@
 
 #include "engine/base/Crc32c.h"
 #include "engine/format/Delta.h"
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 #include "engine/format/FormatV2.h"
 #include "engine/format/PatchFormat.h"
 #include "engine/apply/TreeApply.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 #include "engine/base/Varint.h"
 
 namespace rtp {

@@ -7,17 +7,12 @@
 
 #include "engine/format/Delta.h"
 #include "engine/build/TreeDelta.h"
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 #include "engine/format/PatchFormat.h"
 
 namespace rtp {
 
 namespace {
-
-bool Fail(std::string* error, const std::string& message) {
-  if (error) *error = message;
-  return false;
-}
 
 // Maps folded names to the names as listed; refuses names a patch cannot carry.
 bool ListTree(FileSystem& tree, const char* which, std::map<std::string, std::string>* out,
@@ -116,6 +111,11 @@ const char* const kWords[] = {
 };
 
 }  // namespace
+
+bool Fail(std::string* error, const std::string& message) {
+  if (error) *error = message;
+  return false;
+}
 
 bool ParseNumber(const std::string& text, uint32_t* out) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

@@ -118,6 +118,9 @@ bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan
 bool BuildPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, Buffer* out,
                 BuildSummary* summary, std::string* error);
 
+// Sets `*error` (when given) to `message` and returns false: how the builder's steps fail.
+bool Fail(std::string* error, const std::string& message);
+
 // Parses a decimal number, or a hexadecimal one after "0x", below 2^32.
 bool ParseNumber(const std::string& text, uint32_t* out);
 

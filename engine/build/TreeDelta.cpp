@@ -17,11 +17,6 @@ namespace {
 // The fewest bytes an old file must give the new ones to be worth naming in the patch.
 constexpr uint64_t kMinSourceGain = 1024;
 
-bool Fail(std::string* error, const std::string& message) {
-  if (error) *error = message;
-  return false;
-}
-
 bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::string* error) {
   std::unique_ptr<Source> file;
   const FsStatus status = tree.OpenRead(name, &file);

@@ -16,8 +16,8 @@
 
 #include "engine/apply/Apply.h"
 #include "engine/dll/EngineCommandLine.h"
-#include "engine/dll/Errors.h"
-#include "engine/format/PatchFormat.h"
+#include "engine/apply/Errors.h"
+#include "engine/format/FormatV2.h"
 #include "engine/fs/WinFileSystem.h"
 
 #ifdef PATCHW32_STAMP

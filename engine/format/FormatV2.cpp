@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/base/Crc32c.h"
-#include "engine/dll/Errors.h"
+#include "rules/EngineAbi.h"
 #include "engine/base/Varint.h"
 
 namespace rtp {

@@ -120,4 +120,8 @@ bool WritePatchV2(const PatchV2& patch, const std::vector<uint8_t> (&streams)[kS
 // replaced, so the need is their sum.
 PatchCost ComputeCostV2(const PatchV2& patch);
 
+// Reads a patch of either version just far enough to know its cost: the version-2 streams are not
+// read. Errors as ParsePatch gives them.
+bool ReadPatchCost(Source& patch, PatchCost* cost, FormatError* error);
+
 }  // namespace rtp

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/format/Delta.h"
-#include "engine/dll/Errors.h"
+#include "rules/EngineAbi.h"
 
 namespace rtp {
 

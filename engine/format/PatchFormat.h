@@ -169,10 +169,6 @@ struct PatchCost {
 };
 PatchCost ComputeCost(const Patch& patch);
 
-// Reads a patch of either version just far enough to know its cost: the version-2 streams are not
-// decoded. Errors as ParsePatch gives them.
-bool ReadPatchCost(Source& patch, PatchCost* cost, FormatError* error);
-
 const char* OpName(Op op);
 
 }  // namespace rtp

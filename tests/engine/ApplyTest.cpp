@@ -14,7 +14,7 @@
 #include "EngineTestSupport.h"
 #include "engine/apply/Apply.h"
 #include "engine/format/Delta.h"
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 #include "engine/base/Crc32c.h"
 #include "engine/base/Varint.h"
 #include "engine/format/FormatV2.h"

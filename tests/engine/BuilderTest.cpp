@@ -8,7 +8,7 @@
 #include "EngineTestSupport.h"
 #include "engine/build/Builder.h"
 #include "engine/base/Crc32c.h"
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 #include "engine/format/FormatV2.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "EngineTestSupport.h"
 #include "engine/build/Builder.h"
 #include "engine/format/Delta.h"
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 #include "engine/format/PatchFormat.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "engine/apply/Apply.h"
 #include "engine/build/Builder.h"
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 #include "engine/format/FormatV2.h"
 #include "engine/format/PatchFormat.h"
 

@@ -1,4 +1,4 @@
-#include "engine/dll/Errors.h"
+#include "engine/apply/Errors.h"
 
 #include <cstdio>
 
