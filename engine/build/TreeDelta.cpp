@@ -17,19 +17,27 @@ namespace {
 // The fewest bytes an old file must give the new ones to be worth naming in the patch.
 constexpr uint64_t kMinSourceGain = 1024;
 
-bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::string* error) {
+// Reads a whole file into `out`, which holds `size` bytes; the file must still be that long.
+bool ReadTreeFileInto(FileSystem& tree, const std::string& name, uint8_t* out, uint64_t size,
+                      std::string* error) {
   std::unique_ptr<Source> file;
-  const FsStatus status = tree.OpenRead(name, &file);
-  if (status != FsStatus::Ok) return Fail(error, "cannot read " + name);
-  const uint64_t size = file->Size();
-  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size)))
-    return Fail(error, "out of memory reading " + name);
+  if (tree.OpenRead(name, &file) != FsStatus::Ok) return Fail(error, "cannot read " + name);
+  if (file->Size() != size) return Fail(error, name + " changed while it was read");
   for (uint64_t at = 0; at < size;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, size - at));
-    if (!file->ReadAt(at, out->data() + at, n)) return Fail(error, "cannot read " + name);
+    if (!file->ReadAt(at, out + at, n)) return Fail(error, "cannot read " + name);
     at += n;
   }
   return true;
+}
+
+bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::string* error) {
+  std::unique_ptr<Source> file;
+  if (tree.OpenRead(name, &file) != FsStatus::Ok) return Fail(error, "cannot read " + name);
+  const uint64_t size = file->Size();
+  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size)))
+    return Fail(error, "out of memory reading " + name);
+  return ReadTreeFileInto(tree, name, out->data(), size, error);
 }
 
 bool FileSize(FileSystem& tree, const std::string& name, uint64_t* size, std::string* error) {
@@ -43,7 +51,6 @@ bool FileSize(FileSystem& tree, const std::string& name, uint64_t* size, std::st
 struct Written {
   size_t file = 0;               // in patch->files
   std::string newName;           // in the new folder
-  uint64_t expected = 0;         // where its old version starts in the full old space
   std::vector<Cover> covers[2];  // for each cover style
 };
 
@@ -161,7 +168,6 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
       Written w;
       w.file = patch->files.size();
       w.newName = planned.newName;
-      w.expected = old == sourceOf.end() ? 0 : all[old->second].start;
       written.push_back(w);
       if (entry.op == Op::Delta) ++counts->patched;
     }
@@ -180,19 +186,13 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   if (indexedSize > kMaxIndexed) return Fail(error, "the changed old files exceed what one index holds");
   if (!oldBytes.Resize(static_cast<size_t>(indexedSize)))
     return Fail(error, "out of memory reading the old folder");
-  // Indexed files lie end to end in `oldBytes`; `mapped` takes an old-space position there and back.
+  // Indexed files lie end to end in `oldBytes`, each from indexedAt[i] on.
   std::vector<uint64_t> indexedAt(all.size(), 0);
-  {
-    uint64_t at = 0;
-    for (size_t i = 0; i < all.size(); ++i) {
-      if (!indexed[i]) continue;
-      indexedAt[i] = at;
-      Buffer bytes;
-      if (!ReadTreeFile(oldTree, all[i].name, &bytes, error)) return false;
-      if (bytes.size() != all[i].size) return Fail(error, all[i].name + " changed while it was read");
-      std::copy(bytes.data(), bytes.data() + bytes.size(), oldBytes.data() + at);
-      at += bytes.size();
-    }
+  for (size_t i = 0, at = 0; i < all.size(); ++i) {
+    if (!indexed[i]) continue;
+    indexedAt[i] = at;
+    if (!ReadTreeFileInto(oldTree, all[i].name, oldBytes.data() + at, all[i].size, error)) return false;
+    at += static_cast<size_t>(all[i].size);
   }
   OldIndex index;
   index.bytes = oldBytes.view();
@@ -271,7 +271,8 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   for (size_t f = 0; f < patch->files.size(); ++f)
     patch->files[f].oldSource = counterpart[f] ? number[counterpart[f] - 1] : 0;
 
-  // Both cover styles over the same covers, moves in the patch's old space.
+  // The steps of both cover styles, moves in the patch's old space. The new files are read again rather
+  // than kept: the covers of every file had to be known first, and a tree can be larger than memory.
   RawStreams styles[2];
   for (Written& w : written) {
     Buffer fresh;
