@@ -28,19 +28,6 @@ bool SendNumber(Listener& listener, uint32_t id, uint32_t number) {
   return listener.Notify(id, &value);
 }
 
-uint32_t ErrorNumberOfFsStatus(FsStatus status, uint32_t otherwise) {
-  switch (status) {
-    case FsStatus::NotFound:
-      return kErrFileNotFound;
-    case FsStatus::Locked:
-      return kErrRead;
-    case FsStatus::NoMemory:
-      return kErrNoMemory;
-    default:
-      return otherwise;
-  }
-}
-
 // The number right after the first "ept" of an error text, or 1 when there is none.
 uint32_t NumberInErrorText(const std::string& copy) {
   const size_t at = copy.find("ept");
@@ -188,7 +175,7 @@ class Run {
       uint32_t error = kOk;
       const FsStatus status = mFs.OpenRead(name, &old);
       if (status != FsStatus::Ok)
-        error = ErrorNumberOfFsStatus(status, kErrRead);
+        error = ErrorNumberOf(status, kErrRead);
       else if (old->Size() != size)
         error = kErrMismatch;
       else if (crc)
@@ -323,7 +310,7 @@ class Run {
     } else if (file.v1->op == Op::Delta) {
       std::unique_ptr<Source> old;
       const FsStatus status = mFs.OpenRead(file.name, &old);
-      result = status != FsStatus::Ok ? ErrorNumberOfFsStatus(status, kErrRead)
+      result = status != FsStatus::Ok ? ErrorNumberOf(status, kErrRead)
                                       : ApplyDelta(mPatchFile, file.v1->payloadOffset, file.v1->payloadSize,
                                                    *old, file.v1->newSize, out);
     } else {

@@ -33,6 +33,19 @@ const char* ErrorName(uint32_t number) {
   }
 }
 
+uint32_t ErrorNumberOf(FsStatus status, uint32_t otherwise) {
+  switch (status) {
+    case FsStatus::NotFound:
+      return kErrFileNotFound;
+    case FsStatus::Locked:
+      return kErrRead;
+    case FsStatus::NoMemory:
+      return kErrNoMemory;
+    default:
+      return otherwise;
+  }
+}
+
 std::string ErrorText(uint32_t number, const std::string& detail) {
   char head[64];
   std::snprintf(head, sizeof head, "Error ept%u: ", static_cast<unsigned>(number));

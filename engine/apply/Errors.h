@@ -5,12 +5,17 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/fs/FileSystem.h"
 #include "rules/EngineAbi.h"
 
 namespace rtp {
 
 // "file not found" for 15, and so on; "unknown error" for numbers the engine does not know.
 const char* ErrorName(uint32_t number);
+
+// The error of a file operation that failed with `status`: 15 not found, 19 held by another program,
+// 5 out of memory, `otherwise` for anything else.
+uint32_t ErrorNumberOf(FsStatus status, uint32_t otherwise);
 
 // "Error ept15: file not found", and with a detail "Error ept15: file not found: bin\zav.exe".
 std::string ErrorText(uint32_t number, const std::string& detail = std::string());

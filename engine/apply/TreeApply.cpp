@@ -101,9 +101,7 @@ class TreeBuilder::OldSpace {
     if (status != FsStatus::Ok) {
       *detail = mPatch.sources[index].name;
       mFile.reset();
-      return status == FsStatus::NotFound   ? kErrFileNotFound
-             : status == FsStatus::NoMemory ? kErrNoMemory
-                                            : kErrRead;
+      return ErrorNumberOf(status, kErrRead);
     }
     if (mFile->Size() != mPatch.sources[index].size) {
       *detail = mPatch.sources[index].name;
