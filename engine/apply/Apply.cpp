@@ -9,6 +9,7 @@
 #include "engine/format/FormatV2.h"
 #include "engine/format/PatchFormat.h"
 #include "engine/apply/TreeApply.h"
+#include "engine/journal/Transaction.h"
 
 namespace rtp {
 
@@ -17,6 +18,11 @@ namespace {
 constexpr uint16_t kProgressBuilt = 0x2000;
 constexpr uint16_t kProgressWritten = 0x6000;
 constexpr uint16_t kProgressDone = 0x8000;
+
+constexpr char kUndoneLine[] = "An interrupted update was undone: the client is as it was before it";
+constexpr char kFinishedLine[] = "An interrupted update was finished";
+constexpr char kRestoredLine[] = "The client was restored to its previous version";
+constexpr char kNotRestoredLine[] = "The client could not be restored yet: the next update run restores it";
 
 bool SendText(Listener& listener, uint32_t id, const std::string& text) {
   std::string copy = text;  // the receiver gets a writable, zero-terminated copy
@@ -55,7 +61,6 @@ struct RunFile {
   const char* done = "Patched ";
   const PatchEntry* v1 = nullptr;
   const TreeFile* v2 = nullptr;
-  bool staged = false;
 };
 
 // A test control notice, before the file numbered `slot` (the file count: after the last one).
@@ -67,8 +72,7 @@ struct RunNotice {
 };
 
 // The run: every new file is built and checked beside its old one first ("NAME.~tpnew"); only when all
-// of them are, the new files take the old ones' places and deleted files go. A stop or a failure before
-// that removes what was built and leaves the client as it was.
+// of them are, one transaction puts the new files in place and deletes what goes.
 class Run {
  public:
   Run(Source& patchFile, FileSystem& fs, Listener& listener)
@@ -118,19 +122,33 @@ class Run {
 
   uint32_t Go() {
     if (!mFs.RootExists()) return SendError(mListener, kErrFileNotFound, "client folder");
+    // A run that died half-way is finished or undone before this one looks at any file.
+    const RecoveryResult recovered = RecoverInterruptedRun(mFs);
+    if (recovered.what == Recovery::Failed) return SendError(mListener, kErrReplace, recovered.failure.name);
+    PatchIdentity identity;
+    if (!IdentityOf(mPatchFile, &identity)) return SendError(mListener, kErrPatchUnreadable, "patch file");
     if (!(mHeader.flags & kFlagNoAnnounce)) {
       const uint32_t count =
           (mHeader.flags & kFlagAnnounce) ? mHeader.announced : static_cast<uint32_t>(mFiles.size());
       if (!SendNumber(mListener, kIdFileCount, count)) return kErrAborted;
     }
+    if (recovered.what != Recovery::Nothing) {
+      const bool finished = recovered.what == Recovery::Finished;
+      if (!SendText(mListener, kIdDetail, finished ? kFinishedLine : kUndoneLine)) return kErrAborted;
+      if (finished && recovered.patch == identity) return kOk;  // this very patch is in place
+    }
     if (const uint32_t failed = CheckOldFiles()) return failed;
+    if (mFiles.empty()) {
+      const uint32_t failed = StageAll();
+      return failed ? failed : PlayNotices(0);
+    }
+    if (const uint32_t failed = BeginTransaction(identity)) return failed;
     const uint32_t staged = StageAll();
     if (staged != kOk) {
-      RemoveStaged();
+      mTransaction->Abandon();
       return staged;
     }
-    if (const uint32_t failed = CommitAll()) return failed;
-    return PlayNotices(static_cast<uint32_t>(mFiles.size()));
+    return CommitAll();
   }
 
  private:
@@ -291,7 +309,6 @@ class Run {
         mFs.Remove(file.name + kTempSuffix);
         return built == kErrAborted ? built : SendError(mListener, built, detail);
       }
-      file.staged = true;
     }
     if (!Step(file, 1, kProgressWritten) || !Step(file, 2, kProgressDone)) return kErrAborted;
     return kOk;
@@ -338,62 +355,56 @@ class Run {
     return kOk;
   }
 
-  void RemoveStaged() {
-    for (RunFile& file : mFiles)
-      if (file.staged) {
-        mFs.Remove(file.name + kTempSuffix);
-        file.staged = false;
-      }
-  }
-
-  // Puts every new file in place and deletes what goes. A stop asked for now comes too late to keep the
-  // old client whole, so the commit finishes and the stop is reported afterwards.
-  uint32_t CommitAll() {
-    bool stopped = false;
-    for (RunFile& file : mFiles) {
-      std::string line;
-      uint32_t lockedId = 0;
-      const uint32_t failed = file.write ? Place(file, &line, &lockedId) : Delete(file, &line, &lockedId);
-      if (failed) {
-        RemoveStaged();
-        return SendError(mListener, failed, file.name);
-      }
-      if (stopped) continue;
-      if (lockedId && !mListener.Notify(lockedId, nullptr)) stopped = true;
-      if (!stopped && !SendText(mListener, kIdDetail, line)) stopped = true;
-    }
-    return stopped ? kErrAborted : kOk;
-  }
-
-  uint32_t Place(RunFile& file, std::string* line, uint32_t* lockedId) {
-    const std::string temp = file.name + kTempSuffix;
-    *line = file.done + file.name;
-    FsStatus status = mFs.Replace(temp, file.name);
-    if (status == FsStatus::Locked) {
-      status = mFs.ScheduleReplace(temp, file.name);
-      if (status == FsStatus::Ok) {
-        *lockedId = kIdLockedReplace;
-        *line = file.name + " is in use: it will be replaced when the computer restarts";
-      }
-    }
-    if (status != FsStatus::Ok) return kErrReplace;
-    file.staged = false;
+  uint32_t BeginTransaction(const PatchIdentity& identity) {
+    Journal journal;
+    journal.patch = identity;
+    for (const RunFile& file : mFiles) journal.entries.push_back({file.name, file.write});
+    mTransaction.reset(new (std::nothrow) ClientTransaction(mFs, std::move(journal)));
+    if (!mTransaction) return SendError(mListener, kErrNoMemory, "commit journal");
+    StepFailure failure;
+    if (!mTransaction->Begin(&failure)) return SendError(mListener, kErrWrite, failure.name);
     return kOk;
   }
 
-  uint32_t Delete(const RunFile& file, std::string* line, uint32_t* lockedId) {
-    *line = "Deleted " + file.name;
-    FsStatus status = mFs.Remove(file.name);
-    if (status == FsStatus::Ok || status == FsStatus::NotFound) {
-      mFs.RemoveEmptyFolders(file.name);
-      return kOk;
+  // Puts every new file in place and deletes what goes, then reports each file and plays the closing
+  // notices. Until the transaction is finished the old files wait beside the new ones: a stop, an error
+  // notice or a failed step puts them back.
+  uint32_t CommitAll() {
+    std::vector<Placement> placements;
+    StepFailure failure;
+    if (!mTransaction->PutInPlace(&placements, &failure)) return Restore(failure);
+    for (size_t i = 0; i < mFiles.size(); ++i) {
+      const RunFile& file = mFiles[i];
+      const bool later = placements[i] == Placement::AtRestart;
+      if (later && !mListener.Notify(file.write ? kIdLockedReplace : kIdLockedDelete, nullptr)) return Stop();
+      std::string line = file.write ? file.done + file.name : "Deleted " + file.name;
+      if (later)
+        line = file.name + (file.write ? " is in use: it will be replaced when the computer restarts"
+                                       : " is in use: it will be deleted when the computer restarts");
+      if (!SendText(mListener, kIdDetail, line)) return Stop();
     }
-    if (status == FsStatus::Locked && mFs.ScheduleRemove(file.name) == FsStatus::Ok) {
-      *lockedId = kIdLockedDelete;
-      *line = file.name + " is in use: it will be deleted when the computer restarts";
-      return kOk;
+    const uint32_t closing = PlayNotices(static_cast<uint32_t>(mFiles.size()));
+    if (closing != kOk) {
+      StepFailure ignored;
+      mTransaction->RollBack(&ignored);
+      return closing;
     }
-    return kErrReplace;
+    if (!mTransaction->Finish(&failure)) return Restore(failure);
+    return kOk;
+  }
+
+  uint32_t Stop() {
+    StepFailure ignored;
+    mTransaction->RollBack(&ignored);
+    return kErrAborted;
+  }
+
+  // After a failed step: the old files go back, and the details say whether they are.
+  uint32_t Restore(const StepFailure& failure) {
+    StepFailure undo;
+    const bool restored = mTransaction->RollBack(&undo);
+    SendText(mListener, kIdDetail, restored ? kRestoredLine : kNotRestoredLine);
+    return SendError(mListener, kErrReplace, failure.name);
   }
 
   Source& mPatchFile;
@@ -405,6 +416,7 @@ class Run {
   std::vector<RunNotice> mNotices;
   size_t mNextNotice = 0;
   std::unique_ptr<TreeBuilder> mTree;
+  std::unique_ptr<ClientTransaction> mTransaction;
   uint32_t mFileNumber = 0;
   uint16_t mProgress = 0;
 };

@@ -4,7 +4,10 @@
 // The callbacks, in order:
 //   - a patch that is not sound: id 3 with error 8 or 9, nothing else; a missing client folder: id 3
 //     with error 15
+//   - a run that died half-way (its commit journal is still in the folder) is finished or undone first;
+//     when that fails, id 3 with error 21
 //   - id 6 with the number of files (or the patch's announced count; left out when the patch says so)
+//   - after a recovery, id 9 saying which; when the finished run was of this very patch, nothing more
 //   - every old file the patch needs is checked before anything is written: when one is missing (15),
 //     cannot be read (19) or differs in size or CRC-32 (36), id 7 with its name and then id 3. A large
 //     file sends id 10 every kProgressEvery bytes meanwhile, and every kFilesPerHeartbeat-th file one
@@ -12,20 +15,23 @@
 //   - the entries in order. A notice waits for its delay (id 10 every 50 ms meanwhile) and sends its
 //     id. A file sends id 7 with its name and id 5 with 0; the old file is read and checked again (id 5
 //     0x2000); the new one is built and written beside the old one as NAME.~tpnew and checked against its
-//     size and CRC-32 (id 5 0x6000); it is renamed over the old one, or, when the old one is in use, the
-//     rename is scheduled for the next restart and id 26 sent (a locked file to delete: id 28);
-//     then id 5 0x8000 and id 9 with a line saying what was done. A file's delay is spread over its
-//     three steps, with id 5 every 50 ms. Id 5's number holds the progress in 1/32768 in its low 16
-//     bits and the file's number (1, 2, ...) in its high 16 bits. While a large file is checked and
-//     written, id 5 also comes every kProgressEvery bytes, rising towards 0x2000 and 0x6000.
+//     size and CRC-32 (id 5 0x6000); then id 5 0x8000. A file's delay is spread over its three steps,
+//     with id 5 every 50 ms. Id 5's number holds the progress in 1/32768 in its low 16 bits and the
+//     file's number (1, 2, ...) in its high 16 bits. While a large file is checked and written, id 5
+//     also comes every kProgressEvery bytes, rising towards 0x2000 and 0x6000.
+//   - when every new file is built, they take their places together (see ClientTransaction). Then, for
+//     each file in order: id 26 when it is in use and will be replaced at the next restart (28: deleted
+//     then), and id 9 with a line saying what was done; then the notices after the last file.
 // Files pass through buffers of at most kChunkSize bytes: the run's memory does not grow with them.
-// The run stops at once when a callback returns null (the new file beside the old one is removed, the
-// old one is left as it was) and after any id 3, whatever that callback returned.
+// The run stops at once when a callback returns null and after any id 3, whatever that callback
+// returned. Until the last callback the old files are kept: a stop or an error puts every one back and
+// removes everything of the run's own (after a failed step, id 9 says so before id 3).
 #include <cstdint>
 #include <string>
 
 #include "engine/base/Bytes.h"
 #include "engine/fs/FileSystem.h"
+#include "engine/journal/Journal.h"
 
 namespace rtp {
 
@@ -36,7 +42,6 @@ class Listener {
   virtual bool Notify(uint32_t id, void* param) = 0;
 };
 
-constexpr const char kTempSuffix[] = ".~tpnew";
 constexpr uint32_t kHeartbeatMs = 50;
 constexpr uint64_t kProgressEvery = 4 * kChunkSize;
 constexpr uint32_t kFilesPerHeartbeat = 32;

@@ -32,7 +32,15 @@ class FileSystem {
   virtual FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) = 0;
   // Creates or truncates the file to be written in pieces, creating missing folders on its way.
   virtual FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) = 0;
-  // Renames `from` over `to` in one step; Locked when `to` is in use.
+  // Writes a small file whole and returns once it is on the disk, not only in the system's cache.
+  virtual FsStatus WriteDurable(const std::string& name, ByteView bytes) {
+    std::unique_ptr<Sink> sink;
+    const FsStatus created = Create(name, &sink);
+    if (created != FsStatus::Ok) return created;
+    const bool written = sink->WriteAt(0, bytes);
+    return sink->Close() && written ? FsStatus::Ok : FsStatus::Failed;
+  }
+  // Renames `from` over `to` in one step; Locked when either is in use.
   virtual FsStatus Replace(const std::string& from, const std::string& to) = 0;
   // Arranges for `from` to replace `to` when the computer restarts.
   virtual FsStatus ScheduleReplace(const std::string& from, const std::string& to) = 0;

@@ -171,6 +171,13 @@ FsStatus PosixFileSystem::Create(const std::string& name, std::unique_ptr<Sink>*
   return CreateHostFile(PathOf(name), out);
 }
 
+FsStatus PosixFileSystem::WriteDurable(const std::string& name, ByteView bytes) {
+  Fd fd(::open(PathOf(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.Get() < 0) return StatusOfErrno(errno);
+  if (WriteFd(fd.Get(), bytes) != FsStatus::Ok || ::fsync(fd.Get()) != 0) return FsStatus::Failed;
+  return fd.Close() ? FsStatus::Ok : FsStatus::Failed;
+}
+
 FsStatus PosixFileSystem::Replace(const std::string& from, const std::string& to) {
   return ::rename(PathOf(from).c_str(), PathOf(to).c_str()) == 0 ? FsStatus::Ok : StatusOfErrno(errno);
 }

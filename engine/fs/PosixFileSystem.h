@@ -15,6 +15,7 @@ class PosixFileSystem : public FileSystem {
   bool List(std::vector<std::string>* names) override;
   FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
   FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
+  FsStatus WriteDurable(const std::string& name, ByteView bytes) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
   FsStatus Remove(const std::string& name) override;

@@ -174,6 +174,14 @@ FsStatus WinFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* o
   return CreateFileForWriting(path, out);
 }
 
+FsStatus WinFileSystem::WriteDurable(const std::string& name, ByteView bytes) {
+  CHandle file(::CreateFileW(PathOf(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!file.IsValid()) return StatusOfError(::GetLastError());
+  if (!WriteHandle(file.Get(), bytes) || !::FlushFileBuffers(file.Get())) return FsStatus::Failed;
+  return file.Close() ? FsStatus::Ok : FsStatus::Failed;
+}
+
 FsStatus WinFileSystem::Replace(const std::string& from, const std::string& to) {
   const std::wstring target = PathOf(to);
   ClearReadOnly(target);

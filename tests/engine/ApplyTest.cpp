@@ -18,6 +18,7 @@
 #include "engine/base/Crc32c.h"
 #include "engine/base/Varint.h"
 #include "engine/format/FormatV2.h"
+#include "engine/journal/Transaction.h"
 
 namespace {
 
@@ -39,12 +40,6 @@ rtp::BuildOptions Controls(const std::vector<std::pair<std::string, std::string>
     EXPECT_TRUE(controls.Add(word.first, word.second, &error)) << word.first << ": " << error;
   }
   return controls.options();
-}
-
-bool HasTempFiles(const Tree& tree) {
-  for (const auto& file : tree)
-    if (file.first.find(rtp::kTempSuffix) != std::string::npos) return true;
-  return false;
 }
 
 class EngineRun : public ::testing::Test {
@@ -224,15 +219,33 @@ TEST_F(EngineRun, StoppingAtAnyCallbackLeavesEveryFileWholeOldOrNewAndNoTempFile
     rtp::PosixFileSystem fs(other.path().string());
     ASSERT_EQ(rtp::ApplyPatch(View(patch), fs, stopping), rtp::kErrAborted) << stopAt;
     EXPECT_EQ(stopping.calls.size(), stopAt) << "a callback came after the stop";
-    const Tree result = ReadTree(other.path());
-    EXPECT_FALSE(HasTempFiles(result)) << stopAt;
-    for (const auto& file : result) {
-      const auto old = before.find(file.first);
-      const auto fresh = after.find(file.first);
-      EXPECT_TRUE((old != before.end() && old->second == file.second) ||
-                  (fresh != after.end() && fresh->second == file.second))
-          << file.first << " is neither version after a stop at " << stopAt;
-    }
+    EXPECT_EQ(ReadTree(other.path()), before) << stopAt;
+  }
+}
+
+TEST_F(EngineRun, AKilledRunIsFinishedOrUndoneByTheNextStartAndTheSamePatchThenEndsNew) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem counting(client);
+  ASSERT_EQ(Run(patch, counting), rtp::kOk);
+  for (int kill = 0; kill < counting.steps; ++kill) {
+    TempFolder killed, restarted;
+    WriteTree(killed.path(), before);
+    FaultyFileSystem dying(killed.path());
+    dying.stepsLeft = kill;
+    RecordingListener ignored;
+    rtp::ApplyPatch(View(patch), dying, ignored);
+    enginetest::fs::copy(killed.path(), restarted.path(), enginetest::fs::copy_options::recursive);
+    // The installer's next start: it recovers before it reads the client's build.
+    rtp::PosixFileSystem installer(restarted.path().string());
+    EXPECT_NE(rtp::RecoverInterruptedRun(installer).what, rtp::Recovery::Failed) << kill;
+    const Tree recovered = ReadTree(restarted.path());
+    EXPECT_TRUE(recovered == before || recovered == after) << "killed at step " << kill;
+    // The engine run again on its own.
+    rtp::PosixFileSystem engine(killed.path().string());
+    RecordingListener again;
+    EXPECT_EQ(rtp::ApplyPatch(View(patch), engine, again), rtp::kOk) << kill << again.Dump();
+    EXPECT_EQ(ReadTree(killed.path()), after) << "killed at step " << kill;
   }
 }
 
@@ -272,7 +285,7 @@ TEST_F(EngineRun, NoticesArriveInPlaceWithTheirParameterForm) {
                                              "99 (null)"};
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(testing::PrintToString(notices[i]), expected[i]);
   EXPECT_EQ(listener.calls.back().text, "Exception ept36 later ept9");
-  EXPECT_EQ(ReadTree(client), after) << "the error came after the last file";
+  EXPECT_EQ(ReadTree(client), before) << "an error even after the last file puts the old files back";
 }
 
 TEST_F(EngineRun, TheAnnouncedCountCanBeReplacedOrLeftOut) {
@@ -377,9 +390,8 @@ TEST_F(EngineRun, ALockedFileThatCannotBeScheduledIsError21AndItsNewFileIsRemove
   fs.failSchedule = true;
   EXPECT_EQ(Run(patch, fs), rtp::kErrReplace);
   EXPECT_EQ(listener.calls.back().text, "Error ept21: file cannot be replaced: common.ini");
-  const Tree result = ReadTree(client);
-  EXPECT_FALSE(HasTempFiles(result));
-  EXPECT_EQ(result.at("common.ini"), before.at("common.ini"));
+  EXPECT_EQ(listener.Of(rtp::kIdDetail).back().text, "The client was restored to its previous version");
+  EXPECT_EQ(ReadTree(client), before) << "the files already in place went back";
 }
 
 TEST_F(EngineRun, AFailedWriteIsError20AndLeavesTheOldFileAndNoHalfFile) {
@@ -398,9 +410,7 @@ TEST_F(EngineRun, AFailedRenameIsError21AndLeavesTheOldFile) {
   FaultyFileSystem fs(client);
   fs.failReplace = true;
   EXPECT_EQ(Run(patch, fs), rtp::kErrReplace);
-  const Tree result = ReadTree(client);
-  EXPECT_FALSE(HasTempFiles(result));
-  EXPECT_EQ(result.at("bin\\zav.exe"), before.at("bin\\zav.exe"));
+  EXPECT_EQ(ReadTree(client), before);
 }
 
 TEST_F(EngineRun, AnOldFileThatCannotBeReadIsError19) {

@@ -168,30 +168,41 @@ class FaultyFileSystem : public rtp::FileSystem {
     return mDisk.OpenRead(name, out);
   }
   rtp::FsStatus Create(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
+    if (Dead()) return rtp::FsStatus::Failed;
     const rtp::FsStatus status = mDisk.Create(name, out);
     if (status == rtp::FsStatus::Ok && failWrites) *out = std::make_unique<HalfSink>(std::move(*out));
     return status;
   }
   rtp::FsStatus Replace(const std::string& from, const std::string& to) override {
-    if (locked.count(to)) return rtp::FsStatus::Locked;
+    if (Dead()) return rtp::FsStatus::Failed;
+    std::unique_ptr<rtp::Source> source;
+    if (mDisk.OpenRead(from, &source) != rtp::FsStatus::Ok) return rtp::FsStatus::NotFound;
+    if (locked.count(from) || locked.count(to)) return rtp::FsStatus::Locked;
     if (failReplace) return rtp::FsStatus::Failed;
     return mDisk.Replace(from, to);
   }
+  rtp::FsStatus WriteDurable(const std::string& name, rtp::ByteView bytes) override {
+    if (Dead()) return rtp::FsStatus::Failed;
+    return mDisk.WriteDurable(name, bytes);
+  }
   rtp::FsStatus ScheduleReplace(const std::string& from, const std::string& to) override {
-    if (failSchedule) return rtp::FsStatus::Failed;
+    if (Dead() || failSchedule) return rtp::FsStatus::Failed;
     scheduled.push_back(from + " -> " + to);
     return rtp::FsStatus::Ok;
   }
   rtp::FsStatus Remove(const std::string& name) override {
+    if (Dead()) return rtp::FsStatus::Failed;
     if (locked.count(name)) return rtp::FsStatus::Locked;
     return mDisk.Remove(name);
   }
   rtp::FsStatus ScheduleRemove(const std::string& name) override {
-    if (failSchedule) return rtp::FsStatus::Failed;
+    if (Dead() || failSchedule) return rtp::FsStatus::Failed;
     scheduled.push_back("delete " + name);
     return rtp::FsStatus::Ok;
   }
-  void RemoveEmptyFolders(const std::string& name) override { mDisk.RemoveEmptyFolders(name); }
+  void RemoveEmptyFolders(const std::string& name) override {
+    if (!Dead()) mDisk.RemoveEmptyFolders(name);
+  }
   void Sleep(uint32_t ms) override {
     sleeps.push_back(ms);
     sleptMs += ms;
@@ -205,8 +216,20 @@ class FaultyFileSystem : public rtp::FileSystem {
   std::vector<std::string> scheduled;
   std::vector<uint32_t> sleeps;
   uint32_t sleptMs = 0;
+  // Changes to the folder so far; when stepsLeft reaches 0 the process is taken for killed: every later
+  // change fails and changes nothing.
+  int steps = 0;
+  int stepsLeft = -1;
 
  private:
+  bool Dead() {
+    ++steps;
+    if (stepsLeft < 0) return false;
+    if (stepsLeft == 0) return true;
+    --stepsLeft;
+    return false;
+  }
+
   rtp::PosixFileSystem mDisk;
 };
 

@@ -1,6 +1,7 @@
 // Fuzzes the engine's reading of a patch file and everything that follows from it: the parser, the cost,
 // and a whole run against an in-memory client folder. Inputs that look like a patch get their size and
 // checksum fields made right first, so the fuzzer reaches the entries instead of stopping at the CRC-32.
+// The same bytes also go through the commit journal's reader and the recovery it drives.
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -13,6 +14,8 @@
 #include "engine/build/Builder.h"
 #include "engine/dll/EngineCommandLine.h"
 #include "engine/format/PatchFormat.h"
+#include "engine/base/Crc32c.h"
+#include "engine/journal/Transaction.h"
 
 using fuzzsupport::CountingListener;
 using fuzzsupport::MemoryFileSystem;
@@ -41,6 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CountingListener listener;
     rtp::ApplyPatch(view, client, listener);
   }
+
+  // The same bytes as a commit journal left half-way (its checksum made right), with a backup of each file.
+  std::string journal(reinterpret_cast<const char*>(data), size);
+  if (size >= 8 && journal.compare(0, 4, "TPJ1") == 0)
+    rtp::WriteU32(reinterpret_cast<uint8_t*>(&journal[size - 4]),
+                  rtp::Crc32c(rtp::ByteView(reinterpret_cast<const uint8_t*>(journal.data()), size - 4)));
+  MemoryFileSystem folder;
+  folder.Put(rtp::JournalName(rtp::JournalState::Committing), journal);
+  rtp::Journal entries;
+  if (rtp::DecodeJournal(rtp::ByteView(journal), &entries))
+    for (const rtp::JournalEntry& entry : entries.entries) folder.Put(entry.name + rtp::kBackupSuffix, "old");
+  rtp::RecoverInterruptedRun(folder);
 
   // The same bytes as an engine command line and as a recipe of test controls.
   std::string text(reinterpret_cast<const char*>(data), size);

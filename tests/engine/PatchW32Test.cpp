@@ -299,7 +299,7 @@ class PatchW32 : public ::testing::Test {
 
   bool HasTempFiles() {
     for (const auto& file : ReadTree(client))
-      if (file.first.find(".~tpnew") != std::string::npos) return true;
+      if (file.first.find(".~tp") != std::string::npos) return true;  // staged, kept or journal
     return false;
   }
 

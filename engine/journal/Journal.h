@@ -1,0 +1,53 @@
+#pragma once
+// The commit journal: a small file in the client folder that lets a run which replaces client files be
+// finished or undone later, even when its process was killed half-way. Its name tells the run's state
+// (each state is entered by renaming the file, one atomic step); its contents list the files the run
+// puts in place or deletes.
+//
+// Beside each file the run touches: NAME.~tpnew is the new file, staged and checked; NAME.~tpold is the
+// old one, kept while the new one takes its place.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/base/Bytes.h"
+#include "engine/base/Stream.h"
+
+namespace rtp {
+
+constexpr const char kTempSuffix[] = ".~tpnew";
+constexpr const char kBackupSuffix[] = ".~tpold";
+
+enum class JournalState {
+  Staging,     // new files are being built; no client file has been touched
+  Committing,  // old files are moving aside and new ones into place: undone by the next run
+  Done,        // every file is in place; only backups are left to remove
+};
+
+const char* JournalName(JournalState state);
+
+struct JournalEntry {
+  std::string name;
+  bool write = true;  // false: the file is deleted
+};
+
+// Which patch a journal belongs to: a run of the same patch after a finished journal has nothing to do.
+struct PatchIdentity {
+  uint32_t sum = 0;  // CRC-32C of the patch's first bytes
+  uint64_t size = 0;
+  bool operator==(const PatchIdentity& other) const { return sum == other.sum && size == other.size; }
+};
+
+// False when the patch cannot be read.
+bool IdentityOf(Source& patch, PatchIdentity* out);
+
+struct Journal {
+  PatchIdentity patch;
+  std::vector<JournalEntry> entries;
+};
+
+void EncodeJournal(const Journal& journal, std::vector<uint8_t>* out);
+// False when the bytes are not a whole, sound journal (a torn write, or not ours).
+bool DecodeJournal(ByteView bytes, Journal* out);
+
+}  // namespace rtp

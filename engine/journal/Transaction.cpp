@@ -1,0 +1,189 @@
+#include "engine/journal/Transaction.h"
+
+namespace rtp {
+
+namespace {
+
+// A journal is a few bytes a file: one far larger is not ours.
+constexpr uint64_t kMaxJournalSize = 64ull << 20;
+
+bool Fail(StepFailure* failure, const std::string& name, FsStatus status) {
+  failure->name = name;
+  failure->status = status;
+  return false;
+}
+
+enum class Read { Absent, Sound, Unsound, Failed };
+
+Read ReadJournal(FileSystem& fs, JournalState state, Journal* journal, StepFailure* failure) {
+  const char* name = JournalName(state);
+  std::unique_ptr<Source> file;
+  FsStatus status = fs.OpenRead(name, &file);
+  if (status == FsStatus::NotFound) return Read::Absent;
+  Buffer bytes;
+  if (status == FsStatus::Ok) {
+    if (file->Size() > kMaxJournalSize) return Read::Unsound;
+    if (!bytes.Resize(static_cast<size_t>(file->Size())))
+      status = FsStatus::NoMemory;
+    else if (!file->ReadAt(0, bytes.data(), bytes.size()))
+      status = FsStatus::Failed;
+  }
+  if (status != FsStatus::Ok) {
+    Fail(failure, name, status);
+    return Read::Failed;
+  }
+  return DecodeJournal(bytes.view(), journal) ? Read::Sound : Read::Unsound;
+}
+
+// Staged files only: what a run leaves before its commit.
+void RemoveStaged(FileSystem& fs, const Journal& journal) {
+  for (const JournalEntry& entry : journal.entries)
+    if (entry.write) fs.Remove(entry.name + kTempSuffix);
+}
+
+// Puts every old file back, last entry first, whatever step each had reached. Every step may be taken
+// again: a run killed while undoing is undone by the next.
+bool Undo(FileSystem& fs, const Journal& journal, StepFailure* failure) {
+  for (size_t i = journal.entries.size(); i-- > 0;) {
+    const JournalEntry& entry = journal.entries[i];
+    const FsStatus restored = fs.Replace(entry.name + kBackupSuffix, entry.name);
+    if (restored != FsStatus::Ok && restored != FsStatus::NotFound)
+      return Fail(failure, entry.name, restored);
+    if (!entry.write) continue;
+    const FsStatus unstaged = fs.Remove(entry.name + kTempSuffix);
+    if (unstaged == FsStatus::Ok) continue;  // it never left its staging name
+    if (unstaged != FsStatus::NotFound) return Fail(failure, entry.name + kTempSuffix, unstaged);
+    if (restored == FsStatus::Ok) continue;
+    // In place with nothing before it: the file is new to the client.
+    const FsStatus removed = fs.Remove(entry.name);
+    if (removed != FsStatus::Ok && removed != FsStatus::NotFound) return Fail(failure, entry.name, removed);
+    fs.RemoveEmptyFolders(entry.name);
+  }
+  return true;
+}
+
+// Once every file is in place: the backups go (one still in use goes at the restart), then the journal.
+// False when something could not be removed; the journal then stays so the next run tries again.
+bool CleanUp(FileSystem& fs, const Journal& journal) {
+  bool complete = true;
+  for (const JournalEntry& entry : journal.entries) {
+    const std::string backup = entry.name + kBackupSuffix;
+    const FsStatus removed = fs.Remove(backup);
+    if (removed == FsStatus::Locked) {
+      if (fs.ScheduleRemove(backup) != FsStatus::Ok) complete = false;
+    } else if (removed != FsStatus::Ok && removed != FsStatus::NotFound) {
+      complete = false;
+    }
+    if (!entry.write) fs.RemoveEmptyFolders(entry.name);
+  }
+  return complete && fs.Remove(JournalName(JournalState::Done)) == FsStatus::Ok;
+}
+
+}  // namespace
+
+bool ClientTransaction::Begin(StepFailure* failure) {
+  std::vector<uint8_t> bytes;
+  EncodeJournal(mJournal, &bytes);
+  const char* name = JournalName(JournalState::Staging);
+  const FsStatus written = mFs.WriteDurable(name, ByteView(bytes.data(), bytes.size()));
+  if (written != FsStatus::Ok) {
+    mFs.Remove(name);
+    return Fail(failure, name, written);
+  }
+  return true;
+}
+
+void ClientTransaction::Abandon() {
+  RemoveStaged(mFs, mJournal);
+  mFs.Remove(JournalName(JournalState::Staging));
+}
+
+bool ClientTransaction::PutInPlace(std::vector<Placement>* placements, StepFailure* failure) {
+  placements->assign(mJournal.entries.size(), Placement::Done);
+  const FsStatus entered =
+      mFs.Replace(JournalName(JournalState::Staging), JournalName(JournalState::Committing));
+  if (entered != FsStatus::Ok) return Fail(failure, JournalName(JournalState::Committing), entered);
+  mCommitting = true;
+  for (size_t i = 0; i < mJournal.entries.size(); ++i) {
+    const JournalEntry& entry = mJournal.entries[i];
+    const FsStatus aside = mFs.Replace(entry.name, entry.name + kBackupSuffix);
+    if (aside == FsStatus::Locked) {
+      (*placements)[i] = Placement::AtRestart;
+      if (!entry.write) {
+        mDeferredDeletes.push_back(i);
+        continue;
+      }
+      const FsStatus scheduled = mFs.ScheduleReplace(entry.name + kTempSuffix, entry.name);
+      if (scheduled != FsStatus::Ok) return Fail(failure, entry.name, FsStatus::Locked);
+      continue;
+    }
+    if (aside != FsStatus::Ok && aside != FsStatus::NotFound) return Fail(failure, entry.name, aside);
+    if (!entry.write) continue;
+    const FsStatus placed = mFs.Replace(entry.name + kTempSuffix, entry.name);
+    if (placed != FsStatus::Ok) return Fail(failure, entry.name, placed);
+  }
+  return true;
+}
+
+bool ClientTransaction::Finish(StepFailure* failure) {
+  for (size_t i : mDeferredDeletes) {
+    const std::string& name = mJournal.entries[i].name;
+    if (mFs.ScheduleRemove(name) != FsStatus::Ok) return Fail(failure, name, FsStatus::Locked);
+  }
+  const FsStatus done = mFs.Replace(JournalName(JournalState::Committing), JournalName(JournalState::Done));
+  if (done != FsStatus::Ok) return Fail(failure, JournalName(JournalState::Done), done);
+  mCommitting = false;
+  CleanUp(mFs, mJournal);
+  return true;
+}
+
+bool ClientTransaction::RollBack(StepFailure* failure) {
+  if (!mCommitting) {
+    Abandon();
+    return true;
+  }
+  if (!Undo(mFs, mJournal, failure)) return false;
+  mCommitting = false;
+  mFs.Remove(JournalName(JournalState::Committing));
+  return true;
+}
+
+RecoveryResult RecoverInterruptedRun(FileSystem& fs) {
+  RecoveryResult result;
+  for (JournalState state : {JournalState::Done, JournalState::Committing, JournalState::Staging}) {
+    Journal journal;
+    const Read read = ReadJournal(fs, state, &journal, &result.failure);
+    if (read == Read::Absent) continue;
+    result.what = Recovery::Failed;
+    if (read == Read::Failed) return result;
+    if (read == Read::Unsound) {
+      // A staging journal cut short was being written when the run died: nothing else had begun.
+      if (state != JournalState::Staging || fs.Remove(JournalName(state)) != FsStatus::Ok)
+        Fail(&result.failure, JournalName(state), FsStatus::Failed);
+      else
+        result.what = Recovery::Undone;
+      return result;
+    }
+    result.patch = journal.patch;
+    switch (state) {
+      case JournalState::Done:
+        CleanUp(fs, journal);
+        result.what = Recovery::Finished;
+        break;
+      case JournalState::Committing:
+        if (Undo(fs, journal, &result.failure) && fs.Remove(JournalName(state)) == FsStatus::Ok)
+          result.what = Recovery::Undone;
+        break;
+      case JournalState::Staging:
+        RemoveStaged(fs, journal);
+        if (fs.Remove(JournalName(state)) == FsStatus::Ok) result.what = Recovery::Undone;
+        break;
+    }
+    if (result.what == Recovery::Failed && result.failure.name.empty())
+      Fail(&result.failure, JournalName(state), FsStatus::Failed);
+    return result;
+  }
+  return result;
+}
+
+}  // namespace rtp

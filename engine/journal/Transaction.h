@@ -1,0 +1,70 @@
+#pragma once
+// A run's changes to the client folder as one transaction over the commit journal:
+//   Begin        writes the journal (state Staging) before the first new file is staged
+//   PutInPlace   enters Committing, moves each old file aside as NAME.~tpold and the staged file into its
+//                place; a file in use is left for the restart
+//   Finish       schedules the deletion of files in use, enters Done, removes the backups and the journal
+//   RollBack     puts every old file back and removes everything of the run's own
+// Whatever moment the process dies at, RecoverInterruptedRun on the next start ends the client at the
+// old version (Staging, Committing) or the new one (Done).
+//
+// A replacement scheduled for the restart is undone by removing its staged file; a deletion scheduled
+// for the restart cannot be undone, so deletions are scheduled last, when nothing else can fail.
+#include <string>
+#include <vector>
+
+#include "engine/fs/FileSystem.h"
+#include "engine/journal/Journal.h"
+
+namespace rtp {
+
+// What became of one entry at the commit.
+enum class Placement {
+  Done,
+  AtRestart,  // the file was in use: it is replaced or deleted when the computer restarts
+};
+
+// Where a transaction failed: the file, and what the file system said.
+struct StepFailure {
+  std::string name;
+  FsStatus status = FsStatus::Failed;
+};
+
+class ClientTransaction {
+ public:
+  ClientTransaction(FileSystem& fs, Journal journal) : mFs(fs), mJournal(std::move(journal)) {}
+
+  bool Begin(StepFailure* failure);
+  // Removes the staged files and the journal: no client file was touched.
+  void Abandon();
+  // `placements` receives one value per entry. On false, RollBack undoes what was done.
+  bool PutInPlace(std::vector<Placement>* placements, StepFailure* failure);
+  // False when a step before Done failed; RollBack then undoes the transaction.
+  bool Finish(StepFailure* failure);
+  // False when a file could not be put back; the journal then stays for the next run to try again.
+  bool RollBack(StepFailure* failure);
+
+ private:
+  FileSystem& mFs;
+  Journal mJournal;
+  std::vector<size_t> mDeferredDeletes;
+  bool mCommitting = false;
+};
+
+enum class Recovery {
+  Nothing,   // no journal
+  Undone,    // the client is as it was before the interrupted run
+  Finished,  // the interrupted run's new files are all in place
+  Failed,    // a file could not be put right; the journal stays
+};
+
+struct RecoveryResult {
+  Recovery what = Recovery::Nothing;
+  PatchIdentity patch;
+  StepFailure failure;
+};
+
+// Finishes or undoes a run that a journal says was interrupted. Before anything else reads the client.
+RecoveryResult RecoverInterruptedRun(FileSystem& fs);
+
+}  // namespace rtp
