@@ -110,26 +110,6 @@ const char* OpName(Op op) {
   return "?";
 }
 
-bool IsValidName(const std::string& name) {
-  if (name.empty() || name.size() > kMaxNameLength) return false;
-  size_t partStart = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || name[i] == '\\') {
-      const size_t length = i - partStart;
-      if (length == 0) return false;
-      const std::string part = name.substr(partStart, length);
-      if (part == "." || part == "..") return false;
-      // Windows drops a trailing blank or dot, so "a." and "a" would be one file.
-      if (part.back() == ' ' || part.back() == '.') return false;
-      partStart = i + 1;
-      continue;
-    }
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || c > 0x7E || std::strchr("<>:\"|?*/", c)) return false;
-  }
-  return true;
-}
-
 namespace {
 
 // Reads one entry's payload from the body and checks it: a notice's is kept, a file's is summed, a

@@ -27,6 +27,10 @@ class ClientProbes {
   virtual bool IsClientFolder(const std::wstring& folder) = 0;
   // Asks a running client to close; true when none remains.
   virtual bool CloseRunningClient() = 0;
+  // Finishes or undoes a patch run that was interrupted in the folder (its commit journal is still
+  // there), so the client's files are all of one version before anything reads them; nothing happens
+  // when there is none. False when a journal was found but could not be dealt with.
+  virtual bool RecoverInterruptedPatch(const std::wstring& folder) = 0;
   // The build from "build=" in a client configuration file; 0 when none is found.
   virtual uint32_t ReadBuildFile(const std::wstring& path) = 0;
   // Free megabytes on the folder's volume; 0 when the query fails.

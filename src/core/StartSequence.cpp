@@ -125,6 +125,10 @@ void CRunCore::StartUpdate() {
     return;
   }
 
+  // A run killed half-way may have left new files beside old ones: "build=" is read only once the
+  // client is whole again (the engine would otherwise never be asked to finish the work).
+  if (!mProbes.RecoverInterruptedPatch(mZavPath))
+    mProbes.Trace(L"StartUpdate: an interrupted patch run could not be undone; the engine tries again\n");
   mInstalledBuild = ReadInstalledBuild(L"common.ini");
   if (mInstalledBuild == 0) mInstalledBuild = ReadInstalledBuild(L"boot.ini");
 

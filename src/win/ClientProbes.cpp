@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "engine/fs/WinFileSystem.h"
+#include "engine/journal/Transaction.h"
 #include "framework/Handle.h"
 #include "rules/PathRules.h"
 #include "win/Restart.h"
@@ -40,6 +42,11 @@ bool CloseRunningClient() {
     ::Sleep(kCloseWaitMs);
   }
   return ::FindWindowW(kClientWindowClass, nullptr) == nullptr;
+}
+
+bool RecoverInterruptedPatch(const std::wstring& folder) {
+  rtp::WinFileSystem client(folder);
+  return rtp::RecoverInterruptedRun(client).what != rtp::Recovery::Failed;
 }
 
 uint32_t ReadBuildFile(const std::wstring& path) {
@@ -93,6 +100,10 @@ bool CWinProbes::IsClientFolder(const std::wstring& folder) {
 
 bool CWinProbes::CloseRunningClient() {
   return ::CloseRunningClient();
+}
+
+bool CWinProbes::RecoverInterruptedPatch(const std::wstring& folder) {
+  return ::RecoverInterruptedPatch(folder);
 }
 
 uint32_t CWinProbes::ReadBuildFile(const std::wstring& path) {

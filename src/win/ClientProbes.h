@@ -16,6 +16,10 @@ bool IsClientFolder(const std::wstring& folder);
 // 100 ms between attempts. True when no client window remains.
 bool CloseRunningClient();
 
+// Finishes or undoes a patch run the engine left half-way in the folder (the engine's commit journal);
+// false when a journal is there but could not be dealt with.
+bool RecoverInterruptedPatch(const std::wstring& folder);
+
 // The build from "build=" in the first kBuildFileBytes of a client configuration file; 0 when the file
 // cannot be opened or read or holds no readable build.
 uint32_t ReadBuildFile(const std::wstring& path);
@@ -39,6 +43,7 @@ class CWinProbes : public ClientProbes {
  public:
   bool IsClientFolder(const std::wstring& folder) override;
   bool CloseRunningClient() override;
+  bool RecoverInterruptedPatch(const std::wstring& folder) override;
   uint32_t ReadBuildFile(const std::wstring& path) override;
   uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) override;
   std::wstring ShortPath(const std::wstring& path) override;

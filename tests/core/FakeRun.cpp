@@ -130,6 +130,12 @@ void FakeMachine::Apply(const char* line, EngineListener& listener) {
   }
 }
 
+bool FakeMachine::RecoverInterruptedPatch(const std::wstring& folder) {
+  recovered.push_back(folder);
+  if (!buildsOnceRecovered.empty()) builds = buildsOnceRecovered;
+  return true;
+}
+
 bool FakeMachine::Start(void (*body)(void*), void* argument) {
   threadStarted = true;
   body(argument);

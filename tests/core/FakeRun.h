@@ -72,6 +72,7 @@ class FakeMachine : public ClientProbes,
  public:
   bool IsClientFolder(const std::wstring& folder) override;
   bool CloseRunningClient() override;
+  bool RecoverInterruptedPatch(const std::wstring& folder) override;
   uint32_t ReadBuildFile(const std::wstring& path) override { return builds[path]; }
   uint32_t GetFreeDiskSpaceMB(const std::wstring&) override { return freeMB; }
   std::wstring ShortPath(const std::wstring& path) override { return shortPaths[path]; }
@@ -110,6 +111,8 @@ class FakeMachine : public ClientProbes,
   std::set<std::wstring> clients;
   std::deque<bool> clientRunning;  // CloseRunningClient fails while this yields true
   std::map<std::wstring, uint32_t> builds;
+  std::map<std::wstring, uint32_t> buildsOnceRecovered;  // an interrupted run in the folder: the builds then
+  std::vector<std::wstring> recovered;
   uint32_t freeMB = 0;
   std::map<std::wstring, std::wstring> shortPaths;
   std::vector<std::wstring> touched, opened;

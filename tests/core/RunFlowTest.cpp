@@ -48,6 +48,17 @@ TEST(PatchRun, HandsTheEngineOneLineWithTheFolderAndTheUnclosedPatchPath) {
   EXPECT_EQ(run.machine.restarts, 1) << "a locked file asks to restart, answered Yes";
 }
 
+TEST(StartSequence, AnInterruptedRunIsUndoneBeforeTheBuildIsReadSoTheEngineRunsAgain) {
+  FakeRun run;
+  run.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4536;  // the half-patched client's new build
+  run.machine.buildsOnceRecovered = {{L"C:\\Games\\ZAV\\common.ini", 4526}};
+  run.machine.script = {{6, "", 1, true}, {7, "a"}};
+  run.Start();
+  run.core.OnTimer(kExtractTimerId);
+  EXPECT_EQ(run.machine.recovered, std::vector<std::wstring>{L"C:\\Games\\ZAV"});
+  EXPECT_FALSE(run.machine.commandLine.empty()) << "not the same-version page";
+}
+
 TEST(Pages, EnterActsOnlyOnTheWelcomePage) {
   FakeRun run;
   run.machine.script = {{6, "", 1, true}, {7, "a"}};
