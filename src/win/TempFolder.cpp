@@ -1,7 +1,7 @@
 #include "win/TempFolder.h"
 
 #include <windows.h>
-#include <bcrypt.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cstdint>
@@ -23,12 +23,12 @@ bool IsTokenElevated() {
 ElevationProbe gElevated = IsTokenElevated;
 
 // 64 bits from the system's generator as 16 hex digits; empty when it fails (then no folder is made:
-// a name anyone can predict is worse than none).
+// a name anyone can predict is worse than none). The generator is advapi32's, which Windows always maps
+// from its own system section (a KnownDLL): bcrypt.dll in the import table would be looked for beside
+// the installer before the first line of the program runs.
 std::wstring RandomName() {
   uint8_t bytes[8] = {};
-  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-    return std::wstring();
-  }
+  if (!::RtlGenRandom(bytes, sizeof(bytes))) return std::wstring();
   static const wchar_t kHex[] = L"0123456789abcdef";
   std::wstring name = L"tss";
   for (uint8_t b : bytes) name += {kHex[b >> 4], kHex[b & 15]};
