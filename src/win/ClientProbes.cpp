@@ -8,6 +8,7 @@
 #include "framework/Handle.h"
 #include "rules/PathRules.h"
 #include "win/Restart.h"
+#include "win/UserShell.h"
 
 namespace {
 
@@ -141,7 +142,7 @@ void CWinProbes::TouchFile(const std::wstring& path) {
 }
 
 void CWinProbes::Open(const std::wstring& target) {
-  ::ShellExecuteW(nullptr, nullptr, target.c_str(), L"", nullptr, SW_SHOWNORMAL);
+  OpenAsUser(target);
 }
 
 void CWinProbes::RequestSystemRestart() {

@@ -10,6 +10,17 @@ bool HasSearchFlags() {
   return kernel != nullptr && ::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
 }
 
+// Libraries that system libraries load by bare name when first needed: themes, the window manager,
+// version information, cryptography, the rich edit control's engine, the shell's helpers. Without the
+// search flags the application's folder comes first for them, so they are loaded from the system folder
+// before anything else and kept for the life of the process: a later load by name finds them loaded.
+constexpr const wchar_t* kLoadedOnDemand[] = {
+    L"uxtheme.dll",  L"dwmapi.dll",  L"version.dll", L"cryptbase.dll", L"cryptsp.dll", L"rsaenh.dll",
+    L"riched20.dll", L"propsys.dll", L"profapi.dll", L"ntmarta.dll",   L"sspicli.dll", L"secur32.dll",
+    L"userenv.dll",  L"apphelp.dll", L"winmm.dll",   L"msimg32.dll",   L"mpr.dll",     L"linkinfo.dll",
+    L"ntshrui.dll",  L"srvcli.dll",  L"cscapi.dll",  L"wtsapi32.dll",  L"sxs.dll",     L"dbghelp.dll",
+};
+
 }  // namespace
 
 void RestrictDllSearch() {
@@ -18,9 +29,9 @@ void RestrictDllSearch() {
   auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
                                  ::GetProcAddress(kernel, "SetDefaultDllDirectories")))
                            : nullptr;
-  if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    ::SetDllDirectoryW(L"");  // at least not the current folder
-  }
+  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  ::SetDllDirectoryW(L"");  // at least not the current folder
+  for (const wchar_t* name : kLoadedOnDemand) LoadSystemLibrary(name);
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {

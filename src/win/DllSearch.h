@@ -4,7 +4,8 @@
 #include <windows.h>
 
 // Restricts the default library search to the system folder (without the application's folder and the
-// current one). Called first thing at start-up.
+// current one). Called first thing at start-up. On systems without the search flags, the libraries that
+// system libraries load on demand are loaded from the system folder at once instead.
 void RestrictDllSearch();
 
 // A system library by name, from the system folder only; null when it cannot be loaded.

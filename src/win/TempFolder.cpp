@@ -7,20 +7,11 @@
 #include <cstdint>
 
 #include "rules/Format.h"
+#include "win/Elevation.h"
 
 namespace {
 
 constexpr int kNameAttempts = 16;
-
-bool IsTokenElevated() {
-  const CHandle token = ProcessToken(TOKEN_QUERY);
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  return ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
-         elevation.TokenIsElevated != 0;
-}
-
-ElevationProbe gElevated = IsTokenElevated;
 
 // 64 bits from the system's generator as 16 hex digits; empty when it fails (then no folder is made:
 // a name anyone can predict is worse than none). The generator is advapi32's, which Windows always maps
@@ -61,12 +52,6 @@ bool AdministratorsOnly(CLocalDescriptor* descriptor) {
                                                                 descriptor->Out(), nullptr) != FALSE;
 }
 
-ElevationProbe SetElevationProbe(ElevationProbe probe) {
-  const ElevationProbe previous = gElevated;
-  gElevated = probe ? probe : IsTokenElevated;
-  return previous;
-}
-
 bool CTempFolder::MakeFolder(std::wstring* made) {
   made->clear();
   wchar_t temp[MAX_PATH + 1] = {};
@@ -75,7 +60,7 @@ bool CTempFolder::MakeFolder(std::wstring* made) {
 
   CLocalDescriptor descriptor;
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
-  if (gElevated()) {
+  if (IsProcessElevated()) {
     if (!AdministratorsOnly(&descriptor)) return false;
     attributes.lpSecurityDescriptor = descriptor.Get();
   }

@@ -43,7 +43,3 @@ class CLocalDescriptor {
 // made inside take the same. False when the user's identity cannot be read.
 bool AdministratorsOnly(CLocalDescriptor* descriptor);
 
-// Whether the process token is elevated; tests put their own answer in place. Null restores the real
-// question; returns the previous one.
-using ElevationProbe = bool (*)();
-ElevationProbe SetElevationProbe(ElevationProbe probe);

@@ -6,7 +6,7 @@
 #   ImportTablesTest.sh WINDOWS-BIN-FOLDER
 set -uo pipefail
 bin=${1:?usage: ImportTablesTest.sh WINDOWS-BIN-FOLDER}
-known="advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll"
+known="advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll"
 failures=0
 for binary in Tesserine.exe patchw32.dll rtpbuild.exe embedfs.exe; do
   allowed=$known

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "win/TempFolder.h"
+#include "win/Elevation.h"
 
 namespace {
 
