@@ -51,18 +51,27 @@ TEST(Hardening, AnEngineImportIsNeverTakenFromTheInstallersFolder) {
   EXPECT_EQ(client.File(L"readme.txt"), "old readme");
 }
 
-TEST(Hardening, APlantedRichEditLibraryIsNeverLoaded) {
-  Story story;
-  ASSERT_TRUE(::CopyFileW(BinPath(L"planted_library.dll").c_str(),
-                          (story.InstallerFolder() + L"\\riched32.dll").c_str(), FALSE));
+// Libraries a whole run loads that are not KnownDLLs (and bcrypt.dll, which the installer once imported),
+// each planted beside the installer, with Wine told to prefer a library found on disk to its own.
+TEST(Hardening, NoLibraryPlantedBesideTheInstallerIsLoadedInAWholeRun) {
+  OldClient client;
+  Story story(PatchInstaller(MakePatch()));
+  std::wstring overrides = L"mscoree,mshtml=;";
+  for (const wchar_t* name : {L"riched32", L"riched20", L"bcrypt", L"uxtheme", L"dwmapi", L"version",
+                              L"cryptbase", L"msimg32", L"winmm", L"userenv", L"sxs"}) {
+    ASSERT_TRUE(::CopyFileW(BinPath(L"planted_library.dll").c_str(),
+                            (story.InstallerFolder() + L"\\" + name + L".dll").c_str(), FALSE));
+    overrides += name + std::wstring(L",");
+  }
+  overrides.back() = L'=';
   TempDir marker;
-  // Wine is told to prefer a library found on disk to its own.
-  auto app = story.Start(
-      L"", {{kMarker, marker / L"loaded"}, {L"WINEDLLOVERRIDES", L"mscoree,mshtml=;riched32=n,b"}});
+  auto app = story.Start(PathArg(client.Path()),
+                         {{kMarker, marker / L"loaded"}, {L"WINEDLLOVERRIDES", overrides + L"n,b"}});
   ASSERT_TRUE(app);
-  EXPECT_FALSE(marker.Exists(L"loaded")) << "the planted library was loaded";
-  ASSERT_TRUE(app->Click(IDCANCEL));
-  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+  ASSERT_TRUE(app->Click(IDOK));
+  ASSERT_TRUE(app->WaitForVisible(kLaunch)) << Utf8(app->Describe());
+  EXPECT_FALSE(marker.Exists(L"loaded")) << "a planted library was loaded";
+  EXPECT_EQ(client.File(L"common.ini"), "[client]\r\nbuild=4536\r\n");
 }
 
 TEST(Hardening, AnEntryNameThatLeavesTheTemporaryFolderWritesNothing) {
