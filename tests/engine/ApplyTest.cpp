@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -452,6 +453,28 @@ TEST_F(EngineRun, ADeltaWhoseResultMissesItsChecksumIsError9AndReplacesNothing) 
   EXPECT_EQ(listener.calls.back().text,
             "Error ept9: patch file is corrupt: bin\\zav.exe: result does not match");
   EXPECT_EQ(ReadTree(client), before);
+}
+
+TEST(EngineRunMixed, ABinaryWithScatteredChangesAndEditedTextInOneTreeComeOutExact) {
+  // The binary suits difference covers, the text exact pieces: the patch holds both (smaller than either
+  // style alone would make it).
+  std::string binary = RandomBytes(71, 200000), text, edited;
+  std::mt19937 random(72);
+  for (int i = 0; i < 60000; ++i) {
+    const std::string word = "w" + std::to_string(1000 + random() % 50) + (i % 9 ? " " : "\n");
+    text += word;
+    edited += i % 2 ? word : "w" + std::to_string(1000 + random() % 50) + " ";
+  }
+  const Tree before = {{"bin\\game.dat", binary}, {"script\\a.txt", text}};
+  for (size_t i = 0; i < binary.size(); i += 97) ++binary[i];
+  const Tree after = {{"bin\\game.dat", binary}, {"script\\a.txt", edited}};
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  WriteTree(work.path() / "client", before);
+  rtp::PosixFileSystem fs((work.path() / "client").string());
+  RecordingListener listener;
+  ASSERT_EQ(rtp::ApplyPatch(View(patch), fs, listener), rtp::kOk) << listener.Dump();
+  EXPECT_EQ(ReadTree(work.path() / "client"), after);
 }
 
 TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {
