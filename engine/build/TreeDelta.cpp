@@ -76,8 +76,8 @@ uint64_t CompressedSize(const RawStreams& raw, const Slice& slice) {
   Codec codec;
   for (int s = 0; s < kStreamCount; ++s) {
     if (!slice.length[s]) continue;
-    EncodeStream(ByteView(raw.bytes[s].data() + slice.from[s], static_cast<size_t>(slice.length[s])),
-                 kMaxDictionary, &out, &codec, 1);
+    EncodeStream(ByteView(raw.bytes[s].data() + slice.from[s], static_cast<size_t>(slice.length[s])), &out,
+                 &codec, 1);
     total += out.size();
   }
   return total;
@@ -92,7 +92,7 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
       return;
     Codec codec;
-    EncodeStream(ByteView(bytes.data(), bytes.size()), kMaxDictionary, &stored[s], &codec, tries);
+    EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries);
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();

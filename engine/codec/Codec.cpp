@@ -42,10 +42,11 @@ bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, ui
   if (codec == Codec::Stored) return storedSize == decodedSize;
   if (codec != Codec::Lzma) return false;
   uint8_t props[kPropsSize];
-  if (storedSize < kPropsSize || !mInput->Read(props, kPropsSize)) return false;
+  if (storedSize < 1 || !mInput->Read(props, 1)) return false;
+  const uint32_t dictionary = DictionaryFor(decodedSize);
+  for (size_t i = 1; i < kPropsSize; ++i) props[i] = static_cast<uint8_t>(dictionary >> (8 * (i - 1)));
   CLzmaProps parsed;
-  if (LzmaProps_Decode(&parsed, props, kPropsSize) != SZ_OK || parsed.dicSize > kMaxDictionary) return false;
-  // Small streams need no dictionary beyond their own length.
+  if (LzmaProps_Decode(&parsed, props, kPropsSize) != SZ_OK) return false;
   mLzma.reset(new (std::nothrow) Lzma);
   mCapacity = static_cast<size_t>(std::min<uint64_t>(kDecodeBuffer, std::max<uint64_t>(decodedSize, 1)));
   mBuffer = NewBytes(mCapacity);
@@ -53,7 +54,13 @@ bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, ui
     return !(*noMemory = true);
   mLzma->allocated = true;
   LzmaDec_Init(&mLzma->state);
-  return true;
+  // The data's first byte, always zero, is not stored.
+  static const uint8_t kZero = 0;
+  SizeT outLen = 0, inLen = 1;
+  ELzmaStatus status;
+  return LzmaDec_DecodeToBuf(&mLzma->state, mBuffer.get(), &outLen, &kZero, &inLen, LZMA_FINISH_ANY,
+                             &status) == SZ_OK &&
+         inLen == 1;
 }
 
 bool StreamDecoder::Refill() {

@@ -1,7 +1,9 @@
 #pragma once
 // The entropy coding of version-2 patches: every stream of a patch is stored as it is or compressed with
-// LZMA (the LZMA SDK's encoder and decoder), whichever is smaller. An LZMA stream is its five property
-// bytes followed by the raw LZMA data without an end mark; its decoded length is kept by the caller.
+// LZMA (the LZMA SDK's encoder and decoder), whichever is smaller. An LZMA stream is one property byte
+// (literal context, literal position and position bits, as LZMA codes them) followed by the raw LZMA
+// data without an end mark and without its first byte, which is always zero. Its decoded length is kept
+// by the caller, and its dictionary follows from it (DictionaryFor): a small patch pays no fixed cost.
 // LZMA was chosen over zlib and zstd for its size: see the README's engine section.
 #include <cstdint>
 #include <memory>
@@ -17,11 +19,18 @@ enum class Codec : uint8_t { Stored = 0, Lzma = 1 };
 // The largest dictionary a stream may ask for: the apply's memory holds at most a few of them.
 constexpr uint32_t kMaxDictionary = 16u << 20;
 
+// The dictionary of a stream that decodes to `decodedSize` bytes: the smallest power of two that holds
+// it, from 4 KiB up to kMaxDictionary.
+inline uint32_t DictionaryFor(uint64_t decodedSize) {
+  uint32_t dictionary = 1u << 12;
+  while (dictionary < decodedSize && dictionary < kMaxDictionary) dictionary <<= 1;
+  return dictionary;
+}
+
 // Encodes `in` with each of a few literal-context settings (at most `tries`; 0 for all that suit its
 // size) and keeps the smallest result, or the bytes as they are when no compression is smaller. The same
 // input always gives the same output. False when memory runs out.
-bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec,
-                  size_t tries = 0);
+bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0);
 
 // Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
 // `offset` (the caller checks their CRC-32C). Every failure (damaged data, too little or too

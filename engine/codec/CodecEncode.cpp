@@ -42,18 +42,19 @@ bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting,
   SizeT propsSize = kPropsSize;
   const SRes result = LzmaEncode(out->data() + kPropsSize, &destLen, in.data, in.size, &props, out->data(),
                                  &propsSize, 0, nullptr, LzmaHeap(), LzmaHeap());
-  if (result != SZ_OK || propsSize != kPropsSize) return false;
+  // Kept: the property byte, then the data after its leading zero (the dictionary size is implied).
+  if (result != SZ_OK || propsSize != kPropsSize || destLen == 0 || (*out)[kPropsSize] != 0) return false;
   out->resize(kPropsSize + destLen);
+  out->erase(out->begin() + 1, out->begin() + kPropsSize + 1);
   return true;
 }
 }  // namespace
 
-bool EncodeStream(ByteView in, uint32_t dictionaryCap, std::vector<uint8_t>* out, Codec* codec, size_t most) {
+bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most) {
   out->assign(in.data, in.data + in.size);
   *codec = Codec::Stored;
-  if (in.size < 16) return true;
-  uint32_t dictionary = 1u << 12;
-  while (dictionary < in.size && dictionary < std::min(dictionaryCap, kMaxDictionary)) dictionary <<= 1;
+  if (in.size < 8) return true;
+  const uint32_t dictionary = DictionaryFor(in.size);
   size_t tries = in.size >= kLargeStream ? 2 : sizeof kSettings / sizeof kSettings[0];
   if (most) tries = std::min(tries, most);
   std::vector<uint8_t> candidate;

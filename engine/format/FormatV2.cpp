@@ -159,22 +159,26 @@ uint16_t PatchVersion(Source& patch) {
 bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkStreams) {
   *out = PatchV2();
   const uint64_t size = source.Size();
-  uint8_t h[kHeaderSize2];
-  if (size < kHeaderSize2) return Fail(error, kErrCorrupt, "header truncated");
-  if (!source.ReadAt(0, h, kHeaderSize2)) return Fail(error, kErrPatchUnreadable, "read failed");
+  uint8_t h[kMaxHeaderSize2];
+  const size_t got = static_cast<size_t>(std::min<uint64_t>(size, kMaxHeaderSize2));
+  if (got < 11 + 2 + 4) return Fail(error, kErrCorrupt, "header truncated");
+  if (!source.ReadAt(0, h, got)) return Fail(error, kErrPatchUnreadable, "read failed");
   const uint8_t codec = h[10];
-  const uint32_t storedSize = ReadU32(h + 12);
-  const uint32_t decodedSize = ReadU32(h + 16);
-  if (ReadU16(h + 8) != kFormatVersion2 || h[11] || codec > static_cast<uint8_t>(Codec::Lzma) ||
-      storedSize > kMaxDirectory || decodedSize > kMaxDirectory)
+  VarintReader sizes(h + 11, got - 11);
+  const uint32_t storedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
+  const uint32_t decodedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
+  const size_t crcAt = got - sizes.Left();
+  if (!sizes.Ok() || crcAt + 4 > got || ReadU16(h + 8) != kFormatVersion2 ||
+      codec > static_cast<uint8_t>(Codec::Lzma))
     return Fail(error, kErrCorrupt, "unexpected header");
-  if (size - kHeaderSize2 < storedSize) return Fail(error, kErrCorrupt, "truncated");
+  const uint64_t headerSize = crcAt + 4;
+  if (size - headerSize < storedSize) return Fail(error, kErrCorrupt, "truncated");
   Buffer stored, directory;
   if (!stored.Resize(storedSize) || !directory.Resize(decodedSize))
     return Fail(error, kErrNoMemory, "directory");
-  if (!source.ReadAt(kHeaderSize2, stored.data(), storedSize))
+  if (!source.ReadAt(headerSize, stored.data(), storedSize))
     return Fail(error, kErrPatchUnreadable, "read failed");
-  if (Crc32c(stored.view(), Crc32c(ByteView(h, 20))) != ReadU32(h + 20))
+  if (Crc32c(stored.view(), Crc32c(ByteView(h, crcAt))) != ReadU32(h + crcAt))
     return Fail(error, kErrCorrupt, "header checksum mismatch");
   {
     MemorySource storedSource(stored.view());
@@ -188,7 +192,7 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
   }
   VarintReader in(directory.data(), directory.size());
   if (!DecodeDirectory(in, out, error)) return false;
-  uint64_t at = kHeaderSize2 + uint64_t{storedSize};
+  uint64_t at = headerSize + storedSize;
   for (StreamInfo& stream : out->streams) {
     stream.offset = at;
     if (stream.storedSize > size - at) return Fail(error, kErrCorrupt, "truncated");

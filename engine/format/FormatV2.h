@@ -2,14 +2,13 @@
 // Version 2 of the patch file: the whole client update as one set of compressed streams, so a new file
 // may copy from any old file and files that resemble each other share the coder's context.
 //
-// Header, 24 bytes, little-endian:
+// Header, 17 to 25 bytes:
 //   0  8  magic "TESPATCH"
-//   8  2  format version, 2
+//   8  2  format version, 2 (little-endian)
 //  10  1  directory's codec (0 stored, 1 LZMA)
-//  11  1  zero
-//  12  4  directory's stored size (at most kMaxDirectory)
-//  16  4  directory's decoded size (at most kMaxDirectory)
-//  20  4  CRC-32C of header bytes 0..19 followed by the directory's stored bytes
+//  11     directory's stored size, then its decoded size (varints, each at most kMaxDirectory)
+//         then the CRC-32C (4 bytes, low first) of the header bytes before it followed by the directory's
+//         stored bytes
 // Then the directory, then the streams one after another, ending exactly at the end of the file.
 //
 // The directory (numbers are varints, texts a varint length and the bytes):
@@ -52,7 +51,7 @@
 namespace rtp {
 
 constexpr uint16_t kFormatVersion2 = 2;
-constexpr uint32_t kHeaderSize2 = 24;
+constexpr uint32_t kMaxHeaderSize2 = 25;
 constexpr uint32_t kMaxDirectory = 64u << 20;
 
 enum StreamId { kLiteralLengths = 0, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kStreamCount };

@@ -102,21 +102,21 @@ bool WritePatchV2(const PatchV2& described, const std::vector<uint8_t> (&streams
   if (plain.size() > kMaxDirectory) return false;
   std::vector<uint8_t> stored;
   Codec codec;
-  if (!EncodeStream(ByteView(plain.data(), plain.size()), kMaxDictionary, &stored, &codec)) return false;
-  uint8_t h[kHeaderSize2] = {};
-  std::memcpy(h, kMagic, sizeof kMagic);
-  WriteU16(h + 8, kFormatVersion2);
-  h[10] = static_cast<uint8_t>(codec);
-  WriteU32(h + 12, static_cast<uint32_t>(stored.size()));
-  WriteU32(h + 16, static_cast<uint32_t>(plain.size()));
-  WriteU32(h + 20, Crc32c(ByteView(stored.data(), stored.size()), Crc32c(ByteView(h, 20))));
+  if (!EncodeStream(ByteView(plain.data(), plain.size()), &stored, &codec)) return false;
+  std::vector<uint8_t> h(kMagic, kMagic + sizeof kMagic);
+  h.push_back(static_cast<uint8_t>(kFormatVersion2 & 0xFF));
+  h.push_back(static_cast<uint8_t>(kFormatVersion2 >> 8));
+  h.push_back(static_cast<uint8_t>(codec));
+  PutVarint(&h, stored.size());
+  PutVarint(&h, plain.size());
+  PutFixed32(&h, Crc32c(ByteView(stored.data(), stored.size()), Crc32c(ByteView(h.data(), h.size()))));
   uint64_t at = 0;
   const auto put = [&](const uint8_t* data, size_t length) {
     if (!out.WriteAt(at, ByteView(data, length))) return false;
     at += length;
     return true;
   };
-  if (!put(h, sizeof h) || !put(stored.data(), stored.size())) return false;
+  if (!put(h.data(), h.size()) || !put(stored.data(), stored.size())) return false;
   for (const std::vector<uint8_t>& stream : streams)
     if (!put(stream.data(), stream.size())) return false;
   *size = at;

@@ -10,6 +10,7 @@
 #include "FuzzSupport.h"
 #include "SyntheticPe.h"
 #include "engine/base/Crc32c.h"
+#include "engine/base/Varint.h"
 #include "engine/format/FormatV2.h"
 #include "engine/apply/TreeApply.h"
 
@@ -39,13 +40,17 @@ std::string PlantedExecutable(size_t size, uint32_t seed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
-  if (size >= rtp::kHeaderSize2 && std::memcmp(data, rtp::kMagic, sizeof rtp::kMagic) == 0) {
+  if (size >= rtp::kMaxHeaderSize2 && std::memcmp(data, rtp::kMagic, sizeof rtp::kMagic) == 0) {
     bytes[8] = rtp::kFormatVersion2;
     bytes[9] = 0;
-    const uint32_t stored = rtp::ReadU32(&bytes[12]);
-    if (stored <= size - rtp::kHeaderSize2)
-      rtp::WriteU32(&bytes[20], rtp::Crc32c(rtp::ByteView(bytes.data() + rtp::kHeaderSize2, stored),
-                                            rtp::Crc32c(rtp::ByteView(bytes.data(), 20))));
+    rtp::VarintReader sizes(&bytes[11], rtp::kMaxHeaderSize2 - 11);
+    const uint64_t stored = sizes.Number();
+    sizes.Number();
+    const size_t crcAt = rtp::kMaxHeaderSize2 - sizes.Left();
+    if (sizes.Ok() && crcAt + 4 <= size && stored <= size - crcAt - 4)
+      rtp::WriteU32(&bytes[crcAt],
+                    rtp::Crc32c(rtp::ByteView(bytes.data() + crcAt + 4, static_cast<size_t>(stored)),
+                                rtp::Crc32c(rtp::ByteView(bytes.data(), crcAt))));
   }
   rtp::MemorySource source(rtp::ByteView(bytes.data(), bytes.size()));
   rtp::PatchV2 patch;
