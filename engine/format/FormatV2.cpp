@@ -95,8 +95,13 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
     const uint64_t segments = in.Bounded(kMaxRelocations);
     int64_t start = 0, shift = 0;
     for (uint64_t k = 0; in.Ok() && k < segments; ++k) {
-      start += in.Signed();
-      shift += in.Signed();
+      // Both stay within 32 bits, so a change beyond 33 bits is damage (and would overflow the sum).
+      const int64_t startStep = in.Signed(), shiftStep = in.Signed();
+      if (startStep < -(1ll << 33) || startStep > (1ll << 33) || shiftStep < -(1ll << 33) ||
+          shiftStep > (1ll << 33))
+        return corrupt("translation damaged");
+      start += startStep;
+      shift += shiftStep;
       if (start < 0 || start > 0xFFFFFFFFll ||
           (!source.map.starts.empty() && start <= source.map.starts.back()) || shift < INT32_MIN ||
           shift > INT32_MAX)
