@@ -37,10 +37,10 @@ std::wstring CRunCore::ReportAddress() const {
 
 void CRunCore::ReportError() {
   mProbes.Open(ReportAddress());
-  OnCancel(0);
+  OnCancel(kCancelByFlow);
 }
 
 void CRunCore::OnLaunchClient() {
   mProbes.Open(FormatText(L"%s\\zav.exe", {mZavPath}));
-  OnCancel(0);
+  OnCancel(kCancelByFlow);
 }

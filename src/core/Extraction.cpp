@@ -125,7 +125,10 @@ std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uin
 void CRunCore::OnExtractFailed() {
   mView.StopTimer(kExtractTimerId);  // no extraction will signal any more
   const std::wstring failed = Load(IDS_EXTRACT_FAILED);
-  EndRun({BoxOf(IDS_EXTRACT_FAILED, 0), OutcomeRestart, failed, std::nullopt});
+  EndRun(Ending::Failed()
+             .WithBox(BoxOf(IDS_EXTRACT_FAILED, kErrorMessage))
+             .WithOutcome(OutcomeRestart)
+             .WithMessage(failed));
 }
 
 void CRunCore::DeleteTempFiles() {

@@ -29,7 +29,11 @@ std::wstring CRunCore::EngineText(const void* param) {
 void CRunCore::RunPatch() {
   if (!mEngine.Load(mDllPath)) {
     const std::wstring failed = Load(IDS_ENGINE_LOAD_FAILED);
-    EndRun({BoxOf(IDS_ENGINE_LOAD_FAILED, 0), OutcomeSupport, failed, failed});
+    EndRun(Ending::Failed()
+               .WithBox(BoxOf(IDS_ENGINE_LOAD_FAILED, kErrorMessage))
+               .WithOutcome(OutcomeSupport)
+               .WithMessage(failed)
+               .WithReportDetail(failed));
     return;
   }
   uint32_t biggestSz = 0;
@@ -40,7 +44,10 @@ void CRunCore::RunPatch() {
     if (need > free && need > 0 && free > 0) {
       const std::wstring text = FormatText(Load(IDS_DISK_FULL), {need, free});
       mEngine.Free();
-      EndRun({Box{text, L"", box::kIconHand}, OutcomeNone, text, std::nullopt});
+      EndRun(Ending::Failed()
+                 .WithBox(Box{text, L"", box::kIconHand})
+                 .WithOutcome(OutcomeNone)
+                 .WithMessage(text));
       return;
     }
   }
@@ -77,12 +84,15 @@ void CRunCore::RunPatch() {
   // Success is judged by the files the engine reached, not by what it returns.
   if (mAllFilesDone) {
     mProbes.TouchFile(JoinPath(mZavPath, L"script\\compiled.code"));
-    EndRun({std::nullopt, std::nullopt, std::nullopt, std::nullopt, PageFinished});
+    EndRun(Ending::Finished());
     return;
   }
   // The engine returned on its own before its last file: the client is only partly patched.
-  EndRun({std::nullopt, OutcomeSupport, Load(IDS_ENGINE_STOPPED_EARLY),
-          FormatText(L"Engine stopped early (%u of %u files)", {mFileNumber, mFileCount})});
+  EndRun(
+      Ending::Failed()
+          .WithOutcome(OutcomeSupport)
+          .WithMessage(Load(IDS_ENGINE_STOPPED_EARLY))
+          .WithReportDetail(FormatText(L"Engine stopped early (%u of %u files)", {mFileNumber, mFileCount})));
 }
 
 // The engine takes the client folder and the patch path as one 8-bit line in the ANSI code page, the
@@ -108,7 +118,11 @@ bool CRunCore::EngineCommandLine(std::string* line) {
     refused = mPatchPath.size() > mZavPath.size() ? &mPatchPath : &mZavPath;
   }
   const std::wstring text = FormatText(Load(IDS_PATH_NOT_USABLE), {*refused});
-  EndRun({Box{text, Load(IDS_ERROR_CAPTION), box::kIconHand}, OutcomeSupport, text, std::wstring(refusal)});
+  EndRun(Ending::Failed()
+             .WithBox(Box{text, Load(IDS_ERROR_CAPTION), box::kIconHand})
+             .WithOutcome(OutcomeSupport)
+             .WithMessage(text)
+             .WithReportDetail(refusal));
   return false;
 }
 
@@ -138,7 +152,11 @@ const char* CRunCore::OnEngineMessage(uint32_t id, void* param) {
       const std::wstring message = FormatText(Load(IDS_PATCH_FILE_ERROR), {mCurrentFile, userText});
       // Stops the run at the engine's next call; the message stays the error's.
       mCancelEvent.Set();
-      EndRun({Box{message, Load(IDS_ERROR_CAPTION), box::kIconHand}, outcome, message, EngineText(param)});
+      EndRun(Ending::Failed()
+                 .WithBox(Box{message, Load(IDS_ERROR_CAPTION), box::kIconHand})
+                 .WithOutcome(outcome)
+                 .WithMessage(message)
+                 .WithReportDetail(EngineText(param)));
       return kContinue;
     }
     case rtp::kIdProgress:

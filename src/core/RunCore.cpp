@@ -25,8 +25,8 @@ void CRunCore::OnOK() {
 void CRunCore::OnCancel(int id) {
   if (mCancelEvent) {
     mCancelEvent.Set();
-    Ending cancelled;
-    if (id != 0) cancelled.message = Load(IDS_CANCELLED);
+    Ending cancelled = Ending::Failed();
+    if (id != kCancelByFlow) cancelled.WithMessage(Load(IDS_CANCELLED));
     EndRun(cancelled);
   } else {
     mView.CloseDialog(id);
@@ -49,7 +49,7 @@ void CRunCore::EndRun(const Ending& ending) {
 }
 
 Box CRunCore::BoxOf(uint32_t stringId, uint32_t style) {
-  if (style == 0) return Box{Load(stringId), Load(IDS_ERROR_CAPTION), box::kIconHand | box::kOk};
+  if (style == kErrorMessage) return Box{Load(stringId), Load(IDS_ERROR_CAPTION), box::kIconHand | box::kOk};
   return Box{Load(stringId), Load(IDS_MESSAGE_CAPTION), style};
 }
 

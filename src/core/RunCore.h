@@ -51,14 +51,43 @@ struct Box {
 };
 
 // How a run ends on a result page: the box first (when there is one), then the outcome, the message and
-// the report detail (each kept when not given), then the page.
+// the report detail (each kept from before when not given), then the page.
+//   EndRun(Ending::Failed().WithBox(...).WithOutcome(OutcomeSupport).WithMessage(text));
 struct Ending {
+  static Ending Failed() { return Ending(); }
+  static Ending Finished() {
+    Ending ending;
+    ending.page = PageFinished;
+    return ending;
+  }
+  Ending& WithBox(Box shown) {
+    box = std::move(shown);
+    return *this;
+  }
+  Ending& WithOutcome(uint32_t value) {
+    outcome = value;
+    return *this;
+  }
+  Ending& WithMessage(std::wstring text) {
+    message = std::move(text);
+    return *this;
+  }
+  Ending& WithReportDetail(std::wstring text) {
+    reportDetail = std::move(text);
+    return *this;
+  }
+
   std::optional<Box> box;
   std::optional<uint32_t> outcome;
   std::optional<std::wstring> message;
   std::optional<std::wstring> reportDetail;
   int page = PageFailed;
 };
+
+// The message-box style of ShowMessage and BoxOf for an error: the error icon and the error caption.
+constexpr uint32_t kErrorMessage = 0;
+// OnCancel's id when the flow itself closes the window (after a report or a launch), not a button.
+constexpr int kCancelByFlow = 0;
 
 class CRunCore : public EngineListener {
  public:
@@ -69,7 +98,7 @@ class CRunCore : public EngineListener {
 
   // Commands of the dialog.
   void OnOK();
-  // `id` 0 comes from the flow itself (after a report or a launch, or an engine error).
+  // `id` is the button's, or kCancelByFlow.
   void OnCancel(int id);
   void OnTimer(uintptr_t timerId);
   void ReportError();
@@ -79,9 +108,9 @@ class CRunCore : public EngineListener {
   void SetPage(int page);
   // The one way a run ends on a result page.
   void EndRun(const Ending& ending);
-  // A string-table text in a message box: style 0 is the error icon with caption 134, any other style
-  // keeps its buttons and icon with caption 168.
-  int ShowMessage(uint32_t stringId, uint32_t style = 0);
+  // A string-table text in a message box: kErrorMessage is the error icon with caption 134, any other
+  // style keeps its buttons and icon with caption 168.
+  int ShowMessage(uint32_t stringId, uint32_t style = kErrorMessage);
 
   // The start sequence.
   bool CheckArchive();

@@ -50,14 +50,18 @@ CRunCore::FolderLoop CRunCore::AskForFolder(std::wstring* folder) {
     if (result == box::kAnswerCancel) return FolderLoop::Cancelled;
     if (result != box::kAnswerOk) return FolderLoop::NotShown;
     if (mProbes.IsClientFolder(*folder)) return FolderLoop::Accepted;
-    ShowMessage(IDS_FOLDER_WITHOUT_CLIENT, 0);
+    ShowMessage(IDS_FOLDER_WITHOUT_CLIENT, kErrorMessage);
   }
 }
 
 void CRunCore::StartUpdate() {
   if (!CheckArchive()) {
     const std::wstring missing = Load(IDS_FILES_MISSING);
-    EndRun({BoxOf(IDS_FILES_MISSING, 0), OutcomeSupport, missing, missing});
+    EndRun(Ending::Failed()
+               .WithBox(BoxOf(IDS_FILES_MISSING, kErrorMessage))
+               .WithOutcome(OutcomeSupport)
+               .WithMessage(missing)
+               .WithReportDetail(missing));
     return;
   }
 
@@ -73,7 +77,7 @@ void CRunCore::StartUpdate() {
       const int answer = mView.ShowBox(FormatText(Load(IDS_TEST_PATCH_CONFIRM), {candidate}),
                                        Load(IDS_MESSAGE_CAPTION), box::kYesNoCancel | box::kIconExclamation);
       if (answer == box::kAnswerCancel) {
-        EndRun({std::nullopt, OutcomeNone, Load(IDS_CANCELLED), std::nullopt});
+        EndRun(Ending::Failed().WithOutcome(OutcomeNone).WithMessage(Load(IDS_CANCELLED)));
         return;
       }
       if (answer == box::kAnswerNo) candidate.clear();
@@ -85,7 +89,7 @@ void CRunCore::StartUpdate() {
       SetPage(mPage);  // the whole sequence again, from the archive check
       return;
     }
-    EndRun({std::nullopt, OutcomeRestart, Load(IDS_CLIENT_STILL_RUNNING), std::nullopt});
+    EndRun(Ending::Failed().WithOutcome(OutcomeRestart).WithMessage(Load(IDS_CLIENT_STILL_RUNNING)));
     return;
   }
 
@@ -105,14 +109,17 @@ void CRunCore::StartUpdate() {
     const int answer = mView.ShowBox(FormatText(Load(IDS_CONFIRM_FOLDER), {candidate}),
                                      Load(IDS_MESSAGE_CAPTION), box::kYesNo | box::kIconInformation);
     if (answer != box::kAnswerYes && AskForFolder(&candidate) == FolderLoop::Cancelled) {
-      EndRun({std::nullopt, std::nullopt, Load(IDS_CANCELLED), std::nullopt});
+      EndRun(Ending::Failed().WithMessage(Load(IDS_CANCELLED)));
       return;
     }
   }
 
   if (!mProbes.IsClientFolder(candidate)) {
-    EndRun({BoxOf(IDS_CLIENT_NOT_FOUND, 0), OutcomeReinstallClient, Load(IDS_CLIENT_NOT_FOUND),
-            std::wstring(L"Client Not Installed")});
+    EndRun(Ending::Failed()
+               .WithBox(BoxOf(IDS_CLIENT_NOT_FOUND, kErrorMessage))
+               .WithOutcome(OutcomeReinstallClient)
+               .WithMessage(Load(IDS_CLIENT_NOT_FOUND))
+               .WithReportDetail(L"Client Not Installed"));
     return;
   }
 
@@ -121,7 +128,11 @@ void CRunCore::StartUpdate() {
 
   if (!ParsePatchVersions()) {
     const std::wstring unreadable = Load(IDS_NO_PATCH_VERSION);
-    EndRun({BoxOf(IDS_NO_PATCH_VERSION, 0), OutcomeNewPatch, unreadable, unreadable});
+    EndRun(Ending::Failed()
+               .WithBox(BoxOf(IDS_NO_PATCH_VERSION, kErrorMessage))
+               .WithOutcome(OutcomeNewPatch)
+               .WithMessage(unreadable)
+               .WithReportDetail(unreadable));
     return;
   }
 
@@ -136,14 +147,19 @@ void CRunCore::StartUpdate() {
   const uint32_t toBuild = static_cast<uint32_t>(mToVersion.build);
   if (mInstalledBuild == toBuild) {
     const std::wstring same = FormatText(Load(IDS_SAME_VERSION), {toBuild});
-    EndRun({Box{same, Load(IDS_MESSAGE_CAPTION), box::kOk | box::kIconInformation}, OutcomeNone, same,
-            std::nullopt, PageFinished});
+    EndRun(Ending::Finished()
+               .WithBox(Box{same, Load(IDS_MESSAGE_CAPTION), box::kOk | box::kIconInformation})
+               .WithOutcome(OutcomeNone)
+               .WithMessage(same));
     return;
   }
   if (mInstalledBuild != fromBuild) {
     const std::wstring wrong = FormatText(Load(IDS_WRONG_VERSION), {mInstalledBuild, fromBuild});
-    EndRun({Box{wrong, Load(IDS_ERROR_CAPTION), box::kOk | box::kIconHand}, OutcomeNewPatch, wrong,
-            FormatText(L"Wrong Version. Need %u", {fromBuild})});
+    EndRun(Ending::Failed()
+               .WithBox(Box{wrong, Load(IDS_ERROR_CAPTION), box::kOk | box::kIconHand})
+               .WithOutcome(OutcomeNewPatch)
+               .WithMessage(wrong)
+               .WithReportDetail(FormatText(L"Wrong Version. Need %u", {fromBuild})));
     return;
   }
 

@@ -71,7 +71,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void RunPatch() { mRun.RunPatch(); }
   const char* OnEngineMessage(uint32_t id, void* param) { return mRun.OnEngineMessage(id, param); }
   void ReportError() { mRun.ReportError(); }
-  int ShowMessage(UINT stringId, UINT style = 0) { return mRun.ShowMessage(stringId, style); }
+  int ShowMessage(UINT stringId, UINT style = kErrorMessage) { return mRun.ShowMessage(stringId, style); }
 
   // Output operations; safe from the extraction thread and once the window is gone.
   int SetFileProgress(int percent) override;
