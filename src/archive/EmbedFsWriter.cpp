@@ -1,6 +1,7 @@
 #include "archive/EmbedFsWriter.h"
 
 #include "rules/FileNames.h"
+#include "rules/Hex.h"
 
 #include <algorithm>
 #include <cctype>
@@ -202,7 +203,6 @@ bool Fail(std::string* error, const std::string& message) {
 }  // namespace
 
 std::string QuoteName(const std::string& name) {
-  static const char kHex[] = "0123456789abcdef";
   std::string out = "\"";
   for (char c : name) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -213,8 +213,7 @@ std::string QuoteName(const std::string& name) {
       out.push_back(c);
     } else {
       out += "\\x";
-      out.push_back(kHex[u >> 4]);
-      out.push_back(kHex[u & 15]);
+      AppendHexByte(&out, u);
     }
   }
   out.push_back('"');

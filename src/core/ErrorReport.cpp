@@ -2,6 +2,7 @@
 // on the operator's site, and the finished page's button starts the client.
 #include "core/RunCore.h"
 #include "rules/Format.h"
+#include "rules/Hex.h"
 
 namespace {
 
@@ -12,13 +13,11 @@ const wchar_t kReportAddress[] = L"https://update.lanxingji.example/patches/patc
 // early, split it or change it on the way: control characters, '&', '#', '%', '"' and '+' (which a site
 // reads as a blank) are percent-escaped.
 std::wstring QueryValue(const std::wstring& text) {
-  static const wchar_t kHex[] = L"0123456789ABCDEF";
   std::wstring value;
   for (wchar_t c : text) {
     if (c < 0x20 || c == 0x7F || c == L'&' || c == L'#' || c == L'%' || c == L'"' || c == L'+') {
       value += L'%';
-      value += kHex[(c >> 4) & 0xF];
-      value += kHex[c & 0xF];
+      AppendHexByte(&value, static_cast<uint8_t>(c), true);
     } else {
       value += c;
     }

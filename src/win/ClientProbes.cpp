@@ -7,6 +7,7 @@
 #include "engine/journal/Transaction.h"
 #include "framework/Handle.h"
 #include "rules/PathRules.h"
+#include "win/KernelFunction.h"
 #include "win/Restart.h"
 #include "win/UserShell.h"
 
@@ -63,10 +64,7 @@ uint32_t ReadBuildFile(const std::wstring& path) {
 uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) {
   using GetDiskFreeSpaceExFn = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
   // Looked up at run time: the extended query is missing from the oldest systems.
-  HMODULE kernel = ::GetModuleHandleW(L"KERNEL32");
-  auto getDiskFreeSpaceEx = kernel ? reinterpret_cast<GetDiskFreeSpaceExFn>(reinterpret_cast<void*>(
-                                         ::GetProcAddress(kernel, "GetDiskFreeSpaceExW")))
-                                   : nullptr;
+  const auto getDiskFreeSpaceEx = KernelFunction<GetDiskFreeSpaceExFn>("GetDiskFreeSpaceExW");
   if (getDiskFreeSpaceEx) {
     ULARGE_INTEGER available{};
     ULARGE_INTEGER total{};

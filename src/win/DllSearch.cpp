@@ -2,12 +2,13 @@
 
 #include <string>
 
+#include "win/KernelFunction.h"
+
 namespace {
 
 // Older systems without the search-flags update refuse these flags with ERROR_INVALID_PARAMETER.
 bool HasSearchFlags() {
-  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  return kernel != nullptr && ::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
+  return KernelFunction<FARPROC>("AddDllDirectory") != nullptr;
 }
 
 // Libraries that system libraries load by bare name when first needed: themes, the window manager,
@@ -25,10 +26,7 @@ constexpr const wchar_t* kLoadedOnDemand[] = {
 
 void RestrictDllSearch() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-                                 ::GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                           : nullptr;
+  const auto setDefault = KernelFunction<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
   if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
   ::SetDllDirectoryW(L"");  // at least not the current folder
   for (const wchar_t* name : kLoadedOnDemand) LoadSystemLibrary(name);

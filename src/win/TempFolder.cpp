@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "rules/Format.h"
+#include "rules/Hex.h"
 #include "win/Elevation.h"
 
 namespace {
@@ -20,9 +21,8 @@ constexpr int kNameAttempts = 16;
 std::wstring RandomName() {
   uint8_t bytes[8] = {};
   if (!::RtlGenRandom(bytes, sizeof(bytes))) return std::wstring();
-  static const wchar_t kHex[] = L"0123456789abcdef";
   std::wstring name = L"tss";
-  for (uint8_t b : bytes) name += {kHex[b >> 4], kHex[b & 15]};
+  for (uint8_t b : bytes) AppendHexByte(&name, b);
   return name;
 }
 

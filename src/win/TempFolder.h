@@ -42,4 +42,3 @@ class CLocalDescriptor {
 // the user reads and runs only, nothing is inherited from the temporary folder above, and the files
 // made inside take the same. False when the user's identity cannot be read.
 bool AdministratorsOnly(CLocalDescriptor* descriptor);
-

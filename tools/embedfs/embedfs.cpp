@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/ToolMain.h"
+
 #include "archive/EmbedFsFormat.h"
 #include "archive/EmbedFsStdio.h"
 #include "archive/EmbedFsWriter.h"
@@ -20,9 +22,13 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+using tool::Failed;
+using tool::IsHelp;
+using tool::kExitFailed;
+using tool::kExitOk;
+using tool::kExitUsage;
+using tool::Usage;
+
 constexpr size_t kChunkSize = 1 << 20;
 
 const char kMainHelp[] =
@@ -95,20 +101,6 @@ const char kVerifyHelp[] =
     "\n"
     "options:\n"
     "  --help   show this text\n";
-
-int Usage(const char* message, const char* help) {
-  std::fprintf(stderr, "embedfs: %s\n\n%s", message, help);
-  return kExitUsage;
-}
-
-int Failed(const std::string& message) {
-  std::fprintf(stderr, "embedfs: %s\n", message.c_str());
-  return kExitFailed;
-}
-
-bool IsHelp(const std::string& arg) {
-  return arg == "--help" || arg == "-h";
-}
 
 // Text conversions at the edge. Arguments and paths are UTF-8 inside the tool; entry names are bytes in
 // the installer's ANSI code page (on Linux, the bytes given).
@@ -489,7 +481,11 @@ int Verify(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
-int Run(const std::vector<std::string>& args) {
+}  // namespace
+
+const char tool::kName[] = "embedfs";
+
+int tool::Main(const std::vector<std::string>& args) {
   if (args.empty()) return Usage("no command given", kMainHelp);
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -503,20 +499,3 @@ int Run(const std::vector<std::string>& args) {
   if (command == "verify") return Verify(rest);
   return Usage(("unknown command \"" + command + "\"").c_str(), kMainHelp);
 }
-
-}  // namespace
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    args.emplace_back();
-    Narrow(argv[i], CP_UTF8, &args.back());
-  }
-  return Run(args);
-}
-#else
-int main(int argc, char** argv) {
-  return Run(std::vector<std::string>(argv + 1, argv + argc));
-}
-#endif

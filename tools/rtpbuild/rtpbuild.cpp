@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/ToolMain.h"
+
 #include "engine/apply/Apply.h"
 #include "engine/build/Builder.h"
 #include "engine/apply/Errors.h"
@@ -27,9 +29,12 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+using tool::Failed;
+using tool::IsHelp;
+using tool::kExitFailed;
+using tool::kExitOk;
+using tool::kExitUsage;
+using tool::Usage;
 
 const char kMainHelp[] =
     "usage: rtpbuild COMMAND [OPTIONS] ...\n"
@@ -103,20 +108,6 @@ const char kApplyHelp[] =
     "options:\n"
     "  --abort-at N   answer the N-th callback (from 1) as a caller asking to stop would\n"
     "  --help         show this text\n";
-
-int Usage(const std::string& message, const char* help) {
-  std::fprintf(stderr, "rtpbuild: %s\n\n%s", message.c_str(), help);
-  return kExitUsage;
-}
-
-int Failed(const std::string& message) {
-  std::fprintf(stderr, "rtpbuild: %s\n", message.c_str());
-  return kExitFailed;
-}
-
-bool IsHelp(const std::string& arg) {
-  return arg == "--help" || arg == "-h";
-}
 
 // The platform edge. Arguments arrive as UTF-8 (converted from UTF-16 on Windows); texts that go into a
 // patch are bytes of the installer's ANSI code page.
@@ -522,7 +513,11 @@ int Verify(const std::vector<std::string>& args) {
   return outcome.empty() ? kExitOk : Failed(positional[2] + ": " + outcome);
 }
 
-int Main(const std::vector<std::string>& args) {
+}  // namespace
+
+const char tool::kName[] = "rtpbuild";
+
+int tool::Main(const std::vector<std::string>& args) {
   if (args.empty()) return Usage("no command given", kMainHelp);
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -536,21 +531,3 @@ int Main(const std::vector<std::string>& args) {
   if (command == "verify") return Verify(rest);
   return Usage("unknown command \"" + command + "\"", kMainHelp);
 }
-
-}  // namespace
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg;
-    Narrow(argv[i], CP_UTF8, &arg);
-    args.push_back(arg);
-  }
-  return Main(args);
-}
-#else
-int main(int argc, char** argv) {
-  return Main(std::vector<std::string>(argv + 1, argv + argc));
-}
-#endif

@@ -1,0 +1,25 @@
+#pragma once
+// What the operator tools share: their exit codes, their usage and failure lines on stderr, the help
+// switch, and the program entry, which hands a tool its arguments as UTF-8 on every system.
+#include <string>
+#include <vector>
+
+namespace tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// The tool's name at the start of its messages; each tool defines it.
+extern const char kName[];
+
+// "NAME: MESSAGE", a blank line and the help text; returns kExitUsage.
+int Usage(const std::string& message, const char* help);
+// "NAME: MESSAGE"; returns kExitFailed.
+int Failed(const std::string& message);
+bool IsHelp(const std::string& arg);
+
+// The tool itself, given the arguments after the program's name; each tool defines it.
+int Main(const std::vector<std::string>& args);
+
+}  // namespace tool
