@@ -30,7 +30,7 @@ int Run(const wchar_t* cmdLine, int showCommand) {
       richEdit.Free();
       return 0;
     }
-    dlgMain.mRun.mCmdLine = cmdLine ? cmdLine : L"";
+    dlgMain.mRun.SetCommandLine(cmdLine ? cmdLine : L"");
     dlgMain.ShowWindow(showCommand);
     result = theLoop.Run();
     theModule.RemoveMessageLoop();

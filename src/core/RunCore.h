@@ -135,8 +135,16 @@ class CRunCore : public EngineListener {
   // The error-report address for the current outcome.
   std::wstring ReportAddress() const;
 
-  // The run's state. Only the flow writes it; the dialog reads what it paints.
-  std::wstring mCmdLine;
+  // The installer's command line, handed in by the process entry before the first page.
+  void SetCommandLine(std::wstring commandLine) { mCmdLine = std::move(commandLine); }
+
+  // What the view paints.
+  int32_t Page() const { return mPage; }
+  const std::wstring& Message() const { return mMessage; }
+  const std::wstring& Hint() const { return mHint; }
+  bool IsTestPatch() const { return mTestPatch; }
+
+  // The run's state. Only the flow writes it.
   std::atomic<bool> mExtractDone{false};  // set by the extraction thread, taken by the timer
   CancelSignal mCancelEvent;
   bool mAllFilesDone = false;
@@ -164,6 +172,8 @@ class CRunCore : public EngineListener {
 
  private:
   enum class FolderLoop { Accepted, Cancelled, NotShown };
+
+  std::wstring mCmdLine;
 
   std::wstring Load(uint32_t id) { return mTexts.Load(id); }
   Box BoxOf(uint32_t stringId, uint32_t style);

@@ -90,7 +90,7 @@ LRESULT CMainDlg::OnPaint() {
   }
   if (mBannerDC != nullptr) ::BitBlt(dc, 0, 0, mBannerSize.cx, mBannerSize.cy, mBannerDC, 0, 0, SRCCOPY);
 
-  if (mRun.mTestPatch) DrawTestMark(dc, mTestMarkFont);
+  if (mRun.IsTestPatch()) DrawTestMark(dc, mTestMarkFont);
 
   RECT client{};
   GetClientRect(&client);
@@ -110,15 +110,15 @@ LRESULT CMainDlg::OnPaint() {
   {
     SelectedObject selected(dc, ::GetStockObject(ANSI_VAR_FONT));
     DrawStaticTexts(dc);
-    if (!mRun.mMessage.empty() && mRun.mPage >= PageFinished) {
+    if (!mRun.Message().empty() && mRun.Page() >= PageFinished) {
       RECT rect = client;
       rect.left += kTextLeft;
       rect.top += kMessageTop;
       rect.right -= kTextRightMargin;
-      ::DrawTextW(dc, mRun.mMessage.c_str(), static_cast<int>(mRun.mMessage.size()), &rect, DT_WORDBREAK);
+      ::DrawTextW(dc, mRun.Message().c_str(), static_cast<int>(mRun.Message().size()), &rect, DT_WORDBREAK);
       rect.top += kHintOffset;
-      if (!mRun.mHint.empty())
-        ::DrawTextW(dc, mRun.mHint.c_str(), static_cast<int>(mRun.mHint.size()), &rect, DT_WORDBREAK);
+      if (!mRun.Hint().empty())
+        ::DrawTextW(dc, mRun.Hint().c_str(), static_cast<int>(mRun.Hint().size()), &rect, DT_WORDBREAK);
     }
   }
 

@@ -10,7 +10,7 @@ using Note = FakeMachine::Note;
 
 // The client at build 4526 in `folder`, named on the command line.
 void ClientIn(FakeRun& r, const std::wstring& folder) {
-  r.core.mCmdLine = L"path=\"" + folder + L"\"";
+  r.core.SetCommandLine(L"path=\"" + folder + L"\"");
   r.machine.clients = {folder};
   r.machine.builds[folder + L"\\common.ini"] = 4526;
 }
@@ -48,13 +48,13 @@ const Cause kCauses[] = {
      false, L"S135", L"S168", 0x15, 5, L"S162", L"", PageFailed},
     {"FolderSelectionCancelled",  // the box is the default folder's confirmation before the dialog
      [](FakeRun& r) {
-       r.core.mCmdLine.clear();
+       r.core.SetCommandLine(L"");
        r.machine.clients = {L"c:\\program files\\norrat\\zav"};
        r.view.answers = {box::kAnswerNo};
      },
      false, L"S159", L"S168", 0x44, 0, L"S154", L"", PageFailed},
-    {"NoClientFound", [](FakeRun& r) { r.core.mCmdLine.clear(); }, false, L"S158", L"S134", 0x10, 1, L"S158",
-     L"Client Not Installed", PageFailed},
+    {"NoClientFound", [](FakeRun& r) { r.core.SetCommandLine(L""); }, false, L"S158", L"S134", 0x10, 1,
+     L"S158", L"Client Not Installed", PageFailed},
     {"PatchVersionsUnreadable", [](FakeRun& r) { r.machine.entries[2].first = L"zav-4536.rtp"; }, false,
      L"S139", L"S134", 0x10, 3, L"S139", L"S139", PageFailed},
     {"SameVersion", [](FakeRun& r) { r.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4536; }, false,

@@ -148,5 +148,5 @@ FakeRun::FakeRun() {
                      {L"ZAV.2.12.4526-2.12.4536.rtp", std::string(20000, 'P')}};
   machine.clients.insert(L"C:\\Games\\ZAV");
   machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4526;
-  core.mCmdLine = L"path=C:\\Games\\ZAV";
+  core.SetCommandLine(L"path=C:\\Games\\ZAV");
 }

@@ -19,7 +19,7 @@ TEST(StartSequence, RetryRunsTheWholeSequenceAgainNestedInsideTheInstallingPage)
 
 TEST(StartSequence, TheFolderDialogComesBackUntilItHoldsAClient) {
   FakeRun run;
-  run.core.mCmdLine.clear();
+  run.core.SetCommandLine(L"");
   run.view.folderAnswers = {{box::kAnswerOk, L"D:\\empty"}, {box::kAnswerOk, L"C:\\Games\\ZAV\\"}};
   run.Start();
   EXPECT_EQ(run.view.foldersAsked, 2);
@@ -84,7 +84,7 @@ TEST(Pages, TheFinishedPageShowsNoEarlierHint) {
 TEST(PatchRun, AFolderTheCodePageCannotWriteGoesToTheEngineByItsShortForm) {
   FakeRun run;
   const std::wstring folder = L"C:\\Games\\\u0e01\u0e02";
-  run.core.mCmdLine = L"path=\"" + folder + L"\"";
+  run.core.SetCommandLine(L"path=\"" + folder + L"\"");
   run.machine.clients = {folder};
   run.machine.builds[folder + L"\\common.ini"] = 4526;
   run.machine.shortPaths[folder] = L"C:\\Games\\E01~1";
