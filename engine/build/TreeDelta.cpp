@@ -14,6 +14,9 @@ namespace rtp {
 
 namespace {
 
+// New files at least this large have both cover styles found at once, on two threads.
+constexpr size_t kMatchedTogether = 256 * 1024;
+
 // The fewest bytes an old file must give the new ones to be worth naming in the patch.
 constexpr uint64_t kMinSourceGain = 1024;
 
@@ -91,8 +94,10 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     // What one setting could not compress, no other setting will: it stays stored.
     if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
       return;
-    Codec codec;
-    EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries);
+    // Every setting after the first, when the first has already been tried on these bytes.
+    const bool triedOnce = tries == 0 && info[s].decodedSize == bytes.size();
+    Codec codec = info[s].codec;
+    EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0);
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();
@@ -259,10 +264,20 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     file.newCrc = Crc32c(fresh.view());
     const size_t c = counterpart[w.file];
     const uint64_t expected = c && indexed[c - 1] ? indexedAt[c - 1] : 0;
-    for (int style = 0; style < 2; ++style) {
+    const auto find = [&](int style) {
       w.covers[style] = FindCovers(index, fresh.view(), expected, static_cast<CoverStyle>(style));
-      for (const Cover& cover : w.covers[style]) copied[fileAt(cover.oldPos)] += cover.length;
+    };
+    // The styles of a large file are matched at once, one on each core (the index is only read).
+    if (fresh.size() >= kMatchedTogether) {
+      std::thread other(find, 1);
+      find(0);
+      other.join();
+    } else {
+      find(0);
+      find(1);
     }
+    for (const std::vector<Cover>& covers : w.covers)
+      for (const Cover& cover : covers) copied[fileAt(cover.oldPos)] += cover.length;
   }
   // A source costs its name and size in the directory: one that gives fewer bytes than that saves
   // nothing, and its covers become literals.

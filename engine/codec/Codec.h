@@ -30,7 +30,9 @@ inline uint32_t DictionaryFor(uint64_t decodedSize) {
 // Encodes `in` with each of a few literal-context settings (at most `tries`; 0 for all that suit its
 // size) and keeps the smallest result, or the bytes as they are when no compression is smaller. The same
 // input always gives the same output. False when memory runs out.
-bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0);
+// With `from` above 0, *out and *codec already hold the best of the settings before it, which the
+// others must beat: a stream tried once need not be encoded again with the same setting.
+bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0, size_t from = 0);
 
 // Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
 // `offset` (the caller checks their CRC-32C). Every failure (damaged data, too little or too
