@@ -148,10 +148,8 @@ class CRunCore : public EngineListener {
   std::atomic<bool> mExtractDone{false};  // set by the extraction thread, taken by the timer
   CancelSignal mCancelEvent;
   bool mAllFilesDone = false;
-  uint32_t mFileCount = 0;
   uint32_t mFileNumber = 0;
   std::wstring mZavPath;
-  std::wstring mTempDir;
   std::wstring mDllPath;
   std::wstring mPatchPath;
   int32_t mPage = 0;
@@ -161,19 +159,21 @@ class CRunCore : public EngineListener {
   std::wstring mReportDetail;
   bool mRestartNeeded = false;
   std::wstring mCurrentFile;
-  uint32_t mInstalledBuild = 0;
   bool mTestPatch = false;
-  std::wstring mNotesName;
-  Version mFromVersion;
-  Version mToVersion;
   std::atomic<bool> mStopExtraction{false};
-  bool mTempFolderTried = false;
-  std::wstring mTempDirTried;  // the folder that could not be made, named in the details
 
  private:
   enum class FolderLoop { Accepted, Cancelled, NotShown };
 
   std::wstring mCmdLine;
+  uint32_t mFileCount = 0;
+  std::wstring mTempDir;
+  uint32_t mInstalledBuild = 0;
+  std::wstring mNotesName;
+  Version mFromVersion;
+  Version mToVersion;
+  bool mTempFolderTried = false;
+  std::wstring mTempDirTried;  // the folder that could not be made, named in the details
 
   std::wstring Load(uint32_t id) { return mTexts.Load(id); }
   Box BoxOf(uint32_t stringId, uint32_t style);
