@@ -7,42 +7,12 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
+#include "framework/ComRef.h"
 #include "win/Elevation.h"
 
 namespace {
 
-// One COM reference, released by its owner.
-template <typename T>
-class ComRef {
- public:
-  ComRef() = default;
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  ~ComRef() {
-    if (mPointer) mPointer->Release();
-  }
-  T* operator->() const { return mPointer; }
-  T** Out() { return &mPointer; }
-  void** OutVoid() { return reinterpret_cast<void**>(&mPointer); }
-  explicit operator bool() const { return mPointer != nullptr; }
-
- private:
-  T* mPointer = nullptr;
-};
-
-class Bstr {
- public:
-  explicit Bstr(const std::wstring& text) : mText(::SysAllocStringLen(text.data(), text.size())) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { ::SysFreeString(mText); }
-  BSTR Get() const { return mText; }
-
- private:
-  BSTR mText;
-};
-
-VARIANT Text(const Bstr& text) {
+VARIANT Text(const CBstr& text) {
   VARIANT value;
   ::VariantInit(&value);
   value.vt = VT_BSTR;
@@ -52,24 +22,24 @@ VARIANT Text(const Bstr& text) {
 
 // The desktop's folder view leads to the shell's own automation object, which runs in Explorer's process.
 bool OpenThroughExplorer(const std::wstring& target, const std::wstring& folder) {
-  ComRef<IShellWindows> windows;
+  CComRef<IShellWindows> windows;
   if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
                                 windows.OutVoid())))
     return false;
   VARIANT none;
   ::VariantInit(&none);
   long window = 0;
-  ComRef<IDispatch> desktop;
+  CComRef<IDispatch> desktop;
   if (windows->FindWindowSW(&none, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.Out()) != S_OK ||
       !desktop)
     return false;
-  ComRef<IServiceProvider> services;
-  ComRef<IShellBrowser> browser;
-  ComRef<IShellView> view;
-  ComRef<IDispatch> background;
-  ComRef<IShellFolderViewDual> folderView;
-  ComRef<IDispatch> application;
-  ComRef<IShellDispatch2> shell;
+  CComRef<IServiceProvider> services;
+  CComRef<IShellBrowser> browser;
+  CComRef<IShellView> view;
+  CComRef<IDispatch> background;
+  CComRef<IShellFolderViewDual> folderView;
+  CComRef<IDispatch> application;
+  CComRef<IShellDispatch2> shell;
   if (FAILED(desktop->QueryInterface(IID_IServiceProvider, services.OutVoid())) ||
       FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.OutVoid())) ||
       FAILED(browser->QueryActiveShellView(view.Out())) ||
@@ -78,7 +48,7 @@ bool OpenThroughExplorer(const std::wstring& target, const std::wstring& folder)
       FAILED(folderView->get_Application(application.Out())) ||
       FAILED(application->QueryInterface(IID_IShellDispatch2, shell.OutVoid())))
     return false;
-  const Bstr file(target), directory(folder);
+  const CBstr file(target), directory(folder);
   VARIANT empty;
   ::VariantInit(&empty);
   VARIANT show;
