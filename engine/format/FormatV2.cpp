@@ -14,14 +14,6 @@ namespace {
 constexpr uint64_t kMaxFileSize = uint64_t{1} << 48;
 constexpr uint32_t kKnownFlags = kFlagBiggest | kFlagAnnounce | kFlagNoAnnounce;
 
-bool Fail(FormatError* error, uint32_t number, std::string detail) {
-  if (error) {
-    error->number = number;
-    error->detail = std::move(detail);
-  }
-  return false;
-}
-
 bool TakeText(VarintReader& in, size_t most, std::string* out) {
   const uint64_t length = in.Bounded(most);
   const uint8_t* bytes = in.Take(static_cast<size_t>(length));
@@ -31,7 +23,7 @@ bool TakeText(VarintReader& in, size_t most, std::string* out) {
 }
 
 bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
-  const auto corrupt = [&](const std::string& what) { return Fail(error, kErrCorrupt, what); };
+  const auto corrupt = [&](const std::string& what) { return FailFormat(error, kErrCorrupt, what); };
   const uint64_t sourceCount = in.Bounded(kMaxEntries);
   uint64_t start = 0;
   std::string previous;
@@ -166,8 +158,8 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
   const uint64_t size = source.Size();
   uint8_t h[kMaxHeaderSize2];
   const size_t got = static_cast<size_t>(std::min<uint64_t>(size, kMaxHeaderSize2));
-  if (got < 11 + 2 + 4) return Fail(error, kErrCorrupt, "header truncated");
-  if (!source.ReadAt(0, h, got)) return Fail(error, kErrPatchUnreadable, "read failed");
+  if (got < 11 + 2 + 4) return FailFormat(error, kErrCorrupt, "header truncated");
+  if (!source.ReadAt(0, h, got)) return FailFormat(error, kErrPatchUnreadable, "read failed");
   const uint8_t codec = h[10];
   VarintReader sizes(h + 11, got - 11);
   const uint32_t storedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
@@ -175,46 +167,46 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
   const size_t crcAt = got - sizes.Left();
   if (!sizes.Ok() || crcAt + 4 > got || ReadU16(h + 8) != kFormatVersion2 ||
       codec > static_cast<uint8_t>(Codec::Lzma))
-    return Fail(error, kErrCorrupt, "unexpected header");
+    return FailFormat(error, kErrCorrupt, "unexpected header");
   const uint64_t headerSize = crcAt + 4;
-  if (size - headerSize < storedSize) return Fail(error, kErrCorrupt, "truncated");
+  if (size - headerSize < storedSize) return FailFormat(error, kErrCorrupt, "truncated");
   Buffer stored, directory;
   if (!stored.Resize(storedSize) || !directory.Resize(decodedSize))
-    return Fail(error, kErrNoMemory, "directory");
+    return FailFormat(error, kErrNoMemory, "directory");
   if (!source.ReadAt(headerSize, stored.data(), storedSize))
-    return Fail(error, kErrPatchUnreadable, "read failed");
+    return FailFormat(error, kErrPatchUnreadable, "read failed");
   if (Crc32c(stored.view(), Crc32c(ByteView(h, crcAt))) != ReadU32(h + crcAt))
-    return Fail(error, kErrCorrupt, "header checksum mismatch");
+    return FailFormat(error, kErrCorrupt, "header checksum mismatch");
   {
     MemorySource storedSource(stored.view());
     StreamDecoder decoder;
     bool noMemory = false;
     if (!decoder.Open(storedSource, 0, storedSize, decodedSize, static_cast<Codec>(codec), &noMemory))
-      return noMemory ? Fail(error, kErrNoMemory, "directory")
-                      : Fail(error, kErrCorrupt, "directory damaged");
+      return noMemory ? FailFormat(error, kErrNoMemory, "directory")
+                      : FailFormat(error, kErrCorrupt, "directory damaged");
     if (!decoder.Read(directory.data(), decodedSize) || !decoder.Finish())
-      return Fail(error, kErrCorrupt, "directory damaged");
+      return FailFormat(error, kErrCorrupt, "directory damaged");
   }
   VarintReader in(directory.data(), directory.size());
   if (!DecodeDirectory(in, out, error)) return false;
   uint64_t at = headerSize + storedSize;
   for (StreamInfo& stream : out->streams) {
     stream.offset = at;
-    if (stream.storedSize > size - at) return Fail(error, kErrCorrupt, "truncated");
+    if (stream.storedSize > size - at) return FailFormat(error, kErrCorrupt, "truncated");
     at += stream.storedSize;
   }
-  if (at != size) return Fail(error, kErrCorrupt, "bytes after the last stream");
+  if (at != size) return FailFormat(error, kErrCorrupt, "bytes after the last stream");
   if (!checkStreams) return true;
   const uint64_t streamsAt = out->streams[0].offset;
   StreamReader reader(source, streamsAt, size - streamsAt);
-  if (!reader.Ok()) return Fail(error, kErrNoMemory, "patch buffer");
+  if (!reader.Ok()) return FailFormat(error, kErrNoMemory, "patch buffer");
   uint32_t crc = 0;
   while (reader.Remaining()) {
     ByteView piece;
-    if (!reader.Take(kChunkSize, &piece)) return Fail(error, kErrPatchUnreadable, "read failed");
+    if (!reader.Take(kChunkSize, &piece)) return FailFormat(error, kErrPatchUnreadable, "read failed");
     crc = Crc32c(piece, crc);
   }
-  if (crc != out->streamsCrc) return Fail(error, kErrCorrupt, "stream checksum mismatch");
+  if (crc != out->streamsCrc) return FailFormat(error, kErrCorrupt, "stream checksum mismatch");
   return true;
 }
 

@@ -12,14 +12,6 @@ namespace {
 
 constexpr uint32_t kKnownFlags = kFlagBiggest | kFlagAnnounce | kFlagNoAnnounce;
 
-bool Fail(FormatError* error, uint32_t number, std::string detail) {
-  if (error) {
-    error->number = number;
-    error->detail = std::move(detail);
-  }
-  return false;
-}
-
 std::string EntryLabel(size_t index) {
   return "entry " + std::to_string(index + 1);
 }
@@ -28,43 +20,45 @@ std::string EntryLabel(size_t index) {
 // own checks follow as it is read.
 bool CheckEntry(const PatchEntry& entry, size_t index, FormatError* error) {
   const std::string where = EntryLabel(index);
-  if (entry.delayMs > kMaxDelayMs) return Fail(error, kErrCorrupt, where + ": delay too long");
+  if (entry.delayMs > kMaxDelayMs) return FailFormat(error, kErrCorrupt, where + ": delay too long");
   if (entry.op == Op::Notice) {
     if (entry.noticeId == 0 || !entry.name.empty() || entry.oldSize || entry.oldCrc || entry.newSize ||
         entry.newCrc)
-      return Fail(error, kErrCorrupt, where + ": malformed notice");
+      return FailFormat(error, kErrCorrupt, where + ": malformed notice");
     switch (ParamKindOf(entry.noticeId)) {
       case ParamKind::Text:
         if (entry.payloadSize > kMaxNoticeText)
-          return Fail(error, kErrCorrupt, where + ": malformed notice text");
+          return FailFormat(error, kErrCorrupt, where + ": malformed notice text");
         return true;
       case ParamKind::Number:
-        if (entry.payloadSize != 4) return Fail(error, kErrCorrupt, where + ": malformed notice number");
+        if (entry.payloadSize != 4)
+          return FailFormat(error, kErrCorrupt, where + ": malformed notice number");
         return true;
       case ParamKind::None:
-        if (entry.payloadSize != 0) return Fail(error, kErrCorrupt, where + ": notice carries data");
+        if (entry.payloadSize != 0) return FailFormat(error, kErrCorrupt, where + ": notice carries data");
         return true;
     }
     return true;
   }
   if (entry.noticeId != 0 || !IsValidName(entry.name))
-    return Fail(error, kErrCorrupt, where + ": invalid file name");
+    return FailFormat(error, kErrCorrupt, where + ": invalid file name");
   const std::string named = where + " (" + entry.name + ")";
   switch (entry.op) {
     case Op::Add:
     case Op::Replace:
       if (entry.op == Op::Add && (entry.oldSize || entry.oldCrc))
-        return Fail(error, kErrCorrupt, named + ": added file with an old version");
-      if (entry.payloadSize != entry.newSize) return Fail(error, kErrCorrupt, named + ": file data damaged");
+        return FailFormat(error, kErrCorrupt, named + ": added file with an old version");
+      if (entry.payloadSize != entry.newSize)
+        return FailFormat(error, kErrCorrupt, named + ": file data damaged");
       return true;
     case Op::Delete:
       if (entry.newSize || entry.newCrc || entry.payloadSize)
-        return Fail(error, kErrCorrupt, named + ": deleted file with new data");
+        return FailFormat(error, kErrCorrupt, named + ": deleted file with new data");
       return true;
     case Op::Delta:
       return true;
     default:
-      return Fail(error, kErrCorrupt, where + ": unknown operation");
+      return FailFormat(error, kErrCorrupt, where + ": unknown operation");
   }
 }
 
@@ -117,8 +111,8 @@ namespace {
 bool ReadPayload(StreamReader& body, PatchEntry* entry, size_t index, FormatError* error) {
   const std::string where = EntryLabel(index);
   const auto failed = [&](const std::string& what) {
-    if (body.Failed()) return Fail(error, kErrPatchUnreadable, "read failed");
-    return Fail(error, kErrCorrupt, where + what);
+    if (body.Failed()) return FailFormat(error, kErrPatchUnreadable, "read failed");
+    return FailFormat(error, kErrCorrupt, where + what);
   };
   if (entry->op == Op::Notice) {
     entry->notice.resize(entry->payloadSize);
@@ -164,32 +158,33 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error) {
   const uint64_t size = source.Size();
   uint8_t h[kHeaderSize];
   const auto read = [&](size_t length) { return source.ReadAt(0, h, length); };
-  if (size < sizeof kMagic) return Fail(error, kErrCorrupt, "not a patch file");
-  if (!read(sizeof kMagic)) return Fail(error, kErrPatchUnreadable, "read failed");
-  if (std::memcmp(h, kMagic, sizeof kMagic) != 0) return Fail(error, kErrCorrupt, "not a patch file");
-  if (size < 10) return Fail(error, kErrCorrupt, "header truncated");
-  if (!read(10)) return Fail(error, kErrPatchUnreadable, "read failed");
+  if (size < sizeof kMagic) return FailFormat(error, kErrCorrupt, "not a patch file");
+  if (!read(sizeof kMagic)) return FailFormat(error, kErrPatchUnreadable, "read failed");
+  if (std::memcmp(h, kMagic, sizeof kMagic) != 0) return FailFormat(error, kErrCorrupt, "not a patch file");
+  if (size < 10) return FailFormat(error, kErrCorrupt, "header truncated");
+  if (!read(10)) return FailFormat(error, kErrPatchUnreadable, "read failed");
   const uint16_t version = ReadU16(h + 8);
   if (version != kFormatVersion)
-    return Fail(error, kErrFormatVersion,
-                "format version " + std::to_string(version) + ", this engine reads 1 and 2");
-  if (size < kHeaderSize) return Fail(error, kErrCorrupt, "header truncated");
-  if (!read(kHeaderSize)) return Fail(error, kErrPatchUnreadable, "read failed");
-  if (Crc32(ByteView(h, 36)) != ReadU32(h + 36)) return Fail(error, kErrCorrupt, "header checksum mismatch");
-  if (ReadU16(h + 10) != kHeaderSize) return Fail(error, kErrCorrupt, "unexpected header size");
+    return FailFormat(error, kErrFormatVersion,
+                      "format version " + std::to_string(version) + ", this engine reads 1 and 2");
+  if (size < kHeaderSize) return FailFormat(error, kErrCorrupt, "header truncated");
+  if (!read(kHeaderSize)) return FailFormat(error, kErrPatchUnreadable, "read failed");
+  if (Crc32(ByteView(h, 36)) != ReadU32(h + 36))
+    return FailFormat(error, kErrCorrupt, "header checksum mismatch");
+  if (ReadU16(h + 10) != kHeaderSize) return FailFormat(error, kErrCorrupt, "unexpected header size");
   const uint32_t flags = ReadU32(h + 12);
   const uint32_t entryCount = ReadU32(h + 16);
   const uint32_t bodySize = ReadU32(h + 28);
-  if (flags & ~kKnownFlags) return Fail(error, kErrCorrupt, "unknown flags");
+  if (flags & ~kKnownFlags) return FailFormat(error, kErrCorrupt, "unknown flags");
   if ((flags & kFlagAnnounce) && (flags & kFlagNoAnnounce))
-    return Fail(error, kErrCorrupt, "conflicting flags");
-  if (size - kHeaderSize < bodySize) return Fail(error, kErrCorrupt, "truncated");
-  if (size - kHeaderSize > bodySize) return Fail(error, kErrCorrupt, "bytes after the last entry");
+    return FailFormat(error, kErrCorrupt, "conflicting flags");
+  if (size - kHeaderSize < bodySize) return FailFormat(error, kErrCorrupt, "truncated");
+  if (size - kHeaderSize > bodySize) return FailFormat(error, kErrCorrupt, "bytes after the last entry");
   if (entryCount > bodySize / kEntryHeadSize || entryCount > kMaxEntries)
-    return Fail(error, kErrCorrupt, "entry count too large");
+    return FailFormat(error, kErrCorrupt, "entry count too large");
 
   StreamReader body(source, kHeaderSize, bodySize);
-  if (!body.Ok()) return Fail(error, kErrNoMemory, "patch buffer");
+  if (!body.Ok()) return FailFormat(error, kErrNoMemory, "patch buffer");
   body.StartSum();
   out->header.flags = flags;
   out->header.biggest = ReadU32(h + 20);
@@ -197,13 +192,13 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error) {
   for (uint32_t i = 0; i < entryCount; ++i) {
     uint8_t e[kEntryHeadSize];
     if (!body.Read(e, kEntryHeadSize)) {
-      if (body.Failed()) return Fail(error, kErrPatchUnreadable, "read failed");
-      return Fail(error, kErrCorrupt, EntryLabel(i) + ": truncated");
+      if (body.Failed()) return FailFormat(error, kErrPatchUnreadable, "read failed");
+      return FailFormat(error, kErrCorrupt, EntryLabel(i) + ": truncated");
     }
     PatchEntry entry;
     entry.op = static_cast<Op>(e[0]);
     if (e[0] < static_cast<uint8_t>(Op::Add) || e[0] > static_cast<uint8_t>(Op::Notice))
-      return Fail(error, kErrCorrupt, EntryLabel(i) + ": unknown operation");
+      return FailFormat(error, kErrCorrupt, EntryLabel(i) + ": unknown operation");
     entry.noticeId = e[1];
     const uint16_t nameLength = ReadU16(e + 2);
     entry.oldSize = ReadU32(e + 4);
@@ -213,23 +208,23 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error) {
     entry.delayMs = ReadU32(e + 20);
     entry.payloadSize = ReadU32(e + 24);
     if (static_cast<uint64_t>(nameLength) + entry.payloadSize > body.Remaining())
-      return Fail(error, kErrCorrupt, EntryLabel(i) + ": truncated");
+      return FailFormat(error, kErrCorrupt, EntryLabel(i) + ": truncated");
     entry.name.resize(nameLength);
     if (nameLength && !body.Read(reinterpret_cast<uint8_t*>(&entry.name[0]), nameLength))
-      return Fail(error, kErrPatchUnreadable, "read failed");
+      return FailFormat(error, kErrPatchUnreadable, "read failed");
     entry.payloadOffset = kHeaderSize + body.Position();
     if (!CheckEntry(entry, i, error) || !ReadPayload(body, &entry, i, error)) return false;
     out->entries.push_back(std::move(entry));
   }
-  if (body.Remaining() != 0) return Fail(error, kErrCorrupt, "bytes after the last entry");
-  if (body.Sum() != ReadU32(h + 32)) return Fail(error, kErrCorrupt, "body checksum mismatch");
+  if (body.Remaining() != 0) return FailFormat(error, kErrCorrupt, "bytes after the last entry");
+  if (body.Sum() != ReadU32(h + 32)) return FailFormat(error, kErrCorrupt, "body checksum mismatch");
 
   std::vector<std::string> names;
   for (const PatchEntry& entry : out->entries)
     if (entry.IsFile()) names.push_back(FoldName(entry.name));
   std::sort(names.begin(), names.end());
   if (std::adjacent_find(names.begin(), names.end()) != names.end())
-    return Fail(error, kErrCorrupt, "a file is named twice");
+    return FailFormat(error, kErrCorrupt, "a file is named twice");
   return true;
 }
 

@@ -45,6 +45,7 @@
 // report a locked file (26, 28), or send any id, and a delay on any entry keeps the engine busy for a while.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/base/Bytes.h"
@@ -114,6 +115,15 @@ struct FormatError {
   uint32_t number = 0;
   std::string detail;
 };
+
+// Fills *error (when there is one) and returns false: how the readers of every version fail.
+inline bool FailFormat(FormatError* error, uint32_t number, std::string detail) {
+  if (error) {
+    error->number = number;
+    error->detail = std::move(detail);
+  }
+  return false;
+}
 
 // Reads and checks a whole patch in one pass: header, both CRC-32s, every entry, delta instructions
 // and payload checksums. Entries locate their payloads in the patch file by offset. Besides 8 and 9, the
