@@ -24,6 +24,23 @@ bool IsHelp(const std::string& arg) {
   return arg == "--help" || arg == "-h";
 }
 
+bool TakeOperands(const std::vector<std::string>& args, const char* help, const std::string& prefix,
+                  std::vector<std::string>* operands, int* exit) {
+  for (const std::string& arg : args) {
+    if (IsHelp(arg)) {
+      std::fputs(help, stdout);
+      *exit = kExitOk;
+      return false;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      *exit = Usage(prefix + "unknown option " + arg, help);
+      return false;
+    }
+    operands->push_back(arg);
+  }
+  return true;
+}
+
 }  // namespace tool
 
 #ifdef _WIN32

@@ -18,6 +18,10 @@ int Usage(const std::string& message, const char* help);
 // "NAME: MESSAGE"; returns kExitFailed.
 int Failed(const std::string& message);
 bool IsHelp(const std::string& arg);
+// The operands of a command that takes no options. False when the command ends here: help was asked for
+// (*exit is kExitOk) or an option was given (kExitUsage, the message starting with `prefix`).
+bool TakeOperands(const std::vector<std::string>& args, const char* help, const std::string& prefix,
+                  std::vector<std::string>* operands, int* exit);
 
 // The tool itself, given the arguments after the program's name; each tool defines it.
 int Main(const std::vector<std::string>& args);

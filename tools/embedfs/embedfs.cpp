@@ -20,14 +20,8 @@
 #include "framework/Text.h"
 #endif
 
+namespace tool {
 namespace {
-
-using tool::Failed;
-using tool::IsHelp;
-using tool::kExitFailed;
-using tool::kExitOk;
-using tool::kExitUsage;
-using tool::Usage;
 
 constexpr size_t kChunkSize = 1 << 20;
 
@@ -260,14 +254,8 @@ int Pack(const std::vector<std::string>& args) {
 
 int List(const std::vector<std::string>& args) {
   std::vector<std::string> operands;
-  for (const std::string& arg : args) {
-    if (IsHelp(arg)) {
-      std::fputs(kListHelp, stdout);
-      return kExitOk;
-    }
-    if (arg.size() > 1 && arg[0] == '-') return Usage(("list: unknown option " + arg).c_str(), kListHelp);
-    operands.push_back(arg);
-  }
+  int exit = kExitOk;
+  if (!TakeOperands(args, kListHelp, "list: ", &operands, &exit)) return exit;
   if (operands.size() != 1) return Usage("list needs exactly one ARCHIVE", kListHelp);
 
   embedfs::StdioFileSource source;
@@ -435,14 +423,8 @@ bool SameBytes(embedfs::StdioFileSource& source, uint32_t offset, uint32_t size,
 
 int Verify(const std::vector<std::string>& args) {
   std::vector<std::string> operands;
-  for (const std::string& arg : args) {
-    if (IsHelp(arg)) {
-      std::fputs(kVerifyHelp, stdout);
-      return kExitOk;
-    }
-    if (arg.size() > 1 && arg[0] == '-') return Usage(("verify: unknown option " + arg).c_str(), kVerifyHelp);
-    operands.push_back(arg);
-  }
+  int exit = kExitOk;
+  if (!TakeOperands(args, kVerifyHelp, "verify: ", &operands, &exit)) return exit;
   if (operands.empty()) return Usage("verify needs an ARCHIVE", kVerifyHelp);
   for (size_t k = 1; k < operands.size(); ++k) {
     const size_t equals = operands[k].find('=');
@@ -483,9 +465,9 @@ int Verify(const std::vector<std::string>& args) {
 
 }  // namespace
 
-const char tool::kName[] = "embedfs";
+const char kName[] = "embedfs";
 
-int tool::Main(const std::vector<std::string>& args) {
+int Main(const std::vector<std::string>& args) {
   if (args.empty()) return Usage("no command given", kMainHelp);
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -499,3 +481,5 @@ int tool::Main(const std::vector<std::string>& args) {
   if (command == "verify") return Verify(rest);
   return Usage(("unknown command \"" + command + "\"").c_str(), kMainHelp);
 }
+
+}  // namespace tool

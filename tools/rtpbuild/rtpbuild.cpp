@@ -27,14 +27,8 @@
 #include "engine/fs/PosixFileSystem.h"
 #endif
 
+namespace tool {
 namespace {
-
-using tool::Failed;
-using tool::IsHelp;
-using tool::kExitFailed;
-using tool::kExitOk;
-using tool::kExitUsage;
-using tool::Usage;
 
 const char kMainHelp[] =
     "usage: rtpbuild COMMAND [OPTIONS] ...\n"
@@ -323,14 +317,8 @@ void PrintInfoV2(const std::string& path, const rtp::PatchV2& patch) {
 
 int Info(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
-  for (const std::string& arg : args) {
-    if (IsHelp(arg)) {
-      std::fputs(kInfoHelp, stdout);
-      return kExitOk;
-    }
-    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kInfoHelp);
-    positional.push_back(arg);
-  }
+  int exit = kExitOk;
+  if (!TakeOperands(args, kInfoHelp, "", &positional, &exit)) return exit;
   if (positional.size() != 1) return Usage("info takes one PATCH", kInfoHelp);
   std::unique_ptr<rtp::Source> bytes;
   if (!OpenForReading(positional[0], &bytes)) return Failed("cannot read " + positional[0]);
@@ -469,14 +457,8 @@ class QuietListener : public rtp::Listener {
 
 int Verify(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
-  for (const std::string& arg : args) {
-    if (IsHelp(arg)) {
-      std::fputs(kVerifyHelp, stdout);
-      return kExitOk;
-    }
-    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kVerifyHelp);
-    positional.push_back(arg);
-  }
+  int exit = kExitOk;
+  if (!TakeOperands(args, kVerifyHelp, "", &positional, &exit)) return exit;
   if (positional.size() != 3) return Usage("verify takes OLD_DIR NEW_DIR PATCH", kVerifyHelp);
   for (int i = 0; i < 2; ++i)
     if (!FolderExists(positional[i])) return Failed("no such folder: " + positional[i]);
@@ -515,9 +497,9 @@ int Verify(const std::vector<std::string>& args) {
 
 }  // namespace
 
-const char tool::kName[] = "rtpbuild";
+const char kName[] = "rtpbuild";
 
-int tool::Main(const std::vector<std::string>& args) {
+int Main(const std::vector<std::string>& args) {
   if (args.empty()) return Usage("no command given", kMainHelp);
   const std::string& command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -531,3 +513,5 @@ int tool::Main(const std::vector<std::string>& args) {
   if (command == "verify") return Verify(rest);
   return Usage("unknown command \"" + command + "\"", kMainHelp);
 }
+
+}  // namespace tool
