@@ -25,6 +25,7 @@ namespace {
 
 using enginetest::BuildBetween;
 using enginetest::Call;
+using enginetest::Controls;
 using enginetest::FaultyFileSystem;
 using enginetest::RandomBytes;
 using enginetest::ReadTree;
@@ -33,15 +34,6 @@ using enginetest::TempFolder;
 using enginetest::Tree;
 using enginetest::View;
 using enginetest::WriteTree;
-
-rtp::BuildOptions Controls(const std::vector<std::pair<std::string, std::string>>& words) {
-  rtp::Controls controls;
-  for (const auto& word : words) {
-    std::string error;
-    EXPECT_TRUE(controls.Add(word.first, word.second, &error)) << word.first << ": " << error;
-  }
-  return controls.options();
-}
 
 class EngineRun : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 
 namespace {
 
+using enginetest::Controls;
 using enginetest::RandomBytes;
 using enginetest::TempFolder;
 using enginetest::Tree;
@@ -59,15 +60,6 @@ std::vector<std::string> Listing(const rtp::PatchV2& patch) {
                     file.name);
   }
   return lines;
-}
-
-rtp::BuildOptions Controls(const std::vector<std::pair<std::string, std::string>>& words) {
-  rtp::Controls controls;
-  for (const auto& word : words) {
-    std::string error;
-    EXPECT_TRUE(controls.Add(word.first, word.second, &error)) << word.first << ": " << error;
-  }
-  return controls.options();
 }
 
 class PatchBuilder : public ::testing::Test {
