@@ -35,11 +35,11 @@ std::wstring CRunCore::ReportAddress() const {
 }
 
 void CRunCore::ReportError() {
-  mProbes.Open(ReportAddress());
+  mSystem.Open(ReportAddress());
   OnCancel(kCancelByFlow);
 }
 
 void CRunCore::OnLaunchClient() {
-  mProbes.Open(FormatText(L"%s\\zav.exe", {mZavPath}));
+  mSystem.Open(FormatText(L"%s\\zav.exe", {mZavPath}));
   OnCancel(kCancelByFlow);
 }

@@ -3,7 +3,8 @@
 #include <memory>
 #include <new>
 
-#include "core/RunCore.h"
+#include "core/Extraction.h"
+
 #include "rules/FileNames.h"
 #include "rules/Format.h"
 #include "rules/resource.h"
@@ -24,24 +25,30 @@ int Percent(uint64_t part, uint64_t total) {
   return static_cast<int>(static_cast<double>(part) * 100.0 / static_cast<double>(total));
 }
 
-void ExtractThreadProc(void* core) {
-  static_cast<CRunCore*>(core)->ExtractAll();
-}
-
 }  // namespace
 
-void CRunCore::StartExtraction() {
+CExtraction::CExtraction(RunView& view, Texts& texts, ArchiveEntries& archive, TempFiles& temp,
+                         WorkerThread& thread)
+    : mView(view), mTexts(texts), mArchive(archive), mTemp(temp), mThread(thread) {}
+
+void CExtraction::ExtractThreadProc(void* extraction) {
+  static_cast<CExtraction*>(extraction)->ExtractAll();
+}
+
+void CExtraction::StartExtraction(const std::wstring& patchEntry) {
+  mPatchEntry = patchEntry;
+  mExtractDone = false;
   mStopExtraction = false;
   mThread.Start(ExtractThreadProc, this);
 }
 
-void CRunCore::StopExtraction() {
+void CExtraction::StopExtraction() {
   mStopExtraction = true;
   mThread.Join();
 }
 
-void CRunCore::ExtractAll() {
-  const std::wstring patchName = FindPatchEntry();
+void CExtraction::ExtractAll() {
+  const std::wstring& patchName = mPatchEntry;
   uint32_t engineSize = 0;
   uint32_t patchSize = 0;
   mArchive.OpenEntry(kEngineEntry, &engineSize);
@@ -59,28 +66,16 @@ void CRunCore::ExtractAll() {
     return;
   }
   mExtractDone = true;
-  mView.PostExtractionDone();
 }
 
-std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total) {
+std::wstring CExtraction::ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total) {
   mView.AddDetail(FormatText(L"Extracting \"%s\"...", {name}));
-  mView.SetPhaseStatus(Load(IDS_EXTRACTING_PHASE));
-  mView.SetFileStatus(FormatText(Load(IDS_EXTRACTING_FILE), {name}));
+  mView.SetPhaseStatus(mTexts.Load(IDS_EXTRACTING_PHASE));
+  mView.SetFileStatus(FormatText(mTexts.Load(IDS_EXTRACTING_FILE), {name}));
   mView.SetTotalProgress(Percent(base, total));
   mView.SetFileProgress(0);
 
-  // The folder is made once: a folder that could not be made is not tried again for the next entry.
-  if (!mTempFolderTried) {
-    mTempFolderTried = true;
-    std::wstring folder;
-    if (mTemp.MakeFolder(&folder)) {
-      mTempDir = folder;
-    } else {
-      mTempDirTried = folder;
-    }
-  }
-  // Without a name the path is the folder itself, which cannot be created as a file.
-  const std::wstring path = (mTempDir.empty() ? mTempDirTried : mTempDir) + name;
+  const std::wstring path = TempFolder() + name;
 
   uint32_t fileSize = 0;
   mArchive.OpenEntry(name, &fileSize);
@@ -122,16 +117,22 @@ std::wstring CRunCore::ExtractEntry(const std::wstring& name, uint64_t base, uin
   return path;
 }
 
-void CRunCore::OnExtractFailed() {
-  mView.StopTimer(kExtractTimerId);  // no extraction will signal any more
-  const std::wstring failed = Load(IDS_EXTRACT_FAILED);
-  EndRun(Ending::Failed()
-             .WithBox(BoxOf(IDS_EXTRACT_FAILED, kErrorMessage))
-             .WithOutcome(OutcomeRestart)
-             .WithMessage(failed));
+// The folder is made once: a folder that could not be made is not tried again for the next entry.
+// Without a name the path is the folder itself, which cannot be created as a file.
+std::wstring CExtraction::TempFolder() {
+  if (!mTempFolderTried) {
+    mTempFolderTried = true;
+    std::wstring folder;
+    if (mTemp.MakeFolder(&folder)) {
+      mTempDir = folder;
+    } else {
+      mTempDirTried = folder;
+    }
+  }
+  return mTempDir.empty() ? mTempDirTried : mTempDir;
 }
 
-void CRunCore::DeleteTempFiles() {
+void CExtraction::DeleteTempFiles() {
   if (!mDllPath.empty()) mTemp.Delete(mDllPath);
   if (!mPatchPath.empty()) mTemp.Delete(mPatchPath);
   if (!mTempDir.empty()) mTemp.RemoveFolder(mTempDir);

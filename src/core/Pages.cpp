@@ -44,9 +44,9 @@ void CRunCore::SetPage(int page) {
       mView.ShowPage(page, 0);
       mMessage = Load(IDS_PATCH_SUCCEEDED);
       mHint.clear();
-      if (mRestartNeeded &&
+      if (mSession.RestartNeeded() &&
           ShowMessage(IDS_RESTART_PROMPT, box::kYesNo | box::kIconExclamation) == box::kAnswerYes) {
-        mProbes.RequestSystemRestart();  // a refused request leaves the page as it is
+        mSystem.RequestSystemRestart();  // a refused request leaves the page as it is
       }
       break;
     case PageFailed: {

@@ -20,7 +20,7 @@ class Texts {
   ~Texts() = default;
 };
 
-// The client's folder, process and files, and the hand-over to other programs.
+// The client's folder, process and files.
 class ClientProbes {
  public:
   // True when "zav.exe" or "bin\zav.exe" is a file in the folder.
@@ -39,6 +39,15 @@ class ClientProbes {
   virtual std::wstring ShortPath(const std::wstring& path) = 0;
   // Sets an existing file's times to now; nothing happens when it cannot be opened.
   virtual void TouchFile(const std::wstring& path) = 0;
+
+ protected:
+  ~ClientProbes() = default;
+};
+
+// What the installer asks of the system beyond the client: the hand-over to other programs, the
+// restart, and the debugger's trace.
+class SystemActions {
+ public:
   // Opens an address or a program with the shell's default action; the result is not known.
   virtual void Open(const std::wstring& target) = 0;
   virtual void RequestSystemRestart() = 0;
@@ -46,7 +55,7 @@ class ClientProbes {
   virtual void Trace(const std::wstring& text) = 0;
 
  protected:
-  ~ClientProbes() = default;
+  ~SystemActions() = default;
 };
 
 // The archive appended to the installer.
@@ -124,6 +133,7 @@ class WorkerThread {
 struct RunPorts {
   Texts& texts;
   ClientProbes& probes;
+  SystemActions& system;
   ArchiveEntries& archive;
   TempFiles& temp;
   PatchEngine& engine;

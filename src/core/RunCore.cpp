@@ -6,15 +6,10 @@ CRunCore::CRunCore(RunView& view, const RunPorts& ports)
     : mView(view),
       mTexts(ports.texts),
       mProbes(ports.probes),
+      mSystem(ports.system),
       mArchive(ports.archive),
-      mTemp(ports.temp),
-      mEngine(ports.engine),
-      mThread(ports.thread) {}
-
-CRunCore::~CRunCore() {
-  // The extraction thread uses this object until it has stopped.
-  StopExtraction();
-}
+      mSession(view, ports.texts, ports.probes, ports.system, ports.engine, *this),
+      mExtraction(view, ports.texts, ports.archive, ports.temp, ports.thread) {}
 
 void CRunCore::OnOK() {
   // Start is the only forward step: the later pages move on by themselves, and Enter (which is command
@@ -23,21 +18,32 @@ void CRunCore::OnOK() {
 }
 
 void CRunCore::OnCancel(int id) {
-  if (mCancelEvent) {
-    mCancelEvent.Set();
-    Ending cancelled = Ending::Failed();
-    if (id != kCancelByFlow) cancelled.WithMessage(Load(IDS_CANCELLED));
-    EndRun(cancelled);
-  } else {
+  if (!mSession.Cancel()) {
     mView.CloseDialog(id);
+    return;
   }
+  Ending cancelled = Ending::Failed();
+  if (id != kCancelByFlow) cancelled.WithMessage(Load(IDS_CANCELLED));
+  EndRun(cancelled);
 }
 
 void CRunCore::OnTimer(uintptr_t timerId) {
-  if (timerId != kExtractTimerId || !mExtractDone.exchange(false)) return;
+  if (timerId != kExtractTimerId || !mExtraction.TakeDone()) return;
   // Stopped first: the engine callback pumps messages, and a second tick must not start a second run.
   mView.StopTimer(kExtractTimerId);
   RunPatch();
+}
+
+void CRunCore::OnExtractFailed() {
+  mView.StopTimer(kExtractTimerId);  // no extraction will signal any more
+  EndRun(Ending::Failed()
+             .WithBox(BoxOf(mTexts, IDS_EXTRACT_FAILED, kErrorMessage))
+             .WithOutcome(OutcomeRestart)
+             .WithMessage(Load(IDS_EXTRACT_FAILED)));
+}
+
+void CRunCore::RunPatch() {
+  mSession.Run(PatchJob{mZavPath, mExtraction.DllPath(), mExtraction.PatchPath()});
 }
 
 void CRunCore::EndRun(const Ending& ending) {
@@ -45,15 +51,17 @@ void CRunCore::EndRun(const Ending& ending) {
   if (ending.outcome) mOutcome = *ending.outcome;
   if (ending.message) mMessage = *ending.message;
   if (ending.reportDetail) mReportDetail = *ending.reportDetail;
-  SetPage(ending.page);
+  if (ending.page != Ending::kSamePage) SetPage(ending.page);
 }
 
-Box CRunCore::BoxOf(uint32_t stringId, uint32_t style) {
-  if (style == kErrorMessage) return Box{Load(stringId), Load(IDS_ERROR_CAPTION), box::kIconHand | box::kOk};
-  return Box{Load(stringId), Load(IDS_MESSAGE_CAPTION), style};
+Box BoxOf(Texts& texts, uint32_t stringId, uint32_t style) {
+  if (style == kErrorMessage) {
+    return Box{texts.Load(stringId), texts.Load(IDS_ERROR_CAPTION), box::kIconHand | box::kOk};
+  }
+  return Box{texts.Load(stringId), texts.Load(IDS_MESSAGE_CAPTION), style};
 }
 
 int CRunCore::ShowMessage(uint32_t stringId, uint32_t style) {
-  const Box shown = BoxOf(stringId, style);
+  const Box shown = BoxOf(mTexts, stringId, style);
   return mView.ShowBox(shown.text, shown.caption, shown.style);
 }

@@ -30,9 +30,6 @@ class RunView {
   virtual void StopTimer(uint32_t id) = 0;
   // Called by the extraction thread: the failure ending follows on the dialog's thread.
   virtual void PostExtractionFailed() = 0;
-  // Called by the extraction thread once the files are out: the dialog's thread takes it up as a tick of
-  // the extraction timer at once, instead of at the timer's next tick.
-  virtual void PostExtractionDone() = 0;
   // While the engine holds the dialog's thread, the output operations may keep what they are told until
   // the next PumpMessages; HoldOutput(false) shows everything kept.
   virtual void HoldOutput(bool hold) = 0;

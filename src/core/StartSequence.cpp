@@ -40,7 +40,7 @@ bool CRunCore::ParsePatchVersions() {
 }
 
 uint32_t CRunCore::ReadInstalledBuild(const wchar_t* fileName) {
-  if (mZavPath.empty()) mProbes.Trace(L"ReadInstalledBuild: no client folder\n");
+  if (mZavPath.empty()) mSystem.Trace(L"ReadInstalledBuild: no client folder\n");
   return mProbes.ReadBuildFile(JoinPath(mZavPath, fileName));
 }
 
@@ -54,49 +54,76 @@ CRunCore::FolderLoop CRunCore::AskForFolder(std::wstring* folder) {
   }
 }
 
+// Every step either goes on or has ended the run on a result page (or, on Retry, started it again).
 void CRunCore::StartUpdate() {
   if (!CheckArchive()) {
     const std::wstring missing = Load(IDS_FILES_MISSING);
     EndRun(Ending::Failed()
-               .WithBox(BoxOf(IDS_FILES_MISSING, kErrorMessage))
+               .WithBox(BoxOf(mTexts, IDS_FILES_MISSING, kErrorMessage))
                .WithOutcome(OutcomeSupport)
                .WithMessage(missing)
                .WithReportDetail(missing));
     return;
   }
-
   std::wstring candidate = GetCommandLineValue(mCmdLine, L"path");
   for (wchar_t& c : candidate) {
     if (c == L'/') c = L'\\';
   }
-
-  if (mTestPatch) {
-    if (candidate.empty()) {
-      ShowMessage(IDS_TEST_PATCH_LOCATE, box::kIconExclamation);
-    } else {
-      const int answer = mView.ShowBox(FormatText(Load(IDS_TEST_PATCH_CONFIRM), {candidate}),
-                                       Load(IDS_MESSAGE_CAPTION), box::kYesNoCancel | box::kIconExclamation);
-      if (answer == box::kAnswerCancel) {
-        EndRun(Ending::Failed().WithOutcome(OutcomeNone).WithMessage(Load(IDS_CANCELLED)));
-        return;
-      }
-      if (answer == box::kAnswerNo) candidate.clear();
-    }
-  }
-
-  if (!mProbes.CloseRunningClient()) {
-    if (ShowMessage(IDS_CLIENT_RUNNING_RETRY, box::kRetryCancel | box::kIconHand) == box::kAnswerRetry) {
-      SetPage(mPage);  // the whole sequence again, from the archive check
-      return;
-    }
-    EndRun(Ending::Failed().WithOutcome(OutcomeRestart).WithMessage(Load(IDS_CLIENT_STILL_RUNNING)));
+  if (ConfirmTestPatch(&candidate) == Step::Ended || CloseClient() == Step::Ended ||
+      ChooseClientFolder(candidate) == Step::Ended) {
     return;
   }
+  if (!ParsePatchVersions()) {
+    const std::wstring unreadable = Load(IDS_NO_PATCH_VERSION);
+    EndRun(Ending::Failed()
+               .WithBox(BoxOf(mTexts, IDS_NO_PATCH_VERSION, kErrorMessage))
+               .WithOutcome(OutcomeNewPatch)
+               .WithMessage(unreadable)
+               .WithReportDetail(unreadable));
+    return;
+  }
+  if (CompareBuilds() == Step::Ended) return;
 
+  // The timer's ticks are handled only after this returns, so it may start before the extraction.
+  mView.StartTimer(kExtractTimerId, kExtractTimerPeriodMs);
+  mExtraction.StartExtraction(FindPatchEntry());
+}
+
+// A test patch names the folder it found on the command line and asks whether to use it; No leaves the
+// folder to be chosen.
+CRunCore::Step CRunCore::ConfirmTestPatch(std::wstring* candidate) {
+  if (!mTestPatch) return Step::GoOn;
+  if (candidate->empty()) {
+    ShowMessage(IDS_TEST_PATCH_LOCATE, box::kIconExclamation);
+    return Step::GoOn;
+  }
+  const int answer = mView.ShowBox(FormatText(Load(IDS_TEST_PATCH_CONFIRM), {*candidate}),
+                                   Load(IDS_MESSAGE_CAPTION), box::kYesNoCancel | box::kIconExclamation);
+  if (answer == box::kAnswerCancel) {
+    EndRun(Ending::Failed().WithOutcome(OutcomeNone).WithMessage(Load(IDS_CANCELLED)));
+    return Step::Ended;
+  }
+  if (answer == box::kAnswerNo) candidate->clear();
+  return Step::GoOn;
+}
+
+CRunCore::Step CRunCore::CloseClient() {
+  if (mProbes.CloseRunningClient()) return Step::GoOn;
+  if (ShowMessage(IDS_CLIENT_RUNNING_RETRY, box::kRetryCancel | box::kIconHand) == box::kAnswerRetry) {
+    SetPage(mPage);  // the whole sequence again, from the archive check
+    return Step::Ended;
+  }
+  EndRun(Ending::Failed().WithOutcome(OutcomeRestart).WithMessage(Load(IDS_CLIENT_STILL_RUNNING)));
+  return Step::Ended;
+}
+
+// The folder from the command line when it holds a client; else the default folder, confirmed by the
+// user; else the folder dialog until it returns a client folder.
+CRunCore::Step CRunCore::ChooseClientFolder(std::wstring candidate) {
   const bool supplied = !candidate.empty();
   bool chosenInDialog = false;
   if (!supplied || !mProbes.IsClientFolder(candidate)) {
-    mProbes.Trace(FormatText(L"Path not supplied or was bad (%s). Let's check the registry", {candidate}));
+    mSystem.Trace(FormatText(L"Path not supplied or was bad (%s). Let's check the registry", {candidate}));
     candidate = DefaultClientFolder;
     // A test patch never goes to the default folder without the user choosing it.
     if (mTestPatch || !mProbes.IsClientFolder(candidate)) {
@@ -104,42 +131,34 @@ void CRunCore::StartUpdate() {
       chosenInDialog = AskForFolder(&candidate) == FolderLoop::Accepted;
     }
   }
-
   if (!supplied && !chosenInDialog && !candidate.empty()) {
     const int answer = mView.ShowBox(FormatText(Load(IDS_CONFIRM_FOLDER), {candidate}),
                                      Load(IDS_MESSAGE_CAPTION), box::kYesNo | box::kIconInformation);
     if (answer != box::kAnswerYes && AskForFolder(&candidate) == FolderLoop::Cancelled) {
       EndRun(Ending::Failed().WithMessage(Load(IDS_CANCELLED)));
-      return;
+      return Step::Ended;
     }
   }
-
   if (!mProbes.IsClientFolder(candidate)) {
     EndRun(Ending::Failed()
-               .WithBox(BoxOf(IDS_CLIENT_NOT_FOUND, kErrorMessage))
+               .WithBox(BoxOf(mTexts, IDS_CLIENT_NOT_FOUND, kErrorMessage))
                .WithOutcome(OutcomeReinstallClient)
                .WithMessage(Load(IDS_CLIENT_NOT_FOUND))
                .WithReportDetail(L"Client Not Installed"));
-    return;
+    return Step::Ended;
   }
-
   if (!candidate.empty() && candidate.back() == L'\\') candidate.pop_back();
   mZavPath = candidate;
+  return Step::GoOn;
+}
 
-  if (!ParsePatchVersions()) {
-    const std::wstring unreadable = Load(IDS_NO_PATCH_VERSION);
-    EndRun(Ending::Failed()
-               .WithBox(BoxOf(IDS_NO_PATCH_VERSION, kErrorMessage))
-               .WithOutcome(OutcomeNewPatch)
-               .WithMessage(unreadable)
-               .WithReportDetail(unreadable));
-    return;
-  }
-
+// The installed build against the patch's: the same as its target ends finished, anything but its
+// source ends failed.
+CRunCore::Step CRunCore::CompareBuilds() {
   // A run killed half-way may have left new files beside old ones: "build=" is read only once the
   // client is whole again (the engine would otherwise never be asked to finish the work).
   if (!mProbes.RecoverInterruptedPatch(mZavPath))
-    mProbes.Trace(L"StartUpdate: an interrupted patch run could not be undone; the engine tries again\n");
+    mSystem.Trace(L"StartUpdate: an interrupted patch run could not be undone; the engine tries again\n");
   mInstalledBuild = ReadInstalledBuild(L"common.ini");
   if (mInstalledBuild == 0) mInstalledBuild = ReadInstalledBuild(L"boot.ini");
 
@@ -151,7 +170,7 @@ void CRunCore::StartUpdate() {
                .WithBox(Box{same, Load(IDS_MESSAGE_CAPTION), box::kOk | box::kIconInformation})
                .WithOutcome(OutcomeNone)
                .WithMessage(same));
-    return;
+    return Step::Ended;
   }
   if (mInstalledBuild != fromBuild) {
     const std::wstring wrong = FormatText(Load(IDS_WRONG_VERSION), {mInstalledBuild, fromBuild});
@@ -160,11 +179,7 @@ void CRunCore::StartUpdate() {
                .WithOutcome(OutcomeNewPatch)
                .WithMessage(wrong)
                .WithReportDetail(FormatText(L"Wrong Version. Need %u", {fromBuild})));
-    return;
+    return Step::Ended;
   }
-
-  // The timer's ticks are handled only after this returns, so it may start before the extraction.
-  mView.StartTimer(kExtractTimerId, kExtractTimerPeriodMs);
-  mExtractDone = false;
-  StartExtraction();
+  return Step::GoOn;
 }

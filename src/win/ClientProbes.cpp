@@ -139,14 +139,14 @@ void CWinProbes::TouchFile(const std::wstring& path) {
   ::TouchFile(path);
 }
 
-void CWinProbes::Open(const std::wstring& target) {
+void CWinSystemActions::Open(const std::wstring& target) {
   OpenAsUser(target);
 }
 
-void CWinProbes::RequestSystemRestart() {
+void CWinSystemActions::RequestSystemRestart() {
   ::RequestSystemRestart();
 }
 
-void CWinProbes::Trace(const std::wstring& text) {
+void CWinSystemActions::Trace(const std::wstring& text) {
   mDebugOutput.Write(text);
 }

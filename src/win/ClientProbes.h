@@ -38,7 +38,7 @@ using ShortPathLookup = unsigned long(__stdcall*)(const wchar_t* path, wchar_t* 
                                                   unsigned long length);
 ShortPathLookup SetShortPathLookup(ShortPathLookup lookup);
 
-// The probes as the install flow meets them, with the shell's hand-over and the system restart.
+// The probes as the install flow meets them.
 class CWinProbes : public ClientProbes {
  public:
   bool IsClientFolder(const std::wstring& folder) override;
@@ -48,6 +48,11 @@ class CWinProbes : public ClientProbes {
   uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) override;
   std::wstring ShortPath(const std::wstring& path) override;
   void TouchFile(const std::wstring& path) override;
+};
+
+// The shell's hand-over (as the user when elevated), the system restart and the debugger's trace.
+class CWinSystemActions : public SystemActions {
+ public:
   void Open(const std::wstring& target) override;
   void RequestSystemRestart() override;
   void Trace(const std::wstring& text) override;

@@ -15,6 +15,22 @@ void ClientIn(FakeRun& r, const std::wstring& folder) {
   r.machine.builds[folder + L"\\common.ini"] = 4526;
 }
 
+bool FirstFileStarted(const FakeRun& r) {
+  return r.view.fileStatus.rfind(L"S142(1,", 0) == 0;
+}
+
+// The engine's cost check before a one-file run: `biggest` bytes against `freeMB` on the client's volume.
+std::function<void(FakeRun&)> CostOf(uint32_t biggest, uint32_t freeMB) {
+  return [=](FakeRun& r) {
+    r.machine.hasCost = true;
+    r.machine.biggest = biggest;
+    r.machine.freeMB = freeMB;
+    r.machine.script = {{6, "", 1, true}, {7, "a"}};
+  };
+}
+
+constexpr uint32_t kMB = 1u << 20;
+
 const std::wstring kThaiFolder = L"C:\\Games\\\u0e01";  // no form in the ANSI code page
 const std::wstring kDeepFolder = L"C:\\" + std::wstring(500, L'x');
 
@@ -32,89 +48,102 @@ struct Cause {
 };
 
 const Cause kCauses[] = {
-    {"ArchiveLacksEntries", [](FakeRun& r) { r.machine.entries.resize(1); }, false, L"S137", L"S134", 0x10, 4,
-     L"S137", L"S137", PageFailed},
+    {"ArchiveLacksEntries", [](FakeRun& r) { r.machine.entries.resize(1); }, false, L"S137", L"S134",
+     box::kIconHand, OutcomeSupport, L"S137", L"S137", PageFailed},
     {"TestPatchRefused",
      [](FakeRun& r) {
        r.machine.entries[2].first = L"ZAV.2.12.4526-2.12.4536_test.rtp";
        r.view.answers = {box::kAnswerCancel};
      },
-     false, L"S167(C:\\Games\\ZAV)", L"S168", 0x33, 0, L"S154", L"", PageFailed},
+     false, L"S167(C:\\Games\\ZAV)", L"S168", box::kYesNoCancel | box::kIconExclamation, OutcomeNone, L"S154",
+     L"", PageFailed},
     {"ClientStillRunning",
      [](FakeRun& r) {
        r.machine.clientRunning = {true};
        r.view.answers = {box::kAnswerCancel};
      },
-     false, L"S135", L"S168", 0x15, 5, L"S162", L"", PageFailed},
+     false, L"S135", L"S168", box::kRetryCancel | box::kIconHand, OutcomeRestart, L"S162", L"", PageFailed},
     {"FolderSelectionCancelled",  // the box is the default folder's confirmation before the dialog
      [](FakeRun& r) {
        r.core.SetCommandLine(L"");
        r.machine.clients = {L"c:\\program files\\norrat\\zav"};
        r.view.answers = {box::kAnswerNo};
      },
-     false, L"S159", L"S168", 0x44, 0, L"S154", L"", PageFailed},
-    {"NoClientFound", [](FakeRun& r) { r.core.SetCommandLine(L""); }, false, L"S158", L"S134", 0x10, 1,
-     L"S158", L"Client Not Installed", PageFailed},
+     false, L"S159", L"S168", box::kYesNo | box::kIconInformation, OutcomeNone, L"S154", L"", PageFailed},
+    {"NoClientFound", [](FakeRun& r) { r.core.SetCommandLine(L""); }, false, L"S158", L"S134", box::kIconHand,
+     OutcomeReinstallClient, L"S158", L"Client Not Installed", PageFailed},
     {"PatchVersionsUnreadable", [](FakeRun& r) { r.machine.entries[2].first = L"zav-4536.rtp"; }, false,
-     L"S139", L"S134", 0x10, 3, L"S139", L"S139", PageFailed},
+     L"S139", L"S134", box::kIconHand, OutcomeNewPatch, L"S139", L"S139", PageFailed},
     {"SameVersion", [](FakeRun& r) { r.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4536; }, false,
-     L"S151(4536)", L"S168", 0x40, 0, L"S145", L"", PageFinished},
+     L"S151(4536)", L"S168", box::kIconInformation, OutcomeNone, L"S145", L"", PageFinished},
     {"WrongVersion", [](FakeRun& r) { r.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4500; }, false,
-     L"S138(4500,4526)", L"S134", 0x10, 3, L"S138(4500,4526)", L"Wrong Version. Need 4526", PageFailed},
-    {"ExtractionFailed", [](FakeRun& r) { r.machine.makeFolderFails = true; }, false, L"S163", L"S134", 0x10,
-     5, L"S163", L"", PageFailed},
-    {"EngineDoesNotLoad", [](FakeRun& r) { r.machine.loadable = false; }, true, L"S141", L"S134", 0x10, 4,
-     L"S141", L"S141", PageFailed},
+     L"S138(4500,4526)", L"S134", box::kIconHand, OutcomeNewPatch, L"S138(4500,4526)",
+     L"Wrong Version. Need 4526", PageFailed},
+    {"ExtractionFailed", [](FakeRun& r) { r.machine.makeFolderFails = true; }, false, L"S163", L"S134",
+     box::kIconHand, OutcomeRestart, L"S163", L"", PageFailed},
+    {"EngineDoesNotLoad", [](FakeRun& r) { r.machine.loadable = false; }, true, L"S141", L"S134",
+     box::kIconHand, OutcomeSupport, L"S141", L"S141", PageFailed},
     {"NotEnoughDiskSpace",
      [](FakeRun& r) {
        r.machine.hasCost = true;
        r.machine.biggest = 52428800;
        r.machine.freeMB = 49;
      },
-     true, L"S166(50,49)", L"", 0x10, 0, L"S166(50,49)", L"", PageFailed},
+     true, L"S166(50,49)", L"", box::kIconHand, OutcomeNone, L"S166(50,49)", L"", PageFailed},
+    {"CostThatJustFits", CostOf(50 * kMB, 50), true, nullptr, L"", box::kOk, OutcomeNone, L"S145", L"",
+     PageFinished},
+    {"FreeSpaceUnknown", CostOf(50 * kMB, 0), true, nullptr, L"", box::kOk, OutcomeNone, L"S145", L"",
+     PageFinished},
+    {"OneMegabyteShort", CostOf(2 * kMB, 1), true, L"S166(2,1)", L"", box::kIconHand, OutcomeNone,
+     L"S166(2,1)", L"", PageFailed},
+    {"EngineWithoutApplyEntry",  // only the box: the installing page stays and Cancel closes
+     [](FakeRun& r) { r.machine.hasApply = false; }, true, L"Very weird error! Error binding to dll, 127",
+     L"", box::kIconHand, OutcomeNone, L"", L"", PageInstalling},
     {"EngineError",
      [](FakeRun& r) {
        r.machine.script = {
            {6, "", 3, true}, {7, "data\\maps.pak"}, {3, "Error ept0036: CRC"}, {9, "stopped"}};
      },
-     true, L"S147(data\\maps.pak,S155)", L"S134", 0x10, 1, L"S147(data\\maps.pak,S155)",
-     L"Error ept0036: CRC", PageFailed},
+     true, L"S147(data\\maps.pak,S155)", L"S134", box::kIconHand, OutcomeReinstallClient,
+     L"S147(data\\maps.pak,S155)", L"Error ept0036: CRC", PageFailed},
     {"CancelWhileTheEngineRuns",
      [](FakeRun& r) {
        r.machine.script = {{6, "", 2, true}, {7, "a"}, {9, "stopped"}};
        r.view.onPump = [&r] {
-         if (r.core.mFileNumber == 1) r.core.OnCancel(box::kAnswerCancel);
+         if (FirstFileStarted(r)) r.core.OnCancel(box::kAnswerCancel);
        };
      },
-     true, nullptr, L"", 0, 0, L"S154", L"", PageFailed},
+     true, nullptr, L"", box::kOk, OutcomeNone, L"S154", L"", PageFailed},
     {"EveryAnnouncedFileStarted",
      [](FakeRun& r) {
        r.machine.script = {{6, "", 1, true}, {7, "a"}};
      },
-     true, nullptr, L"", 0, 0, L"S145", L"", PageFinished},
+     true, nullptr, L"", box::kOk, OutcomeNone, L"S145", L"", PageFinished},
     {"EngineErrorAfterTheLastFile",
      [](FakeRun& r) {
        r.machine.script = {{6, "", 1, true}, {7, "a"}, {3, "Error ept0015: gone"}, {9, "x"}};
      },
-     true, L"S147(a,S148)", L"S134", 0x10, 1, L"S147(a,S148)", L"Error ept0015: gone", PageFailed},
+     true, L"S147(a,S148)", L"S134", box::kIconHand, OutcomeReinstallClient, L"S147(a,S148)",
+     L"Error ept0015: gone", PageFailed},
     {"CancelAfterTheLastFile",
      [](FakeRun& r) {
        r.machine.script = {{6, "", 1, true}, {7, "a"}, {9, "stopped"}};
        r.view.onPump = [&r] {
-         if (r.core.mFileNumber == 1) r.core.OnCancel(box::kAnswerCancel);
+         if (FirstFileStarted(r)) r.core.OnCancel(box::kAnswerCancel);
        };
      },
-     true, nullptr, L"", 0, 0, L"S154", L"", PageFailed},
+     true, nullptr, L"", box::kOk, OutcomeNone, L"S154", L"", PageFailed},
     {"EngineStoppedEarly",
      [](FakeRun& r) {
        r.machine.script = {{6, "", 3, true}, {7, "a"}};
      },
-     true, nullptr, L"", 0, 4, L"S170", L"Engine stopped early (1 of 3 files)", PageFailed},
+     true, nullptr, L"", box::kOk, OutcomeSupport, L"S170", L"Engine stopped early (1 of 3 files)",
+     PageFailed},
     {"PathNotUsableByTheEngine", [](FakeRun& r) { ClientIn(r, kThaiFolder); }, true,
-     L"S171(C:\\Games\\\u0e01)", L"S134", 0x10, 4, L"S171(C:\\Games\\\u0e01)",
+     L"S171(C:\\Games\\\u0e01)", L"S134", box::kIconHand, OutcomeSupport, L"S171(C:\\Games\\\u0e01)",
      L"Path not usable by the engine", PageFailed},
-    {"CommandLineTooLong", [](FakeRun& r) { ClientIn(r, kDeepFolder); }, true, nullptr, L"S134", 0x10, 4,
-     nullptr, L"Command line too long", PageFailed},
+    {"CommandLineTooLong", [](FakeRun& r) { ClientIn(r, kDeepFolder); }, true, nullptr, L"S134",
+     box::kIconHand, OutcomeSupport, nullptr, L"Command line too long", PageFailed},
 };
 
 class RunEnds : public ::testing::TestWithParam<Cause> {};
@@ -130,7 +159,7 @@ TEST_P(RunEnds, WithTheBoxOutcomeMessageDetailAndPageOfItsCause) {
   if (cause.message == nullptr) {  // the box and the message name a path too long to write here
     ASSERT_FALSE(run.view.boxes.empty());
     EXPECT_EQ(run.view.boxes.back().text, L"S171(" + kDeepFolder + L")");
-    EXPECT_EQ(run.core.mMessage, run.view.boxes.back().text);
+    EXPECT_EQ(run.core.Message(), run.view.boxes.back().text);
   } else if (cause.box == nullptr) {
     EXPECT_TRUE(run.view.boxes.empty());
   } else {
@@ -139,11 +168,13 @@ TEST_P(RunEnds, WithTheBoxOutcomeMessageDetailAndPageOfItsCause) {
     EXPECT_EQ(run.view.boxes.back().caption, cause.caption);
     EXPECT_EQ(run.view.boxes.back().style, cause.style);
   }
-  EXPECT_EQ(run.core.mOutcome, cause.outcome);
-  if (cause.message != nullptr) EXPECT_EQ(run.core.mMessage, cause.message);
-  EXPECT_EQ(run.core.mReportDetail, cause.detail);
-  EXPECT_EQ(run.core.mPage, cause.page);
+  EXPECT_EQ(run.core.OutcomeCode(), cause.outcome);
+  if (cause.message != nullptr) EXPECT_EQ(run.core.Message(), cause.message);
+  EXPECT_EQ(run.core.ReportDetail(), cause.detail);
+  EXPECT_EQ(run.core.Page(), cause.page);
   EXPECT_EQ(run.view.pages.back(), cause.page);
+  EXPECT_EQ(run.machine.frees, cause.runEngine && run.machine.loadable ? 1 : 0)
+      << "a loaded library is freed once, whichever way the run ends";
   EXPECT_EQ(run.machine.touched.empty(), cause.page != PageFinished || !cause.runEngine)
       << "only a whole run stamps the client";
 }

@@ -1,6 +1,8 @@
 // Extraction over an in-memory archive: the two files, the bars, and the failure ending.
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include "FakeRun.h"
 
 namespace {
@@ -16,12 +18,13 @@ TEST(Extraction, CopiesTheEngineAndThePatchUnderItsLowerCasedNameAndSignalsTheRu
   ASSERT_EQ(run.machine.files.size(), 2u) << "the notes are not extracted";
   EXPECT_EQ(run.machine.files[kDll], run.machine.entries[0].second);
   EXPECT_EQ(run.machine.files[kPatch], run.machine.entries[2].second);
-  EXPECT_EQ(run.core.mDllPath, kDll);
-  EXPECT_EQ(run.core.mPatchPath, kPatch);
-  EXPECT_TRUE(run.core.mExtractDone);
-  EXPECT_EQ(run.view.extractionsDone, 1) << "the run starts without waiting for the timer";
+  EXPECT_TRUE(run.machine.commandLine.empty()) << "the run waits for the timer's tick";
   EXPECT_EQ(run.view.details.back(), std::wstring(L"File \"") + kPatch + L"\" extracted.");
   EXPECT_EQ(run.view.fileStatus, L"S144(zav.2.12.4526-2.12.4536.rtp)");
+  run.core.OnTimer(kExtractTimerId);
+  EXPECT_EQ(run.machine.loaded, kDll);
+  EXPECT_EQ(run.machine.commandLine, "\"C:\\Games\\ZAV\" \"" + std::string(kPatch, kPatch + std::wcslen(kPatch)));
+  EXPECT_FALSE(run.view.timers.count(kExtractTimerId)) << "the tick that takes the extraction stops the timer";
 }
 
 TEST(Extraction, BarsFollowEveryChunkAndTheRunBarGoesOnFromTheFirstEntry) {
@@ -38,15 +41,15 @@ TEST(Extraction, AFailedWriteDeletesThePartialFileAndEndsOnTheRestartOutcomeOnce
   FakeRun run;
   run.machine.diskSpace = 9000 + 10000;  // the patch stops half way
   run.Start();
-  EXPECT_FALSE(run.core.mExtractDone);
   EXPECT_EQ(run.machine.files.count(kPatch), 0u);
   EXPECT_EQ(run.view.details.back(), std::wstring(L"Error extracting \"") + kPatch + L"\"! Error 112");
   ASSERT_EQ(run.view.extractionFailures, 1);
   run.core.OnExtractFailed();
   EXPECT_EQ(run.view.boxes.size(), 1u);
-  EXPECT_EQ(run.core.mOutcome, static_cast<uint32_t>(OutcomeRestart));
+  EXPECT_EQ(run.core.OutcomeCode(), static_cast<uint32_t>(OutcomeRestart));
   run.core.OnTimer(kExtractTimerId);
-  EXPECT_EQ(run.view.pages.back(), PageFailed) << "no run starts after a failed extraction";
+  EXPECT_EQ(run.view.pages.back(), PageFailed);
+  EXPECT_TRUE(run.machine.commandLine.empty()) << "no run starts after a failed extraction";
 }
 
 TEST(Extraction, AFolderThatCannotBeMadeIsTriedOnceAndNamedInTheDetailsAndTheTimerStops) {

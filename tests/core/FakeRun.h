@@ -30,7 +30,6 @@ class RecordingView : public RunView {
   void StartTimer(uint32_t id, uint32_t) override { timers.insert(id); }
   void StopTimer(uint32_t id) override { timers.erase(id); }
   void PostExtractionFailed() override { ++extractionFailures; }
-  void PostExtractionDone() override { ++extractionsDone; }
   void HoldOutput(bool) override {}
   void PumpMessages() override {
     if (onPump) onPump();
@@ -47,7 +46,6 @@ class RecordingView : public RunView {
   int foldersAsked = 0;
   std::set<uint32_t> timers;
   int extractionFailures = 0;
-  int extractionsDone = 0;
   int closedWith = -1;
   std::function<void()> onPump;  // what the user does while the engine runs
 
@@ -65,6 +63,7 @@ class FakeTexts : public Texts {
 };
 
 class FakeMachine : public ClientProbes,
+                    public SystemActions,
                     public ArchiveEntries,
                     public TempFiles,
                     public PatchEngine,
@@ -96,12 +95,15 @@ class FakeMachine : public ClientProbes,
   void Delete(const std::wstring& path) override { files.erase(path); }
   void RemoveFolder(const std::wstring& folder) override { removedFolders.push_back(folder); }
 
-  bool Load(const std::wstring& path) override { return loadable && path == L"T:\\tmp\\s1.1\\patchw32.dll"; }
-  bool HasApply() override { return true; }
+  bool Load(const std::wstring& path) override {
+    loaded = path;
+    return loadable && path == L"T:\\tmp\\s1.1\\patchw32.dll";
+  }
+  bool HasApply() override { return hasApply; }
   uint32_t BindError() override { return 127; }
   bool GetCost(const std::wstring&, uint32_t* biggestSz) override;
   void Apply(const char* commandLine, EngineListener& listener) override;
-  void Free() override {}
+  void Free() override { ++frees; }
 
   // The extraction thread's body runs at once.
   bool Start(void (*body)(void*), void* argument) override;
@@ -134,12 +136,14 @@ class FakeMachine : public ClientProbes,
     uint32_t number = 0;
     bool hasNumber = false;
   };
-  bool loadable = true, hasCost = false;
+  bool loadable = true, hasApply = true, hasCost = false;
   uint32_t biggest = 0;
   std::vector<Note> script;
+  std::wstring loaded;
   std::string commandLine;
   std::vector<const char*> replies;
   bool threadStarted = false;
+  int frees = 0;
 };
 
 // A whole run: the flow over the fakes, with the shipped archive's shape and a client at build 4526.
@@ -150,5 +154,5 @@ struct FakeRun {
   RecordingView view;
   FakeTexts texts;
   FakeMachine machine;
-  CRunCore core{view, RunPorts{texts, machine, machine, machine, machine, machine}};
+  CRunCore core{view, RunPorts{texts, machine, machine, machine, machine, machine, machine}};
 };

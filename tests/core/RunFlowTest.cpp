@@ -25,7 +25,7 @@ TEST(StartSequence, TheFolderDialogComesBackUntilItHoldsAClient) {
   EXPECT_EQ(run.view.foldersAsked, 2);
   ASSERT_EQ(run.view.boxes.size(), 1u);
   EXPECT_EQ(run.view.boxes[0].text, L"S157");
-  EXPECT_EQ(run.core.mZavPath, L"C:\\Games\\ZAV") << "stored without its trailing backslash";
+  EXPECT_EQ(run.core.ClientFolder(), L"C:\\Games\\ZAV") << "stored without its trailing backslash";
   EXPECT_TRUE(run.machine.threadStarted) << "a folder chosen in the dialog needs no confirmation";
 }
 
@@ -44,7 +44,7 @@ TEST(PatchRun, HandsTheEngineOneLineWithTheFolderAndTheUnclosedPatchPath) {
   EXPECT_EQ(run.view.totalBar.back(), 100);
   EXPECT_EQ(run.view.fileBar, (std::vector<int>{0, 89, 100, 0, 40, 80, 100, 25, 50, 50}));
   EXPECT_EQ(run.machine.touched, std::vector<std::wstring>{L"C:\\Games\\ZAV\\script\\compiled.code"});
-  EXPECT_EQ(run.core.mPage, PageFinished);
+  EXPECT_EQ(run.core.Page(), PageFinished);
   EXPECT_EQ(run.machine.restarts, 1) << "a locked file asks to restart, answered Yes";
 }
 
@@ -68,17 +68,16 @@ TEST(Pages, EnterActsOnlyOnTheWelcomePage) {
     if (page == PageFailed) run.core.SetPage(PageFailed);
     const size_t shown = run.view.pages.size();
     run.core.OnOK();
-    EXPECT_EQ(run.core.mPage, page);
+    EXPECT_EQ(run.core.Page(), page);
     EXPECT_EQ(run.view.pages.size(), shown) << "page " << page;
   }
 }
 
 TEST(Pages, TheFinishedPageShowsNoEarlierHint) {
   FakeRun run;
-  run.core.mOutcome = OutcomeSupport;
-  run.core.SetPage(PageFailed);
+  run.core.EndRun(Ending::Failed().WithOutcome(OutcomeSupport));
   run.core.SetPage(PageFinished);
-  EXPECT_EQ(run.core.mHint, L"");
+  EXPECT_EQ(run.core.Hint(), L"");
 }
 
 TEST(PatchRun, AFolderTheCodePageCannotWriteGoesToTheEngineByItsShortForm) {
@@ -92,7 +91,7 @@ TEST(PatchRun, AFolderTheCodePageCannotWriteGoesToTheEngineByItsShortForm) {
   run.Start();
   run.core.OnTimer(kExtractTimerId);
   EXPECT_EQ(run.machine.commandLine, "\"C:\\Games\\E01~1\" \"T:\\tmp\\s1.1\\zav.2.12.4526-2.12.4536.rtp");
-  EXPECT_EQ(run.core.mPage, PageFinished);
+  EXPECT_EQ(run.core.Page(), PageFinished);
 }
 
 TEST(ErrorReport, EscapesWhatWouldSplitOrChangeTheDetailAndMarksATestPatch) {

@@ -1,10 +1,11 @@
 // The patch run on the dialog's thread: load the extracted engine, check its disk cost, apply the patch
 // and follow the engine's notifications until it returns.
+#include "core/EngineSession.h"
+
 #include <cstring>
 #include <string>
 
 #include "core/EngineErrors.h"
-#include "core/RunCore.h"
 #include "rules/EngineAbi.h"
 #include "rules/Format.h"
 #include "rules/PathRules.h"
@@ -19,53 +20,75 @@ bool CarriesText(uint32_t id) {
          id == rtp::kIdFileStart || id == rtp::kIdDetail;
 }
 
+// The loaded library, freed when the run is over whichever way it ends.
+class LoadedEngine {
+ public:
+  explicit LoadedEngine(PatchEngine& engine) : mEngine(engine) {}
+  ~LoadedEngine() {
+    if (mLoaded) mEngine.Free();
+  }
+  LoadedEngine(const LoadedEngine&) = delete;
+  LoadedEngine& operator=(const LoadedEngine&) = delete;
+  bool Load(const std::wstring& path) { return mLoaded = mEngine.Load(path); }
+
+ private:
+  PatchEngine& mEngine;
+  bool mLoaded = false;
+};
+
 }  // namespace
 
-std::wstring CRunCore::EngineText(const void* param) {
+CEngineSession::CEngineSession(RunView& view, Texts& texts, ClientProbes& probes, SystemActions& system,
+                               PatchEngine& engine, RunEnd& end)
+    : mView(view), mTexts(texts), mProbes(probes), mSystem(system), mEngine(engine), mEnd(end) {}
+
+std::wstring CEngineSession::EngineText(const void* param) {
   const char* text = param ? static_cast<const char*>(param) : "";
   return mTexts.Widen(text, std::strlen(text));
 }
 
-void CRunCore::RunPatch() {
-  if (!mEngine.Load(mDllPath)) {
+bool CEngineSession::Cancel() {
+  if (!mCancelEvent) return false;
+  mCancelEvent.Set();
+  return true;
+}
+
+void CEngineSession::Run(const PatchJob& job) {
+  LoadedEngine loaded(mEngine);
+  if (!loaded.Load(job.dllPath)) {
     const std::wstring failed = Load(IDS_ENGINE_LOAD_FAILED);
-    EndRun(Ending::Failed()
-               .WithBox(BoxOf(IDS_ENGINE_LOAD_FAILED, kErrorMessage))
-               .WithOutcome(OutcomeSupport)
-               .WithMessage(failed)
-               .WithReportDetail(failed));
+    mEnd.EndRun(Ending::Failed()
+                    .WithBox(BoxOf(mTexts, IDS_ENGINE_LOAD_FAILED, kErrorMessage))
+                    .WithOutcome(OutcomeSupport)
+                    .WithMessage(failed)
+                    .WithReportDetail(failed));
     return;
   }
-  uint32_t biggestSz = 0;
-  if (mEngine.GetCost(mPatchPath, &biggestSz)) {
-    const uint32_t free = mProbes.GetFreeDiskSpaceMB(mZavPath);
-    const uint32_t need = biggestSz >> kMegabyteShift;
-    // A free space of 0 means the query failed: the check is skipped then.
-    if (need > free && need > 0 && free > 0) {
-      const std::wstring text = FormatText(Load(IDS_DISK_FULL), {need, free});
-      mEngine.Free();
-      EndRun(Ending::Failed()
-                 .WithBox(Box{text, L"", box::kIconHand})
-                 .WithOutcome(OutcomeNone)
-                 .WithMessage(text));
-      return;
-    }
-  }
-
+  if (!DiskHasRoom(job)) return;
   if (!mEngine.HasApply()) {
-    const uint32_t bindError = mEngine.BindError();
-    mEngine.Free();
-    mView.ShowBox(
-        FormatText(L"Very weird error! Error binding to dll, %d", {static_cast<int32_t>(bindError)}), L"",
-        box::kIconHand);
+    const std::wstring text = FormatText(L"Very weird error! Error binding to dll, %d",
+                                         {static_cast<int32_t>(mEngine.BindError())});
+    mEnd.EndRun(Ending::OnSamePage().WithBox(Box{text, L"", box::kIconHand}));
     return;
   }
-
   std::string commandLine;
-  if (!EngineCommandLine(&commandLine)) {
-    mEngine.Free();
-    return;
-  }
+  if (!EngineCommandLine(job, &commandLine)) return;
+  Apply(job, commandLine);
+}
+
+bool CEngineSession::DiskHasRoom(const PatchJob& job) {
+  uint32_t biggestSz = 0;
+  if (!mEngine.GetCost(job.patchPath, &biggestSz)) return true;
+  const uint32_t free = mProbes.GetFreeDiskSpaceMB(job.clientFolder);
+  const uint32_t need = biggestSz >> kMegabyteShift;
+  // A free space of 0 means the query failed: the check is skipped then.
+  if (need <= free || need == 0 || free == 0) return true;
+  const std::wstring text = FormatText(Load(IDS_DISK_FULL), {need, free});
+  mEnd.EndRun(Ending::Failed().WithBox(Box{text, L"", box::kIconHand}).WithOutcome(OutcomeNone).WithMessage(text));
+  return false;
+}
+
+void CEngineSession::Apply(const PatchJob& job, const std::string& commandLine) {
   char buffer[rtp::kCommandLineSize] = {};
   commandLine.copy(buffer, commandLine.size());
 
@@ -77,18 +100,17 @@ void CRunCore::RunPatch() {
   mEngine.Apply(buffer, *this);
   mView.HoldOutput(false);
   mCancelEvent.Clear();
-  mEngine.Free();
 
   // A cancel or an engine error has already chosen the failed page.
   if (mCancelEvent.Stopped()) return;
   // Success is judged by the files the engine reached, not by what it returns.
   if (mAllFilesDone) {
-    mProbes.TouchFile(JoinPath(mZavPath, L"script\\compiled.code"));
-    EndRun(Ending::Finished());
+    mProbes.TouchFile(JoinPath(job.clientFolder, L"script\\compiled.code"));
+    mEnd.EndRun(Ending::Finished());
     return;
   }
   // The engine returned on its own before its last file: the client is only partly patched.
-  EndRun(
+  mEnd.EndRun(
       Ending::Failed()
           .WithOutcome(OutcomeSupport)
           .WithMessage(Load(IDS_ENGINE_STOPPED_EARLY))
@@ -99,9 +121,9 @@ void CRunCore::RunPatch() {
 // second path with an opening quote only. A path with a character the code page cannot write goes by its
 // short form; a path that still cannot be written, or a line too long for the engine's buffer, is refused
 // with the failed page rather than handing the engine some other folder.
-bool CRunCore::EngineCommandLine(std::string* line) {
+bool CEngineSession::EngineCommandLine(const PatchJob& job, std::string* line) {
   std::string paths[2];
-  const std::wstring* wide[2] = {&mZavPath, &mPatchPath};
+  const std::wstring* wide[2] = {&job.clientFolder, &job.patchPath};
   const wchar_t* refusal = nullptr;
   const std::wstring* refused = nullptr;
   for (int i = 0; i < 2 && refusal == nullptr; ++i) {
@@ -115,18 +137,18 @@ bool CRunCore::EngineCommandLine(std::string* line) {
     *line = "\"" + paths[0] + "\" \"" + paths[1];
     if (line->size() < rtp::kCommandLineSize) return true;
     refusal = L"Command line too long";
-    refused = mPatchPath.size() > mZavPath.size() ? &mPatchPath : &mZavPath;
+    refused = job.patchPath.size() > job.clientFolder.size() ? &job.patchPath : &job.clientFolder;
   }
   const std::wstring text = FormatText(Load(IDS_PATH_NOT_USABLE), {*refused});
-  EndRun(Ending::Failed()
-             .WithBox(Box{text, Load(IDS_ERROR_CAPTION), box::kIconHand})
-             .WithOutcome(OutcomeSupport)
-             .WithMessage(text)
-             .WithReportDetail(refusal));
+  mEnd.EndRun(Ending::Failed()
+                  .WithBox(Box{text, Load(IDS_ERROR_CAPTION), box::kIconHand})
+                  .WithOutcome(OutcomeSupport)
+                  .WithMessage(text)
+                  .WithReportDetail(refusal));
   return false;
 }
 
-const char* CRunCore::OnEngineMessage(uint32_t id, void* param) {
+const char* CEngineSession::OnEngineMessage(uint32_t id, void* param) {
   static const char kContinue[] = "";
 
   // The engine holds the dialog's thread: its queue is served here, so painting, Cancel and Details work.
@@ -134,7 +156,7 @@ const char* CRunCore::OnEngineMessage(uint32_t id, void* param) {
   if (mCancelEvent.Take()) return nullptr;
 
   if (param != nullptr && CarriesText(id)) {
-    mProbes.Trace(FormatText(L"id = %u (%#x), msg = %s\n", {id, id, EngineText(param)}));
+    mSystem.Trace(FormatText(L"id = %u (%#x), msg = %s\n", {id, id, EngineText(param)}));
   }
 
   switch (id) {
@@ -152,7 +174,7 @@ const char* CRunCore::OnEngineMessage(uint32_t id, void* param) {
       const std::wstring message = FormatText(Load(IDS_PATCH_FILE_ERROR), {mCurrentFile, userText});
       // Stops the run at the engine's next call; the message stays the error's.
       mCancelEvent.Set();
-      EndRun(Ending::Failed()
+      mEnd.EndRun(Ending::Failed()
                  .WithBox(Box{message, Load(IDS_ERROR_CAPTION), box::kIconHand})
                  .WithOutcome(outcome)
                  .WithMessage(message)

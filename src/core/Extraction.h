@@ -1,0 +1,53 @@
+#pragma once
+// The extraction of the engine library and the patch file into a fresh temporary folder, on a thread of
+// its own. It owns the folder, the thread and the stop request; the dialog's thread takes a finished
+// extraction with TakeDone (the extraction timer's tick) and a failed one from PostExtractionFailed.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "core/Ports.h"
+#include "core/RunView.h"
+
+class CExtraction {
+ public:
+  CExtraction(RunView& view, Texts& texts, ArchiveEntries& archive, TempFiles& temp, WorkerThread& thread);
+  // The thread uses this object until it has stopped.
+  ~CExtraction() { StopExtraction(); }
+  CExtraction(const CExtraction&) = delete;
+  CExtraction& operator=(const CExtraction&) = delete;
+
+  // Starts the thread that extracts the engine library and `patchEntry` (the archive's patch file).
+  void StartExtraction(const std::wstring& patchEntry);
+  // Asks the thread (if one runs) to stop and waits for it.
+  void StopExtraction();
+  // True once after the thread has extracted both files, like a wait on an auto-reset event.
+  bool TakeDone() { return mExtractDone.exchange(false); }
+  void DeleteTempFiles();
+
+  // Full paths of the extracted files; empty when that file's extraction failed.
+  const std::wstring& DllPath() const { return mDllPath; }
+  const std::wstring& PatchPath() const { return mPatchPath; }
+
+ private:
+  static void ExtractThreadProc(void* extraction);
+  void ExtractAll();
+  std::wstring ExtractEntry(const std::wstring& name, uint64_t base, uint64_t total);
+  // The folder the files go into, made at the first call; the folder tried when none could be made.
+  std::wstring TempFolder();
+
+  RunView& mView;
+  Texts& mTexts;
+  ArchiveEntries& mArchive;
+  TempFiles& mTemp;
+  WorkerThread& mThread;
+
+  std::wstring mPatchEntry;
+  std::atomic<bool> mExtractDone{false};
+  std::atomic<bool> mStopExtraction{false};
+  std::wstring mDllPath;
+  std::wstring mPatchPath;
+  std::wstring mTempDir;
+  bool mTempFolderTried = false;
+  std::wstring mTempDirTried;  // the folder that could not be made, named in the details
+};
