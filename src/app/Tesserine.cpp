@@ -7,6 +7,7 @@
 #include "dialog/MainDlg.h"
 #include "framework/Handle.h"
 #include "win/DllSearch.h"
+#include "win/WinPorts.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ int Run(const wchar_t* cmdLine, int showCommand) {
 
   int result = 0;
   {
-    CMainDlg dlgMain;
+    CWinPorts machine;  // outlives the dialog, which stops its extraction thread first
+    CMainDlg dlgMain(machine.Ports());
     if (dlgMain.Create(nullptr, 0) == nullptr) {
       ::OutputDebugStringW(L"Main dialog creation failed!\n");
       theModule.RemoveMessageLoop();

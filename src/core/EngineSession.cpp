@@ -84,7 +84,8 @@ bool CEngineSession::DiskHasRoom(const PatchJob& job) {
   // A free space of 0 means the query failed: the check is skipped then.
   if (need <= free || need == 0 || free == 0) return true;
   const std::wstring text = FormatText(Load(IDS_DISK_FULL), {need, free});
-  mEnd.EndRun(Ending::Failed().WithBox(Box{text, L"", box::kIconHand}).WithOutcome(OutcomeNone).WithMessage(text));
+  mEnd.EndRun(
+      Ending::Failed().WithBox(Box{text, L"", box::kIconHand}).WithOutcome(OutcomeNone).WithMessage(text));
   return false;
 }
 
@@ -175,10 +176,10 @@ const char* CEngineSession::OnEngineMessage(uint32_t id, void* param) {
       // Stops the run at the engine's next call; the message stays the error's.
       mCancelEvent.Set();
       mEnd.EndRun(Ending::Failed()
-                 .WithBox(Box{message, Load(IDS_ERROR_CAPTION), box::kIconHand})
-                 .WithOutcome(outcome)
-                 .WithMessage(message)
-                 .WithReportDetail(EngineText(param)));
+                      .WithBox(Box{message, Load(IDS_ERROR_CAPTION), box::kIconHand})
+                      .WithOutcome(outcome)
+                      .WithMessage(message)
+                      .WithReportDetail(EngineText(param)));
       return kContinue;
     }
     case rtp::kIdProgress:

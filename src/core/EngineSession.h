@@ -41,8 +41,8 @@ struct PatchJob {
 
 class CEngineSession : public EngineListener {
  public:
-  CEngineSession(RunView& view, Texts& texts, ClientProbes& probes, SystemActions& system, PatchEngine& engine,
-                 RunEnd& end);
+  CEngineSession(RunView& view, Texts& texts, ClientProbes& probes, SystemActions& system,
+                 PatchEngine& engine, RunEnd& end);
   CEngineSession(const CEngineSession&) = delete;
   CEngineSession& operator=(const CEngineSession&) = delete;
 

@@ -58,9 +58,6 @@ bool CMainDlg::ProcessWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM, LRESU
     case WM_SHOW_BARS:
       result = OnShowBars();
       return true;
-    case WM_EXTRACT_DONE:
-      result = OnTimer(kExtractTimerId);
-      return true;
     case WM_COMMAND: {
       WORD code = HIWORD(wParam);
       WORD id = LOWORD(wParam);
@@ -209,10 +206,6 @@ void CMainDlg::StopTimer(uint32_t id) {
 
 void CMainDlg::PostExtractionFailed() {
   PostMessage(WM_EXTRACT_FAILED);
-}
-
-void CMainDlg::PostExtractionDone() {
-  PostMessage(WM_EXTRACT_DONE);
 }
 
 void CMainDlg::PumpMessages() {

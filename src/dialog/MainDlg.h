@@ -1,6 +1,7 @@
 #pragma once
 // The one window of the installer. It shows what the install flow (CRunCore) reports and forwards the
-// user's commands to it; the flow holds the run's state and decides everything.
+// user's commands to it; the flow holds the run's state and decides everything. The machine's ports are
+// handed in by whoever creates the dialog, and outlive it.
 #include <windows.h>
 
 #include <atomic>
@@ -16,17 +17,10 @@
 #include "framework/Handle.h"
 #include "framework/Text.h"
 #include "rules/resource.h"
-#include "win/ArchiveEntries.h"
-#include "win/ClientProbes.h"
-#include "win/EngineLibrary.h"
-#include "win/ExtractThread.h"
-#include "win/TempFolder.h"
-#include "win/WinTexts.h"
 
 // Private messages of the dialog.
 constexpr UINT WM_EXTRACT_FAILED = WM_APP + 1;  // the extraction thread failed; the failure page follows
 constexpr UINT WM_SHOW_BARS = WM_APP + 2;       // the extraction thread left new bar positions
-constexpr UINT WM_EXTRACT_DONE = WM_APP + 3;    // the extraction thread is done; taken as a timer tick
 
 class CMainDlg : public CAxDialogImpl<CMainDlg>,
                  public CUpdateUI<CMainDlg>,
@@ -39,7 +33,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   // A bar position not sent yet.
   static constexpr int kNotShown = INT_MIN;
 
-  CMainDlg() = default;
+  explicit CMainDlg(const RunPorts& ports) : mRun(*this, ports) {}
   ~CMainDlg() override;
 
   BOOL PreTranslateMessage(MSG* msg) override;
@@ -62,14 +56,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
 
   // The flow's operations, under the names a reader looks for.
   void SetPage(int page) { mRun.SetPage(page); }
-  void StartUpdate() { mRun.StartUpdate(); }
-  bool CheckArchive() { return mRun.CheckArchive(); }
-  bool ParsePatchVersions() { return mRun.ParsePatchVersions(); }
-  uint32_t ReadInstalledBuild(const wchar_t* fileName) { return mRun.ReadInstalledBuild(fileName); }
-  void ExtractAll() { mRun.ExtractAll(); }
   void DeleteTempFiles() { mRun.DeleteTempFiles(); }
-  void RunPatch() { mRun.RunPatch(); }
-  const char* OnEngineMessage(uint32_t id, void* param) { return mRun.OnEngineMessage(id, param); }
   void ReportError() { mRun.ReportError(); }
   int ShowMessage(UINT stringId, UINT style = kErrorMessage) { return mRun.ShowMessage(stringId, style); }
 
@@ -96,7 +83,6 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void StartTimer(uint32_t id, uint32_t periodMs) override;
   void StopTimer(uint32_t id) override;
   void PostExtractionFailed() override;
-  void PostExtractionDone() override;
   void HoldOutput(bool hold) override;
   void PumpMessages() override;
 
@@ -109,14 +95,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   CBarPaintCache mFileBarPaint;
   CBarPaintCache mTotalBarPaint;
 
-  // The machine as the flow meets it, then the flow itself (destroyed first: it stops extraction).
-  CWinTexts mTexts;
-  CWinProbes mProbes;
-  CArchiveEntries mArchive;
-  CTempFolder mTemp;
-  CEngineLibrary mEngine;
-  CExtractThread mThread;
-  CRunCore mRun{*this, RunPorts{mTexts, mProbes, mArchive, mTemp, mEngine, mThread}};
+  CRunCore mRun;
 
  private:
   // A progress bar as last sent (the extraction thread sends too).

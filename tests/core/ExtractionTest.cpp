@@ -23,8 +23,10 @@ TEST(Extraction, CopiesTheEngineAndThePatchUnderItsLowerCasedNameAndSignalsTheRu
   EXPECT_EQ(run.view.fileStatus, L"S144(zav.2.12.4526-2.12.4536.rtp)");
   run.core.OnTimer(kExtractTimerId);
   EXPECT_EQ(run.machine.loaded, kDll);
-  EXPECT_EQ(run.machine.commandLine, "\"C:\\Games\\ZAV\" \"" + std::string(kPatch, kPatch + std::wcslen(kPatch)));
-  EXPECT_FALSE(run.view.timers.count(kExtractTimerId)) << "the tick that takes the extraction stops the timer";
+  EXPECT_EQ(run.machine.commandLine,
+            "\"C:\\Games\\ZAV\" \"" + std::string(kPatch, kPatch + std::wcslen(kPatch)));
+  EXPECT_FALSE(run.view.timers.count(kExtractTimerId))
+      << "the tick that takes the extraction stops the timer";
 }
 
 TEST(Extraction, BarsFollowEveryChunkAndTheRunBarGoesOnFromTheFirstEntry) {

@@ -121,6 +121,7 @@ bool FakeMachine::GetCost(const std::wstring&, uint32_t* biggestSz) {
 
 void FakeMachine::Apply(const char* line, EngineListener& listener) {
   commandLine = line;
+  if (onApply) return onApply(listener);
   for (Note& note : script) {
     void* param = note.hasNumber      ? static_cast<void*>(&note.number)
                   : note.text.empty() ? nullptr
@@ -142,11 +143,14 @@ bool FakeMachine::Start(void (*body)(void*), void* argument) {
   return true;
 }
 
+FakeMachine::FakeMachine() {
+  entries = {{L"patchw32.dll", std::string(9000, 'E')},
+             {L"patchnotes4536.rtf", "{\\rtf1 notes}"},
+             {L"ZAV.2.12.4526-2.12.4536.rtp", std::string(20000, 'P')}};
+  clients.insert(L"C:\\Games\\ZAV");
+  builds[L"C:\\Games\\ZAV\\common.ini"] = 4526;
+}
+
 FakeRun::FakeRun() {
-  machine.entries = {{L"patchw32.dll", std::string(9000, 'E')},
-                     {L"patchnotes4536.rtf", "{\\rtf1 notes}"},
-                     {L"ZAV.2.12.4526-2.12.4536.rtp", std::string(20000, 'P')}};
-  machine.clients.insert(L"C:\\Games\\ZAV");
-  machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4526;
   core.SetCommandLine(L"path=C:\\Games\\ZAV");
 }

@@ -69,6 +69,9 @@ class FakeMachine : public ClientProbes,
                     public PatchEngine,
                     public WorkerThread {
  public:
+  // The shipped archive's shape, and a client at build 4526 in C:\Games\ZAV.
+  FakeMachine();
+
   bool IsClientFolder(const std::wstring& folder) override;
   bool CloseRunningClient() override;
   bool RecoverInterruptedPatch(const std::wstring& folder) override;
@@ -139,6 +142,7 @@ class FakeMachine : public ClientProbes,
   bool loadable = true, hasApply = true, hasCost = false;
   uint32_t biggest = 0;
   std::vector<Note> script;
+  std::function<void(EngineListener&)> onApply;  // in place of the script: a test sends the notes itself
   std::wstring loaded;
   std::string commandLine;
   std::vector<const char*> replies;
@@ -146,7 +150,7 @@ class FakeMachine : public ClientProbes,
   int frees = 0;
 };
 
-// A whole run: the flow over the fakes, with the shipped archive's shape and a client at build 4526.
+// A whole run: the flow over the fakes, the client named on the command line.
 struct FakeRun {
   FakeRun();
   void Start() { core.SetPage(PageWelcome), core.SetPage(PageInstalling); }

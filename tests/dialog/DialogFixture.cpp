@@ -12,10 +12,29 @@ void DialogTest::SetUp() {
     initialised = true;
   }
   theModule.AddMessageLoop(&mLoop);
-  mDlg = std::make_unique<CMainDlg>();
+  Open(mWin.Ports());
+}
+
+void DialogTest::Open(const RunPorts& ports) {
+  mDlg.reset();
+  mDlg = std::make_unique<CMainDlg>(ports);
   ASSERT_NE(mDlg->Create(nullptr, 0), nullptr);
   mDlg->ShowWindow(SW_SHOW);
   Pump();
+}
+
+void DialogTest::RunEngine(const std::function<void()>& during) {
+  Open(FakePorts());
+  mMachine.onApply = [this, &during](EngineListener& listener) {
+    mListener = &listener;
+    mDlg->HoldOutput(false);
+    during();
+    mListener = nullptr;
+  };
+  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->mRun.OnOK();
+  mDlg->mRun.OnTimer(kExtractTimerId);
+  mMachine.onApply = nullptr;
 }
 
 void DialogTest::TearDown() {

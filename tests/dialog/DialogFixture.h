@@ -10,12 +10,25 @@
 #include <string>
 #include <thread>
 
+#include "../core/FakeRun.h"
 #include "dialog/MainDlg.h"
+#include "win/WinPorts.h"
 
+// The dialog over the machine's own ports; Open puts a dialog over other ports in its place.
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  void Open(const RunPorts& ports);
+  // The installer's own texts over a fake machine (a client at build 4526, the shipped archive's
+  // shape), so that a run reaches any state through the flow itself.
+  RunPorts FakePorts() {
+    return RunPorts{mWin.texts, mMachine, mMachine, mMachine, mMachine, mMachine, mMachine};
+  }
+  // Over FakePorts: presses start, and the timer's tick runs the engine, whose notifications `during`
+  // sends with Send; output is shown at once unless `during` holds it.
+  void RunEngine(const std::function<void()>& during);
+  const char* Send(uint32_t id, void* param = nullptr) { return mListener->OnEngineMessage(id, param); }
 
   // Handles every queued message of this thread, for at least `ms` milliseconds.
   void Pump(DWORD ms = 50);
@@ -23,8 +36,13 @@ class DialogTest : public ::testing::Test {
   std::wstring Text(int id) const;
   std::wstring Caption() const;
 
+  CWinPorts mWin;
+  FakeMachine mMachine;
   CMessageLoop mLoop;
   std::unique_ptr<CMainDlg> mDlg;
+
+ private:
+  EngineListener* mListener = nullptr;
 };
 
 // What a message box showed and which button answered it.

@@ -2,22 +2,15 @@
 // reaches every outcome yet, so the page switch is called as the run would call it.
 #include "DialogFixture.h"
 #include "win/ClientProbes.h"
-#include "win/Restart.h"
 
 namespace {
 
 const int kResultButtons[] = {IDC_GET_CLIENT, IDC_GET_PATCH, IDC_SUPPORT, IDC_LAUNCH};
 
-int gRestartRequests = 0;
-BOOL CountRestart() {
-  ++gRestartRequests;
-  return TRUE;
-}
-
 }  // namespace
 
 TEST_F(DialogTest, WelcomePageWithoutArchiveShowsZeroVersionsAndTheEmptyFrame) {
-  EXPECT_EQ(mDlg->mRun.mPage, PageWelcome);
+  EXPECT_EQ(mDlg->mRun.Page(), PageWelcome);
   EXPECT_EQ(Text(IDOK), L"开始更新");
   EXPECT_EQ(Text(IDCANCEL), L"取消");
   EXPECT_EQ(mDlg->mTitle, L"欢迎使用《澜星纪》更新向导");
@@ -53,37 +46,35 @@ class FailedPageTest : public DialogTest, public ::testing::WithParamInterface<O
 
 TEST_P(FailedPageTest, ShowsTheOutcomesHintAndItsOneButton) {
   const OutcomeCase& c = GetParam();
-  mDlg->mRun.mOutcome = c.outcome;
-  mDlg->mRun.mMessage = L"出错了";
-  mDlg->SetPage(PageFailed);
+  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(c.outcome).WithMessage(L"出错了"));
   Pump();
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+  EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
   EXPECT_EQ(mDlg->mTitle, L"发生错误，无法进行更新。");
   EXPECT_EQ(Text(IDCANCEL), L"结束");
-  EXPECT_EQ(mDlg->mRun.mHint, c.hint);
+  EXPECT_EQ(mDlg->mRun.Hint(), c.hint);
   for (int id : kResultButtons) EXPECT_EQ(Visible(id), id == c.button) << "button " << id;
   EXPECT_FALSE(Visible(IDC_NOTES_FRAME));
-  EXPECT_EQ(mDlg->mRun.mMessage, L"出错了") << "the failed page keeps the cause's message";
+  EXPECT_EQ(mDlg->mRun.Message(), L"出错了") << "the failed page keeps the cause's message";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryOutcome, FailedPageTest,
     ::testing::Values(
-        OutcomeCase{0, L"", 0}, OutcomeCase{1, L"点击下面的按钮重新下载ZAV的客户端。", IDC_GET_CLIENT},
-        OutcomeCase{2, L"", 0}, OutcomeCase{3, L"点击下面的按钮下载补丁。", IDC_GET_PATCH},
-        OutcomeCase{4, L"请尝试重启计算机并重新安装补丁，如果仍然发生错误，点击下面的按钮打开官方支持网站。",
+        OutcomeCase{OutcomeNone, L"", 0},
+        OutcomeCase{OutcomeReinstallClient, L"点击下面的按钮重新下载ZAV的客户端。", IDC_GET_CLIENT},
+        OutcomeCase{2, L"", 0}, OutcomeCase{OutcomeNewPatch, L"点击下面的按钮下载补丁。", IDC_GET_PATCH},
+        OutcomeCase{OutcomeSupport,
+                    L"请尝试重启计算机并重新安装补丁，如果仍然发生错误，点击下面的按钮打开官方支持网站。",
                     IDC_SUPPORT},
-        OutcomeCase{5, L"建议您重启计算机并重新运行更新补丁。", 0}, OutcomeCase{77, L"", 0}),
+        OutcomeCase{OutcomeRestart, L"建议您重启计算机并重新运行更新补丁。", 0}, OutcomeCase{77, L"", 0}),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) {
       return "Outcome" + std::to_string(info.param.outcome);
     });
 
 TEST_F(DialogTest, FailedPageAfterAnotherOutcomeDropsTheOldHintAndButton) {
-  mDlg->mRun.mOutcome = OutcomeNewPatch;
-  mDlg->SetPage(PageFailed);
-  mDlg->mRun.mOutcome = OutcomeNone;
-  mDlg->SetPage(PageFailed);
-  EXPECT_EQ(mDlg->mRun.mHint, L"");
+  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch));
+  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNone));
+  EXPECT_EQ(mDlg->mRun.Hint(), L"");
   for (int id : kResultButtons) EXPECT_FALSE(Visible(id));
 }
 
@@ -91,59 +82,50 @@ TEST_F(DialogTest, FinishedPageOffersTheLaunchButtonWithoutARestartPrompt) {
   mDlg->SetPage(PageFinished);
   Pump();
   EXPECT_EQ(mDlg->mTitle, L"补丁已经安装过了!");
-  EXPECT_EQ(mDlg->mRun.mMessage, L"补丁安装成功，您现在可以进入ZAV-ONLINE的游戏世界了。\n祝您游戏愉快!");
+  EXPECT_EQ(mDlg->mRun.Message(), L"补丁安装成功，您现在可以进入ZAV-ONLINE的游戏世界了。\n祝您游戏愉快!");
   EXPECT_EQ(Text(IDCANCEL), L"结束");
   EXPECT_FALSE(Visible(IDOK));
   for (int id : kResultButtons) EXPECT_EQ(Visible(id), id == IDC_LAUNCH);
 }
 
-TEST_F(DialogTest, RestartPromptYesRequestsTheRestartAndStaysOnTheFinishedPage) {
-  RestartRequest previous = SetRestartRequest(CountRestart);
-  gRestartRequests = 0;
-  mDlg->mRun.mRestartNeeded = true;
-  BoxAnswerer answer(IDYES);
-  mDlg->SetPage(PageFinished);
+struct RestartCase {
+  int answer;
+  int restarts;
+};
+
+class RestartPromptTest : public DialogTest, public ::testing::WithParamInterface<RestartCase> {};
+
+TEST_P(RestartPromptTest, AfterALockedFileAsksAndStaysOnTheFinishedPage) {
+  mMachine.script = {{6, "", 1, true}, {7, "a"}, {26, ""}};
+  BoxAnswerer answer(GetParam().answer);
+  RunEngine([] {});
   AnsweredBox box = answer.Wait();
-  SetRestartRequest(previous);
 
   ASSERT_TRUE(box.found);
   EXPECT_EQ(box.caption, L"《澜星纪》更新");
   EXPECT_EQ(box.text,
             L"安装已经结束但是有部分文件被锁定。\n您需要重新启动您的计算机以应用所有的更新。\n\n您希望现在重"
             L"启计算机么?");
-  EXPECT_EQ(gRestartRequests, 1);
-  EXPECT_EQ(mDlg->mRun.mPage, PageFinished);
+  EXPECT_EQ(mMachine.restarts, GetParam().restarts);
+  EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
   EXPECT_TRUE(mDlg->IsWindow());
   EXPECT_TRUE(Visible(IDC_LAUNCH));
 }
 
-TEST_F(DialogTest, RestartPromptNoLeavesThePageAsItIs) {
-  RestartRequest previous = SetRestartRequest(CountRestart);
-  gRestartRequests = 0;
-  mDlg->mRun.mRestartNeeded = true;
-  BoxAnswerer answer(IDNO);
-  mDlg->SetPage(PageFinished);
-  AnsweredBox box = answer.Wait();
-  SetRestartRequest(previous);
-
-  ASSERT_TRUE(box.found);
-  EXPECT_EQ(gRestartRequests, 0);
-  EXPECT_EQ(mDlg->mRun.mPage, PageFinished);
-  EXPECT_TRUE(Visible(IDC_LAUNCH));
-}
+INSTANTIATE_TEST_SUITE_P(YesOrNo, RestartPromptTest,
+                         ::testing::Values(RestartCase{IDYES, 1}, RestartCase{IDNO, 0}));
 
 TEST_F(DialogTest, PagesOutsideTheWizardOnlyResetTheControls) {
   mDlg->SetPage(PageFailed);
   ::SetDlgItemTextW(mDlg->m_hWnd, IDC_FILE_STATUS, L"旧的状态");
   mDlg->SetPage(9);
-  EXPECT_EQ(mDlg->mRun.mPage, 9);
+  EXPECT_EQ(mDlg->mRun.Page(), 9);
   EXPECT_EQ(Text(IDC_FILE_STATUS), L"");
   EXPECT_EQ(mDlg->mTitle, L"发生错误，无法进行更新。") << "the heading stays";
   EXPECT_FALSE(Visible(IDC_NOTES_FRAME));
 }
 
 TEST_F(DialogTest, DetailsReplacesTheFileBarByTheListUntilThePageChanges) {
-  mDlg->mRun.mOutcome = OutcomeNone;
   ::ShowWindow(::GetDlgItem(mDlg->m_hWnd, IDC_DETAILS), SW_SHOW);
   ::ShowWindow(::GetDlgItem(mDlg->m_hWnd, IDC_FILE_PROGRESS), SW_SHOW);
   ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_DETAILS, BN_CLICKED), 0);
@@ -154,67 +136,68 @@ TEST_F(DialogTest, DetailsReplacesTheFileBarByTheListUntilThePageChanges) {
   EXPECT_FALSE(Visible(IDC_DETAILS_LIST));
 }
 
-TEST_F(DialogTest, CancelDuringAnEngineRunSetsTheEventAndShowsTheCancelledPage) {
-  mDlg->mRun.mCancelEvent.Create();
-  mDlg->mRun.mOutcome = OutcomeNone;
-  ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  EXPECT_TRUE(mDlg->IsWindow());
-  EXPECT_TRUE(mDlg->mRun.mCancelEvent.Take());
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
-  EXPECT_EQ(mDlg->mRun.mMessage, L"您已经取消了安装，您将无法进行游戏除非您完成补丁的安装。");
-  for (int id : kResultButtons) EXPECT_FALSE(Visible(id));
-}
-
-TEST_F(DialogTest, CancelByAnotherHandlerDuringARunKeepsTheCausesMessage) {
-  mDlg->mRun.mCancelEvent.Create();
-  mDlg->mRun.mMessage = L"引擎错误";
-  mDlg->OnCancel(0, 0, nullptr);
-  EXPECT_EQ(mDlg->mRun.mMessage, L"引擎错误");
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
-}
-
 TEST_F(DialogTest, TimerTicksBeforeExtractionEndsOrOfOtherTimersChangeNothing) {
+  Open(FakePorts());
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
+  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->mRun.OnOK();  // the fake machine's extraction is done at once
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, 7, 0);
-  mDlg->mRun.mExtractDone = true;
-  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, 7, 0);
-  EXPECT_EQ(mDlg->mRun.mPage, PageWelcome);
-  EXPECT_TRUE(mDlg->mRun.mExtractDone) << "only timer 100 looks";
+  EXPECT_TRUE(mMachine.commandLine.empty()) << "only timer 100 looks";
+  ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
+  EXPECT_FALSE(mMachine.commandLine.empty());
 }
 
 TEST_F(DialogTest, FirstTickAfterExtractionStartsExactlyOneRun) {
-  mDlg->mRun.mExtractDone = true;
-  mDlg->mRun.mDllPath = L"C:\\nowhere\\patchw32.dll";  // a library that cannot be loaded
+  Open(FakePorts());
+  mMachine.loadable = false;
+  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->mRun.OnOK();
   BoxAnswerer answer(IDOK);
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
   AnsweredBox box = answer.Wait();
   ASSERT_TRUE(box.found);
   EXPECT_EQ(box.text, L"无法加载需要的文件:patchw32.dll");
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
-  EXPECT_EQ(mDlg->mRun.mOutcome, static_cast<uint32_t>(OutcomeSupport));
-  EXPECT_EQ(mDlg->mRun.mReportDetail, mDlg->mRun.mMessage);
+  EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+  EXPECT_EQ(mDlg->mRun.OutcomeCode(), static_cast<uint32_t>(OutcomeSupport));
+  EXPECT_EQ(mDlg->mRun.ReportDetail(), mDlg->mRun.Message());
 
   BoxAnswerer none(IDOK, 500);
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
-  EXPECT_FALSE(none.Wait().found) << "the event was consumed: no second run";
+  EXPECT_FALSE(none.Wait().found) << "the extraction was taken: no second run";
 }
 
+// The temporary folder of an extraction that writes slowly and notes whether it wrote to a dialog that
+// was gone.
+class WatchingTemp : public TempFiles {
+ public:
+  explicit WatchingTemp(CMainDlg** dlg) : mDlg(dlg) {}
+  bool MakeFolder(std::wstring* folder) override { return *folder = L"T:\\tmp\\", true; }
+  bool Create(const std::wstring&) override { return true; }
+  bool Write(const void*, uint32_t, uint32_t*) override {
+    if (!(*mDlg)->IsWindow()) sawWindowGone = true;
+    ::Sleep(1);
+    return true;
+  }
+  void Close() override {}
+  void Delete(const std::wstring&) override {}
+  void RemoveFolder(const std::wstring&) override {}
+  std::atomic<bool> sawWindowGone{false};
+
+ private:
+  CMainDlg** mDlg;
+};
+
 TEST_F(DialogTest, ClosingStopsTheExtractionThreadBeforeTheWindowGoes) {
-  struct Watch {
-    CMainDlg* dlg;
-    std::atomic<bool> sawWindowGone{false};
-  } watch{mDlg.get()};
-  ASSERT_TRUE(mDlg->mThread.Start(
-      [](void* argument) {
-        Watch* w = static_cast<Watch*>(argument);
-        while (!w->dlg->mRun.mStopExtraction) {
-          if (!w->dlg->IsWindow()) w->sawWindowGone = true;
-          w->dlg->SetFileProgress(1);
-        }
-      },
-      &watch));
+  CMainDlg* dlg = nullptr;
+  WatchingTemp temp(&dlg);
+  mMachine.entries[0].second.assign(8092 * 2000, 'E');  // seconds of writing
+  Open(RunPorts{mWin.texts, mMachine, mMachine, mMachine, temp, mMachine, mWin.thread});
+  dlg = mDlg.get();
+  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->mRun.OnOK();
+  ::Sleep(50);
   mDlg->CloseDialog(IDCANCEL);
-  EXPECT_FALSE(watch.sawWindowGone);
+  EXPECT_FALSE(temp.sawWindowGone);
 }
 
 TEST_F(DialogTest, ClosingDestroysTheIconsLoadedAtStartUp) {
@@ -228,7 +211,7 @@ TEST_F(DialogTest, ClosingDestroysTheIconsLoadedAtStartUp) {
 }
 
 TEST_F(DialogTest, ABannerThatCannotBeLoadedIsNotLookedForAgainOnEveryPaint) {
-  CMainDlg second;
+  CMainDlg second(mWin.Ports());
   ASSERT_NE(second.Create(nullptr, 0), nullptr);
   theModule.Init(::GetModuleHandleW(L"kernel32.dll"));  // a module without the banner
   second.ShowWindow(SW_SHOW);
@@ -249,23 +232,30 @@ TEST_F(DialogTest, AClientFolderWithoutAWritableShortNameIsRefusedBeforeTheEngin
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring folder =
       std::wstring(temp) + L"\u0e01\u0e02\u0e04-" + std::to_wstring(::GetCurrentProcessId());
+  // The machine's own probes (a client folder of files, and short names on a volume that keeps none).
+  Open(RunPorts{mWin.texts, mWin.probes, mMachine, mMachine, mMachine, mMachine, mMachine});
   ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-  // A volume that keeps no short names.
+  for (const wchar_t* file : {L"\\zav.exe", L"\\common.ini"}) {
+    CHandle created(
+        ::CreateFileW((folder + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    const char build[] = "build=4526\r\n";
+    DWORD written = 0;
+    ::WriteFile(created.Get(), build, sizeof(build) - 1, &written, nullptr);
+  }
   const ShortPathLookup previous = SetShortPathLookup(NoShortNames);
-  mDlg->mRun.mZavPath = folder;
-  mDlg->mRun.mDllPath = BinDir() + L"patchw32.dll";
-  mDlg->mRun.mPatchPath = BinDir() + L"zav.2.12.4526-2.12.4536.rtp";
-  mDlg->mRun.mExtractDone = true;
+  mDlg->mRun.SetCommandLine(L"path=\"" + folder + L"\"");
+  mDlg->mRun.OnOK();
   BoxAnswerer answer(IDOK);
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
   const AnsweredBox box = answer.Wait();
   SetShortPathLookup(previous);
+  for (const wchar_t* file : {L"\\zav.exe", L"\\common.ini"}) ::DeleteFileW((folder + file).c_str());
   ::RemoveDirectoryW(folder.c_str());
   ASSERT_TRUE(box.found);
   EXPECT_EQ(box.text, L"补丁程序无法使用以下路径：\n" + folder +
                           L"\n\n请将客户端安装到只包含英文字母和数字的路径下，然后重新运行补丁程序。");
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
-  EXPECT_EQ(mDlg->mRun.mOutcome, static_cast<uint32_t>(OutcomeSupport));
-  EXPECT_EQ(mDlg->mRun.mReportDetail, L"Path not usable by the engine");
+  EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+  EXPECT_EQ(mDlg->mRun.OutcomeCode(), static_cast<uint32_t>(OutcomeSupport));
+  EXPECT_EQ(mDlg->mRun.ReportDetail(), L"Path not usable by the engine");
   EXPECT_TRUE(Visible(IDC_SUPPORT));
 }

@@ -1,18 +1,13 @@
 // The engine's notifications as the patch run receives them, on the real dialog created in-process: the
-// callback is fed the ids and parameters the engine sends and the dialog is read back.
+// engine's place is taken by the test, which sends the ids and parameters the engine sends and reads the
+// dialog back.
 #include "DialogFixture.h"
 
 namespace {
 
+// Notifications sent while a run over the fake machine holds the engine.
 class EngineCallbackTest : public DialogTest {
  protected:
-  void SetUp() override {
-    DialogTest::SetUp();
-    // A run in progress: the installing page with its cancel event.
-    mDlg->mRun.mCancelEvent.Create();
-  }
-
-  const char* Send(uint32_t id, void* param = nullptr) { return mDlg->OnEngineMessage(id, param); }
   const char* SendText(uint32_t id, const char* text) { return Send(id, const_cast<char*>(text)); }
   const char* SendNumber(uint32_t id, uint32_t value) { return Send(id, &value); }
 
@@ -27,141 +22,184 @@ class EngineCallbackTest : public DialogTest {
 }  // namespace
 
 TEST_F(EngineCallbackTest, FileProgressIsTheLow16BitsIn32768ths) {
-  EXPECT_NE(SendNumber(5, 0x8000), nullptr);
-  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 100);
-  SendNumber(5, 0x4000);
-  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 50);
-  SendNumber(5, 0x12000);  // the high bits are not progress
-  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 25);
-  SendNumber(5, 0xC000);  // past done: the bar stays full
-  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 100);
+  RunEngine([&] {
+    EXPECT_NE(SendNumber(5, 0x8000), nullptr);
+    EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 100);
+    SendNumber(5, 0x4000);
+    EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 50);
+    SendNumber(5, 0x12000);  // the high bits are not progress
+    EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 25);
+    SendNumber(5, 0xC000);  // past done: the bar stays full
+    EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 100);
+  });
 }
 
 TEST_F(EngineCallbackTest, FileStartsMoveTheOverallBarByTheTruncatedShare) {
-  SendNumber(6, 100);
-  for (int i = 1; i <= 29; ++i) SendText(7, "data\\maps.pak");
-  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 28) << "29 / 100 in double precision, then times 100, truncated";
-  for (int i = 30; i <= 57; ++i) SendText(7, "data\\maps.pak");
-  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 56);
-  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), (57 % 5) * 25);
-  EXPECT_EQ(mDlg->mRun.mFileNumber, 57u);
-  EXPECT_FALSE(mDlg->mRun.mAllFilesDone);
-  EXPECT_EQ(Text(IDC_FILE_STATUS), L"[57 of 100] 正在处理文件 data\\maps.pak...");
-  EXPECT_EQ(mDlg->mRun.mCurrentFile, L"data\\maps.pak");
+  RunEngine([&] {
+    SendNumber(6, 100);
+    for (int i = 1; i <= 29; ++i) SendText(7, "data\\maps.pak");
+    EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 28) << "29 / 100 in double precision, then times 100, truncated";
+    for (int i = 30; i <= 57; ++i) SendText(7, "data\\maps.pak");
+    EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 56);
+    EXPECT_EQ(Bar(IDC_FILE_PROGRESS), (57 % 5) * 25);
+    EXPECT_EQ(Text(IDC_FILE_STATUS), L"[57 of 100] 正在处理文件 data\\maps.pak...");
+  });
+  EXPECT_EQ(mDlg->mRun.Page(), PageFailed) << "57 of 100 files: the engine stopped early";
 }
 
 TEST_F(EngineCallbackTest, FileStartBeforeAnyTotalReadsOneOfZeroAndCountsAsDone) {
-  SendText(7, "zav.exe");
-  EXPECT_EQ(Text(IDC_FILE_STATUS), L"[1 of 0] 正在处理文件 zav.exe...");
-  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 0);
-  EXPECT_TRUE(mDlg->mRun.mAllFilesDone);
+  RunEngine([&] {
+    SendText(7, "zav.exe");
+    EXPECT_EQ(Text(IDC_FILE_STATUS), L"[1 of 0] 正在处理文件 zav.exe...");
+    EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 0);
+  });
+  EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
 }
 
 TEST_F(EngineCallbackTest, MoreStartsThanAnnouncedKeepTheBarFullAndTheRunDone) {
-  SendNumber(6, 2);
-  SendText(7, "a");
-  EXPECT_FALSE(mDlg->mRun.mAllFilesDone);
-  SendText(7, "b");
-  SendText(7, "c");
-  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
-  EXPECT_TRUE(mDlg->mRun.mAllFilesDone);
+  RunEngine([&] {
+    SendNumber(6, 2);
+    for (const char* file : {"a", "b", "c"}) SendText(7, file);
+    EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
+  });
+  EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
 }
 
-TEST_F(EngineCallbackTest, DetailLinesAndLockedFilesAreRecorded) {
-  SendText(9, "Patching file data\\a.pak");
-  EXPECT_EQ(Rows(), 1);
-  EXPECT_FALSE(mDlg->mRun.mRestartNeeded);
-  Send(26);
-  EXPECT_TRUE(mDlg->mRun.mRestartNeeded);
-  mDlg->mRun.mRestartNeeded = false;
-  Send(28);
-  EXPECT_TRUE(mDlg->mRun.mRestartNeeded);
-  EXPECT_NE(Send(99), nullptr) << "other ids are ignored and the run goes on";
+class LockedFileTest : public EngineCallbackTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(LockedFileTest, IsListedAndTheFinishedPageAsksToRestart) {
+  BoxAnswerer answer(IDNO);
+  RunEngine([&] {
+    SendNumber(6, 1);
+    SendText(7, "data\\a.pak");
+    const int before = Rows();
+    SendText(9, "Patching file data\\a.pak");
+    EXPECT_EQ(Rows(), before + 1);
+    Send(GetParam());
+    EXPECT_NE(Send(99), nullptr) << "other ids are ignored and the run goes on";
+  });
+  const AnsweredBox box = answer.Wait();
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text.substr(0, 6), L"安装已经结束");
+  EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
 }
+
+INSTANTIATE_TEST_SUITE_P(ReplacedOrDeleted, LockedFileTest, ::testing::Values(26u, 28u));
 
 TEST_F(EngineCallbackTest, CancelIsHonouredAtTheNextCallBeforeAnythingElse) {
-  ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
-  EXPECT_EQ(mDlg->mRun.mMessage, L"您已经取消了安装，您将无法进行游戏除非您完成补丁的安装。");
-  EXPECT_EQ(SendText(9, "ignored"), nullptr) << "null asks the engine to stop";
-  EXPECT_EQ(Rows(), 0);
-  EXPECT_NE(SendText(9, "next"), nullptr) << "the signal is consumed once";
+  RunEngine([&] {
+    const int rows = Rows();
+    ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_TRUE(mDlg->IsWindow()) << "a running engine is stopped, not the dialog";
+    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+    EXPECT_EQ(mDlg->mRun.Message(), L"您已经取消了安装，您将无法进行游戏除非您完成补丁的安装。");
+    EXPECT_EQ(SendText(9, "ignored"), nullptr) << "null asks the engine to stop";
+    EXPECT_EQ(Rows(), rows);
+    EXPECT_NE(SendText(9, "next"), nullptr) << "the signal is consumed once";
+  });
+  for (int id : {IDC_GET_CLIENT, IDC_GET_PATCH, IDC_SUPPORT, IDC_LAUNCH}) EXPECT_FALSE(Visible(id));
 }
 
 TEST_F(EngineCallbackTest, ACancelQueuedInTheDialogsMessagesStopsTheSameCall) {
-  ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  EXPECT_EQ(SendNumber(5, 0x8000), nullptr) << "the queue is served first, then the event is seen";
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+  RunEngine([&] {
+    ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    ::Sleep(40);  // the queue is served once the pump interval has passed
+    EXPECT_EQ(SendNumber(5, 0x8000), nullptr) << "the queue is served first, then the event is seen";
+    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+  });
+}
+
+TEST_F(EngineCallbackTest, ACancelAfterTheFlowChoseItsPageKeepsTheCausesMessage) {
+  RunEngine([&] {
+    mDlg->mRun.EndRun(Ending::Failed().WithMessage(L"引擎错误"));
+    mDlg->OnCancel(0, kCancelByFlow, nullptr);
+    EXPECT_TRUE(mDlg->IsWindow());
+    EXPECT_EQ(mDlg->mRun.Message(), L"引擎错误");
+    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+  });
 }
 
 TEST_F(EngineCallbackTest, EngineErrorShowsTheCrcTextAndEndsOnTheReinstallPage) {
-  SendNumber(6, 3);
-  SendText(7, "data\\maps.pak");
-  BoxAnswerer answer(IDOK);
-  const char* reply = SendText(3, "Error ept0036: CRC mismatch in data\\maps.pak");
-  AnsweredBox box = answer.Wait();
-  ASSERT_TRUE(box.found);
-  EXPECT_EQ(box.caption, L"发生一个错误");
-  EXPECT_TRUE(box.hasErrorIcon);
-  const std::wstring expected =
-      L"补丁文件安装错误: data\\maps.pak. "
-      L"指定的文件CRC校验值错误。\n\n这表明您的ZAV客户端已经损坏，请重新安装ZAV客户端。";
-  EXPECT_EQ(box.text, expected);
-  EXPECT_NE(reply, nullptr) << "this call goes on; the engine is stopped at its next one";
-  EXPECT_EQ(mDlg->mRun.mMessage, expected);
-  EXPECT_EQ(mDlg->mRun.mOutcome, static_cast<uint32_t>(OutcomeReinstallClient));
-  EXPECT_EQ(mDlg->mRun.mReportDetail, L"Error ept0036: CRC mismatch in data\\maps.pak");
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
-  EXPECT_TRUE(Visible(IDC_GET_CLIENT));
-  EXPECT_EQ(SendNumber(5, 0x100), nullptr);
+  RunEngine([&] {
+    SendNumber(6, 3);
+    SendText(7, "data\\maps.pak");
+    BoxAnswerer answer(IDOK);
+    const char* reply = SendText(3, "Error ept0036: CRC mismatch in data\\maps.pak");
+    AnsweredBox box = answer.Wait();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.caption, L"发生一个错误");
+    EXPECT_TRUE(box.hasErrorIcon);
+    const std::wstring expected =
+        L"补丁文件安装错误: data\\maps.pak. "
+        L"指定的文件CRC校验值错误。\n\n这表明您的ZAV客户端已经损坏，请重新安装ZAV客户端。";
+    EXPECT_EQ(box.text, expected);
+    EXPECT_NE(reply, nullptr) << "this call goes on; the engine is stopped at its next one";
+    EXPECT_EQ(mDlg->mRun.Message(), expected);
+    EXPECT_EQ(mDlg->mRun.OutcomeCode(), static_cast<uint32_t>(OutcomeReinstallClient));
+    EXPECT_EQ(mDlg->mRun.ReportDetail(), L"Error ept0036: CRC mismatch in data\\maps.pak");
+    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+    EXPECT_TRUE(Visible(IDC_GET_CLIENT));
+    EXPECT_EQ(SendNumber(5, 0x100), nullptr);
+  });
 }
 
 TEST_F(EngineCallbackTest, WarningsAreListedAndShownWithoutStoppingTheRun) {
-  BoxAnswerer answer(IDOK);
-  const char* reply = SendText(2, "file data\\old.pak is read-only");
-  AnsweredBox box = answer.Wait();
-  ASSERT_TRUE(box.found);
-  EXPECT_EQ(box.text, L"Warning: file data\\old.pak is read-only");
-  EXPECT_EQ(box.caption, box.text);
-  EXPECT_NE(reply, nullptr);
-  EXPECT_EQ(Rows(), 1);
-  EXPECT_EQ(mDlg->mRun.mPage, PageWelcome);
+  RunEngine([&] {
+    const int before = Rows();
+    BoxAnswerer answer(IDOK);
+    const char* reply = SendText(2, "file data\\old.pak is read-only");
+    AnsweredBox box = answer.Wait();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text, L"Warning: file data\\old.pak is read-only");
+    EXPECT_EQ(box.caption, box.text);
+    EXPECT_NE(reply, nullptr);
+    EXPECT_EQ(Rows(), before + 1);
+    EXPECT_EQ(mDlg->mRun.Page(), PageInstalling);
+  });
 }
 
 TEST_F(EngineCallbackTest, ABurstOfNotificationsEndsWithTheScreenShowingTheLastValues) {
-  mDlg->HoldOutput(true);  // as while the engine runs
-  SendNumber(6, 3000);
-  for (int file = 1; file <= 3000; ++file) {
-    SendText(7, "data\\maps.pak");
-    SendNumber(5, 0x4000);
-    SendText(9, "a detail");
-  }
-  mDlg->HoldOutput(false);  // the engine has returned
-  Pump();
-  EXPECT_EQ(Rows(), 3000);
-  EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
-  EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 50);
-  EXPECT_EQ(Text(IDC_FILE_STATUS), L"[3000 of 3000] 正在处理文件 data\\maps.pak...");
+  RunEngine([&] {
+    const int before = Rows();
+    mDlg->HoldOutput(true);  // as while the engine runs
+    SendNumber(6, 3000);
+    for (int file = 1; file <= 3000; ++file) {
+      SendText(7, "data\\maps.pak");
+      SendNumber(5, 0x4000);
+      SendText(9, "a detail");
+    }
+    mDlg->HoldOutput(false);  // the engine has returned
+    Pump();
+    EXPECT_EQ(Rows(), before + 3000);
+    EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
+    EXPECT_EQ(Bar(IDC_FILE_PROGRESS), 50);
+    EXPECT_EQ(Text(IDC_FILE_STATUS), L"[3000 of 3000] 正在处理文件 data\\maps.pak...");
+  });
 }
 
 TEST_F(EngineCallbackTest, DetailsPressedDuringARunListsEveryDetailSoFar) {
-  mDlg->HoldOutput(true);
-  for (int row = 0; row < 5; ++row) SendText(9, "a detail");
-  ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_DETAILS, BN_CLICKED), 0);
-  EXPECT_EQ(Rows(), 5);
-  mDlg->HoldOutput(false);
+  RunEngine([&] {
+    const int before = Rows();
+    mDlg->HoldOutput(true);
+    for (int row = 0; row < 5; ++row) SendText(9, "a detail");
+    ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_DETAILS, BN_CLICKED), 0);
+    EXPECT_EQ(Rows(), before + 5);
+    mDlg->HoldOutput(false);
+  });
 }
 
 TEST_F(EngineCallbackTest, CancelPressedDuringABurstIsHonouredWithinTheBurst) {
-  mDlg->HoldOutput(true);
-  SendNumber(6, 1000000);
-  bool stopped = false;
-  const DWORD start = ::GetTickCount();
-  for (int call = 0; !stopped && ::GetTickCount() - start < 2000; ++call) {
-    if (call == 100) ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    stopped = SendText(7, "data\\maps.pak") == nullptr;
-  }
-  mDlg->HoldOutput(false);
-  EXPECT_TRUE(stopped);
-  EXPECT_EQ(mDlg->mRun.mPage, PageFailed);
+  RunEngine([&] {
+    mDlg->HoldOutput(true);
+    SendNumber(6, 1000000);
+    bool stopped = false;
+    const DWORD start = ::GetTickCount();
+    for (int call = 0; !stopped && ::GetTickCount() - start < 2000; ++call) {
+      if (call == 100) ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      stopped = SendText(7, "data\\maps.pak") == nullptr;
+    }
+    mDlg->HoldOutput(false);
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+  });
 }

@@ -148,28 +148,37 @@ TEST_F(PaintTest, BannerIsCopiedAtTheTopLeftAtItsOwnSize) {
 TEST_F(PaintTest, TestPatchMarkIsDrawnInPureGreenOverTheBanner) {
   std::vector<COLORREF> plain = Capture(MarkArea());
   EXPECT_FALSE(HasColour(plain, RGB(0, 255, 0)));
-  mDlg->mRun.mTestPatch = true;
+  mMachine.entries[2].first = L"ZAV.2.12.4526-2.12.4536_test.rtp";
+  Open(FakePorts());
   std::vector<COLORREF> marked = Capture(MarkArea());
   EXPECT_TRUE(HasColour(marked, RGB(0, 255, 0)));
 }
 
 TEST_F(PaintTest, ResultMessageAndHintAreDrawnOnlyOnResultPages) {
-  mDlg->SetPage(9);  // a page with no controls over the message area
-  std::vector<COLORREF> empty = Capture(MessageArea());
-  mDlg->mRun.mMessage = L"发生错误，无法进行更新。";
-  mDlg->mRun.mHint = L"点击下面的按钮下载补丁。";
-  mDlg->mRun.mPage = PageInstalling;
-  EXPECT_EQ(Differing(Capture(MessageArea()), empty), 0u) << "not before the first result page";
+  const wchar_t kMessage[] = L"发生错误，无法进行更新。";
+  Open(FakePorts());
+  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->mRun.OnOK();
+  std::vector<COLORREF> installing = Capture(MessageArea());
+  mDlg->mRun.EndRun(Ending::OnSamePage().WithMessage(kMessage));
+  EXPECT_EQ(Differing(Capture(MessageArea()), installing), 0u) << "not before the first result page";
 
-  mDlg->mRun.mPage = PageFailed;
+  // Page 9 shows no controls over the message area, and keeps the message and hint it finds.
+  mDlg->mRun.EndRun(Ending::Failed().WithMessage(L""));
+  mDlg->SetPage(9);
+  std::vector<COLORREF> empty = Capture(MessageArea());
+  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(kMessage));
+  mDlg->SetPage(9);
   std::vector<COLORREF> both = Capture(MessageArea());
   EXPECT_GT(Differing(both, empty), 0u);
-  mDlg->mRun.mHint.clear();
+  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNone));
+  mDlg->SetPage(9);
   std::vector<COLORREF> messageOnly = Capture(MessageArea());
   EXPECT_GT(Differing(messageOnly, both), 0u) << "the hint adds its own text";
 
-  mDlg->mRun.mMessage.clear();
-  mDlg->mRun.mHint = L"点击下面的按钮下载补丁。";
+  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(L""));
+  mDlg->SetPage(9);
+  EXPECT_FALSE(mDlg->mRun.Hint().empty());
   EXPECT_EQ(Differing(Capture(MessageArea()), empty), 0u) << "the hint is drawn only with a message";
 }
 
