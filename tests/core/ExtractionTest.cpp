@@ -39,6 +39,26 @@ TEST(Extraction, BarsFollowEveryChunkAndTheRunBarGoesOnFromTheFirstEntry) {
   EXPECT_EQ(run.view.totalBar, total);
 }
 
+TEST(Extraction, EntriesOfEverySizeAroundTheCopyBufferAreWrittenWhole) {
+  for (size_t size : {size_t{1}, size_t{8091}, size_t{8092}, size_t{8093}, size_t{16185}}) {
+    FakeRun run;
+    run.machine.entries[0].second.assign(size, 'E');
+    run.machine.entries[2].second.assign(size + 1, 'P');
+    run.Start();
+    EXPECT_EQ(run.machine.files[kDll], run.machine.entries[0].second) << size;
+    EXPECT_EQ(run.machine.files[kPatch], run.machine.entries[2].second) << size;
+  }
+}
+
+TEST(Extraction, TwoEmptyEntriesAreExtractedWithTheBarsAtZero) {
+  FakeRun run;
+  run.machine.entries[0].second.clear();
+  run.machine.entries[2].second.clear();
+  run.Start();
+  EXPECT_EQ(run.machine.files.size(), 2u);
+  EXPECT_EQ(run.view.totalBar, std::vector<int>(run.view.totalBar.size(), 0));
+}
+
 TEST(Extraction, AFailedWriteDeletesThePartialFileAndEndsOnTheRestartOutcomeOnce) {
   FakeRun run;
   run.machine.diskSpace = 9000 + 10000;  // the patch stops half way
@@ -70,6 +90,25 @@ TEST(Extraction, AnEntryNameThatIsNoPlainFileNameIsNeverWritten) {
   run.Start();
   EXPECT_EQ(run.machine.files.size(), 1u) << "only the engine library";
   EXPECT_EQ(run.view.extractionFailures, 1);
+}
+
+TEST(Extraction, ClosingRemovesTheFilesAndTheirFolder) {
+  FakeRun run;
+  run.Start();
+  run.core.DeleteTempFiles();
+  EXPECT_TRUE(run.machine.files.empty());
+  EXPECT_EQ(run.machine.removedFolders, std::vector<std::wstring>{L"T:\\tmp\\s1.1\\"});
+}
+
+TEST(Extraction, TheCoreWaitsForTheExtractionThreadBeforeItGoes) {
+  FakeMachine machine;
+  RecordingView view;
+  FakeTexts texts;
+  {
+    CRunCore core{view, RunPorts{texts, machine, machine, machine, machine, machine, machine}};
+    core.SetPage(PageWelcome);
+  }
+  EXPECT_EQ(machine.joins, 1);
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ class FakeMachine : public ClientProbes,
 
   // The extraction thread's body runs at once.
   bool Start(void (*body)(void*), void* argument) override;
-  void Join() override {}
+  void Join() override { ++joins; }
 
   // The probes' answers.
   std::set<std::wstring> clients;
@@ -147,6 +147,7 @@ class FakeMachine : public ClientProbes,
   std::string commandLine;
   std::vector<const char*> replies;
   bool threadStarted = false;
+  int joins = 0;
   int frees = 0;
 };
 

@@ -48,6 +48,61 @@ TEST(PatchRun, HandsTheEngineOneLineWithTheFolderAndTheUnclosedPatchPath) {
   EXPECT_EQ(run.machine.restarts, 1) << "a locked file asks to restart, answered Yes";
 }
 
+TEST(StartSequence, TheFirstEntryCountsTowardTheRequiredOnes) {
+  FakeRun run;
+  run.machine.entries.erase(run.machine.entries.begin() + 1);  // the engine first, then the patch
+  run.Start();
+  EXPECT_TRUE(run.machine.threadStarted);
+}
+
+struct FolderCase {
+  const char* name;
+  const wchar_t* commandLine;
+  std::vector<std::wstring> clients;
+  std::deque<int> answers;
+  int foldersAsked;
+  const wchar_t* folder;
+};
+
+const std::wstring kDefault = L"c:\\program files\\norrat\\zav";
+const std::wstring kGames = L"C:\\Games\\ZAV";
+
+class FolderChoice : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(FolderChoice, FallsBackFromTheCommandLineToTheDefaultFolderAndTheDialog) {
+  const FolderCase& c = GetParam();
+  FakeRun run;
+  run.core.SetCommandLine(c.commandLine);
+  run.machine.clients = {c.clients.begin(), c.clients.end()};
+  run.machine.builds[std::wstring(c.folder) + L"\\common.ini"] = 4526;
+  run.view.answers = c.answers;
+  run.view.folderAnswers = {{box::kAnswerOk, kGames}};
+  run.Start();
+  EXPECT_EQ(run.view.foldersAsked, c.foldersAsked);
+  EXPECT_EQ(run.core.ClientFolder(), c.folder);
+  EXPECT_TRUE(run.machine.threadStarted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, FolderChoice,
+    ::testing::Values(
+        FolderCase{"BadPathDefaultConfirmed",
+                   L"path=D:\\none",
+                   {kDefault},
+                   {box::kAnswerYes},
+                   0,
+                   L"c:\\program files\\norrat\\zav"},
+        FolderCase{"BadPathNoDefault", L"path=D:\\none", {kGames}, {}, 1, L"C:\\Games\\ZAV"},
+        FolderCase{"DefaultDeclined", L"", {kDefault, kGames}, {box::kAnswerNo}, 1, L"C:\\Games\\ZAV"}),
+    [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
+
+TEST(Pages, CancelWithNoRunGoingClosesTheDialogWithTheButtonsId) {
+  FakeRun run;
+  run.core.SetPage(PageWelcome);
+  run.core.OnCancel(box::kAnswerCancel);
+  EXPECT_EQ(run.view.closedWith, kExitCancelled);
+}
+
 TEST(StartSequence, AnInterruptedRunIsUndoneBeforeTheBuildIsReadSoTheEngineRunsAgain) {
   FakeRun run;
   run.machine.builds[L"C:\\Games\\ZAV\\common.ini"] = 4536;  // the half-patched client's new build

@@ -28,6 +28,7 @@ TEST(CommandLineTest, AnyOneCharacterAfterTheKeyIsSkipped) {
 
 TEST(CommandLineTest, ValueEndsAtTheNextBlank) {
   EXPECT_EQ(Path(L"-silent path=C:\\Games\\ZAV -log x.txt"), L"C:\\Games\\ZAV");
+  EXPECT_EQ(Path(L"path=c x"), L"c");
 }
 
 TEST(CommandLineTest, QuotedValueMayHoldBlanks) {

@@ -130,6 +130,7 @@ TEST_F(BuildFileTest, EmptyValueGivesZero) {
   EXPECT_EQ(BuildFromFile("build=\r\n"), 0u);
   EXPECT_EQ(BuildFromFile("build=\nbuild=4536\r\n"), 0u);
   EXPECT_EQ(BuildFromFile("build=\n123\n"), 0u) << "the value does not go on to the next line";
+  EXPECT_EQ(BuildFromFile("build=\r\n5\r\n"), 0u) << "nor past a carriage return";
 }
 
 TEST_F(BuildFileTest, LongValueKeepsItsFirstNineCharacters) {
