@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The stand-in engine's figures (not a test): builds what it needs, makes two clients, builds a patch
 # for each with the native rtpbuild and applies it three times with patchw32.dll under Wine (loaded as
-# the installer loads it) and natively, then prints the medians, one "key value" a line.
+# the installer loads it) and natively, then prints the medians, one "key value" a line
+# (bench/tools/figures.py).
 #   scripts/bench-engine.sh [SIZE_MIB]      SIZE_MIB: the one big file of the first client (1024)
 # Cases: one_file (a SIZE_MIB file with scattered edits, an insertion and a tail, beside two small
 # files) and many_files (20,000 small files: 2,000 changed, 500 deleted, 500 added).
@@ -37,12 +38,7 @@ rm -rf "$work"
 mkdir -p "$work"
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-value() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
-
-# make_one_file and make_many_files (they read size_mib).
-. "$root/scripts/bench-cases.sh"
+clients() { python3 "$root/bench/tools/make_clients.py" "$@"; }
 
 run_case() {
   local name=$1 dir=$work/$1 runs=3 i
@@ -66,25 +62,15 @@ run_case() {
     diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
   done
   rm -rf "$dir/client"
-  echo "$name.files $(find "$dir/new" -type f | wc -l)"
-  echo "$name.new_mib $(mib "$(du -sb "$dir/new" | cut -f1)")"
-  echo "$name.patch_bytes $(stat -c %s "$patch")"
-  echo "$name.build_seconds $(cut -d' ' -f1 "$dir/build.txt" | median)"
-  echo "$name.build_peak_rss_mib $(mib "$(( $(cut -d' ' -f2 "$dir/build.txt" | median) * 1024 ))")"
-  echo "$name.apply_seconds $(value seconds "$dir/wine.txt" | median)"
-  echo "$name.apply_start_private_mib $(mib "$(value before_peak_private_bytes "$dir/wine.txt" | median)")"
-  echo "$name.apply_peak_private_mib $(mib "$(value peak_private_bytes "$dir/wine.txt" | median)")"
-  echo "$name.apply_peak_working_set_mib $(mib "$(value peak_working_set_bytes "$dir/wine.txt" | median)")"
-  echo "$name.native_apply_seconds $(value seconds "$dir/native.txt" | median)"
-  echo "$name.native_apply_peak_rss_mib $(mib "$(value peak_working_set_bytes "$dir/native.txt" | median)")"
-  echo "$name.verified $verified"
+  echo "$verified" >"$dir/verified.txt"
+  python3 "$root/bench/tools/figures.py" engine "$dir" "$name"
 }
 
 echo "runs 3"
 echo "size_mib $size_mib"
 mkdir -p "$work/one_file" "$work/many_files"
-make_one_file "$work/one_file"
+clients one "$work/one_file" "$size_mib"
 run_case one_file
 rm -rf "$work/one_file"
-make_many_files "$work/many_files"
+clients many "$work/many_files"
 run_case many_files

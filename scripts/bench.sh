@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installer's figures (not a test): builds what it needs, packs installers, drives them under the Wine
-# harness of build/win and prints one table. Every figure is the median of several runs in one prefix,
-# after a warm-up run that is not counted; a ratio is the median of the ratios of runs taken in pairs.
+# harness of build/win and prints one table (bench/tools/figures.py). Every figure is the median of several
+# runs in one prefix, after a warm-up run that is not counted; a ratio is the median of the ratios of runs
+# taken in pairs.
 #   scripts/bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]
 #     SIZE_MIB            the patch entry extracted, and the one big file patched (1024)
 #     --runs N            counted runs of each figure (5)
@@ -60,32 +61,9 @@ trap cleanup EXIT
 rm -rf "$work"
 mkdir -p "$work"
 
-# make_one_file and make_small_files (they read size_mib).
-. "$root/scripts/bench-cases.sh"
-
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 wine_run() { "$root/scripts/wine-run.sh" "$@" 2>>"$work/wine-stderr.txt" | tr -d '\r'; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-# KEY's values in the counted runs of FILE (the first run, the warm-up, is left out).
-values() { awk -v k="$1" '$1 == "run" { n = $2 } $1 == k && n > 0 { print $2 }' "$2"; }
-value() { values "$@" | median; }
-# "MEDIAN s (MIN-MAX)": times drift between runs, so their spread is shown beside them.
-seconds() { values "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%s s (%s-%s)", v[int((NR + 1) / 2)], v[1], v[NR] }'; }
-mib() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
-# The disk's speed drifts by a factor of two within minutes here: the installer's and the reference's runs
-# are taken in pairs, in turns first and second, and the ratio is the median of the pairs' ratios.
-pair_ratio() {
-  paste <(values "$1" "$2") <(values "$3" "$4") | awk '$2 > 0 { printf "%.4f\n", $1 / $2 }' | median |
-    awk '{ printf "%.2f", $1 }'
-}
-# Within each run of FILE: the run against the run without the time the engine spent in the installer's
-# callback. The disk's drift cancels out, so this shows the installer's own share alone.
-own_ratio() {
-  paste <(values apply_seconds "$1") <(values callback_seconds "$1") |
-    awk '$1 > $2 { printf "%.4f\n", $1 / ($1 - $2) }' | median | awk '{ printf "%.2f", $1 }'
-}
-at_most() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b ? "yes" : "NO") }'; }
+clients() { python3 "$root/bench/tools/make_clients.py" "$@"; }
 
 # An installer carrying the engine variant ENGINE and the patch PATCH.
 pack() {
@@ -168,66 +146,13 @@ echo "measuring: extraction of $size_mib MiB" >&2
 measure_extraction
 echo "measuring: patch run, one $size_mib MiB file" >&2
 mkdir -p "$work/one_file"
-make_one_file "$work/one_file"
+clients one "$work/one_file" "$size_mib"
 measure_run "$work/one_file"
 echo "measuring: patch run, $files files" >&2
-make_small_files "$work/small_files" "$files"
+clients small "$work/small_files" "$files"
 measure_run "$work/small_files"
 echo "measuring: start-up" >&2
 measure_startup
 
-x=$work/extract o=$work/one_file s=$work/small_files u=$work/startup
-ext=$(value press_to_entry_seconds "$x/installer.txt")
-ext_ratio=$(pair_ratio press_to_entry_seconds "$x/installer.txt" loop_seconds "$x/copy.txt")
-copy=$(value copyfile_seconds "$x/copy.txt")
-ext_p99=$(value ui_p99_ms "$x/installer.txt")
-ext_private=$(value peak_private_bytes "$x/installer.txt")
-one_ratio=$(pair_ratio apply_seconds "$o/installer.txt" seconds "$o/engine.txt")
-small_ratio=$(pair_ratio apply_seconds "$s/installer.txt" seconds "$s/engine.txt")
-small_p99=$(value ui_p99_ms "$s/installer.txt")
-# The engine variant times each call of the installer's callback.
-callback=$(value callback_seconds "$s/installer.txt")
-calls=$(value callback_calls "$s/installer.txt")
-engine_private=$(value peak_private_bytes "$o/engine.txt")
-start_installer=$(value seconds "$u/installer.txt")
-start_fixture=$(value seconds "$u/fixture.txt")
-
-row() { printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$@"; }
-echo
-echo "Installer figures: $size_mib MiB, $files files; median of $runs runs after a warm-up, one prefix ($win/wine)"
-echo "Installer measured: $tesserine"
-row '#' measure installer reference ratio target met
-row --- --- --- --- --- --- ---
-row 1 "extraction of $size_mib MiB, start button to engine entry" "$(seconds press_to_entry_seconds "$x/installer.txt")" \
-  "8092-byte loop $(seconds loop_seconds "$x/copy.txt")" \
-  "$ext_ratio x" "<= 1.1 x" "$(at_most "$ext_ratio" 1.1)"
-row 1 "the same against CopyFileW" "$ext s" "CopyFileW $(seconds copyfile_seconds "$x/copy.txt")" "$(ratio "$ext" "$copy") x" - -
-row 1 "UI probe latency while extracting, p50 / p99 / max" \
-  "$(value ui_p50_ms "$x/installer.txt") / $ext_p99 / $(value ui_max_ms "$x/installer.txt") ms" - - \
-  "p99 <= 100 ms" "$(at_most "$ext_p99" 100)"
-row 1 "installer peak private / peak working set while extracting" \
-  "$(mib "$ext_private") / $(mib "$(value peak_working_set_bytes "$x/installer.txt")") MiB" - - \
-  "private <= 16 MiB" "$(at_most "$ext_private" $((16 * 1048576)))"
-row 2 "patch run, one $size_mib MiB file changed" "$(seconds apply_seconds "$o/installer.txt")" \
-  "engine alone $(seconds seconds "$o/engine.txt")" \
-  "$one_ratio x" "<= 1.1 x" "$(at_most "$one_ratio" 1.1)"
-row 2 "UI probe latency in that run, p50 / p99 / max" \
-  "$(value ui_p50_ms "$o/installer.txt") / $(value ui_p99_ms "$o/installer.txt") / $(value ui_max_ms "$o/installer.txt") ms" \
-  - - - -
-row 2 "patch run, $files files changed" "$(seconds apply_seconds "$s/installer.txt")" \
-  "engine alone $(seconds seconds "$s/engine.txt")" \
-  "$small_ratio x" "<= 1.1 x" "$(at_most "$small_ratio" 1.1)"
-row 2 "time in the installer's callback, $files files ($calls notifications)" "$callback s" \
-  "$(awk -v s="$callback" -v n="$calls" 'BEGIN { if (n > 0) printf "%.0f us each", s * 1e6 / n }')" - \
-  "<= 8 s, 0.1 ms each" "$(at_most "$callback" 8)"
-row 2 "the same run against itself without the time in the callback" "$(value apply_seconds "$s/installer.txt") s" \
-  "$(awk -v a="$(value apply_seconds "$s/installer.txt")" -v c="$callback" 'BEGIN { printf "%.3f s", a - c }')" \
-  "$(own_ratio "$s/installer.txt") x" - -
-row 2 "UI probe latency in that run, p50 / p99 / max" \
-  "$(value ui_p50_ms "$s/installer.txt") / $small_p99 / $(value ui_max_ms "$s/installer.txt") ms" - - \
-  "p99 <= 100 ms" "$(at_most "$small_p99" 100)"
-row 3 "engine peak private memory, $size_mib MiB file (engine_bench; at start $(mib "$(value before_peak_private_bytes "$o/engine.txt")") MiB)" \
-  "-" "$(mib "$engine_private") MiB" - "<= 64 MiB" "$(at_most "$engine_private" $((64 * 1048576)))"
-row 4 "start-up to a visible welcome page" "$(seconds seconds "$u/installer.txt")" \
-  "minimal dialog $(seconds seconds "$u/fixture.txt")" \
-  "$(ratio "$start_installer" "$start_fixture") x" - -
+python3 "$root/bench/tools/figures.py" installer "$work" --runs "$runs" --files "$files" --size-mib "$size_mib" \
+  --installer "$tesserine" --prefix "$win/wine"
