@@ -11,8 +11,12 @@
 
 namespace {
 
+// The diagnostic of a failed COM or module initialisation, with the failure's code; start-up goes on.
 void TraceFailure(HRESULT hr) {
-  if (FAILED(hr)) ::OutputDebugStringW(L"((HRESULT)(hRes) >= 0)\n");
+  if (SUCCEEDED(hr)) return;
+  wchar_t line[64];
+  ::wsprintfW(line, L"((HRESULT)(hRes) >= 0) failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+  ::OutputDebugStringW(line);
 }
 
 int Run(const wchar_t* cmdLine, int showCommand) {

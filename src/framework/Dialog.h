@@ -41,15 +41,9 @@ class CDialogImpl : public CDialogBase {
 template <class T>
 class CAxDialogImpl : public CDialogImpl<T> {};
 
-// Update-UI support with an empty map: it only remembers the container window.
+// Update-UI support with an empty map: a container added to it has nothing to update.
 template <class T>
 class CUpdateUI {
  public:
-  BOOL UIAddChildWindowContainer(HWND hwnd) {
-    mContainer = hwnd;
-    return TRUE;
-  }
-
- private:
-  HWND mContainer = nullptr;
+  BOOL UIAddChildWindowContainer(HWND) { return TRUE; }
 };

@@ -32,7 +32,7 @@ TEST_F(DialogTest, ProgressIsClampedToItsRangeAndReturnsTheBarsPreviousPosition)
   EXPECT_EQ(mDlg->SetFileProgress(-5), 100) << "the previous position is the bar's, not the value passed";
   EXPECT_EQ(BarPos(dialog, IDC_FILE_PROGRESS), 0);
 
-  // The range is set on every call, whatever happened to the bar before.
+  // A bar's first position on a page sets its range, whatever happened to the bar before.
   ::SendMessageW(::GetDlgItem(dialog, IDC_TOTAL_PROGRESS), PBM_SETRANGE32, 0, 1000);
   mDlg->SetTotalProgress(250);
   EXPECT_EQ(BarPos(dialog, IDC_TOTAL_PROGRESS), 100);
