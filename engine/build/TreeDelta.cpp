@@ -1,6 +1,7 @@
 #include "engine/build/TreeDelta.h"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <thread>
@@ -61,6 +62,9 @@ struct Written {
 // steps, when they come to this many raw bytes, are compressed on their own to tell.
 constexpr double kClearly = 1.5;
 constexpr uint64_t kMeasuredSteps = 2048;
+// Mixed streams are made when the files changing style are estimated to save at least this share of the
+// better single style's size (1 / kWorthMixing): compressing them again costs as long as the first time.
+constexpr double kWorthMixing = 1000;
 
 // Where one file's steps lie in each raw stream.
 struct Slice {
@@ -70,6 +74,12 @@ struct Slice {
     uint64_t total = 0;
     for (uint64_t n : length) total += n;
     return total;
+  }
+  // Whether these steps are most of the streams' bytes.
+  bool IsMostOf(const RawStreams& raw) const {
+    uint64_t all = 0;
+    for (const std::vector<uint8_t>& bytes : raw.bytes) all += bytes.size();
+    return Total() * 8 >= all * 7;
   }
 };
 
@@ -117,6 +127,26 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   return total;
 }
 
+// The covers that map where the parts of an old executable (`oldSize` bytes from `at`) went in its new
+// version. Only the map is made of them, so a large file is matched in two halves, one on each core, the
+// second expected where the old file's second half starts.
+std::vector<Cover> MapCovers(const OldIndex& index, ByteView fresh, uint64_t at, uint64_t oldSize) {
+  if (fresh.size < kMatchedTogether) return FindCovers(index, fresh, at, CoverStyle::Differences);
+  const size_t half = fresh.size / 2;
+  std::vector<Cover> second;
+  std::thread other([&] {
+    second = FindCovers(index, ByteView(fresh.data + half, fresh.size - half), at + oldSize / 2,
+                        CoverStyle::Differences);
+  });
+  std::vector<Cover> covers = FindCovers(index, ByteView(fresh.data, half), at, CoverStyle::Differences);
+  other.join();
+  for (Cover cover : second) {
+    cover.newPos += half;
+    covers.push_back(cover);
+  }
+  return covers;
+}
+
 // Old 32-bit executables whose new versions are executables too are read through the transform of
 // PeTranslate.h: a first matching on the raw bytes maps where each part of the old image went, then the
 // old image is translated in the index, which is built again. The number translated, or -1 on failure.
@@ -139,7 +169,7 @@ int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& writte
     if (!ParsePe(newView, &newPe)) continue;
     std::vector<OffsetPair> pairs;
     const uint64_t at = indexedAt[c - 1];
-    for (const Cover& cover : FindCovers(*index, fresh.view(), at, CoverStyle::Differences))
+    for (const Cover& cover : MapCovers(*index, fresh.view(), at, source.size))
       if (cover.oldPos >= at && cover.oldPos + cover.length <= at + source.size)
         pairs.push_back({cover.oldPos - at, cover.newPos, cover.length});
     AddressMap map;
@@ -345,11 +375,13 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   // Each file then takes the style its steps cost least in: executables suit differences, code and text
   // exact pieces, and a tree holds both. The cost is estimated from each whole stream's compressed size
   // per raw byte; where that leaves it close, a file with many steps is measured by compressing them on
-  // their own. The mixed streams are kept only when they come out smaller than either style alone.
+  // their own (a file that makes most of the streams was measured with them). The mixed streams are made
+  // when the files that would change style gain enough, and kept only when they come out smaller than
+  // either style alone.
   std::vector<int> chosen(written.size(), 0);
-  bool mixed = false;
+  std::vector<std::array<double, 2>> costs(written.size());
   for (size_t i = 0; i < written.size(); ++i) {
-    double cost[2] = {0, 0};
+    std::array<double, 2>& cost = costs[i];
     for (int style = 0; style < 2; ++style)
       for (int s = 0; s < kStreamCount; ++s)
         if (info[style][s].decodedSize)
@@ -357,12 +389,23 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
                          static_cast<double>(info[style][s].storedSize) /
                          static_cast<double>(info[style][s].decodedSize);
     const bool close = cost[0] < cost[1] * kClearly && cost[1] < cost[0] * kClearly;
-    if (close && slices[0][i].Total() + slices[1][i].Total() >= kMeasuredSteps)
-      for (int style = 0; style < 2; ++style)
-        cost[style] = static_cast<double>(CompressedSize(styles[style], slices[style][i]));
+    if (close && slices[0][i].Total() + slices[1][i].Total() >= kMeasuredSteps) {
+      const auto measure = [&](int style) {
+        cost[style] = static_cast<double>(slices[style][i].IsMostOf(styles[style])
+                                              ? sizes[style]
+                                              : CompressedSize(styles[style], slices[style][i]));
+      };
+      std::thread other(measure, 1);
+      measure(0);
+      other.join();
+    }
     chosen[i] = cost[1] < cost[0] ? 1 : 0;
-    mixed = mixed || chosen[i] != chosen[0];
   }
+  const int single = sizes[1] < sizes[0] ? 1 : 0;
+  double gain = 0;
+  for (size_t i = 0; i < written.size(); ++i)
+    if (chosen[i] != single) gain += costs[i][single] - costs[i][1 - single];
+  const bool mixed = gain * kWorthMixing >= static_cast<double>(sizes[single]);
   RawStreams both;
   if (mixed) {
     for (size_t i = 0; i < written.size(); ++i) {
