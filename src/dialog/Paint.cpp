@@ -11,28 +11,12 @@ constexpr int kHeadingTop = 12;
 constexpr int kMessageTop = 120;
 constexpr int kHintOffset = 80;  // the hint starts 80 pixels below the message's top
 
-// Restores a device context's selected object when it goes out of scope.
-class SelectedObject {
- public:
-  SelectedObject(HDC dc, HGDIOBJ object)
-      : mDC(dc), mPrevious(object ? ::SelectObject(dc, object) : nullptr) {}
-  ~SelectedObject() {
-    if (mPrevious) ::SelectObject(mDC, mPrevious);
-  }
-  SelectedObject(const SelectedObject&) = delete;
-  SelectedObject& operator=(const SelectedObject&) = delete;
-
- private:
-  HDC mDC;
-  HGDIOBJ mPrevious;
-};
-
 void DrawTestMark(HDC dc, CFont& font) {
   if (font.Get() == nullptr) {
     font.Attach(::CreateFontW(28, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, 0, 0, 0, ANTIALIASED_QUALITY, 0x10,
                               L"Arial"));
   }
-  SelectedObject selected(dc, font.Get());
+  CSelectedObject selected(dc, font.Get());
   int oldMode = ::SetBkMode(dc, TRANSPARENT);
   COLORREF oldColour = ::SetTextColor(dc, RGB(0, 255, 0));
   CString mark = CString::Load(IDS_TEST_MARK);
@@ -103,12 +87,12 @@ LRESULT CMainDlg::OnPaint() {
     if (mHeadingFont.Get() == nullptr) {
       mHeadingFont.Attach(::CreateFontW(20, 0, 0, 0, FW_BOLD, 0, 0, 0, 0, 0, 0, 0, 0, L"Arial"));
     }
-    SelectedObject selected(dc, mHeadingFont.Get());
+    CSelectedObject selected(dc, mHeadingFont.Get());
     ::DrawTextW(dc, mTitle.c_str(), static_cast<int>(mTitle.size()), &rect, DT_WORDBREAK);
   }
 
   {
-    SelectedObject selected(dc, ::GetStockObject(ANSI_VAR_FONT));
+    CSelectedObject selected(dc, ::GetStockObject(ANSI_VAR_FONT));
     DrawStaticTexts(dc);
     if (!mRun.Message().empty() && mRun.Page() >= PageFinished) {
       RECT rect = client;

@@ -1,5 +1,6 @@
 #pragma once
-// Owners of kernel handles, icons and library modules: each releases what it holds exactly once.
+// Owners of kernel handles, user and GDI objects, memory the system allocated and library modules: each
+// releases what it holds exactly once.
 #include <windows.h>
 
 class CHandle {
@@ -60,6 +61,11 @@ class COwned {
     mObject = object;
   }
   T Get() const { return mObject; }
+  // For a call that hands out a new object: what was held is released first.
+  T* Out() {
+    Attach(nullptr);
+    return &mObject;
+  }
 
  private:
   T mObject = nullptr;
@@ -77,10 +83,31 @@ inline void DeleteOwnedBitmap(HBITMAP bitmap) {
 inline void DeleteOwnedDC(HDC dc) {
   ::DeleteDC(dc);
 }
+inline void FreeOwnedDescriptor(PSECURITY_DESCRIPTOR descriptor) {
+  ::LocalFree(descriptor);
+}
 using CIcon = COwned<HICON, DestroyOwnedIcon>;
 using CFont = COwned<HFONT, DeleteOwnedFont>;
 using CBitmap = COwned<HBITMAP, DeleteOwnedBitmap>;
 using CMemoryDC = COwned<HDC, DeleteOwnedDC>;
+// A security descriptor the system allocated.
+using CLocalDescriptor = COwned<PSECURITY_DESCRIPTOR, FreeOwnedDescriptor>;
+
+// Puts a device context's selected object back when it goes out of scope.
+class CSelectedObject {
+ public:
+  CSelectedObject(HDC dc, HGDIOBJ object)
+      : mDC(dc), mPrevious(object ? ::SelectObject(dc, object) : nullptr) {}
+  ~CSelectedObject() {
+    if (mPrevious) ::SelectObject(mDC, mPrevious);
+  }
+  CSelectedObject(const CSelectedObject&) = delete;
+  CSelectedObject& operator=(const CSelectedObject&) = delete;
+
+ private:
+  HDC mDC;
+  HGDIOBJ mPrevious;
+};
 
 class CLibrary {
  public:

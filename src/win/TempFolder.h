@@ -22,22 +22,6 @@ class CTempFolder : public TempFiles {
   CHandle mFile;
 };
 
-// Owner of a security descriptor the system allocated.
-class CLocalDescriptor {
- public:
-  CLocalDescriptor() = default;
-  CLocalDescriptor(const CLocalDescriptor&) = delete;
-  CLocalDescriptor& operator=(const CLocalDescriptor&) = delete;
-  ~CLocalDescriptor() {
-    if (mDescriptor) ::LocalFree(mDescriptor);
-  }
-  PSECURITY_DESCRIPTOR* Out() { return &mDescriptor; }
-  PSECURITY_DESCRIPTOR Get() const { return mDescriptor; }
-
- private:
-  PSECURITY_DESCRIPTOR mDescriptor = nullptr;
-};
-
 // What an elevated installer's folder lets others do: SYSTEM and the administrators have full control,
 // the user reads and runs only, nothing is inherited from the temporary folder above, and the files
 // made inside take the same. False when the user's identity cannot be read.

@@ -40,23 +40,15 @@ TEST(Extraction, BarsFollowEveryChunkAndTheRunBarGoesOnFromTheFirstEntry) {
 }
 
 TEST(Extraction, EntriesOfEverySizeAroundTheCopyBufferAreWrittenWhole) {
-  for (size_t size : {size_t{1}, size_t{8091}, size_t{8092}, size_t{8093}, size_t{16185}}) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{8091}, size_t{8092}, size_t{8093}, size_t{16185}}) {
     FakeRun run;
     run.machine.entries[0].second.assign(size, 'E');
-    run.machine.entries[2].second.assign(size + 1, 'P');
+    run.machine.entries[2].second.assign(size, 'P');
     run.Start();
     EXPECT_EQ(run.machine.files[kDll], run.machine.entries[0].second) << size;
     EXPECT_EQ(run.machine.files[kPatch], run.machine.entries[2].second) << size;
+    if (size == 0) EXPECT_EQ(run.view.totalBar, std::vector<int>(run.view.totalBar.size(), 0));
   }
-}
-
-TEST(Extraction, TwoEmptyEntriesAreExtractedWithTheBarsAtZero) {
-  FakeRun run;
-  run.machine.entries[0].second.clear();
-  run.machine.entries[2].second.clear();
-  run.Start();
-  EXPECT_EQ(run.machine.files.size(), 2u);
-  EXPECT_EQ(run.view.totalBar, std::vector<int>(run.view.totalBar.size(), 0));
 }
 
 TEST(Extraction, AFailedWriteDeletesThePartialFileAndEndsOnTheRestartOutcomeOnce) {

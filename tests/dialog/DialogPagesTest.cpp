@@ -1,5 +1,5 @@
-// Pages and outcomes of the real main dialog, driven in-process: the program takes no input that
-// reaches every outcome yet, so the page switch is called as the run would call it.
+// Pages and outcomes of the real main dialog, driven in-process: an outcome is reached through the flow's
+// own endings, or through a run over the flow's fake machine.
 #include "DialogFixture.h"
 #include "win/ClientProbes.h"
 

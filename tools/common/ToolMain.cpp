@@ -41,6 +41,19 @@ bool TakeOperands(const std::vector<std::string>& args, const char* help, const 
   return true;
 }
 
+int RunCommand(const std::vector<std::string>& args, const char* help,
+               std::initializer_list<Command> commands) {
+  if (args.empty()) return Usage("no command given", help);
+  const std::string& name = args[0];
+  if (IsHelp(name) || name == "help") {
+    std::fputs(help, stdout);
+    return kExitOk;
+  }
+  for (const Command& command : commands)
+    if (name == command.name) return command.run(std::vector<std::string>(args.begin() + 1, args.end()));
+  return Usage("unknown command \"" + name + "\"", help);
+}
+
 }  // namespace tool
 
 #ifdef _WIN32

@@ -1,6 +1,7 @@
 #pragma once
 // What the operator tools share: their exit codes, their usage and failure lines on stderr, the help
 // switch, and the program entry, which hands a tool its arguments as UTF-8 on every system.
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,16 @@ bool IsHelp(const std::string& arg);
 // (*exit is kExitOk) or an option was given (kExitUsage, the message starting with `prefix`).
 bool TakeOperands(const std::vector<std::string>& args, const char* help, const std::string& prefix,
                   std::vector<std::string>* operands, int* exit);
+
+// One of a tool's commands and what runs it, given the arguments after the command's name.
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::string>& args);
+};
+// Runs the command named by the first argument; help ("--help", "-h" or "help") prints `help`, and a
+// missing or unknown command is a usage error.
+int RunCommand(const std::vector<std::string>& args, const char* help,
+               std::initializer_list<Command> commands);
 
 // The tool itself, given the arguments after the program's name; each tool defines it.
 int Main(const std::vector<std::string>& args);

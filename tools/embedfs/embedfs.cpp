@@ -468,18 +468,8 @@ int Verify(const std::vector<std::string>& args) {
 const char kName[] = "embedfs";
 
 int Main(const std::vector<std::string>& args) {
-  if (args.empty()) return Usage("no command given", kMainHelp);
-  const std::string& command = args[0];
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (IsHelp(command) || command == "help") {
-    std::fputs(kMainHelp, stdout);
-    return kExitOk;
-  }
-  if (command == "pack") return Pack(rest);
-  if (command == "list") return List(rest);
-  if (command == "extract") return Extract(rest);
-  if (command == "verify") return Verify(rest);
-  return Usage(("unknown command \"" + command + "\"").c_str(), kMainHelp);
+  return RunCommand(args, kMainHelp,
+                    {{"pack", Pack}, {"list", List}, {"extract", Extract}, {"verify", Verify}});
 }
 
 }  // namespace tool

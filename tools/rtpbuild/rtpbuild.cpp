@@ -500,18 +500,8 @@ int Verify(const std::vector<std::string>& args) {
 const char kName[] = "rtpbuild";
 
 int Main(const std::vector<std::string>& args) {
-  if (args.empty()) return Usage("no command given", kMainHelp);
-  const std::string& command = args[0];
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (IsHelp(command)) {
-    std::fputs(kMainHelp, stdout);
-    return kExitOk;
-  }
-  if (command == "build") return Build(rest);
-  if (command == "info") return Info(rest);
-  if (command == "apply") return Apply(rest);
-  if (command == "verify") return Verify(rest);
-  return Usage("unknown command \"" + command + "\"", kMainHelp);
+  return RunCommand(args, kMainHelp,
+                    {{"build", Build}, {"info", Info}, {"apply", Apply}, {"verify", Verify}});
 }
 
 }  // namespace tool
