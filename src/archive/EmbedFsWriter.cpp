@@ -213,7 +213,7 @@ std::string QuoteName(const std::string& name) {
       out.push_back(c);
     } else {
       out += "\\x";
-      AppendHexByte(&out, u);
+      rules::AppendHexByte(&out, u);
     }
   }
   out.push_back('"');
@@ -242,7 +242,7 @@ bool CheckEntryName(const std::string& name, std::string* why) {
                            "', which Windows does not allow in file names");
     }
   }
-  if (IsDeviceName(name)) {
+  if (rules::IsDeviceName(name)) {
     return Fail(why,
                 "entry name " + QuoteName(name) +
                     " is a Windows device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any "

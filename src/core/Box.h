@@ -2,6 +2,8 @@
 // Message-box styles and answers as the window system numbers them; the flow asks its questions with them.
 #include <cstdint>
 
+namespace core {
+
 namespace box {
 
 constexpr uint32_t kOk = 0x0;
@@ -19,3 +21,5 @@ constexpr int kAnswerYes = 6;
 constexpr int kAnswerNo = 7;
 
 }  // namespace box
+
+}  // namespace core

@@ -8,6 +8,8 @@
 #include "core/Outcome.h"
 #include "core/Ports.h"
 
+namespace core {
+
 // A message box as the flow shows it.
 struct Box {
   std::wstring text;
@@ -69,3 +71,5 @@ class RunEnd {
  protected:
   ~RunEnd() = default;
 };
+
+}  // namespace core

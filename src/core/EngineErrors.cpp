@@ -8,6 +8,10 @@
 #include "rules/Format.h"
 #include "rules/resource.h"
 
+namespace core {
+
+using namespace rules;
+
 namespace {
 
 // The engine vendor's own wording for error 8; it stays English inside the Chinese message.
@@ -42,3 +46,5 @@ std::wstring EngineErrorText(const char* engineText, uint32_t* outcome, Texts& t
   if (outcome) *outcome = code;
   return userText;
 }
+
+}  // namespace core

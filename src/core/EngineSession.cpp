@@ -11,6 +11,10 @@
 #include "rules/PathRules.h"
 #include "rules/resource.h"
 
+namespace core {
+
+using namespace rules;
+
 namespace {
 
 constexpr uint32_t kMegabyteShift = 20;
@@ -214,3 +218,5 @@ const char* CEngineSession::OnEngineMessage(uint32_t id, void* param) {
   }
   return kContinue;
 }
+
+}  // namespace core

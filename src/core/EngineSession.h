@@ -9,6 +9,8 @@
 #include "core/Ports.h"
 #include "core/RunView.h"
 
+namespace core {
+
 // The engine run's cancel request. It exists only while the engine runs; Cancel sets it and the engine's
 // next notification takes it. Only the dialog's thread touches it.
 class CancelSignal {
@@ -76,3 +78,5 @@ class CEngineSession : public EngineListener {
   uint32_t mFileNumber = 0;
   std::wstring mCurrentFile;
 };
+
+}  // namespace core

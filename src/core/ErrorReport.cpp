@@ -4,6 +4,10 @@
 #include "rules/Format.h"
 #include "rules/Hex.h"
 
+namespace core {
+
+using namespace rules;
+
 namespace {
 
 // The operator's error-report page; the site decides from the query what to offer.
@@ -43,3 +47,5 @@ void CRunCore::OnLaunchClient() {
   mSystem.Open(FormatText(L"%s\\zav.exe", {mZavPath}));
   OnCancel(kCancelByFlow);
 }
+
+}  // namespace core

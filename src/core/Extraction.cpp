@@ -9,6 +9,10 @@
 #include "rules/Format.h"
 #include "rules/resource.h"
 
+namespace core {
+
+using namespace rules;
+
 namespace {
 
 const wchar_t kEngineEntry[] = L"patchw32.dll";
@@ -137,3 +141,5 @@ void CExtraction::DeleteTempFiles() {
   if (!mPatchPath.empty()) mTemp.Delete(mPatchPath);
   if (!mTempDir.empty()) mTemp.RemoveFolder(mTempDir);
 }
+
+}  // namespace core

@@ -9,6 +9,8 @@
 #include "core/Ports.h"
 #include "core/RunView.h"
 
+namespace core {
+
 class CExtraction {
  public:
   CExtraction(RunView& view, Texts& texts, ArchiveEntries& archive, TempFiles& temp, WorkerThread& thread);
@@ -51,3 +53,5 @@ class CExtraction {
   bool mTempFolderTried = false;
   std::wstring mTempDirTried;  // the folder that could not be made, named in the details
 };
+
+}  // namespace core

@@ -2,6 +2,8 @@
 // The wizard's pages and the outcome codes of a failed run.
 #include <cstdint>
 
+namespace core {
+
 enum Page : int32_t {
   PageWelcome = 1,
   PageInstalling = 2,
@@ -17,3 +19,5 @@ enum Outcome : uint32_t {
   OutcomeSupport = 4,
   OutcomeRestart = 5,
 };
+
+}  // namespace core

@@ -5,6 +5,10 @@
 #include "rules/Format.h"
 #include "rules/resource.h"
 
+namespace core {
+
+using namespace rules;
+
 namespace {
 
 struct OutcomeFace {
@@ -78,3 +82,5 @@ void CRunCore::ShowPatchNotes() {
   mArchive.UnmapEntry(bytes);
   mView.ShowNotes(notes);
 }
+
+}  // namespace core

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace core {
+
 // The string table, the system's ANSI code page and its lower-casing.
 class Texts {
  public:
@@ -139,3 +141,5 @@ struct RunPorts {
   PatchEngine& engine;
   WorkerThread& thread;
 };
+
+}  // namespace core

@@ -2,6 +2,8 @@
 
 #include "rules/resource.h"
 
+namespace core {
+
 CRunCore::CRunCore(RunView& view, const RunPorts& ports)
     : mView(view),
       mTexts(ports.texts),
@@ -65,3 +67,5 @@ int CRunCore::ShowMessage(uint32_t stringId, uint32_t style) {
   const Box shown = BoxOf(mTexts, stringId, style);
   return mView.ShowBox(shown.text, shown.caption, shown.style);
 }
+
+}  // namespace core

@@ -14,6 +14,8 @@
 #include "core/RunView.h"
 #include "rules/Version.h"
 
+namespace core {
+
 // Timer that polls for the end of extraction.
 constexpr uint32_t kExtractTimerId = 100;
 constexpr uint32_t kExtractTimerPeriodMs = 100;
@@ -103,10 +105,12 @@ class CRunCore : private RunEnd {
   std::wstring mNotesName;
   std::wstring mZavPath;
   uint32_t mInstalledBuild = 0;
-  Version mFromVersion;
-  Version mToVersion;
+  rules::Version mFromVersion;
+  rules::Version mToVersion;
 
   // Declared last: they stop and free what they own before the state above goes.
   CEngineSession mSession;
   CExtraction mExtraction;
 };
+
+}  // namespace core

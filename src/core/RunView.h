@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace core {
+
 class RunView {
  public:
   // Output operations. The extraction thread calls them too; once the window is gone they do nothing.
@@ -41,3 +43,5 @@ class RunView {
  protected:
   ~RunView() = default;
 };
+
+}  // namespace core

@@ -9,6 +9,10 @@
 #include "rules/PathRules.h"
 #include "rules/resource.h"
 
+namespace core {
+
+using namespace rules;
+
 bool CRunCore::CheckArchive() {
   ArchiveScan scan;
   scan.testPatch = mTestPatch;
@@ -183,3 +187,5 @@ CRunCore::Step CRunCore::CompareBuilds() {
   }
   return Step::GoOn;
 }
+
+}  // namespace core

@@ -2,6 +2,8 @@
 
 #include "dialog/SetPath.h"
 
+using namespace core;
+
 namespace {
 
 constexpr DWORD kPumpIntervalMs = 30;

@@ -1,5 +1,5 @@
 #pragma once
-// The one window of the installer. It shows what the install flow (CRunCore) reports and forwards the
+// The one window of the installer. It shows what the install flow (core::CRunCore) reports and forwards the
 // user's commands to it; the flow holds the run's state and decides everything. The machine's ports are
 // handed in by whoever creates the dialog, and outlive it.
 #include <windows.h>
@@ -26,14 +26,14 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
                  public CUpdateUI<CMainDlg>,
                  public CMessageFilter,
                  public CIdleHandler,
-                 public RunView {
+                 public core::RunView {
  public:
   enum { IDD = IDD_MAINDLG };
 
   // A bar position not sent yet.
   static constexpr int kNotShown = INT_MIN;
 
-  explicit CMainDlg(const RunPorts& ports) : mRun(*this, ports) {}
+  explicit CMainDlg(const core::RunPorts& ports) : mRun(*this, ports) {}
   ~CMainDlg() override;
 
   BOOL PreTranslateMessage(MSG* msg) override;
@@ -58,7 +58,9 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void SetPage(int page) { mRun.SetPage(page); }
   void DeleteTempFiles() { mRun.DeleteTempFiles(); }
   void ReportError() { mRun.ReportError(); }
-  int ShowMessage(UINT stringId, UINT style = kErrorMessage) { return mRun.ShowMessage(stringId, style); }
+  int ShowMessage(UINT stringId, UINT style = core::kErrorMessage) {
+    return mRun.ShowMessage(stringId, style);
+  }
 
   // Output operations; safe from the extraction thread and once the window is gone.
   int SetFileProgress(int percent) override;
@@ -95,7 +97,7 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   CBarPaintCache mFileBarPaint;
   CBarPaintCache mTotalBarPaint;
 
-  CRunCore mRun;
+  core::CRunCore mRun;
 
  private:
   // A progress bar as last sent (the extraction thread sends too).

@@ -2,6 +2,8 @@
 // the install flow's.
 #include "dialog/MainDlg.h"
 
+using namespace core;
+
 void CMainDlg::ResetPage() {
   for (int id : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_DETAILS_LIST, IDC_DETAILS, IDC_GET_CLIENT,
                  IDC_GET_PATCH, IDC_LAUNCH, IDC_SUPPORT, IDC_NOTES_FRAME}) {

@@ -2,6 +2,8 @@
 // its statics (the status lines are never visible as windows) and the result message with its hint.
 #include "dialog/MainDlg.h"
 
+using namespace core;
+
 namespace {
 
 constexpr int kBandHeight = 53;  // the button-coloured band at the bottom

@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+namespace rules {
+
 const wchar_t* const RequiredEntryNames[2] = {L"zav", L"patch"};
 
 void ScanArchiveName(const std::wstring& lowerName, ArchiveScan* scan) {
@@ -17,3 +19,5 @@ void ScanArchiveName(const std::wstring& lowerName, ArchiveScan* scan) {
   }
   scan->complete = scan->requiredHits >= std::size(RequiredEntryNames);
 }
+
+}  // namespace rules

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace rules {
+
 // A run needs the engine library and the patch file: the archive must hold entries whose names contain
 // each of these fragments (lower case).
 extern const wchar_t* const RequiredEntryNames[2];
@@ -17,3 +19,5 @@ struct ArchiveScan {
 
 // Adds one already lower-cased entry name to the scan. The caller stops at the first empty name.
 void ScanArchiveName(const std::wstring& lowerName, ArchiveScan* scan);
+
+}  // namespace rules

@@ -1,5 +1,7 @@
 #include "rules/CommandLine.h"
 
+namespace rules {
+
 std::wstring GetCommandLineValue(const std::wstring& cmdLine, const std::wstring& key) {
   if (key.empty()) return std::wstring();
   const size_t found = cmdLine.find(key);
@@ -18,3 +20,5 @@ std::wstring GetCommandLineValue(const std::wstring& cmdLine, const std::wstring
   if (blank == std::wstring::npos) return cmdLine.substr(start);
   return cmdLine.substr(start, blank - start);
 }
+
+}  // namespace rules

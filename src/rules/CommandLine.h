@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace rules {
+
 // The value given for a key on the command line, or empty text.
 //
 // The key is matched case-sensitively anywhere (no word boundary), and exactly one character after it
@@ -11,3 +13,5 @@
 // A key at the very end, or one followed by a single character only, gives empty text; so does an empty
 // key. Blanks are the space character only.
 std::wstring GetCommandLineValue(const std::wstring& cmdLine, const std::wstring& key);
+
+}  // namespace rules

@@ -3,6 +3,8 @@
 // the C library's strtol reads them where long is 32 bits.
 #include <cstdint>
 
+namespace rules {
+
 // Leading white space (blank, tab to carriage return) is skipped, then an optional sign, then ASCII digits
 // up to the first non-digit or `end`; 0 when there are none. Values beyond the int32 range clamp to
 // INT32_MIN or INT32_MAX. A zero character ends the digits like any other non-digit.
@@ -24,3 +26,5 @@ int32_t ParseDecimal(const Char* text, const Char* end) {
   if (magnitude > limit) magnitude = limit;
   return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
+
+}  // namespace rules

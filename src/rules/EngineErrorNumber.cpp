@@ -4,6 +4,8 @@
 
 #include "rules/Decimal.h"
 
+namespace rules {
+
 int32_t EngineErrorNumber(const char* text) {
   if (text == nullptr) return 0;
   const char* ept = std::strstr(text, "ept");
@@ -11,3 +13,5 @@ int32_t EngineErrorNumber(const char* text) {
   const char* digits = ept + 3;
   return ParseDecimal(digits, digits + std::strlen(digits));
 }
+
+}  // namespace rules

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace rules {
+
 // The error number in an engine error text: the decimal integer right after the first "ept" (exact,
 // case-sensitive bytes). It converts like strtol: leading white space skipped, an optional sign, then
 // digits up to the first non-digit; 0 when there are none ("ept" at the very end), when the text has no
@@ -9,3 +11,5 @@
 // ("Exception"). Values beyond 32 bits are clamped to INT32_MIN / INT32_MAX, as strtol does with a
 // 32-bit long.
 int32_t EngineErrorNumber(const char* text);
+
+}  // namespace rules

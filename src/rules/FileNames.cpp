@@ -1,5 +1,7 @@
 #include "rules/FileNames.h"
 
+namespace rules {
+
 bool IsPlainFileName(const std::wstring& name) {
   if (name.empty() || name == L"." || name == L"..") return false;
   for (wchar_t c : name) {
@@ -7,3 +9,5 @@ bool IsPlainFileName(const std::wstring& name) {
   }
   return !IsDeviceName(name);
 }
+
+}  // namespace rules

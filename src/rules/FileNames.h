@@ -6,6 +6,8 @@
 #include <string>
 #include <type_traits>
 
+namespace rules {
+
 // Windows opens a device, not a file, for these names in any folder, whatever follows the first dot:
 // CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any case, blanks before the dot ignored.
 template <class Text>
@@ -26,3 +28,5 @@ bool IsDeviceName(const Text& name) {
 
 // Not empty, no "\" or "/" or ":", not "." or "..", no control character, no device name.
 bool IsPlainFileName(const std::wstring& name);
+
+}  // namespace rules

@@ -1,5 +1,7 @@
 #include "rules/Format.h"
 
+namespace rules {
+
 namespace {
 
 std::wstring Digits(uint64_t value, unsigned base) {
@@ -60,3 +62,5 @@ std::wstring FormatText(const std::wstring& format, std::initializer_list<Format
   }
   return out;
 }
+
+}  // namespace rules

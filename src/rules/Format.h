@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <string>
 
+namespace rules {
+
 class FormatArg {
  public:
   FormatArg(const std::wstring& text) : mText(text.c_str()) {}
@@ -22,3 +24,5 @@ class FormatArg {
 };
 
 std::wstring FormatText(const std::wstring& format, std::initializer_list<FormatArg> args = {});
+
+}  // namespace rules

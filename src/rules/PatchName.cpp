@@ -4,6 +4,8 @@
 
 #include "rules/Decimal.h"
 
+namespace rules {
+
 namespace {
 
 const wchar_t kPatchMark[] = L"zav";
@@ -70,3 +72,5 @@ bool ParsePatchName(const std::wstring& lowerName, Version* from, Version* to) {
   }
   return from->build != 0 && to->build != 0;
 }
+
+}  // namespace rules

@@ -4,6 +4,8 @@
 
 #include "rules/Version.h"
 
+namespace rules {
+
 // The patch file's name encodes the versions it upgrades from and to:
 //   "zav" + one separator + from-version + "-" + to-version + ".rtp"   (or "_test.rtp" for a test patch)
 // with each version written major.minor.build, e.g. "zav.2.12.4526-2.12.4536.rtp".
@@ -25,3 +27,5 @@ bool IsPatchEntryName(const std::wstring& lowerName);
 // Numbers read like wcstol with a 32-bit long: leading white space (ASCII) skipped, optional sign, ASCII
 // decimal digits, 0 when there are none; values beyond the int32 range clamp to INT32_MAX / INT32_MIN.
 bool ParsePatchName(const std::wstring& lowerName, Version* from, Version* to);
+
+}  // namespace rules

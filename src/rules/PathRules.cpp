@@ -4,6 +4,8 @@
 
 #include "rules/Decimal.h"
 
+namespace rules {
+
 const wchar_t DefaultClientFolder[] = L"c:\\program files\\norrat\\zav\\";
 
 namespace {
@@ -44,3 +46,5 @@ uint32_t ParseBuildValue(const char* bytes, size_t n) {
   // Nine characters cannot leave the int32 range; a negative value wraps as the conversion stores it.
   return static_cast<uint32_t>(ParseDecimal(value.data(), value.data() + value.size()));
 }
+
+}  // namespace rules

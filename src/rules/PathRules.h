@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace rules {
+
 // The only built-in guess for the client folder (lower case, with a trailing backslash).
 extern const wchar_t DefaultClientFolder[];
 
@@ -26,3 +28,5 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // sign, decimal digits, 0 when there are none; a negative value wraps to unsigned 32 bits as the conversion
 // stores it.
 uint32_t ParseBuildValue(const char* bytes, size_t n);
+
+}  // namespace rules

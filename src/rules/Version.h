@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace rules {
+
 // A client version as the patch file's name states it. Only the build is ever compared with the
 // installed client; major and minor are for display.
 struct Version {
@@ -13,3 +15,5 @@ struct Version {
 inline std::wstring FormatVersion(const Version& v) {
   return std::to_wstring(v.major) + L"." + std::to_wstring(v.minor) + L"." + std::to_wstring(v.build);
 }
+
+}  // namespace rules

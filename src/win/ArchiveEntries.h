@@ -5,7 +5,7 @@
 #include "core/Ports.h"
 #include "win/EmbedFs.h"
 
-class CArchiveEntries : public ArchiveEntries {
+class CArchiveEntries : public core::ArchiveEntries {
  public:
   CArchiveEntries() = default;
   explicit CArchiveEntries(const std::wstring& path) : mArchive(path) {}

@@ -30,7 +30,7 @@ bool IsFile(const std::wstring& path) {
 
 bool IsClientFolder(const std::wstring& folder) {
   for (const wchar_t* name : kClientExecutables) {
-    if (IsFile(JoinPath(folder, name))) return true;
+    if (IsFile(rules::JoinPath(folder, name))) return true;
   }
   return false;
 }
@@ -55,10 +55,10 @@ uint32_t ReadBuildFile(const std::wstring& path) {
   CHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 0;
-  char buf[kBuildFileBytes];
+  char buf[rules::kBuildFileBytes];
   DWORD read = 0;
   if (!::ReadFile(file.Get(), buf, sizeof(buf), &read, nullptr)) return 0;
-  return ParseBuildValue(buf, read);
+  return rules::ParseBuildValue(buf, read);
 }
 
 uint32_t GetFreeDiskSpaceMB(const std::wstring& folder) {

@@ -39,7 +39,7 @@ using ShortPathLookup = unsigned long(__stdcall*)(const wchar_t* path, wchar_t* 
 ShortPathLookup SetShortPathLookup(ShortPathLookup lookup);
 
 // The probes as the install flow meets them.
-class CWinProbes : public ClientProbes {
+class CWinProbes : public core::ClientProbes {
  public:
   bool IsClientFolder(const std::wstring& folder) override;
   bool CloseRunningClient() override;
@@ -51,7 +51,7 @@ class CWinProbes : public ClientProbes {
 };
 
 // The shell's hand-over (as the user when elevated), the system restart and the debugger's trace.
-class CWinSystemActions : public SystemActions {
+class CWinSystemActions : public core::SystemActions {
  public:
   void Open(const std::wstring& target) override;
   void RequestSystemRestart() override;

@@ -6,7 +6,7 @@ namespace {
 
 // The plain callback reaches the listener through this pointer; only the thread that runs the engine
 // uses it, and only while the engine runs.
-EngineListener* gListener = nullptr;
+core::EngineListener* gListener = nullptr;
 
 void* RTPATCH_CALL EngineCallback(uint32_t id, void* param) noexcept {
   return const_cast<char*>(gListener->OnEngineMessage(id, param));
@@ -32,7 +32,7 @@ bool CEngineLibrary::GetCost(const std::wstring& patchPath, uint32_t* biggestSz)
   return true;
 }
 
-void CEngineLibrary::Apply(const char* commandLine, EngineListener& listener) {
+void CEngineLibrary::Apply(const char* commandLine, core::EngineListener& listener) {
   if (mApply == nullptr) return;
   gListener = &listener;
   mApply(commandLine, EngineCallback, 1);

@@ -5,13 +5,13 @@
 #include "framework/Handle.h"
 #include "rules/EngineAbi.h"
 
-class CEngineLibrary : public PatchEngine {
+class CEngineLibrary : public core::PatchEngine {
  public:
   bool Load(const std::wstring& path) override;
   bool HasApply() override { return mApply != nullptr; }
   uint32_t BindError() override { return mBindError; }
   bool GetCost(const std::wstring& patchPath, uint32_t* biggestSz) override;
-  void Apply(const char* commandLine, EngineListener& listener) override;
+  void Apply(const char* commandLine, core::EngineListener& listener) override;
   void Free() override;
 
  private:

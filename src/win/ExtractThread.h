@@ -3,7 +3,7 @@
 #include "core/Ports.h"
 #include "framework/Handle.h"
 
-class CExtractThread : public WorkerThread {
+class CExtractThread : public core::WorkerThread {
  public:
   ~CExtractThread() { Join(); }
   bool Start(void (*body)(void*), void* argument) override;

@@ -22,7 +22,7 @@ std::wstring RandomName() {
   uint8_t bytes[8] = {};
   if (!::RtlGenRandom(bytes, sizeof(bytes))) return std::wstring();
   std::wstring name = L"tss";
-  for (uint8_t b : bytes) AppendHexByte(&name, b);
+  for (uint8_t b : bytes) rules::AppendHexByte(&name, b);
   return name;
 }
 
@@ -47,7 +47,8 @@ std::wstring UserSid() {
 bool AdministratorsOnly(CLocalDescriptor* descriptor) {
   const std::wstring user = UserSid();
   if (user.empty()) return false;
-  const std::wstring sddl = FormatText(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;%s)", {user});
+  const std::wstring sddl =
+      rules::FormatText(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;%s)", {user});
   return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                 descriptor->Out(), nullptr) != FALSE;
 }

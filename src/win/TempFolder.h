@@ -5,7 +5,7 @@
 #include "core/Ports.h"
 #include "framework/Handle.h"
 
-class CTempFolder : public TempFiles {
+class CTempFolder : public core::TempFiles {
  public:
   // A folder with a name from the system's random number generator (64 bits, in hex), made only if
   // nothing of that name exists. When this process is elevated, only SYSTEM and the administrators may

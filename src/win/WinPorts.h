@@ -10,7 +10,7 @@
 #include "win/WinTexts.h"
 
 struct CWinPorts {
-  RunPorts Ports() { return RunPorts{texts, probes, system, archive, temp, engine, thread}; }
+  core::RunPorts Ports() { return core::RunPorts{texts, probes, system, archive, temp, engine, thread}; }
 
   CWinTexts texts;
   CWinProbes probes;

@@ -2,7 +2,7 @@
 // The installer's string table, the system's ANSI code page and the user's lower-casing.
 #include "core/Ports.h"
 
-class CWinTexts : public Texts {
+class CWinTexts : public core::Texts {
  public:
   std::wstring Load(uint32_t id) override;
   std::wstring Widen(const char* bytes, size_t length) override;

@@ -4,6 +4,8 @@
 
 #include "FakeRun.h"
 
+using namespace core;
+
 namespace {
 
 using Note = FakeMachine::Note;

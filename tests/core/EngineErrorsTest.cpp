@@ -7,6 +7,8 @@
 #include "framework/AppModule.h"
 #include "win/WinTexts.h"
 
+using namespace core;
+
 namespace {
 
 // Texts of the installer's string table, as the user reads them.

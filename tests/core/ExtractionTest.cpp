@@ -5,6 +5,8 @@
 
 #include "FakeRun.h"
 
+using namespace core;
+
 namespace {
 
 const wchar_t kDll[] = L"T:\\tmp\\s1.1\\patchw32.dll";

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <cwctype>
 
+namespace core {
+
 int RecordingView::ShowBox(const std::wstring& text, const std::wstring& boxCaption, uint32_t style) {
   boxes.push_back({text, boxCaption, style});
   if (answers.empty()) return box::kAnswerOk;
@@ -154,3 +156,5 @@ FakeMachine::FakeMachine() {
 FakeRun::FakeRun() {
   core.SetCommandLine(L"path=C:\\Games\\ZAV");
 }
+
+}  // namespace core

@@ -10,6 +10,8 @@
 
 #include "core/RunCore.h"
 
+namespace core {
+
 struct ShownBox {
   std::wstring text, caption;
   uint32_t style = 0;
@@ -161,3 +163,5 @@ struct FakeRun {
   FakeMachine machine;
   CRunCore core{view, RunPorts{texts, machine, machine, machine, machine, machine, machine}};
 };
+
+}  // namespace core

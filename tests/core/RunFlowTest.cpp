@@ -3,6 +3,8 @@
 
 #include "FakeRun.h"
 
+using namespace core;
+
 namespace {
 
 TEST(StartSequence, RetryRunsTheWholeSequenceAgainNestedInsideTheInstallingPage) {

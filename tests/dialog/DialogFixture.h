@@ -14,6 +14,8 @@
 #include "dialog/MainDlg.h"
 #include "win/WinPorts.h"
 
+using namespace core;
+
 // The dialog over the machine's own ports; Open puts a dialog over other ports in its place.
 class DialogTest : public ::testing::Test {
  protected:

@@ -11,6 +11,8 @@
 #include "rules/PatchName.h"
 #include "rules/PathRules.h"
 
+using namespace rules;
+
 namespace {
 
 void Require(bool condition) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace rules;
+
 namespace {
 
 ArchiveScan ScanAll(std::initializer_list<const wchar_t*> names) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace rules;
+
 namespace {
 
 std::wstring Path(const std::wstring& cmdLine) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace rules;
+
 namespace {
 
 TEST(JoinPathTest, FolderWithOrWithoutTrailingBackslashJoinsCleanly) {
