@@ -405,7 +405,7 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   double gain = 0;
   for (size_t i = 0; i < written.size(); ++i)
     if (chosen[i] != single) gain += costs[i][single] - costs[i][1 - single];
-  const bool mixed = gain * kWorthMixing >= static_cast<double>(sizes[single]);
+  const bool mixed = gain > 0 && gain * kWorthMixing >= static_cast<double>(sizes[single]);
   RawStreams both;
   if (mixed) {
     for (size_t i = 0; i < written.size(); ++i) {
