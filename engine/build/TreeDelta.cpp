@@ -401,11 +401,15 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     }
     chosen[i] = cost[1] < cost[0] ? 1 : 0;
   }
+  // Mixed streams of files that all chose one style would be that style's streams again.
   const int single = sizes[1] < sizes[0] ? 1 : 0;
   double gain = 0;
-  for (size_t i = 0; i < written.size(); ++i)
+  bool chose[2] = {false, false};
+  for (size_t i = 0; i < written.size(); ++i) {
+    chose[chosen[i]] = true;
     if (chosen[i] != single) gain += costs[i][single] - costs[i][1 - single];
-  const bool mixed = gain > 0 && gain * kWorthMixing >= static_cast<double>(sizes[single]);
+  }
+  const bool mixed = chose[0] && chose[1] && gain * kWorthMixing >= static_cast<double>(sizes[single]);
   RawStreams both;
   if (mixed) {
     for (size_t i = 0; i < written.size(); ++i) {
