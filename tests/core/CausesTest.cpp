@@ -5,7 +5,6 @@
 #include "FakeRun.h"
 
 using namespace core;
-
 namespace {
 
 using Note = FakeMachine::Note;
@@ -17,10 +16,6 @@ void ClientIn(FakeRun& r, const std::wstring& folder) {
   r.machine.builds[folder + L"\\common.ini"] = 4526;
 }
 
-bool FirstFileStarted(const FakeRun& r) {
-  return r.view.fileStatus.rfind(L"S142(1,", 0) == 0;
-}
-
 // The engine's cost check before a one-file run: `biggest` bytes against `freeMB` on the client's volume.
 std::function<void(FakeRun&)> CostOf(uint32_t biggest, uint32_t freeMB) {
   return [=](FakeRun& r) {
@@ -30,8 +25,6 @@ std::function<void(FakeRun&)> CostOf(uint32_t biggest, uint32_t freeMB) {
     r.machine.script = {{6, "", 1, true}, {7, "a"}};
   };
 }
-
-constexpr uint32_t kMB = 1u << 20;
 
 const std::wstring kThaiFolder = L"C:\\Games\\\u0e01";  // no form in the ANSI code page
 const std::wstring kDeepFolder = L"C:\\" + std::wstring(500, L'x');
@@ -92,11 +85,11 @@ const Cause kCauses[] = {
        r.machine.freeMB = 49;
      },
      true, L"S166(50,49)", L"", box::kIconHand, OutcomeNone, L"S166(50,49)", L"", PageFailed},
-    {"CostThatJustFits", CostOf(50 * kMB, 50), true, nullptr, L"", box::kOk, OutcomeNone, L"S145", L"",
+    {"CostThatJustFits", CostOf(50u << 20, 50), true, nullptr, L"", box::kOk, OutcomeNone, L"S145", L"",
      PageFinished},
-    {"FreeSpaceUnknown", CostOf(50 * kMB, 0), true, nullptr, L"", box::kOk, OutcomeNone, L"S145", L"",
+    {"FreeSpaceUnknown", CostOf(50u << 20, 0), true, nullptr, L"", box::kOk, OutcomeNone, L"S145", L"",
      PageFinished},
-    {"OneMegabyteShort", CostOf(2 * kMB, 1), true, L"S166(2,1)", L"", box::kIconHand, OutcomeNone,
+    {"OneMegabyteShort", CostOf(2u << 20, 1), true, L"S166(2,1)", L"", box::kIconHand, OutcomeNone,
      L"S166(2,1)", L"", PageFailed},
     {"EngineWithoutApplyEntry",  // only the box: the installing page stays and Cancel closes
      [](FakeRun& r) { r.machine.hasApply = false; }, true, L"Very weird error! Error binding to dll, 127",
@@ -112,7 +105,7 @@ const Cause kCauses[] = {
      [](FakeRun& r) {
        r.machine.script = {{6, "", 2, true}, {7, "a"}, {9, "stopped"}};
        r.view.onPump = [&r] {
-         if (FirstFileStarted(r)) r.core.OnCancel(box::kAnswerCancel);
+         if (r.view.fileStatus == L"S142(1,2,a)") r.core.OnCancel(box::kAnswerCancel);
        };
      },
      true, nullptr, L"", box::kOk, OutcomeNone, L"S154", L"", PageFailed},
@@ -131,7 +124,7 @@ const Cause kCauses[] = {
      [](FakeRun& r) {
        r.machine.script = {{6, "", 1, true}, {7, "a"}, {9, "stopped"}};
        r.view.onPump = [&r] {
-         if (FirstFileStarted(r)) r.core.OnCancel(box::kAnswerCancel);
+         if (r.view.fileStatus == L"S142(1,1,a)") r.core.OnCancel(box::kAnswerCancel);
        };
      },
      true, nullptr, L"", box::kOk, OutcomeNone, L"S154", L"", PageFailed},

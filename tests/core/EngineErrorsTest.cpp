@@ -8,7 +8,6 @@
 #include "win/WinTexts.h"
 
 using namespace core;
-
 namespace {
 
 // Texts of the installer's string table, as the user reads them.

@@ -109,6 +109,7 @@ bool FakeMachine::Create(const std::wstring& path) {
 }
 
 bool FakeMachine::Write(const void* bytes, uint32_t length, uint32_t* error) {
+  if (onWrite) onWrite();
   size_t used = 0;
   for (const auto& file : files) used += file.second.size();
   if (used + length > diskSpace) return *error = 112, false;

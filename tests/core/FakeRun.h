@@ -133,6 +133,7 @@ class FakeMachine : public ClientProbes,
   size_t diskSpace = SIZE_MAX;
   std::map<std::wstring, std::string> files;
   std::wstring writing;
+  std::function<void()> onWrite;  // called on every write, on the writing thread
   std::vector<std::wstring> removedFolders;
   // The engine: each notification is an id with a text or a number (or neither).
   struct Note {

@@ -4,7 +4,6 @@
 #include "FakeRun.h"
 
 using namespace core;
-
 namespace {
 
 TEST(StartSequence, RetryRunsTheWholeSequenceAgainNestedInsideTheInstallingPage) {
@@ -57,46 +56,32 @@ TEST(StartSequence, TheFirstEntryCountsTowardTheRequiredOnes) {
   EXPECT_TRUE(run.machine.threadStarted);
 }
 
-struct FolderCase {
-  const char* name;
-  const wchar_t* commandLine;
-  std::vector<std::wstring> clients;
-  std::deque<int> answers;
-  int foldersAsked;
-  const wchar_t* folder;
-};
-
-const std::wstring kDefault = L"c:\\program files\\norrat\\zav";
-const std::wstring kGames = L"C:\\Games\\ZAV";
-
-class FolderChoice : public ::testing::TestWithParam<FolderCase> {};
-
-TEST_P(FolderChoice, FallsBackFromTheCommandLineToTheDefaultFolderAndTheDialog) {
-  const FolderCase& c = GetParam();
-  FakeRun run;
-  run.core.SetCommandLine(c.commandLine);
-  run.machine.clients = {c.clients.begin(), c.clients.end()};
-  run.machine.builds[std::wstring(c.folder) + L"\\common.ini"] = 4526;
-  run.view.answers = c.answers;
-  run.view.folderAnswers = {{box::kAnswerOk, kGames}};
-  run.Start();
-  EXPECT_EQ(run.view.foldersAsked, c.foldersAsked);
-  EXPECT_EQ(run.core.ClientFolder(), c.folder);
-  EXPECT_TRUE(run.machine.threadStarted);
+TEST(StartSequence, ABadPathFallsBackToTheDefaultFolderOrTheFolderDialog) {
+  const std::wstring def = L"c:\\program files\\norrat\\zav", games = L"C:\\Games\\ZAV";
+  const struct {
+    const wchar_t* commandLine;
+    std::set<std::wstring> clients;
+    int answer;  // to the default folder's question
+    int foldersAsked;
+    std::wstring folder;
+  } cases[] = {
+      {L"path=D:\\none", {def}, box::kAnswerYes, 0, def},
+      {L"path=D:\\none", {games}, box::kAnswerOk, 1, games},  // no default folder either
+      {L"", {def, games}, box::kAnswerNo, 1, games},
+  };
+  for (const auto& c : cases) {
+    FakeRun run;
+    run.core.SetCommandLine(c.commandLine);
+    run.machine.clients = c.clients;
+    run.machine.builds[c.folder + L"\\common.ini"] = 4526;
+    run.view.answers = {c.answer};
+    run.view.folderAnswers = {{box::kAnswerOk, games}};
+    run.Start();
+    EXPECT_EQ(run.view.foldersAsked, c.foldersAsked) << c.folder;
+    EXPECT_EQ(run.core.ClientFolder(), c.folder);
+    EXPECT_TRUE(run.machine.threadStarted);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Sources, FolderChoice,
-    ::testing::Values(
-        FolderCase{"BadPathDefaultConfirmed",
-                   L"path=D:\\none",
-                   {kDefault},
-                   {box::kAnswerYes},
-                   0,
-                   L"c:\\program files\\norrat\\zav"},
-        FolderCase{"BadPathNoDefault", L"path=D:\\none", {kGames}, {}, 1, L"C:\\Games\\ZAV"},
-        FolderCase{"DefaultDeclined", L"", {kDefault, kGames}, {box::kAnswerNo}, 1, L"C:\\Games\\ZAV"}),
-    [](const ::testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
 TEST(Pages, CancelWithNoRunGoingClosesTheDialogWithTheButtonsId) {
   FakeRun run;

@@ -25,12 +25,15 @@ void DialogTest::Open(const RunPorts& ports) {
 
 void DialogTest::RunEngine(const std::function<void()>& during) {
   Open(FakePorts());
-  mMachine.onApply = [this, &during](EngineListener& listener) {
-    mListener = &listener;
-    mDlg->HoldOutput(false);
-    during();
-    mListener = nullptr;
-  };
+  if (during) {
+    mMachine.onApply = [this, &during](EngineListener& listener) {
+      mListener = &listener;
+      mDlg->HoldOutput(false);
+      ::SendDlgItemMessageW(mDlg->m_hWnd, IDC_DETAILS_LIST, LVM_DELETEALLITEMS, 0,
+                            0);  // the engine's rows only
+      during();
+    };
+  }
   mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
   mDlg->mRun.OnOK();
   mDlg->mRun.OnTimer(kExtractTimerId);

@@ -15,21 +15,19 @@
 #include "win/WinPorts.h"
 
 using namespace core;
-
 // The dialog over the machine's own ports; Open puts a dialog over other ports in its place.
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
   void Open(const RunPorts& ports);
-  // The installer's own texts over a fake machine (a client at build 4526, the shipped archive's
-  // shape), so that a run reaches any state through the flow itself.
+  // The installer's own texts over the flow's fake machine: a run reaches any state through the flow.
   RunPorts FakePorts() {
     return RunPorts{mWin.texts, mMachine, mMachine, mMachine, mMachine, mMachine, mMachine};
   }
   // Over FakePorts: presses start, and the timer's tick runs the engine, whose notifications `during`
-  // sends with Send; output is shown at once unless `during` holds it.
-  void RunEngine(const std::function<void()>& during);
+  // sends with Send (output is shown at once unless it holds it), or the machine's script without it.
+  void RunEngine(const std::function<void()>& during = nullptr);
   const char* Send(uint32_t id, void* param = nullptr) { return mListener->OnEngineMessage(id, param); }
 
   // Handles every queued message of this thread, for at least `ms` milliseconds.

@@ -12,7 +12,6 @@
 #include "rules/PathRules.h"
 
 using namespace rules;
-
 namespace {
 
 void Require(bool condition) {

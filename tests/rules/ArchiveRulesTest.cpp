@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 using namespace rules;
-
 namespace {
 
 ArchiveScan ScanAll(std::initializer_list<const wchar_t*> names) {

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 using namespace rules;
-
 namespace {
 
 // The number read from an exact-size copy of the text, so a read past its terminator is caught by

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 using namespace rules;
-
 namespace {
 
 TEST(JoinPathTest, FolderWithOrWithoutTrailingBackslashJoinsCleanly) {
@@ -64,47 +63,94 @@ class BuildFileTest : public ::testing::Test {
                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
 };
 
-TEST_F(BuildFileTest, BuildOfEachFile) {
-  const struct {
-    std::string text;
-    uint32_t build;
-    const char* rule;
-  } cases[] = {
-      {"[Client]\r\nname=zav\r\nbuild=4536\r\nlang=zh\r\n", 4536, "a line ended by CR LF"},
-      {"[Client]\r\nlastbuild=4526\r\nbuild=4536\r\n", 4526, "the first key wins, inside a longer one too"},
-      {"build=1\r\nbuild=2\r\n", 1, "the first key wins"},
-      {"Build=4536\r\n", 0, "the key is case-sensitive"},
-      {"[Client]\r\nversion=4536\r\n", 0, "no key"},
-      {"", 0, "an empty file"},
-      {"; " + std::string(1100, 'x') + "\r\nbuild=4536\r\n", 0, "the key beyond the first 1024 bytes"},
-      {std::string(1020, ';') + "build=4536\r\n", 0, "the key cut by the 1024-byte limit"},
-      // "build=4536\r\n" is 12 bytes; with 1012 bytes before it the line feed is byte 1023, the last read.
-      {std::string(1012, ';') + "build=4536\r\n", 4536, "the line feed is the last byte read"},
-      {std::string(1013, ';') + "build=4536\r\n", 0, "the line feed is one byte too far"},
-      {"build=4536", 0, "no line feed"},
-      {"build=4536\r", 0, "no line feed"},
-      {"build=4536   \r\n", 4536, "trailing blanks"},
-      {"build= \t4536\r\n", 4536, "leading blanks"},
-      {"build=\r4536\r\n", 4536, "a leading carriage return"},
-      {"build=+4536\r\n", 4536, "a plus sign"},
-      {"build=v4536\r\n", 0, "a value starting with a letter"},
-      {"build=4536;old\r\n", 4536, "digits stop at the first non-digit"},
-      {"build=4536\nlang=zh\n", 4536, "a bare line feed keeps the last digit"},
-      {"build=\r\n", 0, "an empty value"},
-      {"build=\nbuild=4536\r\n", 0, "an empty value, then the key again"},
-      {"build=\n123\n", 0, "the value does not go on to the next line"},
-      {"build=\r\n5\r\n", 0, "nor past a carriage return"},
-      {"build=4536          \r\n", 4536, "a long value keeps its first nine characters"},
-      {"build=1234567890123\r\n", 123456789, "a long value keeps its first nine characters"},
-      {"build=999999999\r\n", 999999999, "nine digits"},
-      {"build=         4536\r\n", 0, "nine blanks fill the buffer before any digit"},
-      {"build=-1\r\n", 4294967295u, "a negative value wraps to unsigned"},
-      {"build=-0\r\n", 0, "minus zero"},
-      {std::string("[Client]\0\r\nbuild=4536\r\n", 23), 0, "a zero byte ends the text"},
-      {std::string("build=4536\0\r\n", 13), 0, "a zero byte ends the value's line"},
-      {std::string("build=4536\r\n\0garbage", 21), 4536, "a zero byte after the line"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(BuildFromFile(c.text), c.build) << c.rule;
+TEST_F(BuildFileTest, BuildLineWithCrLf) {
+  EXPECT_EQ(BuildFromFile("[Client]\r\nname=zav\r\nbuild=4536\r\nlang=zh\r\n"), 4536u);
+}
+
+TEST_F(BuildFileTest, FirstOccurrenceWinsEvenInsideALongerKey) {
+  EXPECT_EQ(BuildFromFile("[Client]\r\nlastbuild=4526\r\nbuild=4536\r\n"), 4526u);
+  EXPECT_EQ(BuildFromFile("build=1\r\nbuild=2\r\n"), 1u);
+}
+
+TEST_F(BuildFileTest, KeyIsCaseSensitive) {
+  EXPECT_EQ(BuildFromFile("Build=4536\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, NoKeyGivesZero) {
+  EXPECT_EQ(BuildFromFile("[Client]\r\nversion=4536\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, EmptyFileGivesZero) {
+  EXPECT_EQ(BuildFromFile(""), 0u);
+}
+
+TEST_F(BuildFileTest, KeyBeyondTheFirst1024BytesIsNotSeen) {
+  const std::string padding = "; " + std::string(1100, 'x') + "\r\n";
+  EXPECT_EQ(BuildFromFile(padding + "build=4536\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, KeyCutByThe1024ByteLimitIsNotSeen) {
+  const std::string padding(1020, ';');
+  EXPECT_EQ(BuildFromFile(padding + "build=4536\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, LineFeedMustLieWithinTheFirst1024Bytes) {
+  // "build=4536\r\n" is 12 bytes; with 1012 bytes before it the line feed is byte 1023, the last one read.
+  EXPECT_EQ(BuildFromFile(std::string(1012, ';') + "build=4536\r\n"), 4536u);
+  EXPECT_EQ(BuildFromFile(std::string(1013, ';') + "build=4536\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, ValueWithoutLineFeedGivesZero) {
+  EXPECT_EQ(BuildFromFile("build=4536"), 0u);
+  EXPECT_EQ(BuildFromFile("build=4536\r"), 0u);
+}
+
+TEST_F(BuildFileTest, TrailingBlanksAreIgnored) {
+  EXPECT_EQ(BuildFromFile("build=4536   \r\n"), 4536u);
+}
+
+TEST_F(BuildFileTest, LeadingBlanksAndPlusSignAreAccepted) {
+  EXPECT_EQ(BuildFromFile("build= \t4536\r\n"), 4536u);
+  EXPECT_EQ(BuildFromFile("build=\r4536\r\n"), 4536u);
+  EXPECT_EQ(BuildFromFile("build=+4536\r\n"), 4536u);
+}
+
+TEST_F(BuildFileTest, ValueStartingWithALetterGivesZero) {
+  EXPECT_EQ(BuildFromFile("build=v4536\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, DigitsStopAtTheFirstNonDigit) {
+  EXPECT_EQ(BuildFromFile("build=4536;old\r\n"), 4536u);
+}
+
+TEST_F(BuildFileTest, BareLineFeedKeepsTheLastDigit) {
+  EXPECT_EQ(BuildFromFile("build=4536\nlang=zh\n"), 4536u);
+}
+
+TEST_F(BuildFileTest, EmptyValueGivesZero) {
+  EXPECT_EQ(BuildFromFile("build=\r\n"), 0u);
+  EXPECT_EQ(BuildFromFile("build=\nbuild=4536\r\n"), 0u);
+  EXPECT_EQ(BuildFromFile("build=\n123\n"), 0u) << "the value does not go on to the next line";
+  EXPECT_EQ(BuildFromFile("build=\r\n5\r\n"), 0u) << "nor past a carriage return";
+}
+
+TEST_F(BuildFileTest, LongValueKeepsItsFirstNineCharacters) {
+  EXPECT_EQ(BuildFromFile("build=4536          \r\n"), 4536u);
+  EXPECT_EQ(BuildFromFile("build=1234567890123\r\n"), 123456789u);
+  EXPECT_EQ(BuildFromFile("build=999999999\r\n"), 999999999u);
+  // Nine blanks fill the buffer before any digit.
+  EXPECT_EQ(BuildFromFile("build=         4536\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, NegativeValueWrapsToUnsigned) {
+  EXPECT_EQ(BuildFromFile("build=-1\r\n"), 4294967295u);
+  EXPECT_EQ(BuildFromFile("build=-0\r\n"), 0u);
+}
+
+TEST_F(BuildFileTest, ZeroByteEndsTheText) {
+  EXPECT_EQ(BuildFromFile(std::string("[Client]\0\r\nbuild=4536\r\n", 23)), 0u);
+  EXPECT_EQ(BuildFromFile(std::string("build=4536\0\r\n", 13)), 0u);
+  EXPECT_EQ(BuildFromFile(std::string("build=4536\r\n\0garbage", 21)), 4536u);
 }
 
 TEST(ParseBuildValueTest, NothingToReadGivesZero) {

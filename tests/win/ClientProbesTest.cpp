@@ -9,7 +9,6 @@
 #include "rules/PathRules.h"
 
 using namespace rules;
-
 namespace {
 
 // A fresh folder under the user's temporary folder, removed with everything in it at the end.
