@@ -384,19 +384,16 @@ class Run {
       if (!SendText(mListener, kIdDetail, line)) return Stop();
     }
     const uint32_t closing = PlayNotices(static_cast<uint32_t>(mFiles.size()));
-    if (closing != kOk) {
-      StepFailure ignored;
-      mTransaction->RollBack(&ignored);
-      return closing;
-    }
+    if (closing != kOk) return Stop(closing);
     if (!mTransaction->Finish(&failure)) return Restore(failure);
     return kOk;
   }
 
-  uint32_t Stop() {
+  // A stop or an error notice before the transaction is finished: the old files go back.
+  uint32_t Stop(uint32_t result = kErrAborted) {
     StepFailure ignored;
     mTransaction->RollBack(&ignored);
-    return kErrAborted;
+    return result;
   }
 
   // After a failed step: the old files go back, and the details say whether they are.

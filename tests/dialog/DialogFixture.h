@@ -40,9 +40,7 @@ class DialogTest : public ::testing::Test {
   FakeMachine mMachine;
   CMessageLoop mLoop;
   std::unique_ptr<CMainDlg> mDlg;
-
- private:
-  EngineListener* mListener = nullptr;
+  EngineListener* mListener = nullptr;  // while RunEngine's run holds the engine
 };
 
 // What a message box showed and which button answered it.
