@@ -33,6 +33,8 @@ struct Ending {
 
   static Ending Failed() { return Ending(PageFailed); }
   static Ending Finished() { return Ending(PageFinished); }
+  // A string-table text in the error box, which is also the message and the report's detail.
+  static Ending FailedWithError(Texts& texts, uint32_t stringId, uint32_t outcome);
   // A refusal that only says why: the page stays, and Cancel closes the dialog.
   static Ending OnSamePage() { return Ending(kSamePage); }
 

@@ -60,12 +60,7 @@ bool CEngineSession::Cancel() {
 void CEngineSession::Run(const PatchJob& job) {
   LoadedEngine loaded(mEngine);
   if (!loaded.Load(job.dllPath)) {
-    const std::wstring failed = Load(IDS_ENGINE_LOAD_FAILED);
-    mEnd.EndRun(Ending::Failed()
-                    .WithBox(BoxOf(mTexts, IDS_ENGINE_LOAD_FAILED, kErrorMessage))
-                    .WithOutcome(OutcomeSupport)
-                    .WithMessage(failed)
-                    .WithReportDetail(failed));
+    mEnd.EndRun(Ending::FailedWithError(mTexts, IDS_ENGINE_LOAD_FAILED, OutcomeSupport));
     return;
   }
   if (!DiskHasRoom(job)) return;

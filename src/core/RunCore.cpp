@@ -63,6 +63,11 @@ Box BoxOf(Texts& texts, uint32_t stringId, uint32_t style) {
   return Box{texts.Load(stringId), texts.Load(IDS_MESSAGE_CAPTION), style};
 }
 
+Ending Ending::FailedWithError(Texts& texts, uint32_t stringId, uint32_t outcome) {
+  const Box shown = BoxOf(texts, stringId, kErrorMessage);
+  return Failed().WithOutcome(outcome).WithMessage(shown.text).WithReportDetail(shown.text).WithBox(shown);
+}
+
 int CRunCore::ShowMessage(uint32_t stringId, uint32_t style) {
   const Box shown = BoxOf(mTexts, stringId, style);
   return mView.ShowBox(shown.text, shown.caption, shown.style);

@@ -61,12 +61,7 @@ CRunCore::FolderLoop CRunCore::AskForFolder(std::wstring* folder) {
 // Every step either goes on or has ended the run on a result page (or, on Retry, started it again).
 void CRunCore::StartUpdate() {
   if (!CheckArchive()) {
-    const std::wstring missing = Load(IDS_FILES_MISSING);
-    EndRun(Ending::Failed()
-               .WithBox(BoxOf(mTexts, IDS_FILES_MISSING, kErrorMessage))
-               .WithOutcome(OutcomeSupport)
-               .WithMessage(missing)
-               .WithReportDetail(missing));
+    EndRun(Ending::FailedWithError(mTexts, IDS_FILES_MISSING, OutcomeSupport));
     return;
   }
   std::wstring candidate = GetCommandLineValue(mCmdLine, L"path");
@@ -78,12 +73,7 @@ void CRunCore::StartUpdate() {
     return;
   }
   if (!ParsePatchVersions()) {
-    const std::wstring unreadable = Load(IDS_NO_PATCH_VERSION);
-    EndRun(Ending::Failed()
-               .WithBox(BoxOf(mTexts, IDS_NO_PATCH_VERSION, kErrorMessage))
-               .WithOutcome(OutcomeNewPatch)
-               .WithMessage(unreadable)
-               .WithReportDetail(unreadable));
+    EndRun(Ending::FailedWithError(mTexts, IDS_NO_PATCH_VERSION, OutcomeNewPatch));
     return;
   }
   if (CompareBuilds() == Step::Ended) return;
