@@ -40,10 +40,10 @@ class CHandle {
   HANDLE mHandle = nullptr;
 };
 
-// This process's access token, opened for `access`; none when it cannot be opened.
-inline CHandle ProcessToken(DWORD access) {
+// A process's access token (this process's by default), opened for `access`; none when it cannot be opened.
+inline CHandle ProcessToken(DWORD access, HANDLE process = ::GetCurrentProcess()) {
   HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), access, &token)) token = nullptr;
+  if (!::OpenProcessToken(process, access, &token)) token = nullptr;
   return CHandle(token);
 }
 

@@ -2,19 +2,27 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "framework/Handle.h"
 
 namespace {
 
-bool IsTokenElevated() {
-  const CHandle token = ProcessToken(TOKEN_QUERY);
+// Whether `process` runs elevated; nothing when its token cannot be read.
+std::optional<bool> ElevationOf(HANDLE process) {
+  const CHandle token = ProcessToken(TOKEN_QUERY, process);
   TOKEN_ELEVATION elevation{};
   DWORD size = 0;
-  return ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
-         elevation.TokenIsElevated != 0;
+  if (!token || !::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size))
+    return std::nullopt;
+  return elevation.TokenIsElevated != 0;
 }
 
-ElevationProbe gElevated = IsTokenElevated;
+bool IsThisProcessElevated() {
+  return ElevationOf(::GetCurrentProcess()).value_or(false);
+}
+
+ElevationProbe gElevated = IsThisProcessElevated;
 
 }  // namespace
 
@@ -24,6 +32,14 @@ bool IsProcessElevated() {
 
 ElevationProbe SetElevationProbe(ElevationProbe probe) {
   const ElevationProbe previous = gElevated;
-  gElevated = probe ? probe : IsTokenElevated;
+  gElevated = probe ? probe : IsThisProcessElevated;
   return previous;
+}
+
+bool DesktopShellRunsUnelevated() {
+  DWORD shellProcessId = 0;
+  const HWND shellWindow = ::GetShellWindow();
+  if (!shellWindow || !::GetWindowThreadProcessId(shellWindow, &shellProcessId)) return false;
+  const CHandle shell(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId));
+  return shell && ElevationOf(shell.Get()) == false;
 }

@@ -21,7 +21,10 @@ VARIANT Text(const CBstr& text) {
 }
 
 // The desktop's folder view leads to the shell's own automation object, which runs in Explorer's process.
+// A shell that is itself elevated (no split token, or everything elevated as under Wine) has no lower
+// rights to give: the installer then opens the target itself and it keeps the installer's environment.
 bool OpenThroughExplorer(const std::wstring& target, const std::wstring& folder) {
+  if (!DesktopShellRunsUnelevated()) return false;
   CComRef<IShellWindows> windows;
   if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
                                 windows.OutVoid())))

@@ -2,7 +2,7 @@
 // Opening an address or a program for the user. An elevated installer would hand its administrator
 // rights to whatever it starts (the browser for the error report, the game client); it asks the desktop's
 // shell (Explorer, which runs with the user's normal rights) to start them instead. Not elevated, or with
-// no desktop shell to ask, the installer opens them itself, as any program would.
+// no unelevated desktop shell to ask, the installer opens them itself, as any program would.
 #include <string>
 
 void OpenAsUser(const std::wstring& target);

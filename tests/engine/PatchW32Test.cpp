@@ -508,11 +508,12 @@ TEST_F(PatchW32, AFileLockedWhileTheEngineRunsIsReplacedAtTheRestartAndReported2
   const fs::path exe = client / L"bin" / L"zav.exe";
   HANDLE holder = INVALID_HANDLE_VALUE;
   recorder.hook = [&](const Call& call) {
-    // Once the new executable is written beside the old one, another program opens the old one
-    // without sharing anything.
+    // Once the new executable is written beside the old one, another program opens the old one as a
+    // running program is held: others may read it, nobody may replace or delete it. (The engine still
+    // reads it: copies may come from any old file until the last new one is built.)
     if (holder == INVALID_HANDLE_VALUE && call.id == 5 && (call.number & 0xFFFF) == 0x6000 &&
         recorder.Of(7).back().text == "bin\\zav.exe")
-      holder = ::CreateFileW(exe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      holder = ::CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   };
   EXPECT_EQ(Apply(), 0u) << recorder.Dump();
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
