@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Wine test harness: one Xvfb display and one 32-bit prefix per build tree.
+# The Wine test harness: one Xvfb display and one prefix per build tree (32-bit for the product's tree).
 #   wine-env.sh up   BUILD_DIR   start (or reuse) Xvfb, the prefix, a persistent wineserver and a keep-alive
 #   wine-env.sh down BUILD_DIR   stop what "up" started, by process id, and shut the server down cleanly
-#   wine-env.sh env  BUILD_DIR   print the environment (export lines) for running wine in this tree
+#   wine-env.sh env  BUILD_DIR   print the environment (export lines) for running wine in this tree;
+#                                $TESSERINE_WINE is the loader to run programs with
 # Everything lives in BUILD_DIR/wine: prefix/, display, xvfb.pid, keepalive.pid, lock, smalldisk/.
 # Nothing started here may inherit fd 9, the lock: a long-lived child would hold it for ever.
 set -euo pipefail
@@ -11,7 +12,15 @@ build=$(cd "${2:?usage: wine-env.sh up|down|env BUILD_DIR}" && pwd)
 state=$build/wine
 mkdir -p "$state"
 
-export WINEPREFIX=$state/prefix WINEARCH=win32 WINEDEBUG=-all
+# A tree built for x64 (the check build for kernels that cannot execute 32-bit programs) gets a 64-bit
+# prefix and the 64-bit loader; the product's own tree a 32-bit prefix and Debian's `wine`.
+arch=win32 loader=wine
+if grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw-x86_64' "$build/CMakeCache.txt" 2>/dev/null; then
+  arch=win64 loader=/usr/lib/wine/wine64
+  export WINELOADER=$loader
+fi
+wine() { command "$loader" "$@"; }
+export WINEPREFIX=$state/prefix WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 export LC_ALL=zh_CN.UTF-8
 
@@ -37,7 +46,7 @@ make_prefix() {
   # A half-made prefix (an interrupted first run): stop its server before starting again.
   wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
   rm -rf "$WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  wine wineboot -i </dev/null >/dev/null 2>&1 9>&-
   # Framed windows without a window manager, and no 2 s wait on each hide.
   reg 'HKCU\Software\Wine\Explorer' Desktop REG_SZ Default
   reg 'HKCU\Software\Wine\Explorer\Desktops' Default REG_SZ 1024x768
@@ -73,7 +82,7 @@ up() {
     local keep=$build/bin/keepalive.exe
     wine wineboot </dev/null >/dev/null 2>&1 9>&-
     if [ -f "$keep" ]; then
-      setsid wine "$keep" </dev/null >/dev/null 2>&1 9>&- &
+      setsid "$loader" "$keep" </dev/null >/dev/null 2>&1 9>&- &
       echo $! >"$state/keepalive.pid"
     fi
   fi
@@ -99,7 +108,9 @@ case $cmd in
     exec 9>"$state/lock"; flock 9
     down ;;
   env)
-    echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=win32 WINEDEBUG=-all LC_ALL=zh_CN.UTF-8"
+    echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=$arch WINEDEBUG=-all LC_ALL=zh_CN.UTF-8"
+    echo "export TESSERINE_WINE='$loader'"
+    [ "$arch" = win32 ] || echo "export WINELOADER='$loader'"
     echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
     [ -f "$state/display" ] && echo "export DISPLAY='$(cat "$state/display")'" ;;
   *) echo "usage: wine-env.sh up|down|env BUILD_DIR" >&2; exit 2 ;;

@@ -9,4 +9,4 @@ mkdir -p "$build/wine"
 # Nothing the harness starts may hold the caller's pipes open (CTest waits for them to close).
 "$here/wine-env.sh" up "$build" </dev/null >>"$build/wine/harness.log" 2>&1 || { cat "$build/wine/harness.log" >&2; exit 1; }
 eval "$("$here/wine-env.sh" env "$build")"
-exec wine "$@"
+exec "$TESSERINE_WINE" "$@"
