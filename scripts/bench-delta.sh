@@ -37,7 +37,8 @@ for p in "${pairs[@]}"; do [ -n "${pair_versions[$p]:-}" ] || die "unknown pair 
 
 work=${TESSERINE_BENCH_DIR:-$root/build/bench-delta}
 native=$root/build/bench
-win=$root/build/win
+win_tree=$("$root/scripts/windows-tree.sh") || win_tree=
+win=$root/build/${win_tree:-win}
 
 # Tools and programs.
 "$root/scripts/setup.sh"
@@ -55,16 +56,18 @@ if [ "$build" = yes ]; then
 fi
 [ -x "$native/bin/rtpbuild" ] || die "no $native/bin/rtpbuild (run without --no-build)"
 wine_ok=no
-if wine --version >/dev/null 2>&1; then
+if [ -n "$win_tree" ]; then
   wine_ok=yes
+  [ "$win_tree" = win ] ||
+    echo "bench-delta: this kernel cannot execute 32-bit programs: the engine-wine rows are the x64 build under 64-bit Wine"
   if [ "$build" = yes ]; then
-    (cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset win >/dev/null; })
+    (cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset "$win_tree" >/dev/null; })
     out=$(ninja -C "$win" patchw32 engine_bench 2>&1) ||
       { echo "$out" >&2; die "cannot build patchw32 and engine_bench in $win"; }
   fi
   for f in patchw32.dll engine_bench.exe; do [ -f "$win/bin/$f" ] || die "no $win/bin/$f (run without --no-build)"; done
 else
-  echo "bench-delta: wine cannot run here (wine --version fails): the engine-wine rows are skipped"
+  echo "bench-delta: wine cannot run here: the engine-wine rows are skipped"
 fi
 
 harness_was_up=no

@@ -9,7 +9,9 @@
 # Keys: CASE.build_seconds and CASE.build_peak_rss_mib (rtpbuild build), CASE.patch_bytes,
 # CASE.apply_seconds, CASE.apply_peak_private_mib and CASE.apply_peak_working_set_mib (the whole
 # process running patchw32.dll under Wine; CASE.apply_start_private_mib is its share before the engine
-# runs), CASE.native_apply_seconds and CASE.native_apply_peak_rss_mib, CASE.verified (the patched
+# runs), CASE.loop_seconds (copy_bench's bare 8092-byte loop copying the files the patch writes under
+# Wine, after each run) and CASE.apply_over_loop (the median of those pairs' ratios),
+# CASE.native_apply_seconds and CASE.native_apply_peak_rss_mib, CASE.verified (the patched
 # client equals the new one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,14 +19,15 @@ size_mib=${1:-1024}
 [[ $size_mib =~ ^[0-9]+$ ]] && [ "$size_mib" -gt 0 ] || { echo "usage: bench-engine.sh [SIZE_MIB]" >&2; exit 2; }
 jobs=${TESSERINE_JOBS:-2}
 work=${TESSERINE_BENCH_DIR:-$root/build/bench-engine}
-win=$root/build/win
+win_tree=$("$root/scripts/windows-tree.sh") || { echo "bench-engine: Wine cannot run here" >&2; exit 1; }
+win=$root/build/$win_tree
 native=$root/build/bench
 
 # Figures come from optimised code without sanitizers: the native programs from the bench preset's tree.
 "$root/scripts/setup.sh"
-(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset win >/dev/null; } &&
+(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset "$win_tree" >/dev/null; } &&
   { [ -f "$native/build.ninja" ] || cmake --preset bench >/dev/null; })
-ninja -C "$win" -j "$jobs" patchw32 engine_bench >/dev/null
+ninja -C "$win" -j "$jobs" patchw32 engine_bench copy_bench >/dev/null
 ninja -C "$native" -j "$jobs" rtpbuild engine_bench >/dev/null
 
 harness_was_up=no
@@ -50,12 +53,15 @@ run_case() {
   done
   : >"$dir/wine.txt"
   : >"$dir/native.txt"
+  : >"$dir/loop.txt"
+  clients written "$dir"
   local verified=yes
   for i in $(seq $runs); do
     rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
     "$root/scripts/wine-run.sh" "$win/bin/engine_bench.exe" "$(winpath "$win/bin/patchw32.dll")" \
       "$(winpath "$dir/client")" "$(winpath "$patch")" >"$dir/run.txt" 2>&1 || { cat "$dir/run.txt" >&2; exit 1; }
     tr -d '\r' <"$dir/run.txt" >>"$dir/wine.txt"
+    "$root/scripts/wine-run.sh" "$win/bin/copy_bench.exe" "$(winpath "$dir/written")" | tr -d '\r' >>"$dir/loop.txt"
     diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
     rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
     "$native/bin/engine_bench" "$dir/client" "$patch" >>"$dir/native.txt"
@@ -67,6 +73,7 @@ run_case() {
 }
 
 echo "runs 3"
+echo "windows_build $win_tree"
 echo "size_mib $size_mib"
 mkdir -p "$work/one_file" "$work/many_files"
 clients one "$work/one_file" "$size_mib"

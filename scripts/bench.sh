@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The installer's figures (not a test): builds what it needs, packs installers, drives them under the Wine
-# harness of build/win and prints one table (bench/tools/figures.py). Every figure is the median of several
-# runs in one prefix, after a warm-up run that is not counted; a ratio is the median of the ratios of runs
-# taken in pairs.
+# harness of build/win (build/win64 where only 64-bit Wine runs) and prints one table
+# (bench/tools/figures.py). Every figure is the median of several runs in one prefix, after a warm-up run
+# that is not counted; a ratio is the median of the ratios of runs taken in pairs.
 #   scripts/bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]
 #     SIZE_MIB            the patch entry extracted, and the one big file patched (1024)
 #     --runs N            counted runs of each figure (5)
 #     --files N           files of the many-files patch, every one changed (20000)
-#     --installer-build   a Windows build tree whose bin/Tesserine.exe is measured (build/win); everything
-#                         else (driver, engine, tools) comes from this tree
+#     --installer-build   a Windows build tree whose bin/Tesserine.exe is measured (the harness's tree);
+#                         everything else (driver, engine, tools) comes from this tree
 #     --keep              keep the work folder (build/bench-installer, or $TESSERINE_BENCH_DIR)
 # Before each run the page cache is written out (sync), so one run's writes do not land in the next one.
 # Rows: 1. extraction through the installer, from the start button to the engine's entry (an engine that
@@ -20,7 +20,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() { echo "usage: bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]" >&2; exit 2; }
-runs=5 files=20000 size_mib=1024 installer_build=$root/build/win keep=no
+win_tree=$("$root/scripts/windows-tree.sh") || { echo "bench.sh: Wine cannot run here" >&2; exit 1; }
+win=$root/build/$win_tree
+runs=5 files=20000 size_mib=1024 installer_build=$win keep=no
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=${2:-}; shift 2 || usage ;;
@@ -35,12 +37,11 @@ for n in "$runs" "$files" "$size_mib"; do [[ $n =~ ^[0-9]+$ ]] && [ "$n" -gt 0 ]
 [ "$files" -gt 1 ] || usage
 jobs=${TESSERINE_JOBS:-2}
 work=${TESSERINE_BENCH_DIR:-$root/build/bench-installer}
-win=$root/build/win
 native=$root/build/bench
 installer_build=$(cd "$installer_build" && pwd)
 
 "$root/scripts/setup.sh" >/dev/null
-(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset win >/dev/null; } &&
+(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset "$win_tree" >/dev/null; } &&
   { [ -f "$native/build.ninja" ] || cmake --preset bench >/dev/null; })
 ninja -C "$win" -j "$jobs" Tesserine patchw32_stamp patchw32_instant engine_bench installer_bench copy_bench \
   e2e_fixture keepalive recorder >/dev/null
@@ -142,6 +143,7 @@ measure_startup() {
 }
 
 "$root/scripts/wine-env.sh" up "$win" </dev/null >>"$work/harness.log" 2>&1
+[ "$win_tree" = win ] || echo "bench.sh: this kernel cannot execute 32-bit programs: measuring the x64 build" >&2
 echo "measuring: extraction of $size_mib MiB" >&2
 measure_extraction
 echo "measuring: patch run, one $size_mib MiB file" >&2

@@ -10,7 +10,7 @@ cd "$root"
 trees=(win native)
 # Where Wine's 32-bit loader cannot start (no IA-32 emulation in the kernel), the Windows suite runs in an
 # x64 build of the same sources under 64-bit Wine (scripts/setup.sh installs it there).
-if ! wine --version >/dev/null 2>&1 && /usr/lib/wine/wine64 --version >/dev/null 2>&1; then trees+=(win64); fi
+[ "$("$root/scripts/windows-tree.sh")" = win64 ] && trees+=(win64)
 for tree in "${trees[@]}"; do
   [ -f "build/$tree/build.ninja" ] || cmake --preset "$tree" >/dev/null
   cmake --build --preset "$tree" -j "$jobs"

@@ -6,7 +6,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
 
-win=$root/build/win
+# The demo runs in the Windows tree that Wine can run here: the product's 32-bit one, or, on a kernel
+# that cannot execute 32-bit programs, the same sources built for x64.
+tree=$("$root/scripts/windows-tree.sh") || { echo "run.sh: Wine cannot run here" >&2; exit 1; }
+[ "$tree" = win ] || echo "this kernel cannot execute 32-bit programs: the demo is the x64 build, under 64-bit Wine"
+win=$root/build/$tree
 out=$root/out
 mkdir -p "$out/screens" "$out/demo"
 
@@ -45,13 +49,13 @@ if [ -n "${DISPLAY:-}" ]; then
   export DISPLAY
   echo "running the demo installer on $DISPLAY"
   set +e
-  wine "$out/Tesserine-demo.exe" "$client_arg"
+  "$TESSERINE_WINE" "$out/Tesserine-demo.exe" "$client_arg"
   echo "installer exit code: $?"
   wineserver -w
 else
   # No display of one's own: the demo installer runs on the harness's Xvfb, photographed from outside.
   eval "$("$root/scripts/wine-env.sh" env "$win")"
-  wine "$out/Tesserine-demo.exe" "$client_arg" </dev/null >/dev/null 2>&1 &
+  "$TESSERINE_WINE" "$out/Tesserine-demo.exe" "$client_arg" </dev/null >/dev/null 2>&1 &
   demo=$!
   sleep 4
   import -display "$DISPLAY" -window root "$out/screens/demo-installer.png"

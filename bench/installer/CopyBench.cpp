@@ -1,7 +1,8 @@
-// copy_bench: what copying a file costs on this machine without the installer, as references for its
-// extraction: the bare loop of 8092-byte ReadFile/WriteFile calls the installer's extraction is built
-// on, and CopyFileW. Both write into the user's temporary folder, as the installer does, and delete what
-// they wrote. Prints one "key value" a line: loop_seconds, copyfile_seconds, bytes.
+// copy_bench: what copying costs on this machine without the installer, as references for its extraction
+// and for the engine: the bare loop of 8092-byte ReadFile/WriteFile calls the installer's extraction is
+// built on, and CopyFileW. Both write into the user's temporary folder, as the installer does, and delete
+// what they wrote. SOURCE is a file, or a folder whose files are all copied (the new client a patch run
+// writes). Prints one "key value" a line: loop_seconds, copyfile_seconds, bytes, files.
 // A program that reports figures, not a test.
 //   copy_bench SOURCE
 #include <windows.h>
@@ -10,7 +11,9 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "framework/Handle.h"
 
@@ -52,6 +55,65 @@ int64_t CopyLoop(const std::wstring& source, const std::wstring& target) {
   return out.Close() ? copied : -1;
 }
 
+// The files under `folder` (or `folder` itself when it is a file), as paths relative to it.
+bool ListFiles(const std::wstring& folder, const std::wstring& under, std::vector<std::wstring>* files) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW((folder + L"\\" + under + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      ok = ListFiles(folder, under + name + L"\\", files) && ok;
+    else
+      files->push_back(under + name);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return ok;
+}
+
+// The folders the files lie in, parents before children.
+std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& files) {
+  std::set<std::wstring> folders;
+  for (const std::wstring& file : files) {
+    for (size_t slash = file.find(L'\\'); slash != std::wstring::npos; slash = file.find(L'\\', slash + 1))
+      folders.insert(file.substr(0, slash));
+  }
+  return std::vector<std::wstring>(folders.begin(), folders.end());
+}
+
+// Copies every file with `copy` into `target` (made first, untimed, with its folders); false when one
+// copy failed. A single file is copied to `target` itself.
+template <class Copy>
+bool CopyAll(const std::wstring& source, const std::wstring& target, const std::vector<std::wstring>& files,
+             bool single, double* seconds, Copy copy) {
+  if (!single) {
+    ::CreateDirectoryW(target.c_str(), nullptr);
+    for (const std::wstring& folder : FoldersOf(files))
+      ::CreateDirectoryW((target + L"\\" + folder).c_str(), nullptr);
+  }
+  const Clock clock;
+  bool ok = true;
+  for (const std::wstring& file : files)
+    ok = copy(single ? source : source + L"\\" + file, single ? target : target + L"\\" + file) && ok;
+  *seconds = clock.Seconds();
+  return ok;
+}
+
+// Deletes what a copy wrote.
+void RemoveCopy(const std::wstring& target, const std::vector<std::wstring>& files, bool single) {
+  if (single) {
+    ::DeleteFileW(target.c_str());
+    return;
+  }
+  for (const std::wstring& file : files) ::DeleteFileW((target + L"\\" + file).c_str());
+  const std::vector<std::wstring> folders = FoldersOf(files);
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+    ::RemoveDirectoryW((target + L"\\" + *folder).c_str());
+  ::RemoveDirectoryW(target.c_str());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -65,25 +127,43 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "copy_bench: no temporary folder\n");
     return 1;
   }
+  const std::wstring source = argv[1];
+  const DWORD attributes = ::GetFileAttributesW(source.c_str());
+  const bool single = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  std::vector<std::wstring> files;
+  if (single)
+    files.push_back(source);
+  else if (attributes == INVALID_FILE_ATTRIBUTES || !ListFiles(source, L"", &files)) {
+    std::fprintf(stderr, "copy_bench: cannot read %ls\n", source.c_str());
+    return 1;
+  }
   const std::wstring target = std::wstring(folder) + L"copy_bench.tmp";
 
-  const Clock loopClock;
-  const int64_t copied = CopyLoop(argv[1], target);
-  const double loopSeconds = loopClock.Seconds();
-  ::DeleteFileW(target.c_str());
-  if (copied < 0) {
+  int64_t copied = 0;
+  double loopSeconds = 0;
+  const bool looped = CopyAll(source, target, files, single, &loopSeconds,
+                              [&](const std::wstring& from, const std::wstring& to) {
+                                const int64_t bytes = CopyLoop(from, to);
+                                copied += bytes;
+                                return bytes >= 0;
+                              });
+  RemoveCopy(target, files, single);
+  if (!looped) {
     std::fprintf(stderr, "copy_bench: the loop failed (%lu)\n", ::GetLastError());
     return 1;
   }
 
-  const Clock copyClock;
-  const BOOL ok = ::CopyFileW(argv[1], target.c_str(), FALSE);
-  const double copySeconds = copyClock.Seconds();
-  ::DeleteFileW(target.c_str());
+  double copySeconds = 0;
+  const bool ok = CopyAll(source, target, files, single, &copySeconds,
+                          [](const std::wstring& from, const std::wstring& to) {
+                            return ::CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+                          });
+  RemoveCopy(target, files, single);
   if (!ok) {
     std::fprintf(stderr, "copy_bench: CopyFileW failed (%lu)\n", ::GetLastError());
     return 1;
   }
+  std::printf("files %u\n", static_cast<unsigned>(files.size()));
   std::printf("bytes %lld\n", static_cast<long long>(copied));
   std::printf("loop_seconds %.3f\n", loopSeconds);
   std::printf("copyfile_seconds %.3f\n", copySeconds);

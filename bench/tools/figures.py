@@ -155,16 +155,23 @@ def installer_table(args):
 
 def engine_keys(args):
     """One "CASE.KEY value" a line for the case in CASE_DIR: build.txt holds "SECONDS PEAK_KIB" a build,
-    wine.txt and native.txt the apply programs' "KEY VALUE" lines of every run."""
+    wine.txt and native.txt the apply programs' "KEY VALUE" lines of every run, loop.txt copy_bench's
+    lines for the new files after each run under Wine."""
     d, name = args.case_dir, args.name
 
     def column(index):
         with open(os.path.join(d, "build.txt"), encoding="utf-8") as raw:
             return [float(line.split()[index]) for line in raw if line.strip()]
 
-    def key(file, k):
+    def values(file, k):
         with open(os.path.join(d, file), encoding="utf-8") as raw:
-            return median(float(w[1]) for w in (line.split() for line in raw) if len(w) >= 2 and w[0] == k)
+            return [float(w[1]) for w in (line.split() for line in raw) if len(w) >= 2 and w[0] == k]
+
+    def key(file, k):
+        return median(values(file, k))
+
+    # Each apply under Wine was followed by the bare loop copying the new files: ratios of those pairs.
+    over_loop = [a / b for a, b in zip(values("wine.txt", "seconds"), values("loop.txt", "loop_seconds")) if b > 0]
 
     new = os.path.join(d, "new")
     sizes = [os.path.getsize(os.path.join(top, f)) for top, _, names in os.walk(new) for f in names]
@@ -179,6 +186,8 @@ def engine_keys(args):
         ("apply_seconds", number(key("wine.txt", "seconds"))),
         ("apply_start_private_mib", mib(key("wine.txt", "before_peak_private_bytes"))),
         ("apply_peak_private_mib", mib(key("wine.txt", "peak_private_bytes"))),
+        ("loop_seconds", number(key("loop.txt", "loop_seconds"))),
+        ("apply_over_loop", number(median(over_loop)) if over_loop else "-"),
         ("apply_peak_working_set_mib", mib(key("wine.txt", "peak_working_set_bytes"))),
         ("native_apply_seconds", number(key("native.txt", "seconds"))),
         ("native_apply_peak_rss_mib", mib(key("native.txt", "peak_working_set_bytes"))),

@@ -5,11 +5,14 @@
                                         beside a 2 MiB bin/zav.exe with 100 bytes changed
     make_clients.py many DIR            20,000 small files: 2,000 changed, 500 deleted, 500 added
     make_clients.py small DIR N         N files, every one changed: N - 1 small data files and common.ini
+    make_clients.py written DIR         DIR/written: links to the files of DIR/new that a patch writes
+                                        (changed or added), for copy references of the same bytes
 
 The installer's clients (one, small) have bin/zav.exe and common.ini with build 4526 (old) or 4536 (new);
 the engine alone patches many.
 The big file's bytes are random; the small cases are the same on every run.
 """
+import filecmp
 import os
 import random
 import shutil
@@ -99,14 +102,30 @@ def small_files(work, count):
         put(new, name, bytes(data))
 
 
+def written(work):
+    old, new, out = (os.path.join(work, part) for part in ("old", "new", "written"))
+    shutil.rmtree(out, ignore_errors=True)
+    for top, _, names in os.walk(new):
+        for name in names:
+            path = os.path.join(top, name)
+            relative = os.path.relpath(path, new)
+            before = os.path.join(old, relative)
+            if os.path.isfile(before) and filecmp.cmp(before, path, shallow=False):
+                continue
+            os.makedirs(os.path.dirname(os.path.join(out, relative)), exist_ok=True)
+            os.link(path, os.path.join(out, relative))
+
+
 def main(argv):
-    usage = "usage: make_clients.py one DIR SIZE_MIB | many DIR | small DIR N"
+    usage = "usage: make_clients.py one DIR SIZE_MIB | many DIR | small DIR N | written DIR"
     if len(argv) == 4 and argv[1] == "one" and argv[3].isdigit() and int(argv[3]) > 0:
         one_file(argv[2], int(argv[3]))
     elif len(argv) == 3 and argv[1] == "many":
         many_files(argv[2])
     elif len(argv) == 4 and argv[1] == "small" and argv[3].isdigit() and int(argv[3]) > 1:
         small_files(argv[2], int(argv[3]))
+    elif len(argv) == 3 and argv[1] == "written":
+        written(argv[2])
     else:
         print(usage, file=sys.stderr)
         return 2
