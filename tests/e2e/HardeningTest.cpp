@@ -51,14 +51,16 @@ TEST(Hardening, AnEngineImportIsNeverTakenFromTheInstallersFolder) {
   EXPECT_EQ(client.File(L"readme.txt"), "old readme");
 }
 
-// Libraries a whole run loads that are not KnownDLLs (and bcrypt.dll, which the installer once imported),
-// each planted beside the installer, with Wine told to prefer a library found on disk to its own.
+// Libraries a whole run loads that are not KnownDLLs (comctl32.dll is bound side by side by the manifest;
+// bcrypt.dll the installer once imported), each planted beside the installer, with Wine told to prefer a
+// library found on disk to its own.
 TEST(Hardening, NoLibraryPlantedBesideTheInstallerIsLoadedInAWholeRun) {
   OldClient client;
   Story story(PatchInstaller(MakePatch()));
   std::wstring overrides = L"mscoree,mshtml=;";
-  for (const wchar_t* name : {L"riched32", L"riched20", L"bcrypt", L"uxtheme", L"dwmapi", L"version",
-                              L"cryptbase", L"msimg32", L"winmm", L"userenv", L"sxs"}) {
+  for (const wchar_t* name :
+       {L"riched32", L"riched20", L"bcrypt", L"uxtheme", L"dwmapi", L"version", L"cryptbase", L"msimg32",
+        L"winmm", L"userenv", L"sxs", L"comctl32", L"win32u"}) {
     ASSERT_TRUE(::CopyFileW(BinPath(L"planted_library.dll").c_str(),
                             (story.InstallerFolder() + L"\\" + name + L".dll").c_str(), FALSE));
     overrides += name + std::wstring(L",");
