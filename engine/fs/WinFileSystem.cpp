@@ -34,11 +34,24 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A read-only file can neither be replaced nor deleted; the patch owns the client's files.
-void ClearReadOnly(const std::wstring& path) {
+// A read-only file can neither be replaced nor deleted; the patch owns the client's files. True when
+// the file was read-only and no longer is. Asked only after a refusal: looking up a name that does not
+// exist costs Wine a scan of the whole folder.
+bool ClearReadOnly(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+         ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+// Runs `step` and, when it was refused because `path` is read-only, clears that and runs it once more.
+template <class Step>
+bool EvenIfReadOnly(const std::wstring& path, Step step) {
+  if (step()) return true;
+  const DWORD refused = ::GetLastError();
+  if (refused != ERROR_ACCESS_DENIED) return false;
+  if (ClearReadOnly(path)) return step();
+  ::SetLastError(refused);
+  return false;
 }
 
 bool WriteHandle(HANDLE file, ByteView bytes);
@@ -81,6 +94,15 @@ class HandleSink : public Sink {
  private:
   CHandle mFile;
 };
+
+// Takes `file` (opened for writing) into a sink; closes it when no sink can be made.
+FsStatus SinkOf(HANDLE file, std::unique_ptr<Sink>* out) {
+  CHandle owned(file);
+  out->reset(new (std::nothrow) HandleSink(file));
+  if (!*out) return FsStatus::NoMemory;
+  owned.Detach();
+  return FsStatus::Ok;
+}
 
 FsStatus ReadHandle(HANDLE file, Buffer* out) {
   LARGE_INTEGER size;
@@ -165,13 +187,23 @@ FsStatus WinFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source
 }
 
 FsStatus WinFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* out) {
-  for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
-    const std::wstring folder = PathOf(name.substr(0, at));
-    if (!::CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return FsStatus::Failed;
-  }
   const std::wstring path = PathOf(name);
-  ClearReadOnly(path);
-  return CreateFileForWriting(path, out);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const auto create = [&] {
+    file =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  };
+  // The folders are made only when the file's is missing: most new files go beside old ones.
+  if (!EvenIfReadOnly(path, create)) {
+    if (::GetLastError() != ERROR_PATH_NOT_FOUND) return FsStatus::Failed;
+    for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
+      const std::wstring folder = PathOf(name.substr(0, at));
+      if (!::CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return FsStatus::Failed;
+    }
+    if (!create()) return FsStatus::Failed;
+  }
+  return SinkOf(file, out);
 }
 
 FsStatus WinFileSystem::WriteDurable(const std::string& name, ByteView bytes) {
@@ -183,11 +215,13 @@ FsStatus WinFileSystem::WriteDurable(const std::string& name, ByteView bytes) {
 }
 
 FsStatus WinFileSystem::Replace(const std::string& from, const std::string& to) {
-  const std::wstring target = PathOf(to);
-  ClearReadOnly(target);
+  const std::wstring source = PathOf(from), target = PathOf(to);
   // A file another program holds without sharing deletion fails here with a sharing violation (or,
   // for a running program's image, access denied): both are Locked.
-  if (::MoveFileExW(PathOf(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (EvenIfReadOnly(target, [&] {
+        return ::MoveFileExW(source.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      }))
     return FsStatus::Ok;
   return StatusOfError(::GetLastError());
 }
@@ -201,8 +235,9 @@ FsStatus WinFileSystem::ScheduleReplace(const std::string& from, const std::stri
 
 FsStatus WinFileSystem::Remove(const std::string& name) {
   const std::wstring path = PathOf(name);
-  ClearReadOnly(path);
-  return ::DeleteFileW(path.c_str()) ? FsStatus::Ok : StatusOfError(::GetLastError());
+  return EvenIfReadOnly(path, [&] { return ::DeleteFileW(path.c_str()) != FALSE; })
+             ? FsStatus::Ok
+             : StatusOfError(::GetLastError());
 }
 
 FsStatus WinFileSystem::ScheduleRemove(const std::string& name) {
@@ -233,13 +268,9 @@ FsStatus OpenFileForReading(const std::wstring& path, DWORD share, std::unique_p
 }
 
 FsStatus CreateFileForWriting(const std::wstring& path, std::unique_ptr<Sink>* out) {
-  CHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return FsStatus::Failed;
-  out->reset(new (std::nothrow) HandleSink(file.Get()));
-  if (!*out) return FsStatus::NoMemory;
-  file.Detach();
-  return FsStatus::Ok;
+  const HANDLE file =
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file == INVALID_HANDLE_VALUE ? FsStatus::Failed : SinkOf(file, out);
 }
 
 bool ReadWholeFile(const std::wstring& path, Buffer* out) {

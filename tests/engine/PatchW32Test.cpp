@@ -361,6 +361,15 @@ TEST_F(PatchW32, BothEntryPointsRemoveTheirOwnArgumentsFromTheStack) {
 }
 #endif
 
+// The patch owns the client's files: read-only ones are replaced and deleted like any other.
+TEST_F(PatchW32, ReadOnlyFilesAreReplacedAndDeleted) {
+  Prepare();
+  for (const wchar_t* name : {L"bin\\zav.exe", L"common.ini", L"junk\\gone.txt"})
+    ASSERT_TRUE(::SetFileAttributesW((client / name).c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(Apply(), 0u) << recorder.Dump();
+  EXPECT_EQ(ReadTree(client), after);
+}
+
 TEST_F(PatchW32, ApplyingTurnsTheClientIntoTheNewVersionWithTheCallbacksTheInstallerCounts) {
   Prepare();
   const std::string commandLine = "\"" + Ansi(client.wstring()) + "\" \"" + Ansi(patchPath.wstring());
