@@ -182,8 +182,10 @@ bool WinFileSystem::List(std::vector<std::string>* names) {
 
 FsStatus WinFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source>* out) {
   const std::wstring path = PathOf(name);
-  if (IsFolder(path)) return FsStatus::NotFound;
-  return OpenFileForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, out);
+  const FsStatus status =
+      OpenFileForReading(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, out);
+  // A folder is refused as access denied; asked only then, as every lookup costs under Wine.
+  return status == FsStatus::Locked && IsFolder(path) ? FsStatus::NotFound : status;
 }
 
 FsStatus WinFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* out) {

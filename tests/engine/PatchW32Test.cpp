@@ -429,13 +429,18 @@ TEST_F(PatchW32, AnAnsweredErrorStillStopsTheEngineAndReplacesNothing) {
 }
 
 TEST_F(PatchW32, AMissingClientFileIsReportedAsEpt15WithItsName) {
-  Prepare();
-  fs::remove(client / L"common.ini");
-  EXPECT_EQ(Apply(), 15u);
-  EXPECT_EQ(recorder.Ids(), (std::vector<unsigned>{6, 7, 3}));
-  EXPECT_EQ(recorder.calls[1].text, "common.ini");
-  EXPECT_EQ(recorder.calls[2].text, "Error ept15: file not found: common.ini");
-  EXPECT_EQ(ReadFileBytes(client / L"junk" / L"gone.txt"), "obsolete") << "nothing was changed";
+  for (const bool folderInItsPlace : {false, true}) {
+    Prepare();
+    fs::remove(client / L"common.ini");
+    if (folderInItsPlace) fs::create_directory(client / L"common.ini");
+    recorder.calls.clear();
+    EXPECT_EQ(Apply(), 15u);
+    EXPECT_EQ(recorder.Ids(), (std::vector<unsigned>{6, 7, 3}));
+    EXPECT_EQ(recorder.calls[1].text, "common.ini");
+    EXPECT_EQ(recorder.calls[2].text, "Error ept15: file not found: common.ini");
+    EXPECT_EQ(ReadFileBytes(client / L"junk" / L"gone.txt"), "obsolete") << "nothing was changed";
+    fs::remove(client / L"common.ini");
+  }
 }
 
 TEST_F(PatchW32, AChangedClientFileIsReportedAsEpt36) {
