@@ -19,10 +19,16 @@ echo "== Windows tests under Wine"
 # the suite is reported as not run, not counted as a pass.
 win=0
 run_windows_suite() {
+  local reruns=$root/build/$1/wine/reruns.log
+  rm -f "$reruns"
   "$root/scripts/wine-env.sh" up "$root/build/$1" >/dev/null
   ctest --preset "$1" --output-junit "$log/win.xml"
   win=$?
   "$root/scripts/wine-env.sh" down "$root/build/$1"
+  if [ -s "$reruns" ]; then
+    echo "programs run a second time after failing without any output: $(wc -l <"$reruns")"
+    cat "$reruns"
+  fi
 }
 tree=$("$root/scripts/windows-tree.sh")
 if [ "$tree" = win ]; then
