@@ -156,7 +156,7 @@ def installer_table(args):
 def engine_keys(args):
     """One "CASE.KEY value" a line for the case in CASE_DIR: build.txt holds "SECONDS PEAK_KIB" a build,
     wine.txt and native.txt the apply programs' "KEY VALUE" lines of every run, loop.txt copy_bench's
-    lines for the new files after each run under Wine."""
+    lines for the files the patch writes, after each run under Wine."""
     d, name = args.case_dir, args.name
 
     def column(index):
@@ -170,8 +170,9 @@ def engine_keys(args):
     def key(file, k):
         return median(values(file, k))
 
-    # Each apply under Wine was followed by the bare loop copying the new files: ratios of those pairs.
-    over_loop = [a / b for a, b in zip(values("wine.txt", "seconds"), values("loop.txt", "loop_seconds")) if b > 0]
+    # Each apply under Wine was followed by the bare loop copying what it wrote: those pairs' ratios.
+    pairs = zip(values("wine.txt", "seconds"), values("loop.txt", "loop_seconds"))
+    over_loop = [apply / loop for apply, loop in pairs if loop > 0]
 
     new = os.path.join(d, "new")
     sizes = [os.path.getsize(os.path.join(top, f)) for top, _, names in os.walk(new) for f in names]
