@@ -55,7 +55,7 @@ int64_t CopyLoop(const std::wstring& source, const std::wstring& target) {
   return out.Close() ? copied : -1;
 }
 
-// The files under `folder` (or `folder` itself when it is a file), as paths relative to it.
+// The files under `folder`, as paths relative to it.
 bool ListFiles(const std::wstring& folder, const std::wstring& under, std::vector<std::wstring>* files) {
   WIN32_FIND_DATAW found;
   const HANDLE search = ::FindFirstFileW((folder + L"\\" + under + L"*").c_str(), &found);
@@ -84,29 +84,22 @@ std::vector<std::wstring> FoldersOf(const std::vector<std::wstring>& files) {
 }
 
 // Copies every file with `copy` into `target` (made first, untimed, with its folders); false when one
-// copy failed. A single file is copied to `target` itself.
+// copy failed.
 template <class Copy>
 bool CopyAll(const std::wstring& source, const std::wstring& target, const std::vector<std::wstring>& files,
-             bool single, double* seconds, Copy copy) {
-  if (!single) {
-    ::CreateDirectoryW(target.c_str(), nullptr);
-    for (const std::wstring& folder : FoldersOf(files))
-      ::CreateDirectoryW((target + L"\\" + folder).c_str(), nullptr);
-  }
+             double* seconds, Copy copy) {
+  ::CreateDirectoryW(target.c_str(), nullptr);
+  for (const std::wstring& folder : FoldersOf(files))
+    ::CreateDirectoryW((target + L"\\" + folder).c_str(), nullptr);
   const Clock clock;
   bool ok = true;
-  for (const std::wstring& file : files)
-    ok = copy(single ? source : source + L"\\" + file, single ? target : target + L"\\" + file) && ok;
+  for (const std::wstring& file : files) ok = copy(source + L"\\" + file, target + L"\\" + file) && ok;
   *seconds = clock.Seconds();
   return ok;
 }
 
 // Deletes what a copy wrote.
-void RemoveCopy(const std::wstring& target, const std::vector<std::wstring>& files, bool single) {
-  if (single) {
-    ::DeleteFileW(target.c_str());
-    return;
-  }
+void RemoveCopy(const std::wstring& target, const std::vector<std::wstring>& files) {
   for (const std::wstring& file : files) ::DeleteFileW((target + L"\\" + file).c_str());
   const std::vector<std::wstring> folders = FoldersOf(files);
   for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
@@ -127,13 +120,16 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "copy_bench: no temporary folder\n");
     return 1;
   }
-  const std::wstring source = argv[1];
+  // A single file is copied as the one file of its folder.
+  std::wstring source = argv[1];
   const DWORD attributes = ::GetFileAttributesW(source.c_str());
-  const bool single = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   std::vector<std::wstring> files;
-  if (single)
-    files.push_back(source);
-  else if (attributes == INVALID_FILE_ATTRIBUTES || !ListFiles(source, L"", &files)) {
+  const size_t slash = source.find_last_of(L"\\/");
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      slash != std::wstring::npos) {
+    files.push_back(source.substr(slash + 1));
+    source.resize(slash);
+  } else if (attributes == INVALID_FILE_ATTRIBUTES || !ListFiles(source, L"", &files)) {
     std::fprintf(stderr, "copy_bench: cannot read %ls\n", source.c_str());
     return 1;
   }
@@ -141,24 +137,24 @@ int wmain(int argc, wchar_t** argv) {
 
   int64_t copied = 0;
   double loopSeconds = 0;
-  const bool looped = CopyAll(source, target, files, single, &loopSeconds,
-                              [&](const std::wstring& from, const std::wstring& to) {
-                                const int64_t bytes = CopyLoop(from, to);
-                                copied += bytes;
-                                return bytes >= 0;
-                              });
-  RemoveCopy(target, files, single);
+  const bool looped =
+      CopyAll(source, target, files, &loopSeconds, [&](const std::wstring& from, const std::wstring& to) {
+        const int64_t bytes = CopyLoop(from, to);
+        copied += bytes;
+        return bytes >= 0;
+      });
+  RemoveCopy(target, files);
   if (!looped) {
     std::fprintf(stderr, "copy_bench: the loop failed (%lu)\n", ::GetLastError());
     return 1;
   }
 
   double copySeconds = 0;
-  const bool ok = CopyAll(source, target, files, single, &copySeconds,
-                          [](const std::wstring& from, const std::wstring& to) {
-                            return ::CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
-                          });
-  RemoveCopy(target, files, single);
+  const bool ok =
+      CopyAll(source, target, files, &copySeconds, [](const std::wstring& from, const std::wstring& to) {
+        return ::CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+      });
+  RemoveCopy(target, files);
   if (!ok) {
     std::fprintf(stderr, "copy_bench: CopyFileW failed (%lu)\n", ::GetLastError());
     return 1;

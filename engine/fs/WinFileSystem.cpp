@@ -95,6 +95,11 @@ class HandleSink : public Sink {
   CHandle mFile;
 };
 
+HANDLE CreateForWriting(const std::wstring& path) {
+  return ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
 // Takes `file` (opened for writing) into a sink; closes it when no sink can be made.
 FsStatus SinkOf(HANDLE file, std::unique_ptr<Sink>* out) {
   CHandle owned(file);
@@ -192,8 +197,7 @@ FsStatus WinFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* o
   const std::wstring path = PathOf(name);
   HANDLE file = INVALID_HANDLE_VALUE;
   const auto create = [&] {
-    file =
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateForWriting(path);
     return file != INVALID_HANDLE_VALUE;
   };
   // The folders are made only when the file's is missing: most new files go beside old ones.
@@ -270,8 +274,7 @@ FsStatus OpenFileForReading(const std::wstring& path, DWORD share, std::unique_p
 }
 
 FsStatus CreateFileForWriting(const std::wstring& path, std::unique_ptr<Sink>* out) {
-  const HANDLE file =
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file = CreateForWriting(path);
   return file == INVALID_HANDLE_VALUE ? FsStatus::Failed : SinkOf(file, out);
 }
 
