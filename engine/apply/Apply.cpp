@@ -1,7 +1,10 @@
 #include "engine/apply/Apply.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 
 #include "engine/base/Crc32c.h"
 #include "engine/format/Delta.h"
@@ -53,12 +56,15 @@ struct RunFile {
   std::string name;
   bool write = true;     // false: the file is deleted
   bool hasOld = false;   // an old file of this name is replaced or deleted
-  uint64_t oldSize = 0;  // version 1: checked before anything is written
+  uint64_t oldSize = 0;  // checked before anything is written
   uint32_t oldCrc = 0;   // version 1
   uint64_t newSize = 0;
   uint32_t newCrc = 0;  // CRC-32 (version 1) or CRC-32C (version 2)
   uint32_t delayMs = 0;
   const char* done = "Patched ";
+  // Rewritten in place from the pack (version 2, small files); packAt: where its bytes are there.
+  bool inPlace = false;
+  uint64_t packAt = 0;
   const PatchEntry* v1 = nullptr;
   const TreeFile* v2 = nullptr;
 };
@@ -71,9 +77,10 @@ struct RunNotice {
   std::string payload;
 };
 
-// The run: every new file is built and checked beside its old one first ("NAME.~tpnew"); only when all
-// of them are, one transaction puts the new files in place and deletes what goes.
-class Run {
+// The run: every new file is built and checked first, a large one beside its old one ("NAME.~tpnew"),
+// small ones into the pack; only when all of them are, one transaction puts the new files in place and
+// deletes what goes.
+class Run : public OldFiles {
  public:
   Run(Source& patchFile, FileSystem& fs, Listener& listener)
       : mPatchFile(patchFile), mFs(fs), mListener(listener) {}
@@ -104,6 +111,8 @@ class Run {
   void UseVersion2(const PatchV2& patch) {
     mHeader = patch.header;
     mV2 = &patch;
+    mKeptAt.assign(patch.sources.size(), kNotKept);
+    mKeptFor.assign(patch.sources.size(), 0);
     for (const SlotNotice& notice : patch.notices)
       mNotices.push_back({notice.slot, notice.id, notice.delayMs, notice.payload});
     for (const TreeFile& tree : patch.files) {
@@ -111,11 +120,16 @@ class Run {
       file.name = tree.name;
       file.write = tree.kind == FileKind::Write;
       file.hasOld = tree.oldSource != 0;
+      file.oldSize = file.hasOld ? patch.sources[tree.oldSource - 1].size : 0;
       file.newSize = tree.newSize;
       file.newCrc = tree.newCrc;
       file.delayMs = tree.delayMs;
       file.done = file.hasOld ? "Patched " : "Added ";
       file.v2 = &tree;
+      // A source is kept for one file at most.
+      file.inPlace = file.write && file.newSize <= kInPlaceLimit && file.oldSize <= kInPlaceLimit &&
+                     (!file.hasOld || mKeptFor[tree.oldSource - 1] == 0);
+      if (file.inPlace && file.hasOld) mKeptFor[tree.oldSource - 1] = mFiles.size() + 1;
       mFiles.push_back(file);
     }
   }
@@ -137,26 +151,36 @@ class Run {
       if (!SendText(mListener, kIdDetail, finished ? kFinishedLine : kUndoneLine)) return kErrAborted;
       if (finished && recovered.patch == identity) return kOk;  // this very patch is in place
     }
-    if (const uint32_t failed = CheckOldFiles()) return failed;
     if (mFiles.empty()) {
-      const uint32_t failed = StageAll();
+      uint32_t failed = CheckOldFiles();
+      if (failed == kOk) failed = StageAll();
       return failed ? failed : PlayNotices(0);
     }
+    LeaveStraysInPlace();
     if (const uint32_t failed = BeginTransaction(identity)) return failed;
-    const uint32_t staged = StageAll();
+    const uint32_t staged = StageEverything();
     if (staged != kOk) {
+      LetGo();
       mTransaction->Abandon();
       return staged;
     }
     return CommitAll();
   }
 
+  // The old files of the copies: a kept one from the keep file, any other from the client.
+  FsStatus Open(size_t source, std::unique_ptr<Source>* out) override {
+    if (mKeptAt[source] == kNotKept) return mFs.OpenRead(mV2->sources[source].name, out);
+    out->reset(new (std::nothrow) SliceSource(*mKeptFile, mKeptAt[source], mV2->sources[source].size));
+    return *out ? FsStatus::Ok : FsStatus::NoMemory;
+  }
+
  private:
-  // Writes a new file, summing it and moving the file's progress on as it grows; remembers a stop.
+  // Writes a new file from `offset` of `sink`, summing it and moving the file's progress on as it grows;
+  // remembers a stop.
   class ProgressWriter : public BuildSink, public ByteSink {
    public:
-    ProgressWriter(Run& run, Sink& sink, uint64_t total, bool crc32c)
-        : mRun(run), mWriter(sink, 0, total), mTotal(total), mCrc32c(crc32c) {
+    ProgressWriter(Run& run, Sink& sink, uint64_t offset, uint64_t total, bool crc32c)
+        : mRun(run), mWriter(sink, offset, total), mTotal(total), mCrc32c(crc32c) {
       if (crc32c) mWriter.StopSumming();
     }
     bool Put(ByteView bytes) override {
@@ -182,11 +206,61 @@ class Run {
     bool mAborted = false;
   };
 
+  // A file new to the client whose name a file has already (one the patch does not know) is put in place
+  // as a large file is, moving the stray file aside: the undo of a killed run removes whatever it finds
+  // where a new file went in place. Each folder is listed once, not each name looked up.
+  void LeaveStraysInPlace() {
+    std::map<std::string, std::pair<std::string, std::vector<size_t>>> byFolder;  // by folded name
+    for (size_t i = 0; i < mFiles.size(); ++i) {
+      if (!mFiles[i].inPlace || mFiles[i].hasOld) continue;
+      const size_t slash = mFiles[i].name.rfind('\\');
+      const std::string folder = slash == std::string::npos ? std::string() : mFiles[i].name.substr(0, slash);
+      auto& files = byFolder[FoldName(folder)];
+      files.first = folder;
+      files.second.push_back(i);
+    }
+    for (const auto& folder : byFolder) {
+      std::vector<std::string> names;
+      const bool listed = mFs.ListNames(folder.second.first, &names);
+      std::set<std::string> there;
+      for (const std::string& name : names) there.insert(FoldName(name));
+      const size_t skip = folder.first.empty() ? 0 : folder.first.size() + 1;
+      for (size_t i : folder.second.second)
+        if (!listed || there.count(FoldName(mFiles[i].name.substr(skip)))) mFiles[i].inPlace = false;
+    }
+  }
+
+  // Checks the old files, keeps those to be rewritten in place, then builds every new file; the
+  // transaction has begun.
+  uint32_t StageEverything() {
+    if (const uint32_t failed = CheckOldFiles()) return failed;
+    if (mTransaction->SealKept() != FsStatus::Ok) return SendError(mListener, kErrWrite, kKeepName);
+    const bool kept = std::any_of(mKeptAt.begin(), mKeptAt.end(), [](uint64_t at) { return at != kNotKept; });
+    if (kept) {
+      const FsStatus opened = mFs.OpenRead(kKeepName, &mKeptFile);
+      if (opened != FsStatus::Ok) return SendError(mListener, ErrorNumberOf(opened, kErrRead), kKeepName);
+    }
+    if (const uint32_t failed = StageAll()) return failed;
+    return LetGo() ? kOk : SendError(mListener, kErrWrite, kPackName);
+  }
+
+  // Closes the old files, the keep file and the pack before the commit writes over them or the
+  // transaction removes them. False when the pack's last bytes could not be written.
+  bool LetGo() {
+    mTree.reset();
+    mKeptFile.reset();
+    const bool closed = !mPack || mPack->Close();
+    mPack.reset();
+    return closed;
+  }
+
   // Before anything is written, every old file the patch needs is there with the size it expects
-  // (version 1 also checks its CRC-32). A failure sends id 7 with the file's name, then id 3.
+  // (version 1 also checks its CRC-32); one to be rewritten in place is kept as it is read. A failure
+  // sends id 7 with the file's name, then id 3.
   uint32_t CheckOldFiles() {
     uint32_t checked = 0;
-    const auto check = [&](const std::string& name, uint64_t size, const uint32_t* crc) -> uint32_t {
+    const auto check = [&](const std::string& name, uint64_t size, const uint32_t* crc,
+                           size_t source) -> uint32_t {
       // Small files send nothing while checked: a heartbeat every few keeps the caller's window alive.
       if (++checked % kFilesPerHeartbeat == 0 && !mListener.Notify(kIdHeartbeat, nullptr)) return kErrAborted;
       std::unique_ptr<Source> old;
@@ -198,18 +272,22 @@ class Run {
         error = kErrMismatch;
       else if (crc)
         error = SumOld(*old, size, *crc);
+      else if (mV2 && mKeptFor[source] &&
+               mTransaction->Keep(mKeptFor[source] - 1, *old, &mKeptAt[source]) != FsStatus::Ok)
+        return SendError(mListener, kErrWrite, kKeepName);
       if (error == kOk || error == kErrAborted) return error;
       if (!SendText(mListener, kIdFileStart, name)) return kErrAborted;
       return SendError(mListener, error, name);
     };
     if (mV2) {
-      for (const SourceFile& source : mV2->sources)
-        if (const uint32_t failed = check(source.name, source.size, nullptr)) return failed;
+      for (size_t s = 0; s < mV2->sources.size(); ++s)
+        if (const uint32_t failed = check(mV2->sources[s].name, mV2->sources[s].size, nullptr, s))
+          return failed;
       return kOk;
     }
     for (const RunFile& file : mFiles)
       if (file.hasOld)
-        if (const uint32_t failed = check(file.name, file.oldSize, &file.oldCrc)) return failed;
+        if (const uint32_t failed = check(file.name, file.oldSize, &file.oldCrc, 0)) return failed;
     return kOk;
   }
 
@@ -281,7 +359,7 @@ class Run {
 
   uint32_t StageAll() {
     if (mV2) {
-      mTree.reset(new (std::nothrow) TreeBuilder(*mV2, mPatchFile, mFs));
+      mTree.reset(new (std::nothrow) TreeBuilder(*mV2, mPatchFile, *this));
       if (!mTree) return SendError(mListener, kErrNoMemory, "patch streams");
       const uint32_t opened = mTree->Open();
       if (opened != kOk) return SendError(mListener, opened, "patch streams");
@@ -306,7 +384,7 @@ class Run {
       std::string detail = file.name;
       const uint32_t built = WriteNew(file, &detail);
       if (built != kOk) {
-        mFs.Remove(file.name + kTempSuffix);
+        if (!file.inPlace) mFs.Remove(file.name + kTempSuffix);
         return built == kErrAborted ? built : SendError(mListener, built, detail);
       }
     }
@@ -314,12 +392,16 @@ class Run {
     return kOk;
   }
 
-  // Builds the new file beside the old one and checks it; the file is closed on return.
-  uint32_t WriteNew(const RunFile& file, std::string* detail) {
-    std::unique_ptr<Sink> sink;
-    const FsStatus created = mFs.Create(file.name + kTempSuffix, &sink);
+  // Builds the new file beside the old one, or into the pack, and checks it; a file of its own is closed
+  // on return.
+  uint32_t WriteNew(RunFile& file, std::string* detail) {
+    std::unique_ptr<Sink> own;
+    const FsStatus created = file.inPlace ? (mPack ? FsStatus::Ok : mFs.Create(kPackName, &mPack))
+                                          : mFs.Create(file.name + kTempSuffix, &own);
     if (created != FsStatus::Ok) return created == FsStatus::NoMemory ? kErrNoMemory : kErrWrite;
-    ProgressWriter out(*this, *sink, file.newSize, file.v2 != nullptr);
+    Sink* sink = file.inPlace ? mPack.get() : own.get();
+    file.packAt = mPackEnd;
+    ProgressWriter out(*this, *sink, file.inPlace ? mPackEnd : 0, file.newSize, file.v2 != nullptr);
     if (!out.writer().Ok()) return kErrNoMemory;
     uint32_t result = kOk;
     if (file.v2) {
@@ -334,7 +416,8 @@ class Run {
       result = CopyPayload(*file.v1, out);
     }
     if (out.aborted()) return kErrAborted;
-    if (result == kOk && (!out.writer().Flush() || !sink->Close())) result = kErrWrite;
+    if (result == kOk && (!out.writer().Flush() || (own && !own->Close()))) result = kErrWrite;
+    if (file.inPlace) mPackEnd += out.writer().Count();
     if (result == kOk && (out.writer().Count() != file.newSize || out.Sum() != file.newCrc)) {
       // A version-2 patch's own bytes are checked before the run, so a wrong result means that an old
       // file the copies came from differs from the one the patch was made from.
@@ -358,7 +441,8 @@ class Run {
   uint32_t BeginTransaction(const PatchIdentity& identity) {
     Journal journal;
     journal.patch = identity;
-    for (const RunFile& file : mFiles) journal.entries.push_back({file.name, file.write});
+    for (const RunFile& file : mFiles)
+      journal.entries.push_back({file.name, file.write, file.inPlace, file.hasOld});
     mTransaction.reset(new (std::nothrow) ClientTransaction(mFs, std::move(journal)));
     if (!mTransaction) return SendError(mListener, kErrNoMemory, "commit journal");
     StepFailure failure;
@@ -371,8 +455,10 @@ class Run {
   // notice or a failed step puts them back.
   uint32_t CommitAll() {
     std::vector<Placement> placements;
+    std::vector<Packed> packed;
+    for (const RunFile& file : mFiles) packed.push_back({file.packAt, file.newSize});
     StepFailure failure;
-    if (!mTransaction->PutInPlace(&placements, &failure)) return Restore(failure);
+    if (!mTransaction->PutInPlace(packed, &placements, &failure)) return Restore(failure);
     for (size_t i = 0; i < mFiles.size(); ++i) {
       const RunFile& file = mFiles[i];
       const bool later = placements[i] == Placement::AtRestart;
@@ -414,6 +500,13 @@ class Run {
   size_t mNextNotice = 0;
   std::unique_ptr<TreeBuilder> mTree;
   std::unique_ptr<ClientTransaction> mTransaction;
+  // Per source: where its bytes are in the keep file, and the number + 1 of the file it is kept for.
+  static constexpr uint64_t kNotKept = ~uint64_t{0};
+  std::vector<uint64_t> mKeptAt;
+  std::vector<size_t> mKeptFor;
+  std::unique_ptr<Source> mKeptFile;
+  std::unique_ptr<Sink> mPack;
+  uint64_t mPackEnd = 0;
   uint32_t mFileNumber = 0;
   uint16_t mProgress = 0;
 };

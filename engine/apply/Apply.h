@@ -14,11 +14,11 @@
 //     before it is checked, so the caller's window stays alive
 //   - the entries in order. A notice waits for its delay (id 10 every 50 ms meanwhile) and sends its
 //     id. A file sends id 7 with its name and id 5 with 0; the old file is read and checked again (id 5
-//     0x2000); the new one is built and written beside the old one as NAME.~tpnew and checked against its
-//     size and CRC-32 (id 5 0x6000); then id 5 0x8000. A file's delay is spread over its three steps,
-//     with id 5 every 50 ms. Id 5's number holds the progress in 1/32768 in its low 16 bits and the
-//     file's number (1, 2, ...) in its high 16 bits. While a large file is checked and written, id 5
-//     also comes every kProgressEvery bytes, rising towards 0x2000 and 0x6000.
+//     0x2000); the new one is built, written beside the old one as NAME.~tpnew (a small one into the
+//     run's pack) and checked against its size and CRC-32 (id 5 0x6000); then id 5 0x8000. A file's delay is
+//     spread over its three steps, with id 5 every 50 ms. Id 5's number holds the progress in 1/32768 in its
+//     low 16 bits and the file's number (1, 2, ...) in its high 16 bits. While a large file is checked and
+//     written, id 5 also comes every kProgressEvery bytes, rising towards 0x2000 and 0x6000.
 //   - when every new file is built, they take their places together (see ClientTransaction). Then, for
 //     each file in order: id 26 when it is in use and will be replaced at the next restart (28: deleted
 //     then), and id 9 with a line saying what was done; then the notices after the last file.

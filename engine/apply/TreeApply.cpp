@@ -21,7 +21,7 @@ constexpr uint64_t kMaxDictionaries = 40u << 20;
 // window's size or more go straight into the caller's memory.
 class TreeBuilder::OldSpace {
  public:
-  OldSpace(const PatchV2& patch, FileSystem& fs) : mPatch(patch), mFs(fs) {}
+  OldSpace(const PatchV2& patch, OldFiles& files) : mPatch(patch), mFiles(files) {}
 
   uint64_t Size() const {
     return mPatch.sources.empty() ? 0 : mPatch.sources.back().start + mPatch.sources.back().size;
@@ -97,7 +97,7 @@ class TreeBuilder::OldSpace {
     mWindowLength = 0;
     if (!mWindow) mWindow = NewBytes(kWindow);
     if (!mWindow) return kErrNoMemory;
-    const FsStatus status = mFs.OpenRead(mPatch.sources[index].name, &mFile);
+    const FsStatus status = mFiles.Open(index, &mFile);
     if (status != FsStatus::Ok) {
       *detail = mPatch.sources[index].name;
       mFile.reset();
@@ -128,7 +128,7 @@ class TreeBuilder::OldSpace {
   }
 
   const PatchV2& mPatch;
-  FileSystem& mFs;
+  OldFiles& mFiles;
   std::unique_ptr<Source> mFile;
   size_t mIndex = 0;
   std::unique_ptr<uint8_t[]> mWindow;
@@ -138,8 +138,8 @@ class TreeBuilder::OldSpace {
   size_t mWindowLength = 0;
 };
 
-TreeBuilder::TreeBuilder(const PatchV2& patch, Source& patchFile, FileSystem& fs)
-    : mPatch(patch), mPatchFile(patchFile), mOld(new (std::nothrow) OldSpace(patch, fs)) {}
+TreeBuilder::TreeBuilder(const PatchV2& patch, Source& patchFile, OldFiles& old)
+    : mPatch(patch), mPatchFile(patchFile), mOld(new (std::nothrow) OldSpace(patch, old)) {}
 
 TreeBuilder::~TreeBuilder() = default;
 

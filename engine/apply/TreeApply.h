@@ -19,9 +19,17 @@ class BuildSink {
   virtual bool Put(ByteView bytes) = 0;
 };
 
+// Where the old files the copies come from are read.
+class OldFiles {
+ public:
+  virtual ~OldFiles() = default;
+  // Opens the patch's source number `source`.
+  virtual FsStatus Open(size_t source, std::unique_ptr<Source>* out) = 0;
+};
+
 class TreeBuilder {
  public:
-  TreeBuilder(const PatchV2& patch, Source& patchFile, FileSystem& fs);
+  TreeBuilder(const PatchV2& patch, Source& patchFile, OldFiles& old);
   ~TreeBuilder();
 
   // Opens the streams: 0, kErrCorrupt or kErrNoMemory.

@@ -29,6 +29,8 @@ class Sink {
   virtual bool WriteAt(uint64_t offset, ByteView bytes) = 0;
   // Completes the file; a write can still fail here (a full disk is often seen only now).
   virtual bool Close() = 0;
+  // Returns once what was written is on the disk, not only in the system's cache. Memory has no disk.
+  virtual bool Sync() { return true; }
 };
 
 // Receives bytes in order; false stops whoever produces them.
@@ -46,6 +48,21 @@ class MemorySource : public Source {
 
  private:
   ByteView mBytes;
+};
+
+// A range of another source, seen as a file of its own.
+class SliceSource : public Source {
+ public:
+  SliceSource(Source& whole, uint64_t offset, uint64_t size) : mWhole(whole), mOffset(offset), mSize(size) {}
+  uint64_t Size() override { return mSize; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override {
+    return offset <= mSize && length <= mSize - offset && mWhole.ReadAt(mOffset + offset, out, length);
+  }
+
+ private:
+  Source& mWhole;
+  uint64_t mOffset;
+  uint64_t mSize;
 };
 
 // Collects what is written in a string (tests and small patches built in memory).

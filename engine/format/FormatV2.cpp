@@ -214,14 +214,17 @@ PatchCost ComputeCostV2(const PatchV2& patch) {
   const auto clamp = [](uint64_t value) {
     return static_cast<uint32_t>(std::min<uint64_t>(value, 0xFFFFFFFFu));
   };
-  uint64_t staged = 0, oldSize = 0;
+  uint64_t staged = 0, kept = 0, oldSize = 0;
   PatchCost cost;
   for (const TreeFile& file : patch.files) {
-    staged += file.kind == FileKind::Write ? file.newSize : 0;
-    if (file.oldSource) oldSize += patch.sources[file.oldSource - 1].size;
+    const uint64_t old = file.oldSource ? patch.sources[file.oldSource - 1].size : 0;
+    const bool write = file.kind == FileKind::Write;
+    staged += write ? file.newSize : 0;
+    kept += write && file.newSize <= kInPlaceLimit && old <= kInPlaceLimit ? old : 0;
+    oldSize += old;
     ++cost.files;
   }
-  cost.biggest = (patch.header.flags & kFlagBiggest) ? patch.header.biggest : clamp(staged);
+  cost.biggest = (patch.header.flags & kFlagBiggest) ? patch.header.biggest : clamp(staged + kept);
   cost.newSize = clamp(staged);
   cost.oldSize = clamp(oldSize);
   return cost;

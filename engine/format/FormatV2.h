@@ -75,6 +75,10 @@ struct TreeFile {
   uint32_t delayMs = 0;  // test control
 };
 
+// Written files this small, over old ones this small, are rewritten in place by the apply, which keeps a
+// copy of each such old file meanwhile: the cost counts those copies too.
+constexpr uint64_t kInPlaceLimit = 256 * 1024;
+
 struct StreamInfo {
   Codec codec = Codec::Stored;
   uint64_t storedSize = 0;

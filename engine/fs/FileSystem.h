@@ -16,6 +16,7 @@ enum class FsStatus {
   Ok,
   NotFound,  // no such file (or it is a folder)
   Locked,    // another program holds the file so that it cannot be read, replaced or deleted now
+  Exists,    // a file that was to be new is there already
   NoMemory,
   Failed,
 };
@@ -28,10 +29,16 @@ class FileSystem {
   virtual bool RootExists() = 0;
   // Every file below the folder (not folders), in any order.
   virtual bool List(std::vector<std::string>* names) = 0;
+  // The names of the files and folders right in `folder` ("" for the client folder itself), in any
+  // order; a folder that is not there has none. False when it cannot be read.
+  virtual bool ListNames(const std::string& folder, std::vector<std::string>* names) = 0;
   // Opens the file to be read in pieces; others may go on reading and writing it meanwhile.
   virtual FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) = 0;
-  // Creates or truncates the file to be written in pieces, creating missing folders on its way.
+  // Creates or truncates the file to be written in pieces, creating missing folders on its way; Locked
+  // when another program holds it.
   virtual FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) = 0;
+  // As Create, for a file that must not exist yet: Exists when one does, and it is left as it was.
+  virtual FsStatus CreateNew(const std::string& name, std::unique_ptr<Sink>* out) = 0;
   // Writes a small file whole and returns once it is on the disk, not only in the system's cache.
   virtual FsStatus WriteDurable(const std::string& name, ByteView bytes) {
     std::unique_ptr<Sink> sink;

@@ -85,12 +85,22 @@ class FdSink : public Sink {
     return true;
   }
   bool Close() override { return mFd.Close(); }
+  bool Sync() override { return ::fsync(mFd.Get()) == 0; }
 
  private:
   Fd mFd;
 };
 
+// Takes an open descriptor into a sink.
+FsStatus SinkOf(Fd* fd, std::unique_ptr<Sink>* out) {
+  out->reset(new (std::nothrow) FdSink(fd->Get()));
+  if (!*out) return FsStatus::NoMemory;
+  fd->Release();
+  return FsStatus::Ok;
+}
+
 FsStatus StatusOfErrno(int error) {
+  if (error == EEXIST) return FsStatus::Exists;
   return (error == ENOENT || error == ENOTDIR || error == EISDIR) ? FsStatus::NotFound : FsStatus::Failed;
 }
 
@@ -154,6 +164,17 @@ bool PosixFileSystem::ListFolder(const std::string& prefix, std::vector<std::str
   return true;
 }
 
+bool PosixFileSystem::ListNames(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  Dir dir(folder.empty() ? mRoot : PathOf(folder));
+  if (!dir.Get()) return errno == ENOENT;
+  while (const dirent* item = ::readdir(dir.Get())) {
+    const std::string leaf = item->d_name;
+    if (leaf != "." && leaf != "..") names->push_back(leaf);
+  }
+  return true;
+}
+
 bool PosixFileSystem::List(std::vector<std::string>* names) {
   names->clear();
   return ListFolder(std::string(), names, 0);
@@ -164,11 +185,20 @@ FsStatus PosixFileSystem::OpenRead(const std::string& name, std::unique_ptr<Sour
 }
 
 FsStatus PosixFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* out) {
+  return CreateAs(name, O_TRUNC, out);
+}
+
+FsStatus PosixFileSystem::CreateNew(const std::string& name, std::unique_ptr<Sink>* out) {
+  return CreateAs(name, O_EXCL, out);
+}
+
+FsStatus PosixFileSystem::CreateAs(const std::string& name, int mode, std::unique_ptr<Sink>* out) {
   for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
     const std::string folder = PathOf(name.substr(0, at));
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return FsStatus::Failed;
   }
-  return CreateHostFile(PathOf(name), out);
+  Fd fd(::open(PathOf(name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644));
+  return fd.Get() < 0 ? StatusOfErrno(errno) : SinkOf(&fd, out);
 }
 
 FsStatus PosixFileSystem::WriteDurable(const std::string& name, ByteView bytes) {
@@ -220,11 +250,7 @@ FsStatus OpenHostFile(const std::string& path, std::unique_ptr<Source>* out) {
 
 FsStatus CreateHostFile(const std::string& path, std::unique_ptr<Sink>* out) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.Get() < 0) return FsStatus::Failed;
-  out->reset(new (std::nothrow) FdSink(fd.Get()));
-  if (!*out) return FsStatus::NoMemory;
-  fd.Release();
-  return FsStatus::Ok;
+  return fd.Get() < 0 ? FsStatus::Failed : SinkOf(&fd, out);
 }
 
 bool ReadHostFile(const std::string& path, Buffer* out) {

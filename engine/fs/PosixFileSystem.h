@@ -13,8 +13,10 @@ class PosixFileSystem : public FileSystem {
 
   bool RootExists() override;
   bool List(std::vector<std::string>* names) override;
+  bool ListNames(const std::string& folder, std::vector<std::string>* names) override;
   FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
   FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
+  FsStatus CreateNew(const std::string& name, std::unique_ptr<Sink>* out) override;
   FsStatus WriteDurable(const std::string& name, ByteView bytes) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
@@ -27,6 +29,7 @@ class PosixFileSystem : public FileSystem {
   std::string PathOf(const std::string& name) const;
 
  private:
+  FsStatus CreateAs(const std::string& name, int mode, std::unique_ptr<Sink>* out);
   bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
 
   std::string mRoot;

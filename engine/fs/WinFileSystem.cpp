@@ -21,6 +21,9 @@ FsStatus StatusOfError(DWORD error) {
     case ERROR_ACCESS_DENIED:
     case ERROR_USER_MAPPED_FILE:
       return FsStatus::Locked;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return FsStatus::Exists;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return FsStatus::NoMemory;
@@ -90,14 +93,14 @@ class HandleSink : public Sink {
     return Seek(mFile.Get(), offset) && WriteHandle(mFile.Get(), bytes);
   }
   bool Close() override { return mFile.Close(); }
+  bool Sync() override { return ::FlushFileBuffers(mFile.Get()) != FALSE; }
 
  private:
   CHandle mFile;
 };
 
-HANDLE CreateForWriting(const std::wstring& path) {
-  return ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+HANDLE CreateForWriting(const std::wstring& path, DWORD disposition = CREATE_ALWAYS) {
+  return ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // Takes `file` (opened for writing) into a sink; closes it when no sink can be made.
@@ -180,6 +183,27 @@ bool WinFileSystem::ListFolder(const std::string& prefix, std::vector<std::strin
   return ok;
 }
 
+bool WinFileSystem::ListNames(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  WIN32_FIND_DATAW found;
+  const HANDLE search =
+      ::FindFirstFileW(((folder.empty() ? mRoot : PathOf(folder)) + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  bool ok = true;
+  do {
+    const std::wstring leaf = found.cFileName;
+    std::string narrow;
+    if (leaf == L"." || leaf == L"..") continue;
+    if (!Narrow(leaf, CP_ACP, &narrow)) ok = false;
+    names->push_back(narrow);
+  } while (ok && ::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return ok;
+}
+
 bool WinFileSystem::List(std::vector<std::string>* names) {
   names->clear();
   return ListFolder(std::string(), names, 0);
@@ -194,20 +218,29 @@ FsStatus WinFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source
 }
 
 FsStatus WinFileSystem::Create(const std::string& name, std::unique_ptr<Sink>* out) {
+  return CreateAs(name, CREATE_ALWAYS, out);
+}
+
+FsStatus WinFileSystem::CreateNew(const std::string& name, std::unique_ptr<Sink>* out) {
+  return CreateAs(name, CREATE_NEW, out);
+}
+
+FsStatus WinFileSystem::CreateAs(const std::string& name, DWORD disposition, std::unique_ptr<Sink>* out) {
   const std::wstring path = PathOf(name);
   HANDLE file = INVALID_HANDLE_VALUE;
   const auto create = [&] {
-    file = CreateForWriting(path);
+    file = CreateForWriting(path, disposition);
     return file != INVALID_HANDLE_VALUE;
   };
   // The folders are made only when the file's is missing: most new files go beside old ones.
   if (!EvenIfReadOnly(path, create)) {
-    if (::GetLastError() != ERROR_PATH_NOT_FOUND) return FsStatus::Failed;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_PATH_NOT_FOUND) return StatusOfError(error);
     for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
       const std::wstring folder = PathOf(name.substr(0, at));
       if (!::CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return FsStatus::Failed;
     }
-    if (!create()) return FsStatus::Failed;
+    if (!create()) return StatusOfError(::GetLastError());
   }
   return SinkOf(file, out);
 }

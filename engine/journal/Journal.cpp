@@ -14,6 +14,14 @@ constexpr uint8_t kJournalMagic[4] = {'T', 'P', 'J', '1'};
 constexpr uint64_t kIdentityBytes = 64 * 1024;
 constexpr uint8_t kWrite = 1;
 constexpr uint8_t kDelete = 2;
+constexpr uint8_t kRewrite = 3;   // in place, over an old file
+constexpr uint8_t kWriteNew = 4;  // in place, a file new to the client
+
+uint8_t KindOf(const JournalEntry& entry) {
+  if (!entry.write) return kDelete;
+  if (!entry.inPlace) return kWrite;
+  return entry.hasOld ? kRewrite : kWriteNew;
+}
 
 }  // namespace
 
@@ -44,7 +52,7 @@ void EncodeJournal(const Journal& journal, std::vector<uint8_t>* out) {
   PutVarint(out, journal.patch.size);
   PutVarint(out, journal.entries.size());
   for (const JournalEntry& entry : journal.entries) {
-    out->push_back(entry.write ? kWrite : kDelete);
+    out->push_back(KindOf(entry));
     PutVarint(out, entry.name.size());
     out->insert(out->end(), entry.name.begin(), entry.name.end());
   }
@@ -69,9 +77,11 @@ bool DecodeJournal(ByteView bytes, Journal* out) {
     const uint64_t kind = in.Number();
     const size_t length = static_cast<size_t>(in.Bounded(in.Left()));
     const uint8_t* name = in.Take(length);
-    if (!name || (kind != kWrite && kind != kDelete)) return false;
+    if (!name || kind < kWrite || kind > kWriteNew) return false;
     JournalEntry entry;
-    entry.write = kind == kWrite;
+    entry.write = kind != kDelete;
+    entry.inPlace = kind == kRewrite || kind == kWriteNew;
+    entry.hasOld = kind == kRewrite;
     entry.name.assign(reinterpret_cast<const char*>(name), length);
     if (!IsValidName(entry.name)) return false;
     out->entries.push_back(std::move(entry));

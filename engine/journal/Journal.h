@@ -4,8 +4,10 @@
 // (each state is entered by renaming the file, one atomic step); its contents list the files the run
 // puts in place or deletes.
 //
-// Beside each file the run touches: NAME.~tpnew is the new file, staged and checked; NAME.~tpold is the
-// old one, kept while the new one takes its place.
+// Beside each large file the run touches: NAME.~tpnew is the new file, staged and checked; NAME.~tpold
+// is the old one, kept while the new one takes its place. Small files are rewritten in place instead:
+// their new bytes are staged in one pack file, their old bytes kept in one keep file (Kept.h). Under
+// Wine a rename costs as much as writing a small file, and three of them a file would triple the run.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ namespace rtp {
 
 constexpr const char kTempSuffix[] = ".~tpnew";
 constexpr const char kBackupSuffix[] = ".~tpold";
+constexpr const char kPackName[] = "tesserine.~tppack";
 
 enum class JournalState {
   Staging,     // new files are being built; no client file has been touched
@@ -29,6 +32,10 @@ const char* JournalName(JournalState state);
 struct JournalEntry {
   std::string name;
   bool write = true;  // false: the file is deleted
+  // Rewritten in place from the pack: an old file's bytes are in the keep file. A file new to the client
+  // goes in place only where no file of its name was before the run, so an undo removes what it finds.
+  bool inPlace = false;
+  bool hasOld = false;
 };
 
 // Which patch a journal belongs to: a run of the same patch after a finished journal has nothing to do.

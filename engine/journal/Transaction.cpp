@@ -1,5 +1,7 @@
 #include "engine/journal/Transaction.h"
 
+#include <algorithm>
+
 namespace rtp {
 
 namespace {
@@ -35,25 +37,51 @@ Read ReadJournal(FileSystem& fs, JournalState state, Journal* journal, StepFailu
   return DecodeJournal(bytes.view(), journal) ? Read::Sound : Read::Unsound;
 }
 
+// The pack and the keep file; false when one is there still.
+bool RemoveRunFiles(FileSystem& fs) {
+  bool removed = true;
+  for (const char* name : {kPackName, kKeepName}) {
+    const FsStatus status = fs.Remove(name);
+    removed = removed && (status == FsStatus::Ok || status == FsStatus::NotFound);
+  }
+  return removed;
+}
+
 // Staged files only: what a run leaves before its commit.
 void RemoveStaged(FileSystem& fs, const Journal& journal) {
   for (const JournalEntry& entry : journal.entries)
-    if (entry.write) fs.Remove(entry.name + kTempSuffix);
+    if (entry.write && !entry.inPlace) fs.Remove(entry.name + kTempSuffix);
+  RemoveRunFiles(fs);
+}
+
+// An in-place entry whose old file is not back from NAME.~tpold: its kept bytes go back, or a file new
+// to the client goes.
+FsStatus UndoRewrite(FileSystem& fs, const JournalEntry& entry, uint32_t number, KeptFiles& kept) {
+  if (entry.hasOld) return kept.Restore(fs, number, entry.name);
+  const FsStatus removed = fs.Remove(entry.name);
+  if (removed == FsStatus::Ok) fs.RemoveEmptyFolders(entry.name);
+  return removed == FsStatus::NotFound ? FsStatus::Ok : removed;
 }
 
 // Puts every old file back, last entry first, whatever step each had reached. Every step may be taken
 // again: a run killed while undoing is undone by the next.
-bool Undo(FileSystem& fs, const Journal& journal, StepFailure* failure) {
+bool UndoEntries(FileSystem& fs, const Journal& journal, StepFailure* failure) {
+  KeptFiles kept;
   for (size_t i = journal.entries.size(); i-- > 0;) {
     const JournalEntry& entry = journal.entries[i];
     const FsStatus restored = fs.Replace(entry.name + kBackupSuffix, entry.name);
     if (restored != FsStatus::Ok && restored != FsStatus::NotFound)
       return Fail(failure, entry.name, restored);
     if (!entry.write) continue;
+    if (entry.inPlace && restored != FsStatus::Ok) {
+      const FsStatus put = UndoRewrite(fs, entry, static_cast<uint32_t>(i), kept);
+      if (put != FsStatus::Ok) return Fail(failure, entry.name, put);
+    }
+    // A staged file there still never left its name, or waits for a restart that is now not to come.
     const FsStatus unstaged = fs.Remove(entry.name + kTempSuffix);
-    if (unstaged == FsStatus::Ok) continue;  // it never left its staging name
-    if (unstaged != FsStatus::NotFound) return Fail(failure, entry.name + kTempSuffix, unstaged);
-    if (restored == FsStatus::Ok) continue;
+    if (unstaged != FsStatus::Ok && unstaged != FsStatus::NotFound)
+      return Fail(failure, entry.name + kTempSuffix, unstaged);
+    if (unstaged == FsStatus::Ok || restored == FsStatus::Ok || entry.inPlace) continue;
     // In place with nothing before it: the file is new to the client.
     const FsStatus removed = fs.Remove(entry.name);
     if (removed != FsStatus::Ok && removed != FsStatus::NotFound) return Fail(failure, entry.name, removed);
@@ -62,21 +90,45 @@ bool Undo(FileSystem& fs, const Journal& journal, StepFailure* failure) {
   return true;
 }
 
-// Once every file is in place: the backups go (one still in use goes at the restart), then the journal.
-// False when something could not be removed; the journal then stays so the next run tries again.
-bool CleanUp(FileSystem& fs, const Journal& journal) {
+// Then the run's own files go.
+bool Undo(FileSystem& fs, const Journal& journal, StepFailure* failure) {
+  if (!UndoEntries(fs, journal, failure)) return false;
+  return RemoveRunFiles(fs) || Fail(failure, kKeepName, FsStatus::Failed);
+}
+
+// Once every file is in place: the backups go (one still in use goes at the restart), then the run's
+// own files and the journal. `aside` says which entries have a backup (null: any may have). False when
+// something could not be removed; the journal then stays so the next run tries again.
+bool CleanUp(FileSystem& fs, const Journal& journal, const std::vector<bool>* aside) {
   bool complete = true;
-  for (const JournalEntry& entry : journal.entries) {
-    const std::string backup = entry.name + kBackupSuffix;
-    const FsStatus removed = fs.Remove(backup);
-    if (removed == FsStatus::Locked) {
-      if (fs.ScheduleRemove(backup) != FsStatus::Ok) complete = false;
-    } else if (removed != FsStatus::Ok && removed != FsStatus::NotFound) {
-      complete = false;
+  for (size_t i = 0; i < journal.entries.size(); ++i) {
+    const JournalEntry& entry = journal.entries[i];
+    if (!aside || (*aside)[i]) {
+      const std::string backup = entry.name + kBackupSuffix;
+      const FsStatus removed = fs.Remove(backup);
+      if (removed == FsStatus::Locked) {
+        if (fs.ScheduleRemove(backup) != FsStatus::Ok) complete = false;
+      } else if (removed != FsStatus::Ok && removed != FsStatus::NotFound) {
+        complete = false;
+      }
     }
     if (!entry.write) fs.RemoveEmptyFolders(entry.name);
   }
+  complete = RemoveRunFiles(fs) && complete;
   return complete && fs.Remove(JournalName(JournalState::Done)) == FsStatus::Ok;
+}
+
+// Copies a file's bytes from the pack into `sink` and closes it.
+bool CopyOut(Source& pack, Packed bytes, Sink& sink) {
+  const uint64_t at = bytes.at, size = bytes.size;
+  std::unique_ptr<uint8_t[]> buffer = NewBytes(static_cast<size_t>(std::min<uint64_t>(size, kChunkSize)) + 1);
+  bool ok = buffer != nullptr;
+  for (uint64_t done = 0; ok && done < size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, size - done));
+    ok = pack.ReadAt(at + done, buffer.get(), n) && sink.WriteAt(done, ByteView(buffer.get(), n));
+    done += n;
+  }
+  return sink.Close() && ok;
 }
 
 }  // namespace
@@ -98,15 +150,26 @@ void ClientTransaction::Abandon() {
   mFs.Remove(JournalName(JournalState::Staging));
 }
 
-bool ClientTransaction::PutInPlace(std::vector<Placement>* placements, StepFailure* failure) {
+bool ClientTransaction::PutInPlace(const std::vector<Packed>& packed, std::vector<Placement>* placements,
+                                   StepFailure* failure) {
   placements->assign(mJournal.entries.size(), Placement::Done);
+  mAside.assign(mJournal.entries.size(), false);
   const FsStatus entered =
       mFs.Replace(JournalName(JournalState::Staging), JournalName(JournalState::Committing));
   if (entered != FsStatus::Ok) return Fail(failure, JournalName(JournalState::Committing), entered);
   mCommitting = true;
+  std::unique_ptr<Source> pack;
   for (size_t i = 0; i < mJournal.entries.size(); ++i) {
     const JournalEntry& entry = mJournal.entries[i];
+    if (entry.inPlace) {
+      const FsStatus opened = pack ? FsStatus::Ok : mFs.OpenRead(kPackName, &pack);
+      if (opened != FsStatus::Ok) return Fail(failure, kPackName, opened);
+      const FsStatus written = Rewrite(i, *pack, packed[i], &(*placements)[i]);
+      if (written != FsStatus::Ok) return Fail(failure, entry.name, written);
+      continue;
+    }
     const FsStatus aside = mFs.Replace(entry.name, entry.name + kBackupSuffix);
+    mAside[i] = aside == FsStatus::Ok;
     if (aside == FsStatus::Locked) {
       (*placements)[i] = Placement::AtRestart;
       if (!entry.write) {
@@ -125,6 +188,29 @@ bool ClientTransaction::PutInPlace(std::vector<Placement>* placements, StepFailu
   return true;
 }
 
+FsStatus ClientTransaction::Rewrite(size_t i, Source& pack, Packed bytes, Placement* placement) {
+  const JournalEntry& entry = mJournal.entries[i];
+  std::unique_ptr<Sink> sink;
+  FsStatus made = entry.hasOld ? mFs.Create(entry.name, &sink) : mFs.CreateNew(entry.name, &sink);
+  if (made == FsStatus::Locked || made == FsStatus::Exists) {
+    // In use, refused (a hidden file), or a stray file where a new one goes: moved aside first.
+    const FsStatus aside = mFs.Replace(entry.name, entry.name + kBackupSuffix);
+    if (aside == FsStatus::Locked) {
+      *placement = Placement::AtRestart;
+      const std::string staged = entry.name + kTempSuffix;
+      const FsStatus created = mFs.Create(staged, &sink);
+      if (created != FsStatus::Ok) return created;
+      if (!CopyOut(pack, bytes, *sink)) return FsStatus::Failed;
+      return mFs.ScheduleReplace(staged, entry.name) == FsStatus::Ok ? FsStatus::Ok : FsStatus::Locked;
+    }
+    if (aside != FsStatus::Ok) return aside;
+    mAside[i] = true;
+    made = mFs.Create(entry.name, &sink);
+  }
+  if (made != FsStatus::Ok) return made;
+  return CopyOut(pack, bytes, *sink) ? FsStatus::Ok : FsStatus::Failed;
+}
+
 bool ClientTransaction::Finish(StepFailure* failure) {
   for (size_t i : mDeferredDeletes) {
     const std::string& name = mJournal.entries[i].name;
@@ -133,7 +219,7 @@ bool ClientTransaction::Finish(StepFailure* failure) {
   const FsStatus done = mFs.Replace(JournalName(JournalState::Committing), JournalName(JournalState::Done));
   if (done != FsStatus::Ok) return Fail(failure, JournalName(JournalState::Done), done);
   mCommitting = false;
-  CleanUp(mFs, mJournal);
+  CleanUp(mFs, mJournal, &mAside);
   return true;
 }
 
@@ -167,7 +253,7 @@ RecoveryResult RecoverInterruptedRun(FileSystem& fs) {
     result.patch = journal.patch;
     switch (state) {
       case JournalState::Done:
-        CleanUp(fs, journal);
+        CleanUp(fs, journal, nullptr);
         result.what = Recovery::Finished;
         break;
       case JournalState::Committing:

@@ -393,7 +393,7 @@ TEST_F(EngineRun, AFailedWriteIsError20AndLeavesTheOldFileAndNoHalfFile) {
   FaultyFileSystem fs(client);
   fs.failWrites = true;
   EXPECT_EQ(Run(patch, fs), rtp::kErrWrite);
-  EXPECT_EQ(listener.calls.back().text, "Error ept20: file cannot be written: bin\\zav.exe");
+  EXPECT_EQ(listener.calls.back().text, "Error ept20: file cannot be written: tesserine.~tpkeep");
   EXPECT_EQ(ReadTree(client), before);
 }
 

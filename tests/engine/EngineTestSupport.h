@@ -173,15 +173,22 @@ class FaultyFileSystem : public rtp::FileSystem {
 
   bool RootExists() override { return mDisk.RootExists(); }
   bool List(std::vector<std::string>* names) override { return mDisk.List(names); }
+  bool ListNames(const std::string& folder, std::vector<std::string>* names) override {
+    return mDisk.ListNames(folder, names);
+  }
   rtp::FsStatus OpenRead(const std::string& name, std::unique_ptr<rtp::Source>* out) override {
     if (unreadable.count(name)) return rtp::FsStatus::Locked;
     return mDisk.OpenRead(name, out);
   }
   rtp::FsStatus Create(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
     if (Dead()) return rtp::FsStatus::Failed;
-    const rtp::FsStatus status = mDisk.Create(name, out);
-    if (status == rtp::FsStatus::Ok && failWrites) *out = std::make_unique<HalfSink>(std::move(*out));
-    return status;
+    if (locked.count(name)) return rtp::FsStatus::Locked;
+    return Wrapped(mDisk.Create(name, out), out);
+  }
+  rtp::FsStatus CreateNew(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
+    if (Dead()) return rtp::FsStatus::Failed;
+    if (locked.count(name)) return rtp::FsStatus::Locked;
+    return Wrapped(mDisk.CreateNew(name, out), out);
   }
   rtp::FsStatus Replace(const std::string& from, const std::string& to) override {
     if (Dead()) return rtp::FsStatus::Failed;
@@ -232,6 +239,29 @@ class FaultyFileSystem : public rtp::FileSystem {
   int stepsLeft = -1;
 
  private:
+  // Each write is a step too, so that a run can be killed half-way through a file.
+  class DyingSink : public rtp::Sink {
+   public:
+    DyingSink(FaultyFileSystem& fs, std::unique_ptr<rtp::Sink> disk) : mFs(fs), mDisk(std::move(disk)) {}
+    bool WriteAt(uint64_t offset, rtp::ByteView bytes) override {
+      return !mFs.Dead() && mDisk->WriteAt(offset, bytes);
+    }
+    bool Close() override { return mDisk->Close(); }
+
+   private:
+    FaultyFileSystem& mFs;
+    std::unique_ptr<rtp::Sink> mDisk;
+  };
+
+  rtp::FsStatus Wrapped(rtp::FsStatus status, std::unique_ptr<rtp::Sink>* out) {
+    if (status != rtp::FsStatus::Ok) return status;
+    if (failWrites)
+      *out = std::make_unique<HalfSink>(std::move(*out));
+    else
+      *out = std::make_unique<DyingSink>(*this, std::move(*out));
+    return status;
+  }
+
   bool Dead() {
     ++steps;
     if (stepsLeft < 0) return false;

@@ -37,6 +37,14 @@ class MemoryFileSystem : public rtp::FileSystem {
     for (const auto& file : mFiles) names->push_back(file.first);
     return true;
   }
+  bool ListNames(const std::string& folder, std::vector<std::string>* names) override {
+    names->clear();
+    const std::string prefix = folder.empty() ? "" : folder + "\\";
+    for (const auto& file : mFiles)
+      if (file.first.compare(0, prefix.size(), prefix) == 0)
+        names->push_back(file.first.substr(prefix.size()));
+    return true;
+  }
   rtp::FsStatus OpenRead(const std::string& name, std::unique_ptr<rtp::Source>* out) override {
     const auto file = mFiles.find(name);
     if (file == mFiles.end()) return rtp::FsStatus::NotFound;
@@ -46,6 +54,9 @@ class MemoryFileSystem : public rtp::FileSystem {
   rtp::FsStatus Create(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
     *out = std::make_unique<FileSink>(&mFiles[name]);
     return rtp::FsStatus::Ok;
+  }
+  rtp::FsStatus CreateNew(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
+    return mFiles.count(name) ? rtp::FsStatus::Exists : Create(name, out);
   }
   rtp::FsStatus Replace(const std::string& from, const std::string& to) override {
     const auto file = mFiles.find(from);

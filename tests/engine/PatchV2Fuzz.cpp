@@ -67,7 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              ? PlantedExecutable(static_cast<size_t>(old.size), static_cast<uint32_t>(i))
                              : std::string(static_cast<size_t>(old.size), '\x5A'));
   }
-  rtp::TreeBuilder builder(patch, source, client);
+  struct ByName : rtp::OldFiles {
+    ByName(const rtp::PatchV2& p, rtp::FileSystem& f) : patch(p), fs(f) {}
+    rtp::FsStatus Open(size_t s, std::unique_ptr<rtp::Source>* out) override {
+      return fs.OpenRead(patch.sources[s].name, out);
+    }
+    const rtp::PatchV2& patch;
+    rtp::FileSystem& fs;
+  } old(patch, client);
+  rtp::TreeBuilder builder(patch, source, old);
   if (builder.Open() == rtp::kOk) {
     for (const rtp::TreeFile& file : patch.files) {
       if (file.kind != rtp::FileKind::Write) continue;

@@ -592,8 +592,8 @@ TEST_F(PatchW32, TheCostIsReadFromThePatchFileWithTheInstallersArguments) {
   Prepare();
   uint32_t biggestSz = 0, newSystemSz = 0, oldSystemSz = 0, numFiles = 0;
   EXPECT_EQ(cost(patchPath.c_str(), &biggestSz, &newSystemSz, &oldSystemSz, &numFiles, 0), 0u);
-  // Every new file is built beside the old ones before any takes its place: 3000 + 2000.
-  EXPECT_EQ(biggestSz, 5000u);
+  // Every new file is built before any takes its place, and the small old one is kept: 3000 + 2000 + 1000.
+  EXPECT_EQ(biggestSz, 6000u);
   EXPECT_EQ(newSystemSz, 5000u);
   EXPECT_EQ(oldSystemSz, 1000u);
   EXPECT_EQ(numFiles, 2u);
