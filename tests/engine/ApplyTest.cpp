@@ -217,28 +217,35 @@ TEST_F(EngineRun, StoppingAtAnyCallbackLeavesEveryFileWholeOldOrNewAndNoTempFile
 }
 
 TEST_F(EngineRun, AKilledRunIsFinishedOrUndoneByTheNextStartAndTheSamePatchThenEndsNew) {
+  // Small files are rewritten in place, a large one is renamed; a stray file may wait where a new one goes.
+  before["data\\big.pak"] = RandomBytes(45, 300000);
+  after["data\\big.pak"] = before["data\\big.pak"].replace(150000, 5, "moved");
+  Tree strayed = before;
+  strayed["data\\maps\\new.map"] = "a stray";
   const std::string patch = MakePatch();
   WriteTree(client, before);
   FaultyFileSystem counting(client);
   ASSERT_EQ(Run(patch, counting), rtp::kOk);
-  for (int kill = 0; kill < counting.steps; ++kill) {
-    TempFolder killed, restarted;
-    WriteTree(killed.path(), before);
-    FaultyFileSystem dying(killed.path());
-    dying.stepsLeft = kill;
-    RecordingListener ignored;
-    rtp::ApplyPatch(View(patch), dying, ignored);
-    enginetest::fs::copy(killed.path(), restarted.path(), enginetest::fs::copy_options::recursive);
-    // The installer's next start: it recovers before it reads the client's build.
-    rtp::PosixFileSystem installer(restarted.path().string());
-    EXPECT_NE(rtp::RecoverInterruptedRun(installer).what, rtp::Recovery::Failed) << kill;
-    const Tree recovered = ReadTree(restarted.path());
-    EXPECT_TRUE(recovered == before || recovered == after) << "killed at step " << kill;
-    // The engine run again on its own.
-    rtp::PosixFileSystem engine(killed.path().string());
-    RecordingListener again;
-    EXPECT_EQ(rtp::ApplyPatch(View(patch), engine, again), rtp::kOk) << kill << again.Dump();
-    EXPECT_EQ(ReadTree(killed.path()), after) << "killed at step " << kill;
+  for (const Tree& start : {before, strayed}) {
+    for (int kill = 0; kill < counting.steps; ++kill) {
+      TempFolder killed, restarted;
+      WriteTree(killed.path(), start);
+      FaultyFileSystem dying(killed.path());
+      dying.stepsLeft = kill;
+      RecordingListener ignored;
+      rtp::ApplyPatch(View(patch), dying, ignored);
+      enginetest::fs::copy(killed.path(), restarted.path(), enginetest::fs::copy_options::recursive);
+      // The installer's next start: it recovers before it reads the client's build.
+      rtp::PosixFileSystem installer(restarted.path().string());
+      EXPECT_NE(rtp::RecoverInterruptedRun(installer).what, rtp::Recovery::Failed) << kill;
+      const Tree recovered = ReadTree(restarted.path());
+      EXPECT_TRUE(recovered == start || recovered == after) << "killed at step " << kill;
+      // The engine run again on its own.
+      rtp::PosixFileSystem engine(killed.path().string());
+      RecordingListener again;
+      EXPECT_EQ(rtp::ApplyPatch(View(patch), engine, again), rtp::kOk) << kill << again.Dump();
+      EXPECT_EQ(ReadTree(killed.path()), after) << "killed at step " << kill;
+    }
   }
 }
 
@@ -445,6 +452,28 @@ TEST_F(EngineRun, ADeltaWhoseResultMissesItsChecksumIsError9AndReplacesNothing) 
   EXPECT_EQ(listener.calls.back().text,
             "Error ept9: patch file is corrupt: bin\\zav.exe: result does not match");
   EXPECT_EQ(ReadTree(client), before);
+}
+
+TEST(KeptFiles, ADamagedCopyIsNotWrittenBackAndAnIntactOneIs) {
+  TempFolder folder;
+  rtp::PosixFileSystem fs(folder.path().string());
+  const std::string old = RandomBytes(47, 5000);
+  rtp::MemorySource source{View(old)};
+  rtp::KeepWriter writer(fs);
+  uint64_t at = 0;
+  ASSERT_EQ(writer.Add(7, source, &at), rtp::FsStatus::Ok);
+  ASSERT_EQ(writer.Seal(), rtp::FsStatus::Ok);
+  const enginetest::fs::path keep = folder.path() / rtp::kKeepName, file = folder.path() / "a.dat";
+  const std::string kept = enginetest::ReadBytes(keep);
+  std::string damaged = kept;
+  damaged[at + 100] ^= 1;
+  enginetest::WriteBytes(keep, damaged);
+  enginetest::WriteBytes(file, "cut sh");
+  EXPECT_EQ(rtp::KeptFiles().Restore(fs, 7, "a.dat"), rtp::FsStatus::Failed);
+  EXPECT_EQ(enginetest::ReadBytes(file), "cut sh");
+  enginetest::WriteBytes(keep, kept);
+  EXPECT_EQ(rtp::KeptFiles().Restore(fs, 7, "a.dat"), rtp::FsStatus::Ok);
+  EXPECT_EQ(enginetest::ReadBytes(file), old);
 }
 
 TEST(EngineRunMixed, ABinaryWithScatteredChangesAndEditedTextInOneTreeComeOutExact) {

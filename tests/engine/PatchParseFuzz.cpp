@@ -1,7 +1,8 @@
 // Fuzzes the engine's reading of a patch file and everything that follows from it: the parser, the cost,
 // and a whole run against an in-memory client folder. Inputs that look like a patch get their size and
 // checksum fields made right first, so the fuzzer reaches the entries instead of stopping at the CRC-32.
-// The same bytes also go through the commit journal's reader and the recovery it drives.
+// The same bytes also go through the commit journal's reader and the recovery it drives, and the keep
+// file's.
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -56,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (rtp::DecodeJournal(rtp::ByteView(journal), &entries))
     for (const rtp::JournalEntry& entry : entries.entries) folder.Put(entry.name + rtp::kBackupSuffix, "old");
   rtp::RecoverInterruptedRun(folder);
+  // And as a keep file that an undo writes two files back from.
+  MemoryFileSystem kept;
+  kept.Put(rtp::kKeepName, journal);
+  rtp::KeptFiles files;
+  for (uint32_t entry : {0u, 1u}) files.Restore(kept, entry, "a.dat");
 
   // The same bytes as an engine command line and as a recipe of test controls.
   std::string text(reinterpret_cast<const char*>(data), size);

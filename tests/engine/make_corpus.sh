@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of the patch fuzzers into patch_parse_fuzz_corpus/: small patches of every
 # operation and notice made by rtpbuild (format version 2, "-v2" names), a header of another version, an
-# engine command line, a commit journal and a recipe. The version-1 patches there were written by the first builder and
+# engine command line, a commit journal, a keep file and a recipe. The version-1 patches there were written by the first builder and
 # are kept as they are: they prove that version 1 still reads. Run it again after changing the format:
 #   make_corpus.sh BUILD/bin/rtpbuild
 set -euo pipefail
@@ -30,5 +30,7 @@ mkdir -p "$out"
 { head -c 8 "$out/empty-v2"; printf '\003'; tail -c +10 "$out/empty-v2"; } >"$out/version-3"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
 printf 'TPJ1\0\0\0\0\020\002\001\007zav.exe\002\004gone\0\0\0\0' >"$out/journal"
+# A keep file of two records (entry, size, CRC-32C, bytes), their sums left 0 as in a damaged one.
+printf 'TPK1\0\0\0\0\014\0\0\0\0\0\0\0\0\0\0\0build=4526\r\n\001\0\0\0\004\0\0\0\0\0\0\0\0\0\0\0gone' >"$out/keep"
 printf 'biggest 52428800\nat end\nnotify-error-text Exception ept36\n# comment\r\nnotify 6:3\n' >"$out/recipe"
 ls -l "$out"
