@@ -127,7 +127,7 @@ class Run : public OldFiles {
       file.done = file.hasOld ? "Patched " : "Added ";
       file.v2 = &tree;
       // A source is kept for one file at most.
-      file.inPlace = file.write && file.newSize <= kInPlaceLimit && file.oldSize <= kInPlaceLimit &&
+      file.inPlace = (!file.write || file.newSize <= kInPlaceLimit) && file.oldSize <= kInPlaceLimit &&
                      (!file.hasOld || mKeptFor[tree.oldSource - 1] == 0);
       if (file.inPlace && file.hasOld) mKeptFor[tree.oldSource - 1] = mFiles.size() + 1;
       mFiles.push_back(file);
@@ -272,10 +272,10 @@ class Run : public OldFiles {
         error = kErrMismatch;
       else if (crc)
         error = SumOld(*old, size, *crc);
-      else if (mV2 && mKeptFor[source] &&
-               mTransaction->Keep(mKeptFor[source] - 1, *old, &mKeptAt[source]) != FsStatus::Ok)
-        return SendError(mListener, kErrWrite, kKeepName);
+      else if (mV2 && mKeptFor[source])
+        error = KeepOld(source, *old);
       if (error == kOk || error == kErrAborted) return error;
+      if (error == kErrWrite) return SendError(mListener, error, kKeepName);
       if (!SendText(mListener, kIdFileStart, name)) return kErrAborted;
       return SendError(mListener, error, name);
     };
@@ -289,6 +289,13 @@ class Run : public OldFiles {
       if (file.hasOld)
         if (const uint32_t failed = check(file.name, file.oldSize, &file.oldCrc, 0)) return failed;
     return kOk;
+  }
+
+  // Copies an old file to be rewritten in place into the keep file: 0, kErrRead or kErrWrite.
+  uint32_t KeepOld(size_t source, Source& old) {
+    const FsStatus kept = mTransaction->Keep(mKeptFor[source] - 1, old, &mKeptAt[source]);
+    if (kept == FsStatus::NotFound) return kErrRead;
+    return kept == FsStatus::Ok ? kOk : kErrWrite;
   }
 
   uint32_t SumOld(Source& old, uint64_t size, uint32_t expected) {

@@ -220,7 +220,7 @@ PatchCost ComputeCostV2(const PatchV2& patch) {
     const uint64_t old = file.oldSource ? patch.sources[file.oldSource - 1].size : 0;
     const bool write = file.kind == FileKind::Write;
     staged += write ? file.newSize : 0;
-    kept += write && file.newSize <= kInPlaceLimit && old <= kInPlaceLimit ? old : 0;
+    kept += (!write || file.newSize <= kInPlaceLimit) && old <= kInPlaceLimit ? old : 0;
     oldSize += old;
     ++cost.files;
   }

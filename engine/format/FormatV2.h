@@ -75,8 +75,9 @@ struct TreeFile {
   uint32_t delayMs = 0;  // test control
 };
 
-// Written files this small, over old ones this small, are rewritten in place by the apply, which keeps a
-// copy of each such old file meanwhile: the cost counts those copies too.
+// Written files this small, over old ones this small, are rewritten in place by the apply, and deleted
+// ones this small deleted at once; it keeps a copy of each such old file meanwhile, and the cost counts
+// those copies too.
 constexpr uint64_t kInPlaceLimit = 256 * 1024;
 
 struct StreamInfo {

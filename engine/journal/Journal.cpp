@@ -14,11 +14,12 @@ constexpr uint8_t kJournalMagic[4] = {'T', 'P', 'J', '1'};
 constexpr uint64_t kIdentityBytes = 64 * 1024;
 constexpr uint8_t kWrite = 1;
 constexpr uint8_t kDelete = 2;
-constexpr uint8_t kRewrite = 3;   // in place, over an old file
-constexpr uint8_t kWriteNew = 4;  // in place, a file new to the client
+constexpr uint8_t kRewrite = 3;     // in place, over an old file
+constexpr uint8_t kWriteNew = 4;    // in place, a file new to the client
+constexpr uint8_t kDeleteKept = 5;  // deleted at once, its bytes kept
 
 uint8_t KindOf(const JournalEntry& entry) {
-  if (!entry.write) return kDelete;
+  if (!entry.write) return entry.inPlace ? kDeleteKept : kDelete;
   if (!entry.inPlace) return kWrite;
   return entry.hasOld ? kRewrite : kWriteNew;
 }
@@ -77,11 +78,11 @@ bool DecodeJournal(ByteView bytes, Journal* out) {
     const uint64_t kind = in.Number();
     const size_t length = static_cast<size_t>(in.Bounded(in.Left()));
     const uint8_t* name = in.Take(length);
-    if (!name || kind < kWrite || kind > kWriteNew) return false;
+    if (!name || kind < kWrite || kind > kDeleteKept) return false;
     JournalEntry entry;
-    entry.write = kind != kDelete;
-    entry.inPlace = kind == kRewrite || kind == kWriteNew;
-    entry.hasOld = kind == kRewrite;
+    entry.write = kind != kDelete && kind != kDeleteKept;
+    entry.inPlace = kind >= kRewrite;
+    entry.hasOld = kind == kRewrite || kind == kDeleteKept;
     entry.name.assign(reinterpret_cast<const char*>(name), length);
     if (!IsValidName(entry.name)) return false;
     out->entries.push_back(std::move(entry));

@@ -32,8 +32,9 @@ const char* JournalName(JournalState state);
 struct JournalEntry {
   std::string name;
   bool write = true;  // false: the file is deleted
-  // Rewritten in place from the pack: an old file's bytes are in the keep file. A file new to the client
-  // goes in place only where no file of its name was before the run, so an undo removes what it finds.
+  // Rewritten in place from the pack, or deleted at once: an old file's bytes are in the keep file. A
+  // file new to the client goes in place only where no file of its name was before the run, so an undo
+  // removes what it finds.
   bool inPlace = false;
   bool hasOld = false;
 };

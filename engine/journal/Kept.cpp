@@ -48,7 +48,7 @@ FsStatus KeepWriter::Add(uint32_t entry, Source& old, uint64_t* at) {
   uint32_t sum = 0;
   for (uint64_t done = 0; done < size;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kPiece, size - done));
-    if (!old.ReadAt(done, mBuffer.get(), n)) return FsStatus::Failed;
+    if (!old.ReadAt(done, mBuffer.get(), n)) return FsStatus::NotFound;
     if (!mSink->WriteAt(*at + done, ByteView(mBuffer.get(), n))) return FsStatus::Failed;
     sum = Crc32c(ByteView(mBuffer.get(), n), sum);
     done += n;

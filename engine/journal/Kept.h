@@ -18,6 +18,7 @@ class KeepWriter {
   explicit KeepWriter(FileSystem& fs) : mFs(fs) {}
 
   // Copies all of `old` as the record of entry `entry`; *at receives where its bytes begin in the file.
+  // NotFound when `old` could not be read; Failed when the keep file could not be written.
   FsStatus Add(uint32_t entry, Source& old, uint64_t* at);
   // Puts what was kept on the disk and closes the file; nothing to do when nothing was kept.
   FsStatus Seal();

@@ -72,11 +72,11 @@ bool UndoEntries(FileSystem& fs, const Journal& journal, StepFailure* failure) {
     const FsStatus restored = fs.Replace(entry.name + kBackupSuffix, entry.name);
     if (restored != FsStatus::Ok && restored != FsStatus::NotFound)
       return Fail(failure, entry.name, restored);
-    if (!entry.write) continue;
     if (entry.inPlace && restored != FsStatus::Ok) {
       const FsStatus put = UndoRewrite(fs, entry, static_cast<uint32_t>(i), kept);
       if (put != FsStatus::Ok) return Fail(failure, entry.name, put);
     }
+    if (!entry.write) continue;
     // A staged file there still never left its name, or waits for a restart that is now not to come.
     const FsStatus unstaged = fs.Remove(entry.name + kTempSuffix);
     if (unstaged != FsStatus::Ok && unstaged != FsStatus::NotFound)
@@ -161,6 +161,16 @@ bool ClientTransaction::PutInPlace(const std::vector<Packed>& packed, std::vecto
   std::unique_ptr<Source> pack;
   for (size_t i = 0; i < mJournal.entries.size(); ++i) {
     const JournalEntry& entry = mJournal.entries[i];
+    if (entry.inPlace && !entry.write) {
+      const FsStatus removed = mFs.Remove(entry.name);
+      if (removed == FsStatus::Locked) {
+        (*placements)[i] = Placement::AtRestart;
+        mDeferredDeletes.push_back(i);
+      } else if (removed != FsStatus::Ok && removed != FsStatus::NotFound) {
+        return Fail(failure, entry.name, removed);
+      }
+      continue;
+    }
     if (entry.inPlace) {
       const FsStatus opened = pack ? FsStatus::Ok : mFs.OpenRead(kPackName, &pack);
       if (opened != FsStatus::Ok) return Fail(failure, kPackName, opened);

@@ -3,9 +3,9 @@
 //   Begin        writes the journal (state Staging) before the first new file is staged
 //   Keep         copies the old bytes of a file to be rewritten in place into the keep file
 //   SealKept     puts the keep file on the disk: before any file is rewritten
-//   PutInPlace   enters Committing, rewrites each small file in place from the pack, moves each other old
-//                file aside as NAME.~tpold and its staged file into its place; a file in use is left for
-//                the restart
+//   PutInPlace   enters Committing, rewrites each small file in place from the pack (or deletes it), moves
+//                each other old file aside as NAME.~tpold and its staged file into its place; a file in
+//                use is left for the restart
 //   Finish       schedules the deletion of files in use, enters Done, removes the backups, the pack, the
 //                keep file and the journal
 //   RollBack     puts every old file back and removes everything of the run's own

@@ -57,7 +57,7 @@ check "info succeeds" is 0
 check "info shows the format version" has "format version: 2"
 check "info lists the deletion first" has "1 delete junk\\gone.txt"
 check "info lists the patched file" has "2 patch bin\\zav.exe new 60000/"
-check "info shows the cost: every written file staged at once, and the small old ones kept" has "cost: biggest 123024, new 63012, old 60020, files 4"
+check "info shows the cost: every written file staged at once, and the small old ones kept" has "cost: biggest 123032, new 63012, old 60020, files 4"
 check "unchanged files are left out" lacks "compiled.code"
 
 cp -r old client
