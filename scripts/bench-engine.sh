@@ -11,8 +11,9 @@
 # process running patchw32.dll under Wine; CASE.apply_start_private_mib is its share before the engine
 # runs), CASE.loop_seconds (copy_bench's bare 8092-byte loop copying the files the patch writes under
 # Wine, after each run) and CASE.apply_over_loop (the median of those pairs' ratios),
-# CASE.native_apply_seconds and CASE.native_apply_peak_rss_mib, CASE.verified (the patched
-# client equals the new one).
+# CASE.native_apply_seconds and CASE.native_apply_peak_rss_mib, CASE.native_copy_seconds (a plain copy
+# of the same files with 1 MiB reads and writes, bench/tools/copy_tree.py, after each native run) and
+# CASE.native_apply_over_copy, CASE.verified (the patched client equals the new one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 size_mib=${1:-1024}
@@ -54,6 +55,7 @@ run_case() {
   : >"$dir/wine.txt"
   : >"$dir/native.txt"
   : >"$dir/loop.txt"
+  : >"$dir/copy.txt"
   clients written "$dir"
   local verified=yes
   for i in $(seq $runs); do
@@ -66,6 +68,8 @@ run_case() {
     rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
     "$native/bin/engine_bench" "$dir/client" "$patch" >>"$dir/native.txt"
     diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
+    rm -rf "$dir/copy" && python3 "$root/bench/tools/copy_tree.py" --seconds "$dir/written" "$dir/copy" >>"$dir/copy.txt"
+    rm -rf "$dir/copy"
   done
   rm -rf "$dir/client"
   echo "$verified" >"$dir/verified.txt"

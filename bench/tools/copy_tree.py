@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
-"""The apply reference of bench-delta.sh: copies a folder with plain 1 MiB reads and writes, as a program
-that writes the new files itself would (cp may hand the work to the kernel's copy_file_range instead)."""
+"""The native apply reference of bench-delta.sh and bench-engine.sh: copies a folder with plain 1 MiB reads
+and writes, as a program that writes the new files itself would (cp may hand the work to the kernel's
+copy_file_range instead). With --seconds it prints "copy_seconds N", the copy alone.
+
+    copy_tree.py [--seconds] SOURCE TARGET
+"""
 import os
 import sys
+import time
 
 CHUNK = 1 << 20
 
@@ -22,6 +27,13 @@ def copy_tree(source, target):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit("usage: copy_tree.py SOURCE TARGET")
-    copy_tree(sys.argv[1], sys.argv[2])
+    args = sys.argv[1:]
+    seconds = args[:1] == ["--seconds"]
+    if seconds:
+        args = args[1:]
+    if len(args) != 2:
+        sys.exit("usage: copy_tree.py [--seconds] SOURCE TARGET")
+    start = time.perf_counter()
+    copy_tree(args[0], args[1])
+    if seconds:
+        print(f"copy_seconds {time.perf_counter() - start:.3f}")

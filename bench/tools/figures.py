@@ -156,7 +156,8 @@ def installer_table(args):
 def engine_keys(args):
     """One "CASE.KEY value" a line for the case in CASE_DIR: build.txt holds "SECONDS PEAK_KIB" a build,
     wine.txt and native.txt the apply programs' "KEY VALUE" lines of every run, loop.txt copy_bench's
-    lines for the files the patch writes, after each run under Wine."""
+    lines for the files the patch writes, after each run under Wine, and copy.txt copy_tree.py's for the
+    same files, after each native run."""
     d, name = args.case_dir, args.name
 
     def column(index):
@@ -173,6 +174,8 @@ def engine_keys(args):
     # Each apply under Wine was followed by the bare loop copying what it wrote: those pairs' ratios.
     pairs = zip(values("wine.txt", "seconds"), values("loop.txt", "loop_seconds"))
     over_loop = [apply / loop for apply, loop in pairs if loop > 0]
+    native_pairs = zip(values("native.txt", "seconds"), values("copy.txt", "copy_seconds"))
+    over_copy = [apply / copy for apply, copy in native_pairs if copy > 0]
 
     new = os.path.join(d, "new")
     sizes = [os.path.getsize(os.path.join(top, f)) for top, _, names in os.walk(new) for f in names]
@@ -192,6 +195,8 @@ def engine_keys(args):
         ("apply_peak_working_set_mib", mib(key("wine.txt", "peak_working_set_bytes"))),
         ("native_apply_seconds", number(key("native.txt", "seconds"))),
         ("native_apply_peak_rss_mib", mib(key("native.txt", "peak_working_set_bytes"))),
+        ("native_copy_seconds", number(key("copy.txt", "copy_seconds"))),
+        ("native_apply_over_copy", number(median(over_copy)) if over_copy else "-"),
         ("verified", verified),
     ]:
         print(f"{name}.{k} {v}")

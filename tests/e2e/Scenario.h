@@ -50,9 +50,10 @@ class Story {
     options.args = args;
     options.env = {{L"TESSERINE_RECORD", RecordPath()}};
     options.env.insert(options.env.end(), env.begin(), env.end());
-    auto app = Installer::Start(mInstaller.Path(), options);
+    std::wstring error;
+    auto app = Installer::Start(mInstaller.Path(), options, &error);
     if (!app || !app->WaitForDialog()) {
-      ADD_FAILURE() << "no dialog\n" << (app ? Utf8(app->Describe()) : std::string());
+      ADD_FAILURE() << "no dialog\n" << Utf8(app ? app->Describe() : error);
       return nullptr;
     }
     return app;

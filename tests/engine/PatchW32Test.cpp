@@ -362,12 +362,19 @@ TEST_F(PatchW32, BothEntryPointsRemoveTheirOwnArgumentsFromTheStack) {
 #endif
 
 // The patch owns the client's files: read-only ones are replaced and deleted like any other.
-TEST_F(PatchW32, ReadOnlyFilesAreReplacedAndDeleted) {
-  Prepare();
-  for (const wchar_t* name : {L"bin\\zav.exe", L"common.ini", L"junk\\gone.txt"})
-    ASSERT_TRUE(::SetFileAttributesW((client / name).c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(Apply(), 0u) << recorder.Dump();
-  EXPECT_EQ(ReadTree(client), after);
+TEST_F(PatchW32, ReadOnlyHiddenAndSystemFilesAreReplacedAndDeleted) {
+  // A hidden file refuses to be opened for writing without its attributes: it is moved aside instead.
+  for (DWORD attributes : {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}) {
+    if (fs::exists(client))
+      for (const auto& file : fs::recursive_directory_iterator(client))
+        ::SetFileAttributesW(file.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::remove_all(client);
+    Prepare();
+    for (const wchar_t* name : {L"bin\\zav.exe", L"common.ini", L"junk\\gone.txt"})
+      ASSERT_TRUE(::SetFileAttributesW((client / name).c_str(), attributes));
+    EXPECT_EQ(Apply(), 0u) << attributes << recorder.Dump();
+    EXPECT_EQ(ReadTree(client), after) << attributes;
+  }
 }
 
 TEST_F(PatchW32, ApplyingTurnsTheClientIntoTheNewVersionWithTheCallbacksTheInstallerCounts) {
