@@ -58,17 +58,20 @@ run_case() {
   : >"$dir/copy.txt"
   clients written "$dir"
   local verified=yes
+  # Each timed step starts with nothing left to write back: the disk's writeback of the step before
+  # would otherwise slow whichever step comes next.
   for i in $(seq $runs); do
-    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
     "$root/scripts/wine-run.sh" "$win/bin/engine_bench.exe" "$(winpath "$win/bin/patchw32.dll")" \
       "$(winpath "$dir/client")" "$(winpath "$patch")" >"$dir/run.txt" 2>&1 || { cat "$dir/run.txt" >&2; exit 1; }
     tr -d '\r' <"$dir/run.txt" >>"$dir/wine.txt"
+    sync
     "$root/scripts/wine-run.sh" "$win/bin/copy_bench.exe" "$(winpath "$dir/written")" | tr -d '\r' >>"$dir/loop.txt"
     diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
-    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client"
+    rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
     "$native/bin/engine_bench" "$dir/client" "$patch" >>"$dir/native.txt"
     diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
-    rm -rf "$dir/copy" && python3 "$root/bench/tools/copy_tree.py" --seconds "$dir/written" "$dir/copy" >>"$dir/copy.txt"
+    rm -rf "$dir/copy" && sync && python3 "$root/bench/tools/copy_tree.py" --seconds "$dir/written" "$dir/copy" >>"$dir/copy.txt"
     rm -rf "$dir/copy"
   done
   rm -rf "$dir/client"

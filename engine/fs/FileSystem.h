@@ -39,6 +39,9 @@ class FileSystem {
   virtual FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) = 0;
   // As Create, for a file that must not exist yet: Exists when one does, and it is left as it was.
   virtual FsStatus CreateNew(const std::string& name, std::unique_ptr<Sink>* out) = 0;
+  // As Create, for a file to be written over from its start: it is not cut first but made `size` bytes
+  // long, so that it keeps the disk space it has (cutting and growing it again frees and allocates it).
+  virtual FsStatus Overwrite(const std::string& name, uint64_t size, std::unique_ptr<Sink>* out) = 0;
   // Writes a small file whole and returns once it is on the disk, not only in the system's cache.
   virtual FsStatus WriteDurable(const std::string& name, ByteView bytes) {
     std::unique_ptr<Sink> sink;

@@ -192,13 +192,23 @@ FsStatus PosixFileSystem::CreateNew(const std::string& name, std::unique_ptr<Sin
   return CreateAs(name, O_EXCL, out);
 }
 
-FsStatus PosixFileSystem::CreateAs(const std::string& name, int mode, std::unique_ptr<Sink>* out) {
+FsStatus PosixFileSystem::Overwrite(const std::string& name, uint64_t size, std::unique_ptr<Sink>* out) {
+  return CreateAs(name, 0, out, &size);
+}
+
+FsStatus PosixFileSystem::CreateAs(const std::string& name, int mode, std::unique_ptr<Sink>* out,
+                                   const uint64_t* size) {
   for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 1)) {
     const std::string folder = PathOf(name.substr(0, at));
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return FsStatus::Failed;
   }
   Fd fd(::open(PathOf(name).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644));
-  return fd.Get() < 0 ? StatusOfErrno(errno) : SinkOf(&fd, out);
+  if (fd.Get() < 0) return StatusOfErrno(errno);
+  struct stat info;
+  if (size && (::fstat(fd.Get(), &info) != 0 || (static_cast<uint64_t>(info.st_size) != *size &&
+                                                 ::ftruncate(fd.Get(), static_cast<off_t>(*size)) != 0)))
+    return FsStatus::Failed;
+  return SinkOf(&fd, out);
 }
 
 FsStatus PosixFileSystem::WriteDurable(const std::string& name, ByteView bytes) {

@@ -17,6 +17,7 @@ class PosixFileSystem : public FileSystem {
   FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
   FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
   FsStatus CreateNew(const std::string& name, std::unique_ptr<Sink>* out) override;
+  FsStatus Overwrite(const std::string& name, uint64_t size, std::unique_ptr<Sink>* out) override;
   FsStatus WriteDurable(const std::string& name, ByteView bytes) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
@@ -29,7 +30,9 @@ class PosixFileSystem : public FileSystem {
   std::string PathOf(const std::string& name) const;
 
  private:
-  FsStatus CreateAs(const std::string& name, int mode, std::unique_ptr<Sink>* out);
+  // `size`, when given, is the length the file is made.
+  FsStatus CreateAs(const std::string& name, int mode, std::unique_ptr<Sink>* out,
+                    const uint64_t* size = nullptr);
   bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
 
   std::string mRoot;

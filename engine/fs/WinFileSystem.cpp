@@ -103,6 +103,13 @@ HANDLE CreateForWriting(const std::wstring& path, DWORD disposition = CREATE_ALW
   return ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Makes an open file `size` bytes long, unless it is already.
+bool SizeTo(HANDLE file, uint64_t size) {
+  LARGE_INTEGER now;
+  if (!::GetFileSizeEx(file, &now)) return false;
+  return static_cast<uint64_t>(now.QuadPart) == size || (Seek(file, size) && ::SetEndOfFile(file));
+}
+
 // Takes `file` (opened for writing) into a sink; closes it when no sink can be made.
 FsStatus SinkOf(HANDLE file, std::unique_ptr<Sink>* out) {
   CHandle owned(file);
@@ -225,7 +232,12 @@ FsStatus WinFileSystem::CreateNew(const std::string& name, std::unique_ptr<Sink>
   return CreateAs(name, CREATE_NEW, out);
 }
 
-FsStatus WinFileSystem::CreateAs(const std::string& name, DWORD disposition, std::unique_ptr<Sink>* out) {
+FsStatus WinFileSystem::Overwrite(const std::string& name, uint64_t size, std::unique_ptr<Sink>* out) {
+  return CreateAs(name, OPEN_ALWAYS, out, &size);
+}
+
+FsStatus WinFileSystem::CreateAs(const std::string& name, DWORD disposition, std::unique_ptr<Sink>* out,
+                                 const uint64_t* size) {
   const std::wstring path = PathOf(name);
   HANDLE file = INVALID_HANDLE_VALUE;
   const auto create = [&] {
@@ -241,6 +253,10 @@ FsStatus WinFileSystem::CreateAs(const std::string& name, DWORD disposition, std
       if (!::CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return FsStatus::Failed;
     }
     if (!create()) return StatusOfError(::GetLastError());
+  }
+  if (size && !SizeTo(file, *size)) {
+    ::CloseHandle(file);
+    return FsStatus::Failed;
   }
   return SinkOf(file, out);
 }

@@ -23,6 +23,7 @@ class WinFileSystem : public FileSystem {
   FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
   FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
   FsStatus CreateNew(const std::string& name, std::unique_ptr<Sink>* out) override;
+  FsStatus Overwrite(const std::string& name, uint64_t size, std::unique_ptr<Sink>* out) override;
   FsStatus WriteDurable(const std::string& name, ByteView bytes) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
@@ -34,7 +35,9 @@ class WinFileSystem : public FileSystem {
   std::wstring PathOf(const std::string& name) const;
 
  private:
-  FsStatus CreateAs(const std::string& name, DWORD disposition, std::unique_ptr<Sink>* out);
+  // `size`, when given, is the length the file is made.
+  FsStatus CreateAs(const std::string& name, DWORD disposition, std::unique_ptr<Sink>* out,
+                    const uint64_t* size = nullptr);
   bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
 
   std::wstring mRoot;

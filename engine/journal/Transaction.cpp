@@ -201,7 +201,8 @@ bool ClientTransaction::PutInPlace(const std::vector<Packed>& packed, std::vecto
 FsStatus ClientTransaction::Rewrite(size_t i, Source& pack, Packed bytes, Placement* placement) {
   const JournalEntry& entry = mJournal.entries[i];
   std::unique_ptr<Sink> sink;
-  FsStatus made = entry.hasOld ? mFs.Create(entry.name, &sink) : mFs.CreateNew(entry.name, &sink);
+  FsStatus made =
+      entry.hasOld ? mFs.Overwrite(entry.name, bytes.size, &sink) : mFs.CreateNew(entry.name, &sink);
   if (made == FsStatus::Locked || made == FsStatus::Exists) {
     // In use, refused (a hidden file), or a stray file where a new one goes: moved aside first.
     const FsStatus aside = mFs.Replace(entry.name, entry.name + kBackupSuffix);

@@ -190,6 +190,11 @@ class FaultyFileSystem : public rtp::FileSystem {
     if (locked.count(name)) return rtp::FsStatus::Locked;
     return Wrapped(mDisk.CreateNew(name, out), out);
   }
+  rtp::FsStatus Overwrite(const std::string& name, uint64_t size, std::unique_ptr<rtp::Sink>* out) override {
+    if (Dead()) return rtp::FsStatus::Failed;
+    if (locked.count(name)) return rtp::FsStatus::Locked;
+    return Wrapped(mDisk.Overwrite(name, size, out), out);
+  }
   rtp::FsStatus Replace(const std::string& from, const std::string& to) override {
     if (Dead()) return rtp::FsStatus::Failed;
     std::unique_ptr<rtp::Source> source;

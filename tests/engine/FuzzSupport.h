@@ -55,6 +55,11 @@ class MemoryFileSystem : public rtp::FileSystem {
     *out = std::make_unique<FileSink>(&mFiles[name]);
     return rtp::FsStatus::Ok;
   }
+  rtp::FsStatus Overwrite(const std::string& name, uint64_t size, std::unique_ptr<rtp::Sink>* out) override {
+    const rtp::FsStatus created = Create(name, out);
+    mFiles[name].resize(static_cast<size_t>(size));
+    return created;
+  }
   rtp::FsStatus CreateNew(const std::string& name, std::unique_ptr<rtp::Sink>* out) override {
     return mFiles.count(name) ? rtp::FsStatus::Exists : Create(name, out);
   }
