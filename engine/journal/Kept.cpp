@@ -14,6 +14,9 @@ namespace {
 constexpr uint8_t kKeepMagic[4] = {'T', 'P', 'K', '1'};
 constexpr size_t kHeadSize = 16;
 constexpr size_t kPiece = 256 * 1024;
+// The file goes to the disk every so many bytes while it is written, so that no single sync (the caller
+// sends nothing meanwhile) has much to write.
+constexpr uint64_t kSyncEvery = 4u << 20;
 
 void PutFixed64(std::vector<uint8_t>* out, uint64_t value) {
   PutFixed32(out, static_cast<uint32_t>(value));
@@ -59,7 +62,10 @@ FsStatus KeepWriter::Add(uint32_t entry, Source& old, uint64_t* at) {
   PutFixed32(&fields, sum);
   if (!mSink->WriteAt(head, ByteView(fields.data(), fields.size()))) return FsStatus::Failed;
   mEnd = *at + size;
-  return FsStatus::Ok;
+  mUnsynced += kHeadSize + size;
+  if (mUnsynced < kSyncEvery) return FsStatus::Ok;
+  mUnsynced = 0;
+  return mSink->Sync() ? FsStatus::Ok : FsStatus::Failed;
 }
 
 FsStatus KeepWriter::Seal() {

@@ -28,6 +28,7 @@ class KeepWriter {
   std::unique_ptr<Sink> mSink;
   std::unique_ptr<uint8_t[]> mBuffer;
   uint64_t mEnd = 0;
+  uint64_t mUnsynced = 0;
 };
 
 // The kept old files of an undo, by entry number.
