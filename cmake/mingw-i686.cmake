@@ -1,11 +1,7 @@
 # Cross build for 32-bit Windows with Debian's MinGW-w64 (posix threads: GoogleTest needs std::mutex).
-# cmake/mingw-x86_64.cmake reuses it with the x64 compilers.
-if(NOT TESSERINE_MINGW_TRIPLE)
-  set(TESSERINE_MINGW_TRIPLE i686-w64-mingw32)
-endif()
-string(REGEX REPLACE "-.*" "" _processor ${TESSERINE_MINGW_TRIPLE})
+set(TESSERINE_MINGW_TRIPLE i686-w64-mingw32)
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR ${_processor})
+set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER ${TESSERINE_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TESSERINE_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${TESSERINE_MINGW_TRIPLE}-windres)

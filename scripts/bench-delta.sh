@@ -37,8 +37,7 @@ for p in "${pairs[@]}"; do [ -n "${pair_versions[$p]:-}" ] || die "unknown pair 
 
 work=${TESSERINE_BENCH_DIR:-$root/build/bench-delta}
 native=$root/build/bench
-win_tree=$("$root/scripts/windows-tree.sh") || win_tree=
-win=$root/build/${win_tree:-win}
+win=$root/build/win
 
 # Tools and programs.
 "$root/scripts/setup.sh"
@@ -56,12 +55,12 @@ if [ "$build" = yes ]; then
 fi
 [ -x "$native/bin/rtpbuild" ] || die "no $native/bin/rtpbuild (run without --no-build)"
 wine_ok=no
-if [ -n "$win_tree" ]; then
+if [ -x /usr/lib/wine/wine64 ]; then
   wine_ok=yes
-  [ "$win_tree" = win ] ||
-    echo "bench-delta: this kernel cannot execute 32-bit programs: the engine-wine rows are the x64 build under 64-bit Wine"
+  [ "$("$root/scripts/emulator.sh" mode)" = native ] ||
+    echo "bench-delta: the engine-wine rows run under qemu-i386 (this kernel cannot execute 32-bit programs): set them against each other, not against the native rows"
   if [ "$build" = yes ]; then
-    (cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset "$win_tree" >/dev/null; })
+    (cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset win >/dev/null; })
     out=$(ninja -C "$win" patchw32 engine_bench 2>&1) ||
       { echo "$out" >&2; die "cannot build patchw32 and engine_bench in $win"; }
   fi
@@ -182,6 +181,7 @@ for pair in "${pairs[@]}"; do
       [ "$(same diff -r -q "$dir/client" "$new")" = yes ] || ok=no
     done
     echo "engine-wine.verified $ok" >>"$raw"
+    echo "engine-wine.i386 $("$root/scripts/emulator.sh" mode)" >>"$raw"
   else
     echo "engine-wine.skipped wine: cannot run here" >>"$raw"
   fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The installer's figures (not a test): builds what it needs, packs installers, drives them under the Wine
-# harness of build/win (build/win64 where only 64-bit Wine runs) and prints one table
-# (bench/tools/figures.py). Every figure is the median of several runs in one prefix, after a warm-up run
-# that is not counted; a ratio is the median of the ratios of runs taken in pairs.
+# harness of build/win and prints one table (bench/tools/figures.py). Every figure is the median of
+# several runs in one prefix, after a warm-up run that is not counted; a ratio is the median of the ratios
+# of runs taken in pairs.
 #   scripts/bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]
 #     SIZE_MIB            the patch entry extracted, and the one big file patched (1024)
 #     --runs N            counted runs of each figure (5)
@@ -20,8 +20,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() { echo "usage: bench.sh [--runs N] [--files N] [--installer-build DIR] [--keep] [SIZE_MIB]" >&2; exit 2; }
-win_tree=$("$root/scripts/windows-tree.sh") || { echo "bench.sh: Wine cannot run here" >&2; exit 1; }
-win=$root/build/$win_tree
+win=$root/build/win
 runs=5 files=20000 size_mib=1024 installer_build=$win keep=no
 while [ $# -gt 0 ]; do
   case $1 in
@@ -41,7 +40,7 @@ native=$root/build/bench
 installer_build=$(cd "$installer_build" && pwd)
 
 "$root/scripts/setup.sh" >/dev/null
-(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset "$win_tree" >/dev/null; } &&
+(cd "$root" && { [ -f "$win/build.ninja" ] || cmake --preset win >/dev/null; } &&
   { [ -f "$native/build.ninja" ] || cmake --preset bench >/dev/null; })
 ninja -C "$win" -j "$jobs" Tesserine patchw32_stamp patchw32_instant engine_bench installer_bench copy_bench \
   e2e_fixture keepalive recorder >/dev/null
@@ -143,7 +142,8 @@ measure_startup() {
 }
 
 "$root/scripts/wine-env.sh" up "$win" </dev/null >>"$work/harness.log" 2>&1
-[ "$win_tree" = win ] || echo "bench.sh: this kernel cannot execute 32-bit programs: measuring the x64 build" >&2
+[ "$("$root/scripts/emulator.sh" mode)" = native ] ||
+  echo "bench.sh: every figure is of 32-bit programs under qemu-i386 (this kernel cannot execute 32-bit programs): ratios hold between them" >&2
 echo "measuring: extraction of $size_mib MiB" >&2
 measure_extraction
 echo "measuring: patch run, one $size_mib MiB file" >&2

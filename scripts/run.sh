@@ -6,11 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
 
-# The demo runs in the Windows tree that Wine can run here: the product's 32-bit one, or, on a kernel
-# that cannot execute 32-bit programs, the same sources built for x64.
-tree=$("$root/scripts/windows-tree.sh") || { echo "run.sh: Wine cannot run here" >&2; exit 1; }
-[ "$tree" = win ] || echo "this kernel cannot execute 32-bit programs: the demo is the x64 build, under 64-bit Wine"
-win=$root/build/$tree
+win=$root/build/win
 out=$root/out
 mkdir -p "$out/screens" "$out/demo"
 
@@ -57,8 +53,16 @@ else
   eval "$("$root/scripts/wine-env.sh" env "$win")"
   "$TESSERINE_WINE" "$out/Tesserine-demo.exe" "$client_arg" </dev/null >/dev/null 2>&1 &
   demo=$!
-  sleep 4
-  import -display "$DISPLAY" -window root "$out/screens/demo-installer.png"
+  # Wait for the window, not for a time (an emulated machine starts it slower): the empty desktop is one
+  # colour, the installer's window brings many.
+  shot=$out/screens/demo-installer.png
+  for _ in $(seq 120); do
+    import -display "$DISPLAY" -window root "$shot"
+    [ "$(convert "$shot" -format %k info:)" -gt 64 ] && break
+    sleep 0.5
+  done
+  sleep 1  # its first paint settles
+  import -display "$DISPLAY" -window root "$shot"
   kill "$demo" 2>/dev/null || true
   wait "$demo" 2>/dev/null || true
   echo "no DISPLAY: the demo installer ran on Xvfb; see out/screens/demo-installer.png"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Wine test harness: one Xvfb display and one prefix per build tree (32-bit for the product's tree).
+# The Wine test harness: one Xvfb display and one 64-bit prefix per build tree.
 #   wine-env.sh up   BUILD_DIR   start (or reuse) Xvfb, the prefix, a persistent wineserver and a keep-alive
 #   wine-env.sh down BUILD_DIR   stop what "up" started, by process id, and shut the server down cleanly
 #   wine-env.sh env  BUILD_DIR   print the environment (export lines) for running wine in this tree;
@@ -12,13 +12,11 @@ build=$(cd "${2:?usage: wine-env.sh up|down|env BUILD_DIR}" && pwd)
 state=$build/wine
 mkdir -p "$state"
 
-# A tree built for x64 (the check build for kernels that cannot execute 32-bit programs) gets a 64-bit
-# prefix and the 64-bit loader; the product's own tree a 32-bit prefix and Debian's `wine`.
-arch=win32 loader=wine
-if grep -q '^CMAKE_TOOLCHAIN_FILE:.*mingw-x86_64' "$build/CMakeCache.txt" 2>/dev/null; then
-  arch=win64 loader=/usr/lib/wine/wine64
-  export WINELOADER=$loader
-fi
+# The prefix is 64-bit (WoW64): the product's 32-bit programs run in it as a 32-bit installer runs on the
+# 64-bit Windows most players have, and Wine's server, services and desktop run as 64-bit programs, which
+# matters where the 32-bit side is emulated (scripts/setup.sh).
+arch=win64 loader=/usr/lib/wine/wine64
+export WINELOADER=$loader
 wine() { command "$loader" "$@"; }
 export WINEPREFIX=$state/prefix WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
@@ -110,7 +108,7 @@ case $cmd in
   env)
     echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=$arch WINEDEBUG=-all LC_ALL=zh_CN.UTF-8"
     echo "export TESSERINE_WINE='$loader'"
-    [ "$arch" = win32 ] || echo "export WINELOADER='$loader'"
+    echo "export WINELOADER='$loader'"
     echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
     [ -f "$state/display" ] && echo "export DISPLAY='$(cat "$state/display")'" ;;
   *) echo "usage: wine-env.sh up|down|env BUILD_DIR" >&2; exit 2 ;;

@@ -10,6 +10,7 @@ Each raw file holds lines "KEY VALUE...":
     TOOL.apply SECONDS PEAK_KIB        one line a timed run (engine-wine: peak private memory)
     TOOL.verified yes|no               the applied result equals the new version
     TOOL.skipped TEXT                  the tool could not run
+    engine-wine.i386 native|emulated   how the 32-bit engine ran (emulated: under qemu-i386)
 Seconds are elapsed time, memory the peak resident set in KiB.
 The tables show medians. "/ best" divides a patch by the smallest of the bsdiff, xdelta3 and zstd
 patches of that pair; "apply / copy" divides an apply time by that of a plain copy of the new folder.
@@ -123,6 +124,9 @@ def table(pair):
     lines.append(f"engine verified: {pair.fields.get('engine.verified', 'no')}")
     if "engine-wine.verified" in pair.fields:
         lines.append(f"engine-wine verified: {pair.fields['engine-wine.verified']}")
+    if pair.fields.get("engine-wine.i386") == "emulated":
+        # The emulator slows the processor, not the disk: its times compare with each other only.
+        lines.append("engine-wine: the 32-bit engine under qemu-i386 (emulated); its times are not comparable to the native rows")
     return lines
 
 

@@ -120,15 +120,6 @@ uint32_t Apply(const char* commandLine, CallbackListener& listener) {
 
 }  // namespace
 
-// x64 has one calling convention and no "@n" in stdcall names: the x64 build (which runs the Windows
-// tests where 32-bit programs cannot run) exports the 32-bit names, so the installer looks up the same.
-#ifdef _WIN64
-extern "C" __declspec(dllexport) uint32_t RTPatchApply32(const char*, rtp::Callback, uint32_t) __asm__(
-    "RTPatchApply32@12");
-extern "C" __declspec(dllexport) uint32_t RTPatchGetCost(const wchar_t*, uint32_t*, uint32_t*, uint32_t*,
-                                                         uint32_t*, uint32_t) __asm__("RTPatchGetCost@24");
-#endif
-
 #ifndef PATCHW32_NO_APPLY
 // Applies the patch named by the command line to the client folder it names, calling back on this
 // thread; returns when done. 0 on success, otherwise the error number (rtp::kErrAborted when the

@@ -22,12 +22,20 @@ constexpr const wchar_t* kLoadedOnDemand[] = {
     L"ntshrui.dll",  L"srvcli.dll",  L"cscapi.dll",  L"wtsapi32.dll",  L"sxs.dll",     L"dbghelp.dll",
 };
 
+// Libraries that system libraries delay-load while the installer's window is drawn. Wine looks for a
+// delay-loaded library beside the program even when the search is restricted (uxtheme's msimg32, when
+// it first draws a themed control), so they are loaded from the system folder before any window exists.
+constexpr const wchar_t* kLoadedWhileDrawing[] = {L"msimg32.dll"};
+
 }  // namespace
 
 void RestrictDllSearch() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   const auto setDefault = KernelFunction<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
-  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    for (const wchar_t* name : kLoadedWhileDrawing) LoadSystemLibrary(name);
+    return;
+  }
   ::SetDllDirectoryW(L"");  // at least not the current folder
   for (const wchar_t* name : kLoadedOnDemand) LoadSystemLibrary(name);
 }

@@ -4,8 +4,9 @@
 #include <windows.h>
 
 // Restricts the default library search to the system folder (without the application's folder and the
-// current one). Called first thing at start-up. On systems without the search flags, the libraries that
-// system libraries load on demand are loaded from the system folder at once instead.
+// current one). Called first thing at start-up. The libraries that system libraries load on demand are
+// loaded from the system folder at once where the restriction may not reach them: those drawing needs
+// (Wine), or all of them on systems without the search flags.
 void RestrictDllSearch();
 
 // A system library by name, from the system folder only; null when it cannot be loaded.

@@ -9,6 +9,35 @@ namespace {
 
 const std::wstring kMarker = L"TESSERINE_PLANTED_MARKER";
 
+// The names of the planted libraries that were loaded (each leaves a file in the marker folder).
+std::wstring LoadedNames(const TempDir& marker) {
+  std::wstring names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((marker / L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (found.cFileName[0] != L'.') names += std::wstring(found.cFileName) + L" ";
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return names;
+}
+
+// Wine takes a library found beside a program for its own builtin one unless told to prefer it; an
+// override for the installer's file name does that (the environment's overrides do not reach a child).
+class PreferPlanted {
+ public:
+  explicit PreferPlanted(const std::vector<std::wstring>& names) {
+    for (const std::wstring& name : names) {
+      ::RegSetKeyValueW(HKEY_CURRENT_USER, kKey, name.c_str(), REG_SZ, L"native,builtin",
+                        sizeof(L"native,builtin"));
+    }
+  }
+  ~PreferPlanted() { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\installer.exe"); }
+
+ private:
+  static constexpr const wchar_t* kKey = L"Software\\Wine\\AppDefaults\\installer.exe\\DllOverrides";
+};
+
 // The real installer with an archive appended by hand: the packer refuses names the installer must
 // refuse by itself.
 std::string RawInstaller(const std::vector<Entry>& entries) {
@@ -39,7 +68,7 @@ TEST(Hardening, AnEngineImportIsNeverTakenFromTheInstallersFolder) {
   ASSERT_TRUE(::CopyFileW(BinPath(L"planted_library.dll").c_str(),
                           (story.InstallerFolder() + L"\\planted_library.dll").c_str(), FALSE));
   TempDir marker;
-  auto app = story.Start(PathArg(client.Path()), {{kMarker, marker / L"loaded"}});
+  auto app = story.Start(PathArg(client.Path()), {{kMarker, marker.Path()}});
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
   auto box = app->WaitForMessageBox();
@@ -47,32 +76,32 @@ TEST(Hardening, AnEngineImportIsNeverTakenFromTheInstallersFolder) {
   EXPECT_EQ(box->text, L"无法加载需要的文件:patchw32.dll");
   ASSERT_TRUE(app->Answer(*box, IDOK));
   ASSERT_TRUE(app->WaitForVisible(kSupport));
-  EXPECT_FALSE(marker.Exists(L"loaded")) << "the planted library was loaded";
+  EXPECT_EQ(LoadedNames(marker), L"") << "the planted library was loaded";
   EXPECT_EQ(client.File(L"readme.txt"), "old readme");
 }
 
-// Libraries a whole run loads that are not KnownDLLs (comctl32.dll is bound side by side by the manifest;
-// bcrypt.dll the installer once imported), each planted beside the installer, with Wine told to prefer a
-// library found on disk to its own.
+// Libraries a whole run loads, as traced under Wine, that are not KnownDLLs and that the installer's own
+// steps load (the rich edit control and its script engine; msimg32, which uxtheme delay-loads to draw;
+// comctl32, bound side by side by the manifest), and libraries the installer once imported or Windows
+// loads on demand. Wine's own static import chains (version, uxtheme, win32u, ucrtbase...) are left out:
+// Wine resolves them beside the program before its first line, where Windows serves them from KnownDLLs.
 TEST(Hardening, NoLibraryPlantedBesideTheInstallerIsLoadedInAWholeRun) {
   OldClient client;
   Story story(PatchInstaller(MakePatch()));
-  std::wstring overrides = L"mscoree,mshtml=;";
-  for (const wchar_t* name :
-       {L"riched32", L"riched20", L"bcrypt", L"uxtheme", L"dwmapi", L"version", L"cryptbase", L"msimg32",
-        L"winmm", L"userenv", L"sxs", L"comctl32", L"win32u"}) {
+  const std::vector<std::wstring> names = {L"riched32", L"riched20", L"usp10",  L"msimg32",
+                                           L"comctl32", L"bcrypt",   L"dwmapi", L"cryptbase",
+                                           L"winmm",    L"userenv",  L"sxs"};
+  for (const std::wstring& name : names) {
     ASSERT_TRUE(::CopyFileW(BinPath(L"planted_library.dll").c_str(),
                             (story.InstallerFolder() + L"\\" + name + L".dll").c_str(), FALSE));
-    overrides += name + std::wstring(L",");
   }
-  overrides.back() = L'=';
+  PreferPlanted prefer(names);
   TempDir marker;
-  auto app = story.Start(PathArg(client.Path()),
-                         {{kMarker, marker / L"loaded"}, {L"WINEDLLOVERRIDES", overrides + L"n,b"}});
+  auto app = story.Start(PathArg(client.Path()), {{kMarker, marker.Path()}});
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
   ASSERT_TRUE(app->WaitForVisible(kLaunch)) << Utf8(app->Describe());
-  EXPECT_FALSE(marker.Exists(L"loaded")) << "a planted library was loaded";
+  EXPECT_EQ(LoadedNames(marker), L"") << "planted libraries were loaded";
   EXPECT_EQ(client.File(L"common.ini"), "[client]\r\nbuild=4536\r\n");
 }
 

@@ -141,7 +141,6 @@ void* RTPATCH_CALL RecordingCallback(uint32_t id, void* param) {
   return gRecorder->calls.size() == gRecorder->nullAt ? nullptr : gGoOn;
 }
 
-#ifndef _WIN64  // stdcall and cdecl differ on 32-bit x86 only
 // Pushes `count` 32-bit arguments (the last first), calls `function` and returns how many bytes of them
 // are still on the stack afterwards: 0 when the callee removed them, as a standard-call function does.
 __attribute__((noinline)) uint32_t BytesLeftOnStack(const void* function, const uint32_t* args,
@@ -174,7 +173,6 @@ __attribute__((noinline)) uint32_t __cdecl SumCdecl(uint32_t a, uint32_t b, uint
 __attribute__((noinline)) uint32_t __stdcall SumStdcall(uint32_t a, uint32_t b, uint32_t c) {
   return a + b + c;
 }
-#endif
 
 // The pairs of PendingFileRenameOperations: source, then destination ("" to delete, "!" first to
 // replace an existing file).
@@ -334,7 +332,6 @@ TEST(PatchW32Exports, TheVariantsLackExactlyOneEntryPointEach) {
   EXPECT_NE(noApply.Proc("RTPatchGetCost@24"), nullptr);
 }
 
-#ifndef _WIN64  // stdcall and cdecl differ on 32-bit x86 only
 TEST(PatchW32StackProbe, TellsACallerCleanedFunctionFromACalleeCleanedOne) {
   const uint32_t args[3] = {1, 2, 3};
   EXPECT_EQ(BytesLeftOnStack(reinterpret_cast<const void*>(&SumCdecl), args, 3), 12u);
@@ -359,7 +356,6 @@ TEST_F(PatchW32, BothEntryPointsRemoveTheirOwnArgumentsFromTheStack) {
   EXPECT_EQ(BytesLeftOnStack(reinterpret_cast<const void*>(apply), applyArgs, 3), 0u);
   EXPECT_EQ(ReadTree(client), after) << recorder.Dump();
 }
-#endif
 
 // The patch owns the client's files: read-only ones are replaced and deleted like any other.
 TEST_F(PatchW32, ReadOnlyHiddenAndSystemFilesAreReplacedAndDeleted) {
