@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The engine's patches against open delta tools on real version pairs from the npm registry (not a test).
 # For each pair it builds a patch with bsdiff, xdelta3, zstd (on the two folders tarred) and rtpbuild (on
-# the two folders), applies each one, times a plain copy of the new folder as the reference, and writes the
-# raw figures to WORK/results/PAIR.txt; bench/tools/delta_table.py turns them into one table per pair.
+# the two folders), applies each one, times a copy of the new folder that syncs each file as the
+# reference, and writes the raw figures to WORK/results/PAIR.txt; bench/tools/delta_table.py turns them
+# into one table per pair.
 #   scripts/bench-delta.sh [--runs N] [--pairs a,b] [--keep] [--help]
 #     --runs N     timed runs of every build and apply; the tables show medians (3)
 #     --pairs LIST comma-separated subset of: esbuild-exe swc-dll three-tree few-bytes (all)
@@ -190,12 +191,12 @@ for pair in "${pairs[@]}"; do
     failed+=("$pair")
   fi
 
-  # The reference: a plain copy of the new folder with 1 MiB reads and writes, once untimed to warm the
-  # cache.
+  # The reference: a plain copy of the new folder with 1 MiB reads and writes that syncs each file, as
+  # the engine does, once untimed to warm the cache.
   rm -rf "$dir/client" && python3 "$root/bench/tools/copy_tree.py" "$new" "$dir/client"
   for _ in $(seq "$runs"); do
     rm -rf "$dir/client"
-    timed copy.apply python3 "$root/bench/tools/copy_tree.py" "$new" "$dir/client"
+    timed copy.apply python3 "$root/bench/tools/copy_tree.py" --sync "$new" "$dir/client"
   done
   rm -rf "$dir/client" "$dir/time.txt" "$dir/stderr.txt"
   cd "$root"

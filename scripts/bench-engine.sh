@@ -10,10 +10,14 @@
 # CASE.apply_seconds, CASE.apply_peak_private_mib and CASE.apply_peak_working_set_mib (the whole
 # process running patchw32.dll under Wine; CASE.apply_start_private_mib is its share before the engine
 # runs), CASE.loop_seconds (copy_bench's bare 8092-byte loop copying the files the patch writes under
-# Wine, after each run) and CASE.apply_over_loop (the median of those pairs' ratios),
-# CASE.native_apply_seconds and CASE.native_apply_peak_rss_mib, CASE.native_copy_seconds (a plain copy
-# of the same files with 1 MiB reads and writes, bench/tools/copy_tree.py, after each native run) and
-# CASE.native_apply_over_copy, CASE.verified (the patched client equals the new one).
+# Wine, after each run) and CASE.apply_over_loop (the median of those pairs' ratios), the same for the
+# loop that flushes each file it wrote (CASE.flushed_loop_seconds, CASE.apply_over_flushed_loop: the
+# reference, since the engine puts every file it writes on the disk), CASE.native_apply_seconds and
+# CASE.native_apply_peak_rss_mib, CASE.native_copy_seconds (a plain copy of the same files with 1 MiB
+# reads and writes, bench/tools/copy_tree.py, after each native run) and CASE.native_apply_over_copy,
+# the same for a copy that syncs each file (CASE.native_synced_copy_seconds,
+# CASE.native_apply_over_synced_copy: the reference), CASE.verified (the patched client equals the new
+# one).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 size_mib=${1:-1024}
@@ -71,6 +75,8 @@ run_case() {
     "$native/bin/engine_bench" "$dir/client" "$patch" >>"$dir/native.txt"
     diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
     rm -rf "$dir/copy" && sync && python3 "$root/bench/tools/copy_tree.py" --seconds "$dir/written" "$dir/copy" >>"$dir/copy.txt"
+    rm -rf "$dir/copy" && sync
+    python3 "$root/bench/tools/copy_tree.py" --seconds --sync "$dir/written" "$dir/copy" | sed 's/^copy_/synced_copy_/' >>"$dir/copy.txt"
     rm -rf "$dir/copy"
   done
   rm -rf "$dir/client"

@@ -13,7 +13,7 @@ Each raw file holds lines "KEY VALUE...":
     engine-wine.i386 native|emulated   how the 32-bit engine ran (emulated: under qemu-i386)
 Seconds are elapsed time, memory the peak resident set in KiB.
 The tables show medians. "/ best" divides a patch by the smallest of the bsdiff, xdelta3 and zstd
-patches of that pair; "apply / copy" divides an apply time by that of a plain copy of the new folder.
+patches of that pair; "apply / copy" divides an apply time by that of a copy of the new folder that syncs each file.
 """
 import statistics
 import sys
@@ -143,7 +143,8 @@ def main(paths):
     print("/usr/bin/time (%M), under Wine the peak private memory that engine_bench reports.")
     print("The page cache is warm for all: the folders and tars were just written and the copy ran once untimed.")
     print("bsdiff, xdelta3 and zstd work on the two folders tarred, the engine on the folders themselves;")
-    print("'/ best' is the patch over the smallest of bsdiff, xdelta3 and zstd; 'apply / copy' is over copy's time.")
+    print("'/ best' is the patch over the smallest of bsdiff, xdelta3 and zstd; 'apply / copy' is over copy's time")
+    print("(a copy that syncs each file it writes, as the engine does; bsdiff, xdelta3 and zstd do not sync).")
 
 
 if __name__ == "__main__":

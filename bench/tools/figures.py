@@ -174,8 +174,12 @@ def engine_keys(args):
     # Each apply under Wine was followed by the bare loop copying what it wrote: those pairs' ratios.
     pairs = zip(values("wine.txt", "seconds"), values("loop.txt", "loop_seconds"))
     over_loop = [apply / loop for apply, loop in pairs if loop > 0]
+    pairs = zip(values("wine.txt", "seconds"), values("loop.txt", "flushed_loop_seconds"))
+    over_flushed_loop = [apply / loop for apply, loop in pairs if loop > 0]
     native_pairs = zip(values("native.txt", "seconds"), values("copy.txt", "copy_seconds"))
     over_copy = [apply / copy for apply, copy in native_pairs if copy > 0]
+    native_pairs = zip(values("native.txt", "seconds"), values("copy.txt", "synced_copy_seconds"))
+    over_synced_copy = [apply / copy for apply, copy in native_pairs if copy > 0]
 
     new = os.path.join(d, "new")
     sizes = [os.path.getsize(os.path.join(top, f)) for top, _, names in os.walk(new) for f in names]
@@ -192,11 +196,15 @@ def engine_keys(args):
         ("apply_peak_private_mib", mib(key("wine.txt", "peak_private_bytes"))),
         ("loop_seconds", number(key("loop.txt", "loop_seconds"))),
         ("apply_over_loop", number(median(over_loop)) if over_loop else "-"),
+        ("flushed_loop_seconds", number(key("loop.txt", "flushed_loop_seconds"))),
+        ("apply_over_flushed_loop", number(median(over_flushed_loop)) if over_flushed_loop else "-"),
         ("apply_peak_working_set_mib", mib(key("wine.txt", "peak_working_set_bytes"))),
         ("native_apply_seconds", number(key("native.txt", "seconds"))),
         ("native_apply_peak_rss_mib", mib(key("native.txt", "peak_working_set_bytes"))),
         ("native_copy_seconds", number(key("copy.txt", "copy_seconds"))),
         ("native_apply_over_copy", number(median(over_copy)) if over_copy else "-"),
+        ("native_synced_copy_seconds", number(key("copy.txt", "synced_copy_seconds"))),
+        ("native_apply_over_synced_copy", number(median(over_synced_copy)) if over_synced_copy else "-"),
         ("verified", verified),
     ]:
         print(f"{name}.{k} {v}")

@@ -241,7 +241,10 @@ class Run : public OldFiles {
       if (opened != FsStatus::Ok) return SendError(mListener, ErrorNumberOf(opened, kErrRead), kKeepName);
     }
     if (const uint32_t failed = StageAll()) return failed;
-    return LetGo() ? kOk : SendError(mListener, kErrWrite, kPackName);
+    if (!LetGo()) return SendError(mListener, kErrWrite, kPackName);
+    StepFailure failure;
+    if (mTransaction->Staged(&failure)) return kOk;
+    return mTransaction->Stopped() ? kErrAborted : SendError(mListener, kErrWrite, failure.name);
   }
 
   // Closes the old files, the keep file and the pack before the commit writes over them or the
@@ -423,7 +426,9 @@ class Run : public OldFiles {
       result = CopyPayload(*file.v1, out);
     }
     if (out.aborted()) return kErrAborted;
-    if (result == kOk && (!out.writer().Flush() || (own && !own->Close()))) result = kErrWrite;
+    if (result == kOk && !out.writer().Flush()) result = kErrWrite;
+    // On the disk before it takes the old file's place; the flush overlaps with building the next files.
+    if (result == kOk && own) mFs.SyncLater(file.name, std::move(own));
     if (file.inPlace) mPackEnd += out.writer().Count();
     if (result == kOk && (out.writer().Count() != file.newSize || out.Sum() != file.newCrc)) {
       // A version-2 patch's own bytes are checked before the run, so a wrong result means that an old
@@ -450,7 +455,8 @@ class Run : public OldFiles {
     journal.patch = identity;
     for (const RunFile& file : mFiles)
       journal.entries.push_back({file.name, file.write, file.inPlace, file.hasOld});
-    mTransaction.reset(new (std::nothrow) ClientTransaction(mFs, std::move(journal)));
+    mTransaction.reset(new (std::nothrow) ClientTransaction(
+        mFs, std::move(journal), [this] { return mListener.Notify(kIdHeartbeat, nullptr); }));
     if (!mTransaction) return SendError(mListener, kErrNoMemory, "commit journal");
     StepFailure failure;
     if (!mTransaction->Begin(&failure)) return SendError(mListener, kErrWrite, failure.name);
@@ -465,7 +471,8 @@ class Run : public OldFiles {
     std::vector<Packed> packed;
     for (const RunFile& file : mFiles) packed.push_back({file.packAt, file.newSize});
     StepFailure failure;
-    if (!mTransaction->PutInPlace(packed, &placements, &failure)) return Restore(failure);
+    if (!mTransaction->PutInPlace(packed, &placements, &failure))
+      return mTransaction->Stopped() ? Stop() : Restore(failure);
     for (size_t i = 0; i < mFiles.size(); ++i) {
       const RunFile& file = mFiles[i];
       const bool later = placements[i] == Placement::AtRestart;
@@ -478,8 +485,9 @@ class Run : public OldFiles {
     }
     const uint32_t closing = PlayNotices(static_cast<uint32_t>(mFiles.size()));
     if (closing != kOk) return Stop(closing);
-    if (!mTransaction->Finish(&failure)) return Restore(failure);
-    return kOk;
+    if (mTransaction->Finish(&failure)) return kOk;
+    // Past Done nothing goes back: the next run finishes what is left.
+    return mTransaction->Committed() ? SendError(mListener, kErrReplace, failure.name) : Restore(failure);
   }
 
   // A stop or an error notice before the transaction is finished: the old files go back.

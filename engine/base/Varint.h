@@ -19,6 +19,11 @@ inline void PutFixed32(std::vector<uint8_t>* out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
+// A size in a fixed place: eight bytes, low first.
+inline void PutFixed64(std::vector<uint8_t>* out, uint64_t value) {
+  for (int i = 0; i < 8; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
 inline uint64_t FoldSigned(int64_t value) {
   return value < 0 ? (static_cast<uint64_t>(-(value + 1)) << 1) | 1 : static_cast<uint64_t>(value) << 1;
 }
@@ -50,6 +55,10 @@ class VarintReader {
     const uint8_t* p = Take(4);
     return p ? static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | (static_cast<uint32_t>(p[3]) << 24)
              : 0;
+  }
+  uint64_t Fixed64() {
+    const uint64_t low = Fixed32();
+    return low | static_cast<uint64_t>(Fixed32()) << 32;
   }
   // A number that must not exceed `most`.
   uint64_t Bounded(uint64_t most) {

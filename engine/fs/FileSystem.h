@@ -3,12 +3,14 @@
 // folders, 8-bit. Each platform supplies one (POSIX natively, Win32 in the engine library); tests supply
 // their own to provoke what a real disk rarely does.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/base/Bytes.h"
 #include "engine/base/Stream.h"
+#include "engine/fs/SyncQueue.h"
 
 namespace rtp {
 
@@ -21,8 +23,14 @@ enum class FsStatus {
   Failed,
 };
 
+// What survives a power cut, taken conservatively (the commit journal relies on nothing more): data a
+// sink has synced survives; data not yet synced may be lost, kept, or torn at any block. Changes of
+// names (a file created, renamed or removed, a new length) survive in the order they were made, and any
+// of them after the last SyncFolder may be lost.
 class FileSystem {
  public:
+  // `syncThreads`: the workers that sync files given to SyncLater (none: each is synced at once).
+  explicit FileSystem(unsigned syncThreads = 0) : mSyncs(syncThreads) {}
   virtual ~FileSystem() = default;
 
   // True when the folder itself exists.
@@ -47,13 +55,16 @@ class FileSystem {
     std::unique_ptr<Sink> sink;
     const FsStatus created = Create(name, &sink);
     if (created != FsStatus::Ok) return created;
-    const bool written = sink->WriteAt(0, bytes);
+    const bool written = sink->WriteAt(0, bytes) && sink->Sync();
     return sink->Close() && written ? FsStatus::Ok : FsStatus::Failed;
   }
   // Renames `from` over `to` in one step; Locked when either is in use.
   virtual FsStatus Replace(const std::string& from, const std::string& to) = 0;
   // Arranges for `from` to replace `to` when the computer restarts.
   virtual FsStatus ScheduleReplace(const std::string& from, const std::string& to) = 0;
+  // True when replacements and deletions can be scheduled for the restart (on Windows, with the rights
+  // to write what the system carries out then).
+  virtual bool CanSchedule() = 0;
   // Locked when the file is in use.
   virtual FsStatus Remove(const std::string& name) = 0;
   // Arranges for the file to be deleted when the computer restarts.
@@ -61,6 +72,21 @@ class FileSystem {
   // Removes the folders that hold `name` while they are empty, deepest first.
   virtual void RemoveEmptyFolders(const std::string& name) = 0;
   virtual void Sleep(uint32_t ms) = 0;
+  // Returns once the changes of names made so far in the folder that holds `name` are on the disk.
+  virtual FsStatus SyncFolder(const std::string& name) = 0;
+  // Returns once the replacements and deletions scheduled for the restart are on the disk.
+  virtual FsStatus SyncScheduled() { return FsStatus::Ok; }
+
+  // Puts a written file on the disk and closes it, perhaps on a worker while the caller goes on.
+  void SyncLater(const std::string& name, std::unique_ptr<Sink> sink) { mSyncs.Add(name, std::move(sink)); }
+  // Returns once every file given to SyncLater is on the disk and closed, calling `beat` meanwhile
+  // (SyncQueue::Wait). False when one could not be synced or closed: *failed is its name.
+  bool WaitSynced(const std::function<bool()>& beat, std::string* failed) {
+    return mSyncs.Wait(beat, failed);
+  }
+
+ private:
+  SyncQueue mSyncs;
 };
 
 }  // namespace rtp

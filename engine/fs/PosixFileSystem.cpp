@@ -246,6 +246,13 @@ void PosixFileSystem::Sleep(uint32_t ms) {
   }
 }
 
+FsStatus PosixFileSystem::SyncFolder(const std::string& name) {
+  const size_t slash = name.rfind('\\');
+  const std::string folder = slash == std::string::npos ? mRoot : PathOf(name.substr(0, slash));
+  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd.Get() >= 0 && ::fsync(fd.Get()) == 0 ? FsStatus::Ok : FsStatus::Failed;
+}
+
 FsStatus OpenHostFile(const std::string& path, std::unique_ptr<Source>* out) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) return StatusOfErrno(errno);

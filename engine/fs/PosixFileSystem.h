@@ -7,9 +7,12 @@
 
 namespace rtp {
 
+// Files synced at once: fsyncs of small files overlap almost wholly.
+constexpr unsigned kSyncThreads = 4;
+
 class PosixFileSystem : public FileSystem {
  public:
-  explicit PosixFileSystem(std::string root) : mRoot(std::move(root)) {}
+  explicit PosixFileSystem(std::string root) : FileSystem(kSyncThreads), mRoot(std::move(root)) {}
 
   bool RootExists() override;
   bool List(std::vector<std::string>* names) override;
@@ -21,10 +24,12 @@ class PosixFileSystem : public FileSystem {
   FsStatus WriteDurable(const std::string& name, ByteView bytes) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
+  bool CanSchedule() override { return false; }
   FsStatus Remove(const std::string& name) override;
   FsStatus ScheduleRemove(const std::string& name) override;
   void RemoveEmptyFolders(const std::string& name) override;
   void Sleep(uint32_t ms) override;
+  FsStatus SyncFolder(const std::string& name) override;
 
   // The host path of a patch name.
   std::string PathOf(const std::string& name) const;

@@ -147,7 +147,10 @@ bool WriteHandle(HANDLE file, ByteView bytes) {
 
 }  // namespace
 
-WinFileSystem::WinFileSystem(std::wstring root) : mRoot(std::move(root)) {
+// Flushes of many small files overlap on the disk's queue.
+constexpr unsigned kSyncThreads = 4;
+
+WinFileSystem::WinFileSystem(std::wstring root) : FileSystem(kSyncThreads), mRoot(std::move(root)) {
   while (mRoot.size() > 3 && (mRoot.back() == L'\\' || mRoot.back() == L'/')) mRoot.pop_back();
 }
 
@@ -308,6 +311,57 @@ void WinFileSystem::RemoveEmptyFolders(const std::string& name) {
 
 void WinFileSystem::Sleep(uint32_t ms) {
   ::Sleep(ms);
+}
+
+// Renames are written through (MOVEFILE_WRITE_THROUGH), and NTFS logs every change of names in the
+// order it was made: a written-through rename carries every earlier one to the disk with it.
+FsStatus WinFileSystem::SyncFolder(const std::string&) {
+  return FsStatus::Ok;
+}
+
+// MoveFileEx keeps what it schedules for the restart in the registry key of the session manager, which
+// the system writes to the disk only when it gets round to it. The engine imports nothing but KERNEL32,
+// so the registry's calls are looked up in the system's ADVAPI32 (a KnownDLL).
+namespace {
+
+constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// Opens the session manager's key with `access` and runs `use` on it; false when it cannot be opened.
+template <class Use>
+bool WithSessionManager(REGSAM access, Use use) {
+  using OpenKeyFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+  using KeyFn = LONG(WINAPI*)(HKEY);
+  CLibrary advapi;
+  if (!advapi.Attach(::LoadLibraryExW(L"advapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))) {
+    // Systems without the search flags: by the system folder's full path.
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !advapi.Load((std::wstring(folder) + L"\\advapi32.dll").c_str()))
+      return false;
+  }
+  const auto open = advapi.Entry<OpenKeyFn>("RegOpenKeyExW");
+  const auto close = advapi.Entry<KeyFn>("RegCloseKey");
+  HKEY key = nullptr;
+  if (!open || !close || open(HKEY_LOCAL_MACHINE, kSessionManager, 0, access, &key) != ERROR_SUCCESS)
+    return false;
+  const bool used = use(advapi, key);
+  close(key);
+  return used;
+}
+
+}  // namespace
+
+bool WinFileSystem::CanSchedule() {
+  return WithSessionManager(KEY_SET_VALUE, [](const CLibrary&, HKEY) { return true; });
+}
+
+FsStatus WinFileSystem::SyncScheduled() {
+  using KeyFn = LONG(WINAPI*)(HKEY);
+  const bool flushed = WithSessionManager(KEY_QUERY_VALUE, [](const CLibrary& advapi, HKEY key) {
+    const auto flush = advapi.Entry<KeyFn>("RegFlushKey");
+    return flush && flush(key) == ERROR_SUCCESS;
+  });
+  return flushed ? FsStatus::Ok : FsStatus::Failed;
 }
 
 FsStatus OpenFileForReading(const std::wstring& path, DWORD share, std::unique_ptr<Source>* out) {

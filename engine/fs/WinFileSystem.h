@@ -27,10 +27,13 @@ class WinFileSystem : public FileSystem {
   FsStatus WriteDurable(const std::string& name, ByteView bytes) override;
   FsStatus Replace(const std::string& from, const std::string& to) override;
   FsStatus ScheduleReplace(const std::string& from, const std::string& to) override;
+  bool CanSchedule() override;
   FsStatus Remove(const std::string& name) override;
   FsStatus ScheduleRemove(const std::string& name) override;
   void RemoveEmptyFolders(const std::string& name) override;
   void Sleep(uint32_t ms) override;
+  FsStatus SyncFolder(const std::string& name) override;
+  FsStatus SyncScheduled() override;
 
   std::wstring PathOf(const std::string& name) const;
 

@@ -17,10 +17,11 @@ constexpr uint8_t kDelete = 2;
 constexpr uint8_t kRewrite = 3;     // in place, over an old file
 constexpr uint8_t kWriteNew = 4;    // in place, a file new to the client
 constexpr uint8_t kDeleteKept = 5;  // deleted at once, its bytes kept
+constexpr uint8_t kReplace = 6;     // staged beside an old file (kWrite: beside none, or not recorded)
 
 uint8_t KindOf(const JournalEntry& entry) {
   if (!entry.write) return entry.inPlace ? kDeleteKept : kDelete;
-  if (!entry.inPlace) return kWrite;
+  if (!entry.inPlace) return entry.hasOld ? kReplace : kWrite;
   return entry.hasOld ? kRewrite : kWriteNew;
 }
 
@@ -78,11 +79,11 @@ bool DecodeJournal(ByteView bytes, Journal* out) {
     const uint64_t kind = in.Number();
     const size_t length = static_cast<size_t>(in.Bounded(in.Left()));
     const uint8_t* name = in.Take(length);
-    if (!name || kind < kWrite || kind > kDeleteKept) return false;
+    if (!name || kind < kWrite || kind > kReplace) return false;
     JournalEntry entry;
     entry.write = kind != kDelete && kind != kDeleteKept;
-    entry.inPlace = kind >= kRewrite;
-    entry.hasOld = kind == kRewrite || kind == kDeleteKept;
+    entry.inPlace = kind >= kRewrite && kind <= kDeleteKept;
+    entry.hasOld = kind == kRewrite || kind == kDeleteKept || kind == kReplace;
     entry.name.assign(reinterpret_cast<const char*>(name), length);
     if (!IsValidName(entry.name)) return false;
     out->entries.push_back(std::move(entry));

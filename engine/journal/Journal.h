@@ -22,7 +22,8 @@ constexpr const char kBackupSuffix[] = ".~tpold";
 constexpr const char kPackName[] = "tesserine.~tppack";
 
 enum class JournalState {
-  Staging,     // new files are being built; no client file has been touched
+  Staging,     // new files are being built, or an undo has put every old file back: no client file is
+               // touched
   Committing,  // old files are moving aside and new ones into place: undone by the next run
   Done,        // every file is in place; only backups are left to remove
 };
@@ -36,6 +37,7 @@ struct JournalEntry {
   // file new to the client goes in place only where no file of its name was before the run, so an undo
   // removes what it finds.
   bool inPlace = false;
+  // A file written over an old one of its name (a large one: recorded since the undo could be cut short).
   bool hasOld = false;
 };
 

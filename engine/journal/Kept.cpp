@@ -18,11 +18,6 @@ constexpr size_t kPiece = 256 * 1024;
 // sends nothing meanwhile) has much to write.
 constexpr uint64_t kSyncEvery = 4u << 20;
 
-void PutFixed64(std::vector<uint8_t>* out, uint64_t value) {
-  PutFixed32(out, static_cast<uint32_t>(value));
-  PutFixed32(out, static_cast<uint32_t>(value >> 32));
-}
-
 // The CRC-32C of [at, at + size) of `file`, read through `buffer` (kPiece bytes); false when unreadable.
 bool SumOf(Source& file, uint64_t at, uint64_t size, uint8_t* buffer, uint32_t* sum) {
   *sum = 0;
@@ -86,12 +81,14 @@ FsStatus KeptFiles::Load(FileSystem& fs) {
     return FsStatus::Failed;
   for (uint64_t at = sizeof kKeepMagic; at < size;) {
     if (size - at < kHeadSize || !mFile->ReadAt(at, head, kHeadSize)) return FsStatus::Failed;
+    VarintReader fields(head, kHeadSize);
+    const uint32_t entry = fields.Fixed32();
     Record record;
     record.at = at + kHeadSize;
-    record.size = ReadU32(head + 4) | static_cast<uint64_t>(ReadU32(head + 8)) << 32;
-    record.sum = ReadU32(head + 12);
+    record.size = fields.Fixed64();
+    record.sum = fields.Fixed32();
     if (record.size > size - record.at) return FsStatus::Failed;
-    mRecords[ReadU32(head)] = record;
+    mRecords[entry] = record;
     at = record.at + record.size;
   }
   return FsStatus::Ok;
@@ -124,7 +121,9 @@ FsStatus KeptFiles::Restore(FileSystem& fs, uint32_t entry, const std::string& n
       return FsStatus::Failed;
     done += n;
   }
-  return sink->Close() ? FsStatus::Ok : FsStatus::Failed;
+  // On the disk before the keep file and the journal go.
+  const bool synced = sink->Sync();
+  return sink->Close() && synced ? FsStatus::Ok : FsStatus::Failed;
 }
 
 bool HoldsBytes(FileSystem& fs, const std::string& name, uint64_t size, uint32_t sum) {

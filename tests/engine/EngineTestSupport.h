@@ -229,6 +229,10 @@ class FaultyFileSystem : public rtp::FileSystem {
     sleeps.push_back(ms);
     sleptMs += ms;
   }
+  rtp::FsStatus SyncFolder(const std::string& name) override {
+    return Dead() ? rtp::FsStatus::Failed : mDisk.SyncFolder(name);
+  }
+  bool CanSchedule() override { return !failSchedule; }
 
   std::set<std::string> locked;
   std::set<std::string> unreadable;
@@ -252,6 +256,7 @@ class FaultyFileSystem : public rtp::FileSystem {
       return !mFs.Dead() && mDisk->WriteAt(offset, bytes);
     }
     bool Close() override { return mDisk->Close(); }
+    bool Sync() override { return mDisk->Sync(); }
 
    private:
     FaultyFileSystem& mFs;

@@ -78,6 +78,8 @@ class MemoryFileSystem : public rtp::FileSystem {
   rtp::FsStatus ScheduleRemove(const std::string&) override { return rtp::FsStatus::Ok; }
   void RemoveEmptyFolders(const std::string&) override {}
   void Sleep(uint32_t) override {}
+  rtp::FsStatus SyncFolder(const std::string&) override { return rtp::FsStatus::Ok; }
+  bool CanSchedule() override { return true; }
 
   void Put(const std::string& name, std::string bytes) { mFiles[name] = std::move(bytes); }
 

@@ -12,6 +12,7 @@
 #include "engine/build/Builder.h"
 #include "engine/format/Delta.h"
 #include "engine/apply/Errors.h"
+#include "engine/base/Varint.h"
 #include "engine/format/PatchFormat.h"
 
 namespace {
@@ -166,6 +167,16 @@ TEST_F(PatchFormat, AnotherFormatVersionIsError8EvenWhenTheRestIsCut) {
   EXPECT_NE(detail.find("version 2"), std::string::npos) << detail;
   next[8] = 0;
   EXPECT_EQ(ParseError(next), rtp::kErrFormatVersion);
+}
+
+TEST(PatchNumbers, FixedWidthNumbersKeepEveryByte) {
+  std::vector<uint8_t> bytes;
+  rtp::PutFixed32(&bytes, 0x89ABCDEFu);
+  rtp::PutFixed64(&bytes, 0x123456789ABCDEF0ull);
+  rtp::VarintReader in(bytes.data(), bytes.size());
+  EXPECT_EQ(in.Fixed32(), 0x89ABCDEFu);
+  EXPECT_EQ(in.Fixed64(), 0x123456789ABCDEF0ull);
+  EXPECT_TRUE(in.Ok() && in.AtEnd());
 }
 
 TEST(PatchFormatForeign, FilesThatAreNoPatchAreError9) {
