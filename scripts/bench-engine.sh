@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The stand-in engine's figures (not a test): builds what it needs, makes two clients, builds a patch
+# The engine's figures (not a test): builds what it needs, makes two clients, builds a patch
 # for each with the native rtpbuild and applies it three times with patchw32.dll under Wine (loaded as
 # the installer loads it) and natively, then prints the medians, one "key value" a line
 # (bench/tools/figures.py).

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Handle.h"
+#include "winbase/Handle.h"
 
 namespace {
 

@@ -1,8 +1,14 @@
 #pragma once
 // The commit journal: a small file in the client folder that lets a run which replaces client files be
-// finished or undone later, even when its process was killed half-way. Its name tells the run's state
-// (each state is entered by renaming the file, one atomic step); its contents list the files the run
-// puts in place or deletes.
+// finished or undone later, even when its process was killed half-way or the power failed. Its name tells
+// the run's state (each state is entered by renaming the file, one atomic step); its contents list the
+// files the run puts in place or deletes.
+//
+// What a power cut leaves, as the journal counts on it: flushed file data survives, unflushed data may be
+// lost, kept or torn at any block; changes of names survive in the order they were made, up to any point
+// after the last flush of names (NTFS logs them in order; FAT32 and exFAT keep no order, and there the
+// engine promises only never to report success before everything is flushed). Transaction.h gives the
+// order of flushes built on that.
 //
 // Beside each large file the run touches: NAME.~tpnew is the new file, staged and checked; NAME.~tpold
 // is the old one, kept while the new one takes its place. Small files are rewritten in place instead:
