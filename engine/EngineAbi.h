@@ -1,7 +1,7 @@
 #pragma once
 // What the installer and the patch engine library patchw32.dll agree on: the two entry points it exports,
 // the callback it calls, the callback ids with their parameters and the error numbers in its error texts.
-// The installer binds the library, the stand-in engine exports it, and their tests call it: all of them
+// The installer binds the library, the engine exports it, and their tests call it: all of them
 // take the types from here. The engine's own format and inner working are not part of it.
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +49,7 @@ enum CallbackId : uint32_t {
 constexpr uint32_t kProgressDone = 0x8000;
 
 // Error numbers, as written after "ept" in an error text. The installer gives 8, 9, 15 and 36 texts of
-// their own; the others are the stand-in engine's.
+// their own; the others are the engine's.
 enum ErrorNumber : uint32_t {
   kOk = 0,
   kErrCommandLine = 2,       // the command line does not name a client folder and a patch file

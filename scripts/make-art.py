@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the installer's icon and banner from code, so the art can be rebuilt byte for byte.
 
-    scripts/make-art.py [output-folder]      (default: src/ui/res next to this script's repository)
+    scripts/make-art.py [output-folder]      (default: src/dialog/res next to this script's repository)
 
 Writes:
   tesserine.ico  one 32 x 32 image, 24-bit colour with its 1-bit AND mask: a faceted gold compass star
@@ -404,7 +404,7 @@ def main():
     if len(sys.argv) > 1:
         out = sys.argv[1]
     else:
-        out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "ui", "res")
+        out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "dialog", "res")
     os.makedirs(out, exist_ok=True)
     for name, data in (("tesserine.ico", draw_icon()), ("banner.bmp", draw_banner())):
         with open(os.path.join(out, name), "wb") as f:

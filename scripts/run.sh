@@ -11,7 +11,7 @@ out=$root/out
 mkdir -p "$out/screens" "$out/demo"
 
 # The demo: a client at build 4526, the patch that takes it to 4536 (made by rtpbuild from two folders),
-# and the installer packed with the stand-in engine, the patch notes and that patch.
+# and the installer packed with the engine, the patch notes and that patch.
 demo=$out/demo
 rm -rf "$demo" && mkdir -p "$demo/client" "$demo/new/data"
 printf '[client]\r\nbuild=4526\r\n' >"$demo/client/common.ini"

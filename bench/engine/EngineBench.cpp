@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/fs/FileSystem.h"
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 
 namespace rtp {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 
 namespace rtp {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/base/Crc32c.h"
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 #include "engine/base/Varint.h"
 
 namespace rtp {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/format/Delta.h"
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 
 namespace rtp {
 

@@ -1,5 +1,5 @@
 #pragma once
-// The stand-in engine's patch file. A patch turns a client folder at one version into the next: per client
+// The engine's patch file. A patch turns a client folder at one version into the next: per client
 // file one operation, each checked against the old file's size and CRC-32 before anything is written.
 // All numbers are little-endian. The whole file is covered by two CRC-32s, so a damaged or truncated
 // patch is refused before any client file is touched. A patch is read and written front to back in
@@ -50,7 +50,7 @@
 
 #include "engine/base/Bytes.h"
 #include "engine/base/Stream.h"
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 
 namespace rtp {
 
@@ -72,7 +72,7 @@ enum HeaderFlag : uint32_t {
 
 enum class Op : uint8_t { Add = 1, Replace = 2, Delete = 3, Delta = 4, Notice = 5 };
 
-// The stand-in's own callback id beside those of the interface: param null, sent every 50 ms while a
+// The engine's own callback id beside those of the interface: param null, sent every 50 ms while a
 // notice's delay runs. The installer ignores it.
 constexpr uint32_t kIdHeartbeat = 10;
 

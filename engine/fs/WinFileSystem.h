@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "framework/Handle.h"
-#include "framework/Text.h"
+#include "winbase/Handle.h"
+#include "winbase/Text.h"
 #include "engine/fs/FileSystem.h"
 
 namespace rtp {

@@ -6,7 +6,7 @@
 #include <io.h>
 #include <wchar.h>
 
-#include "framework/Text.h"
+#include "winbase/Text.h"
 #else
 #include <sys/stat.h>
 #endif

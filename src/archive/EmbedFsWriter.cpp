@@ -12,7 +12,7 @@
 #include "archive/EmbedFsStdio.h"
 
 #ifdef _WIN32
-#include "framework/Text.h"
+#include "winbase/Text.h"
 #else
 #include <locale.h>
 #include <wctype.h>

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/Outcome.h"
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 #include "rules/EngineErrorNumber.h"
 #include "rules/Format.h"
 #include "rules/resource.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/EngineErrors.h"
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 #include "rules/Format.h"
 #include "rules/PathRules.h"
 #include "rules/resource.h"

@@ -2,6 +2,7 @@
 // on the operator's site, and the finished page's button starts the client.
 #include "core/RunCore.h"
 #include "rules/Format.h"
+#include "rules/Product.h"
 #include "rules/Hex.h"
 
 namespace core {
@@ -9,9 +10,6 @@ namespace core {
 using namespace rules;
 
 namespace {
-
-// The operator's error-report page; the site decides from the query what to offer.
-const wchar_t kReportAddress[] = L"https://update.lanxingji.example/patches/patches.asp";
 
 // The detail goes into the address as it is, blanks included, except for what would end the query
 // early, split it or change it on the way: control characters, '&', '#', '%', '"' and '+' (which a site
@@ -33,7 +31,7 @@ std::wstring QueryValue(const std::wstring& text) {
 
 std::wstring CRunCore::ReportAddress() const {
   return FormatText(L"%s?action=patcherror&do=%u&n=%i&from=%u&to=%u&err=%s%s",
-                    {kReportAddress, mOutcome, static_cast<int32_t>(mInstalledBuild),
+                    {rules::ReportAddress, mOutcome, static_cast<int32_t>(mInstalledBuild),
                      static_cast<uint32_t>(mFromVersion.build), static_cast<uint32_t>(mToVersion.build),
                      QueryValue(mReportDetail), mTestPatch ? L"&test=1" : L""});
 }

@@ -7,6 +7,7 @@
 
 #include "rules/FileNames.h"
 #include "rules/Format.h"
+#include "rules/Product.h"
 #include "rules/resource.h"
 
 namespace core {
@@ -15,7 +16,6 @@ using namespace rules;
 
 namespace {
 
-const wchar_t kEngineEntry[] = L"patchw32.dll";
 // The copy buffer: 8092 bytes (0x1F9C, not 8192); memory use does not grow with the entry.
 constexpr uint32_t kCopyBufferSize = 8092;
 // The system's codes for what the copy itself runs into.
@@ -55,12 +55,12 @@ void CExtraction::ExtractAll() {
   const std::wstring& patchName = mPatchEntry;
   uint32_t engineSize = 0;
   uint32_t patchSize = 0;
-  mArchive.OpenEntry(kEngineEntry, &engineSize);
+  mArchive.OpenEntry(EngineEntry, &engineSize);
   if (!patchName.empty()) mArchive.OpenEntry(patchName, &patchSize);
   const uint64_t total = uint64_t{engineSize} + patchSize;
 
   mView.SetTotalProgress(0);
-  mDllPath = ExtractEntry(kEngineEntry, 0, total);
+  mDllPath = ExtractEntry(EngineEntry, 0, total);
   mPatchPath = ExtractEntry(patchName, engineSize, total);
 
   if (mStopExtraction) return;  // the dialog is closing: nobody is left to tell

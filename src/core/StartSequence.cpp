@@ -7,6 +7,7 @@
 #include "rules/Format.h"
 #include "rules/PatchName.h"
 #include "rules/PathRules.h"
+#include "rules/Product.h"
 #include "rules/resource.h"
 
 namespace core {
@@ -153,8 +154,9 @@ CRunCore::Step CRunCore::CompareBuilds() {
   // client is whole again (the engine would otherwise never be asked to finish the work).
   if (!mProbes.RecoverInterruptedPatch(mZavPath))
     mSystem.Trace(L"StartUpdate: an interrupted patch run could not be undone; the engine tries again\n");
-  mInstalledBuild = ReadInstalledBuild(L"common.ini");
-  if (mInstalledBuild == 0) mInstalledBuild = ReadInstalledBuild(L"boot.ini");
+  mInstalledBuild = 0;
+  for (const wchar_t* file : BuildFiles)
+    if (mInstalledBuild == 0) mInstalledBuild = ReadInstalledBuild(file);
 
   const uint32_t fromBuild = static_cast<uint32_t>(mFromVersion.build);
   const uint32_t toBuild = static_cast<uint32_t>(mToVersion.build);

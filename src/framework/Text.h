@@ -1,8 +1,10 @@
 #pragma once
-// The program's text type: UTF-16, with string-table loading; and the code-page conversions.
+// The program's text type: UTF-16, with string-table loading. The code-page conversions are winbase's.
 #include <windows.h>
 
 #include <string>
+
+#include "winbase/Text.h"
 
 class CString : public std::wstring {
  public:
@@ -15,13 +17,3 @@ class CString : public std::wstring {
   bool LoadString(UINT id);
   static CString Load(UINT id);
 };
-
-// 8-bit text in a code page (the system's ANSI code page unless named) to UTF-16, converted at the
-// program's boundaries. A length of -1 reads up to the first zero byte.
-CString Widen(const char* bytes, int length = -1, UINT codePage = CP_ACP);
-inline CString Widen(const std::string& bytes, UINT codePage = CP_ACP) {
-  return Widen(bytes.data(), static_cast<int>(bytes.size()), codePage);
-}
-// UTF-16 to 8-bit text in a code page, exactly: false when a character has no form of its own there
-// (nothing is replaced by a default or a look-alike character).
-bool Narrow(const std::wstring& text, UINT codePage, std::string* out);

@@ -2,14 +2,14 @@
 
 #include <iterator>
 
-namespace rules {
+#include "rules/Product.h"
 
-const wchar_t* const RequiredEntryNames[2] = {L"zav", L"patch"};
+namespace rules {
 
 void ScanArchiveName(const std::wstring& lowerName, ArchiveScan* scan) {
   if (!scan) return;
   if (lowerName.find(L"test") != std::wstring::npos) scan->testPatch = true;
-  if (lowerName.find(L"patchnotes") != std::wstring::npos) scan->notesName = lowerName;
+  if (lowerName.find(NotesMark) != std::wstring::npos) scan->notesName = lowerName;
   // One entry counts once, however many fragments it holds ("zav_patch.rtp" is still one file).
   for (const wchar_t* fragment : RequiredEntryNames) {
     if (lowerName.find(fragment) != std::wstring::npos) {

@@ -3,11 +3,9 @@
 #include <cstdint>
 #include <string>
 
-namespace rules {
+#include "rules/Product.h"
 
-// A run needs the engine library and the patch file: the archive must hold entries whose names contain
-// each of these fragments (lower case).
-extern const wchar_t* const RequiredEntryNames[2];
+namespace rules {
 
 // What the archive's entry names say, gathered one name at a time in directory order.
 struct ArchiveScan {

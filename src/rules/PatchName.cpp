@@ -3,13 +3,13 @@
 #include <cstdint>
 
 #include "rules/Decimal.h"
+#include "rules/Product.h"
 
 namespace rules {
 
 namespace {
 
-const wchar_t kPatchMark[] = L"zav";
-// "zav" plus the separator after it, which is skipped by position and never examined.
+// The patch mark plus the separator after it, which is skipped by position and never examined.
 const size_t kPrefixLength = 4;
 const size_t kSuffixLength = 4;      // ".rtp"
 const size_t kTestSuffixLength = 9;  // "_test.rtp"
@@ -40,7 +40,7 @@ Version ParseVersionText(std::wstring text) {
 }  // namespace
 
 bool IsPatchEntryName(const std::wstring& lowerName) {
-  return lowerName.find(kPatchMark) != std::wstring::npos;
+  return lowerName.find(PatchMark) != std::wstring::npos;
 }
 
 bool ParsePatchName(const std::wstring& lowerName, Version* from, Version* to) {
@@ -52,7 +52,7 @@ bool ParsePatchName(const std::wstring& lowerName, Version* from, Version* to) {
 
   const size_t n = lowerName.size();
   if (n < kShortestName || lowerName.find(L'-') == std::wstring::npos) return false;
-  const size_t p = lowerName.find(kPatchMark);
+  const size_t p = lowerName.find(PatchMark);
   if (p == std::wstring::npos) return false;
 
   const size_t test = lowerName.find(L"_test");

@@ -6,8 +6,6 @@
 
 namespace rules {
 
-const wchar_t DefaultClientFolder[] = L"c:\\program files\\norrat\\zav\\";
-
 namespace {
 
 const char kBuildKey[] = "build=";

@@ -4,10 +4,9 @@
 #include <cstdint>
 #include <string>
 
-namespace rules {
+#include "rules/Product.h"
 
-// The only built-in guess for the client folder (lower case, with a trailing backslash).
-extern const wchar_t DefaultClientFolder[];
+namespace rules {
 
 // Only this many bytes at the start of "common.ini" / "boot.ini" are examined for the build.
 constexpr size_t kBuildFileBytes = 1024;

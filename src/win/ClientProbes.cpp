@@ -7,14 +7,13 @@
 #include "engine/journal/Transaction.h"
 #include "framework/Handle.h"
 #include "rules/PathRules.h"
+#include "rules/Product.h"
 #include "win/KernelFunction.h"
 #include "win/Restart.h"
 #include "win/UserShell.h"
 
 namespace {
 
-const wchar_t* const kClientExecutables[] = {L"zav.exe", L"bin\\zav.exe"};
-const wchar_t kClientWindowClass[] = L"kreluiScreen";
 const int kCloseAttempts = 3;
 const DWORD kCloseWaitMs = 100;
 const uint64_t kBytesPerMB = 1048576;
@@ -29,7 +28,7 @@ bool IsFile(const std::wstring& path) {
 }  // namespace
 
 bool IsClientFolder(const std::wstring& folder) {
-  for (const wchar_t* name : kClientExecutables) {
+  for (const wchar_t* name : rules::ClientExecutables) {
     if (IsFile(rules::JoinPath(folder, name))) return true;
   }
   return false;
@@ -37,13 +36,13 @@ bool IsClientFolder(const std::wstring& folder) {
 
 bool CloseRunningClient() {
   for (int attempt = 0; attempt < kCloseAttempts; ++attempt) {
-    HWND client = ::FindWindowW(kClientWindowClass, nullptr);
+    HWND client = ::FindWindowW(rules::ClientWindowClass, nullptr);
     if (client == nullptr) return true;
     // A synchronous send: the client's window procedure has handled the request when it returns.
     ::SendMessageW(client, WM_CLOSE, 0, 0);
     ::Sleep(kCloseWaitMs);
   }
-  return ::FindWindowW(kClientWindowClass, nullptr) == nullptr;
+  return ::FindWindowW(rules::ClientWindowClass, nullptr) == nullptr;
 }
 
 bool RecoverInterruptedPatch(const std::wstring& folder) {

@@ -3,7 +3,7 @@
 // brings its notifications to the install flow.
 #include "core/Ports.h"
 #include "framework/Handle.h"
-#include "rules/EngineAbi.h"
+#include "engine/EngineAbi.h"
 
 class CEngineLibrary : public core::PatchEngine {
  public:

@@ -1,6 +1,6 @@
 #pragma once
 // A small client at build 4526, what build 4536 makes of it, a real patch between the two made by the
-// stand-in engine's builder, and the entries of an installer that carries it.
+// engine's builder, and the entries of an installer that carries it.
 #include <engine/build/Builder.h>
 #include <engine/fs/WinFileSystem.h>
 

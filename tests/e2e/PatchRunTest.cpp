@@ -1,4 +1,4 @@
-// Whole runs of a packed installer with the stand-in engine: a real patch made from two client folders is
+// Whole runs of a packed installer with the patch engine: a real patch made from two client folders is
 // applied to a client folder, and every way a run can end is met as the user meets it.
 #include "PatchClient.h"
 

@@ -5,7 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "framework/Text.h"
+#include "winbase/Text.h"
 #endif
 
 namespace tool {

@@ -17,7 +17,7 @@
 #include "archive/EmbedFsWriter.h"
 
 #ifdef _WIN32
-#include "framework/Text.h"
+#include "winbase/Text.h"
 #endif
 
 namespace tool {

@@ -1,4 +1,4 @@
-// rtpbuild: the operator tool of the stand-in patch engine. It builds a patch from two client folders
+// rtpbuild: the operator tool of the patch engine. It builds a patch from two client folders
 // (with test controls when asked), describes a patch, and applies one with the engine's own code,
 // printing every callback. Built in both trees (rtpbuild.exe in the Windows one).
 #include <unistd.h>
@@ -33,7 +33,7 @@ namespace {
 const char kMainHelp[] =
     "usage: rtpbuild COMMAND [OPTIONS] ...\n"
     "\n"
-    "Builds and inspects patch files of the stand-in patch engine (patchw32.dll).\n"
+    "Builds and inspects patch files of the patch engine (patchw32.dll).\n"
     "\n"
     "commands:\n"
     "  build   compare an old and a new client folder and write a patch between them\n"

@@ -1,0 +1,30 @@
+#pragma once
+// What the engine library's two entry points do, for patchw32.dll (dll/PatchW32.cpp, which only exports
+// them) and for the test and benchmark libraries built around the same calls.
+#include <cstdint>
+
+#include "engine/EngineAbi.h"
+#include "engine/apply/Apply.h"
+
+namespace rtp {
+
+// Passes the engine's notifications to the caller's callback; a null answer stops the run.
+class CallbackListener : public Listener {
+ public:
+  explicit CallbackListener(Callback callback) : mCallback(callback) {}
+  bool Notify(uint32_t id, void* param) override { return mCallback(id, param) != nullptr; }
+
+ private:
+  Callback mCallback;
+};
+
+// RTPatchApply32's work: applies the patch the 8-bit command line names to the client folder it names,
+// calling back through `listener` on this thread. 0 on success, otherwise the error number.
+uint32_t ApplyCommandLine(const char* commandLine, Listener& listener);
+
+// RTPatchGetCost's work: what applying the patch at `patchPath` costs. Each result pointer may be null.
+// 0 on success, otherwise an error number, with the results left as they were.
+uint32_t CostOfPatch(const wchar_t* patchPath, uint32_t* biggest, uint32_t* newSize, uint32_t* oldSize,
+                     uint32_t* files);
+
+}  // namespace rtp
