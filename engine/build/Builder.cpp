@@ -272,6 +272,7 @@ bool Controls::AddRecipe(ByteView text, std::string* error) {
 bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, BuildPlan* plan,
                std::string* error) {
   *plan = BuildPlan();
+  plan->progress = options.progress;
   BuildSummary& counts = plan->summary;
   std::map<std::string, std::string> oldNames, newNames;
   if (!ListTree(oldTree, "old", &oldNames, error) || !ListTree(newTree, "new", &newNames, error))

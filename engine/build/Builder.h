@@ -22,6 +22,7 @@
 //                            and absent for the others (parameter null)
 //   pause MS                 the engine waits MS (id 10 every 50 ms), then sends id 10
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,9 @@ struct PlacedNotice {
   Notice notice;
 };
 
+// Told what the builder does: the phase, and how many of its bytes are done of how many.
+using BuildProgress = std::function<void(const char* phase, uint64_t done, uint64_t total)>;
+
 struct BuildOptions {
   uint32_t flags = 0;  // HeaderFlag bits
   uint32_t biggest = 0;
@@ -54,6 +58,7 @@ struct BuildOptions {
   uint32_t fileDelayMs = 0;
   std::vector<std::pair<std::string, uint32_t>> fileDelays;
   std::vector<PlacedNotice> notices;
+  BuildProgress progress;  // not told when empty
 };
 
 // Collects control words into build options.
@@ -97,6 +102,7 @@ struct BuildPlan {
   std::vector<std::string>
       oldFiles;          // every file of the old folder, by folded name: what files may copy from
   BuildSummary summary;  // all but the changed files, which are counted as they are written
+  BuildProgress progress;
 };
 
 // Compares the two folders, reading their files in pieces, and decides every entry; writes nothing.

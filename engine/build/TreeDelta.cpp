@@ -193,6 +193,9 @@ int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& writte
 bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
                       std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts,
                       std::string* error) {
+  const auto report = [&plan](const char* phase, uint64_t done, uint64_t total) {
+    if (plan.progress) plan.progress(phase, done, total);
+  };
   // Every old file may be copied from; their sizes lay out the full old space.
   std::vector<SourceFile> all;
   std::map<std::string, size_t> sourceOf;  // folded name -> index in `all`
@@ -257,7 +260,9 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     indexedAt[i] = at;
     if (!ReadTreeFileInto(oldTree, all[i].name, oldBytes.data() + at, all[i].size, error)) return false;
     at += static_cast<size_t>(all[i].size);
+    report("reading the old files", at, indexedSize);
   }
+  report("indexing the old files", 0, indexedSize);
   OldIndex index;
   index.bytes = oldBytes.view();
   index.base = 0;
@@ -266,6 +271,13 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   if (TranslateExecutables(newTree, written, counterpart, indexed, indexedAt, &all, &oldBytes, &index,
                            error) < 0)
     return false;
+  report("indexing the old files", indexedSize, indexedSize);
+  uint64_t newTotal = 0, newDone = 0;
+  for (const Written& w : written) {
+    uint64_t size = 0;
+    if (!FileSize(newTree, w.newName, &size, error)) return false;
+    newTotal += size;
+  }
 
   // Positions in the index are compacted below to the sources the patch keeps.
   std::vector<bool> kept(all.size(), false);
@@ -308,7 +320,9 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     }
     for (const std::vector<Cover>& covers : w.covers)
       for (const Cover& cover : covers) copied[fileAt(cover.oldPos)] += cover.length;
+    report("matching the new files", newDone += fresh.size(), newTotal);
   }
+  newDone = 0;
   // A source costs its name and size in the directory: one that gives fewer bytes than that saves
   // nothing, and its covers become literals.
   for (size_t f = 0; f < all.size(); ++f)
@@ -364,7 +378,9 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
       for (int s = 0; s < kStreamCount; ++s) slice.length[s] = styles[style].bytes[s].size() - slice.from[s];
       slices[style].push_back(slice);
     }
+    report("writing the steps", newDone += fresh.size(), newTotal);
   }
+  report("compressing", 0, 1);
   // Both styles are compressed once with one setting, one on each core.
   std::vector<uint8_t> stored[3][kStreamCount];
   StreamInfo info[3][kStreamCount];
@@ -428,6 +444,7 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     patch->streams[s] = info[best][s];
     streams[s].swap(stored[best][s]);
   }
+  report("compressing", 1, 1);
   return true;
 }
 

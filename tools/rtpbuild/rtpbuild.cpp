@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/Progress.h"
 #include "tools/common/ToolMain.h"
 
 #include "engine/apply/Apply.h"
@@ -71,6 +72,8 @@ const char kBuildHelp[] =
     "  --recipe FILE               read controls from FILE, one \"WORD ARG\" a line, '#' comments\n"
     "\n"
     "options:\n"
+    "  --quiet  no progress line (on a terminal one line says what the build does meanwhile: the phase,\n"
+    "           its share done, the time so far and what is left of the phase)\n"
     "  --help   show this text\n";
 
 const char kInfoHelp[] =
@@ -84,13 +87,14 @@ const char kInfoHelp[] =
     "  --help   show this text\n";
 
 const char kVerifyHelp[] =
-    "usage: rtpbuild verify OLD_DIR NEW_DIR PATCH\n"
+    "usage: rtpbuild verify [--quiet] OLD_DIR NEW_DIR PATCH\n"
     "\n"
     "Copies OLD_DIR to a scratch folder, applies PATCH there with the engine's code and compares every\n"
     "file with NEW_DIR. Exits 0 when they are the same, 1 with what differs otherwise. OLD_DIR is only\n"
-    "read; the scratch folder is removed.\n"
+    "read; the scratch folder is removed. On a terminal one line says what it does meanwhile.\n"
     "\n"
     "options:\n"
+    "  --quiet  no progress line\n"
     "  --help   show this text\n";
 
 const char kApplyHelp[] =
@@ -181,11 +185,16 @@ bool FolderExists(const std::string& path) {
 int Build(const std::vector<std::string>& args) {
   rtp::Controls controls;
   std::vector<std::string> positional;
+  bool quiet = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (IsHelp(arg)) {
       std::fputs(kBuildHelp, stdout);
       return kExitOk;
+    }
+    if (arg == "--quiet") {
+      quiet = true;
+      continue;
     }
     if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       const std::string word = arg.substr(2);
@@ -212,14 +221,21 @@ int Build(const std::vector<std::string>& args) {
   const std::unique_ptr<rtp::FileSystem> oldTree = OpenFolder(positional[0]);
   const std::unique_ptr<rtp::FileSystem> newTree = OpenFolder(positional[1]);
   const auto started = std::chrono::steady_clock::now();
+  ProgressLine line(quiet);
+  rtp::BuildOptions options = controls.options();
+  options.progress = [&line](const char* phase, uint64_t done, uint64_t total) {
+    line.Show(phase, done, total);
+  };
   rtp::BuildPlan plan;
   rtp::BuildSummary summary;
   std::string error;
-  if (!rtp::PlanPatch(*oldTree, *newTree, controls.options(), &plan, &error)) return Failed(error);
+  line.Show("comparing the folders", 0, 1);
+  if (!rtp::PlanPatch(*oldTree, *newTree, options, &plan, &error)) return Failed(error);
   // Nothing is written for a refused build; a build that fails while writing leaves no patch behind.
   std::unique_ptr<rtp::Sink> out;
   if (!CreateForWriting(positional[2], &out)) return Failed("cannot write " + positional[2]);
   const bool written = rtp::WritePlannedPatch(*oldTree, *newTree, plan, *out, &summary, &error);
+  line.Clear();
   if (!written || !out->Close()) {
     out.reset();
     RemoveFile(positional[2]);
@@ -446,20 +462,38 @@ std::string CompareTrees(rtp::FileSystem& got, rtp::FileSystem& want) {
 }
 
 // Keeps the engine's last error text.
+// Keeps the engine's error text and moves the progress line on with each file.
 class QuietListener : public rtp::Listener {
  public:
+  explicit QuietListener(ProgressLine& line) : mLine(line) {}
   bool Notify(uint32_t id, void* param) override {
     if (id == rtp::kIdError && param) error = static_cast<const char*>(param);
+    if (id == rtp::kIdFileCount && param) mFiles = *static_cast<uint32_t*>(param);
+    if (id == rtp::kIdFileStart) mLine.Show("applying", mStarted++, mFiles);
     return true;
   }
   std::string error;
+
+ private:
+  ProgressLine& mLine;
+  uint32_t mFiles = 0;
+  uint32_t mStarted = 0;
 };
 
 int Verify(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
+  std::vector<std::string> operands;
+  bool quiet = false;
+  for (const std::string& arg : args) {
+    if (arg == "--quiet")
+      quiet = true;
+    else
+      operands.push_back(arg);
+  }
   int exit = kExitOk;
-  if (!TakeOperands(args, kVerifyHelp, "", &positional, &exit)) return exit;
+  if (!TakeOperands(operands, kVerifyHelp, "", &positional, &exit)) return exit;
   if (positional.size() != 3) return Usage("verify takes OLD_DIR NEW_DIR PATCH", kVerifyHelp);
+  ProgressLine line(quiet);
   for (int i = 0; i < 2; ++i)
     if (!FolderExists(positional[i])) return Failed("no such folder: " + positional[i]);
   std::unique_ptr<rtp::Source> patch;
@@ -471,18 +505,21 @@ int Verify(const std::vector<std::string>& args) {
   const std::unique_ptr<rtp::FileSystem> fresh = OpenFolder(positional[1]);
   std::vector<std::string> copied;
   std::string outcome;
+  line.Show("copying the old folder", 0, 1);
   if (!CopyTree(*old, *copy, &copied, &error)) {
     outcome = error;
   } else {
-    QuietListener listener;
+    QuietListener listener(line);
     const auto started = std::chrono::steady_clock::now();
     const uint32_t result = rtp::ApplyPatch(*patch, *copy, listener);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    line.Show("comparing with the new folder", 0, 1);
     if (result != rtp::kOk)
       outcome = "the engine refused it: " +
                 (listener.error.empty() ? std::string(rtp::ErrorName(result)) : listener.error);
     else
       outcome = CompareTrees(*copy, *fresh);
+    line.Clear();
     if (outcome.empty()) std::printf("%s: verified, applied in %.2f s\n", positional[2].c_str(), seconds);
   }
   std::vector<std::string> left;

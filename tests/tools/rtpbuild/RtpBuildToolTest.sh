@@ -44,6 +44,15 @@ run build old new p.rtp
 check "build succeeds" is 0
 check "build counts what it found" has "1 added, 2 patched, 1 deleted, 1 unchanged, 0 notices"
 check "build reports the patch size and time" has " bytes in "
+check "build prints no progress into a pipe" lacks "comparing the folders"
+# On a terminal (made by script(1) natively; the Windows build's runner always pipes) one line moves on.
+if [ ${#tool[@]} -eq 1 ] && command -v script >/dev/null; then
+  out=$(script -qec "$(printf '%q ' "${tool[@]}" build old new tty.rtp)" /dev/null)
+  code=$?
+  check "build on a terminal shows its phases on one updating line" has $'\rmatching the new files: '
+  out=$(script -qec "$(printf '%q ' "${tool[@]}" build --quiet old new tty.rtp)" /dev/null)
+  check "build --quiet shows none" lacks "matching the new files"
+fi
 cp -r old old-before
 run verify old new p.rtp
 check "verify accepts the patch" is 0
