@@ -61,6 +61,8 @@ enum ErrorNumber : uint32_t {
   kErrRead = 19,             // a client file exists but cannot be read (another program holds it)
   kErrWrite = 20,            // a new file cannot be written beside the old one
   kErrReplace = 21,          // a new file cannot take the old one's place, nor be scheduled to
+  kErrDiskSpace = 22,        // the client's drive has less free space than the run needs: nothing was
+                             // written; the text says "need N MB, free M MB"
   kErrMismatch = 36,         // a client file's size or CRC-32 differs from what the patch expects
   kErrAborted = 99,          // the callback asked to stop; returned only, never sent
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <string>
 
 #include "engine/base/Crc32c.h"
 #include "engine/format/Delta.h"
@@ -157,6 +158,7 @@ class Run : public OldFiles {
       return failed ? failed : PlayNotices(0);
     }
     LeaveStraysInPlace();
+    if (const uint32_t failed = CheckDiskSpace()) return failed;
     if (const uint32_t failed = BeginTransaction(identity)) return failed;
     const uint32_t staged = StageEverything();
     if (staged != kOk) {
@@ -228,6 +230,20 @@ class Run : public OldFiles {
       for (size_t i : folder.second.second)
         if (!listed || there.count(FoldName(mFiles[i].name.substr(skip)))) mFiles[i].inPlace = false;
     }
+  }
+
+  // Before anything is written: the run holds every new file beside its old one, and a copy of each old
+  // file rewritten in place, until the commit. When the client's drive cannot take that, nothing is
+  // touched and the error says how much is needed (a drive whose space cannot be told is not checked).
+  uint32_t CheckDiskSpace() {
+    uint64_t need = 0, free = 0;
+    for (const RunFile& file : mFiles)
+      need += (file.write ? file.newSize : 0) + (file.inPlace && file.hasOld ? file.oldSize : 0);
+    if (need == 0 || !mFs.FreeSpace(&free) || need <= free) return kOk;
+    constexpr uint64_t kMB = 1 << 20;
+    return SendError(
+        mListener, kErrDiskSpace,
+        "need " + std::to_string((need + kMB - 1) / kMB) + " MB, free " + std::to_string(free / kMB) + " MB");
   }
 
   // Checks the old files, keeps those to be rewritten in place, then builds every new file; the

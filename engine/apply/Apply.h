@@ -8,6 +8,8 @@
 //     when that fails, id 3 with error 21
 //   - id 6 with the number of files (or the patch's announced count; left out when the patch says so)
 //   - after a recovery, id 9 saying which; when the finished run was of this very patch, nothing more
+//   - when the client's drive has less free space than the run needs, id 3 with error 22 ("need N MB,
+//     free M MB"), before anything is written
 //   - every old file the patch needs is checked before anything is written: when one is missing (15),
 //     cannot be read (19) or differs in size or CRC-32 (36), id 7 with its name and then id 3. A large
 //     file sends id 10 every kProgressEvery bytes meanwhile, and every kFilesPerHeartbeat-th file one

@@ -24,6 +24,8 @@ const char* ErrorName(uint32_t number) {
       return "file cannot be written";
     case kErrReplace:
       return "file cannot be replaced";
+    case kErrDiskSpace:
+      return "not enough disk space";
     case kErrMismatch:
       return "file does not match (size or CRC-32)";
     case kErrAborted:

@@ -35,6 +35,8 @@ class FileSystem {
 
   // True when the folder itself exists.
   virtual bool RootExists() = 0;
+  // The bytes this program may still write on the folder's volume; false when that cannot be told.
+  virtual bool FreeSpace(uint64_t* bytes) = 0;
   // Every file below the folder (not folders), in any order.
   virtual bool List(std::vector<std::string>* names) = 0;
   // The names of the files and folders right in `folder` ("" for the client folder itself), in any

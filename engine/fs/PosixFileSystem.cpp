@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -143,6 +144,13 @@ std::string PosixFileSystem::PathOf(const std::string& name) const {
 bool PosixFileSystem::RootExists() {
   struct stat info;
   return ::stat(mRoot.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool PosixFileSystem::FreeSpace(uint64_t* bytes) {
+  struct statvfs volume;
+  if (::statvfs(mRoot.c_str(), &volume) != 0) return false;
+  *bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+  return true;
 }
 
 bool PosixFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth) {

@@ -164,6 +164,14 @@ bool WinFileSystem::RootExists() {
   return IsFolder(mRoot);
 }
 
+// The space this user may still fill (quotas counted), as the installer measures it.
+bool WinFileSystem::FreeSpace(uint64_t* bytes) {
+  ULARGE_INTEGER available{}, total{}, free{};
+  if (!::GetDiskFreeSpaceExW(mRoot.c_str(), &available, &total, &free)) return false;
+  *bytes = available.QuadPart;
+  return true;
+}
+
 bool WinFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth) {
   if (depth > kMaxDepth) return false;
   const std::wstring pattern = (prefix.empty() ? mRoot + L"\\" : PathOf(prefix) + L"\\") + L"*";

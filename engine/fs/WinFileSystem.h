@@ -18,6 +18,7 @@ class WinFileSystem : public FileSystem {
   explicit WinFileSystem(std::wstring root);
 
   bool RootExists() override;
+  bool FreeSpace(uint64_t* bytes) override;
   bool List(std::vector<std::string>* names) override;
   bool ListNames(const std::string& folder, std::vector<std::string>* names) override;
   FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;

@@ -35,6 +35,9 @@ struct Ending {
   static Ending Finished() { return Ending(PageFinished); }
   // A string-table text in the error box, which is also the message and the report's detail.
   static Ending FailedWithError(Texts& texts, uint32_t stringId, uint32_t outcome);
+  // Too little free space for the run (need and free in MB): the disk-space message in a box with no
+  // caption, which is also the message; the report's detail is kept.
+  static Ending DiskFull(Texts& texts, uint32_t needMB, uint32_t freeMB);
   // A refusal that only says why: the page stays, and Cancel closes the dialog.
   static Ending OnSamePage() { return Ending(kSamePage); }
 

@@ -7,6 +7,7 @@
 
 #include "core/EngineErrors.h"
 #include "engine/EngineAbi.h"
+#include "rules/EngineErrorNumber.h"
 #include "rules/Format.h"
 #include "rules/PathRules.h"
 #include "rules/resource.h"
@@ -82,10 +83,12 @@ bool CEngineSession::DiskHasRoom(const PatchJob& job) {
   const uint32_t need = biggestSz >> kMegabyteShift;
   // A free space of 0 means the query failed: the check is skipped then.
   if (need <= free || need == 0 || free == 0) return true;
-  const std::wstring text = FormatText(Load(IDS_DISK_FULL), {need, free});
-  mEnd.EndRun(
-      Ending::Failed().WithBox(Box{text, L"", box::kIconHand}).WithOutcome(OutcomeNone).WithMessage(text));
+  EndForDiskSpace(need, free);
   return false;
+}
+
+void CEngineSession::EndForDiskSpace(uint32_t needMB, uint32_t freeMB) {
+  mEnd.EndRun(Ending::DiskFull(mTexts, needMB, freeMB));
 }
 
 void CEngineSession::Apply(const PatchJob& job, const std::string& commandLine) {
@@ -169,6 +172,15 @@ const char* CEngineSession::OnEngineMessage(uint32_t id, void* param) {
       break;
     }
     case rtp::kIdError: {
+      // The engine's own disk check, for a need its cost cannot carry (4 GiB and more) or a drive that
+      // filled up since: the player reads the same message as from the check before the run.
+      uint32_t needMB = 0, freeMB = 0;
+      if (EngineErrorNumber(static_cast<const char*>(param)) == rtp::kErrDiskSpace &&
+          DiskSpaceOfEngineText(static_cast<const char*>(param), &needMB, &freeMB)) {
+        mCancelEvent.Set();
+        EndForDiskSpace(needMB, freeMB);
+        return kContinue;
+      }
       uint32_t outcome = OutcomeNone;
       const std::wstring userText = EngineErrorText(static_cast<const char*>(param), &outcome, mTexts);
       const std::wstring message = FormatText(Load(IDS_PATCH_FILE_ERROR), {mCurrentFile, userText});

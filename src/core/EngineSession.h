@@ -59,6 +59,8 @@ class CEngineSession : public EngineListener {
 
  private:
   bool DiskHasRoom(const PatchJob& job);
+  // Ends the run on the failed page with the disk-space message.
+  void EndForDiskSpace(uint32_t needMB, uint32_t freeMB);
   bool EngineCommandLine(const PatchJob& job, std::string* line);
   void Apply(const PatchJob& job, const std::string& commandLine);
   std::wstring EngineText(const void* param);

@@ -46,6 +46,16 @@ void CExtraction::StartExtraction(const std::wstring& patchEntry) {
   mThread.Start(ExtractThreadProc, this);
 }
 
+bool CExtraction::TempHasRoom(const std::wstring& patchEntry, uint32_t* needMB, uint32_t* freeMB) {
+  uint32_t engineSize = 0, patchSize = 0;
+  mArchive.OpenEntry(EngineEntry, &engineSize);
+  if (!patchEntry.empty()) mArchive.OpenEntry(patchEntry, &patchSize);
+  constexpr uint64_t kMB = 1u << 20;
+  *needMB = static_cast<uint32_t>((uint64_t{engineSize} + patchSize + kMB - 1) / kMB);
+  *freeMB = mTemp.FreeSpaceMB();
+  return *freeMB == 0 || *needMB <= *freeMB;
+}
+
 void CExtraction::StopExtraction() {
   mStopExtraction = true;
   mThread.Join();

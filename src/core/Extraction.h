@@ -21,6 +21,10 @@ class CExtraction {
 
   // Starts the thread that extracts the engine library and `patchEntry` (the archive's patch file).
   void StartExtraction(const std::wstring& patchEntry);
+  // False when the temporary folder's drive has less free space than the engine library and the patch
+  // file take, in megabytes (the need rounded up): *needMB and *freeMB then say so. A drive whose space
+  // cannot be told has room.
+  bool TempHasRoom(const std::wstring& patchEntry, uint32_t* needMB, uint32_t* freeMB);
   // Asks the thread (if one runs) to stop and waits for it.
   void StopExtraction();
   // True once after the thread has extracted both files, like a wait on an auto-reset event.

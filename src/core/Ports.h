@@ -83,6 +83,8 @@ class TempFiles {
   // Makes a new folder of our own under the user's temporary folder. *folder receives its path with a
   // trailing backslash, or the path tried when none could be made (empty when there was none to try).
   virtual bool MakeFolder(std::wstring* folder) = 0;
+  // Free megabytes on the user's temporary folder's volume, rounded down; 0 when that cannot be told.
+  virtual uint32_t FreeSpaceMB() = 0;
   virtual bool Create(const std::wstring& path) = 0;
   // Writes all of `length` bytes to the created file; false with the system's error code.
   virtual bool Write(const void* bytes, uint32_t length, uint32_t* error) = 0;

@@ -1,5 +1,6 @@
 #include "core/RunCore.h"
 
+#include "rules/Format.h"
 #include "rules/resource.h"
 
 namespace core {
@@ -66,6 +67,11 @@ Box BoxOf(Texts& texts, uint32_t stringId, uint32_t style) {
 Ending Ending::FailedWithError(Texts& texts, uint32_t stringId, uint32_t outcome) {
   const Box shown = BoxOf(texts, stringId, kErrorMessage);
   return Failed().WithOutcome(outcome).WithMessage(shown.text).WithReportDetail(shown.text).WithBox(shown);
+}
+
+Ending Ending::DiskFull(Texts& texts, uint32_t needMB, uint32_t freeMB) {
+  const std::wstring text = rules::FormatText(texts.Load(IDS_DISK_FULL), {needMB, freeMB});
+  return Failed().WithBox(Box{text, L"", box::kIconHand}).WithOutcome(OutcomeNone).WithMessage(text);
 }
 
 int CRunCore::ShowMessage(uint32_t stringId, uint32_t style) {

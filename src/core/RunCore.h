@@ -87,6 +87,7 @@ class CRunCore : private RunEnd {
   Step CloseClient();
   Step ChooseClientFolder(std::wstring candidate);
   Step CompareBuilds();
+  Step CheckTempSpace();
   void ShowPatchNotes();
 
   RunView& mView;

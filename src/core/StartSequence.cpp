@@ -77,11 +77,20 @@ void CRunCore::StartUpdate() {
     EndRun(Ending::FailedWithError(mTexts, IDS_NO_PATCH_VERSION, OutcomeNewPatch));
     return;
   }
-  if (CompareBuilds() == Step::Ended) return;
+  if (CompareBuilds() == Step::Ended || CheckTempSpace() == Step::Ended) return;
 
   // The timer's ticks are handled only after this returns, so it may start before the extraction.
   mView.StartTimer(kExtractTimerId, kExtractTimerPeriodMs);
   mExtraction.StartExtraction(FindPatchEntry());
+}
+
+// The engine library and the patch file go to the temporary folder, on the system drive as often as not:
+// the run ends with the disk-space message when its drive cannot take them (0 free: it cannot be told).
+CRunCore::Step CRunCore::CheckTempSpace() {
+  uint32_t need = 0, free = 0;
+  if (mExtraction.TempHasRoom(FindPatchEntry(), &need, &free)) return Step::GoOn;
+  EndRun(Ending::DiskFull(mTexts, need, free));
+  return Step::Ended;
 }
 
 // A test patch names the folder it found on the command line and asks whether to use it; No leaves the

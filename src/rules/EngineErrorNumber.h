@@ -12,4 +12,8 @@ namespace rules {
 // 32-bit long.
 int32_t EngineErrorNumber(const char* text);
 
+// The megabytes in the engine's refusal for want of disk space ("... need N MB, free M MB"); false when
+// the text does not hold both.
+bool DiskSpaceOfEngineText(const char* text, uint32_t* needMB, uint32_t* freeMB);
+
 }  // namespace rules

@@ -8,6 +8,7 @@
 
 #include "rules/Format.h"
 #include "rules/Hex.h"
+#include "win/ClientProbes.h"
 #include "win/Elevation.h"
 
 namespace {
@@ -74,6 +75,12 @@ bool CTempFolder::MakeFolder(std::wstring* made) {
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
   return false;
+}
+
+uint32_t CTempFolder::FreeSpaceMB() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+  return length == 0 || length > MAX_PATH ? 0 : GetFreeDiskSpaceMB(temp);
 }
 
 bool CTempFolder::Create(const std::wstring& path) {

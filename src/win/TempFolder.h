@@ -12,6 +12,7 @@ class CTempFolder : public core::TempFiles {
   // change what is in it: another program of the same user could otherwise swap the engine library
   // between extraction and loading.
   bool MakeFolder(std::wstring* folder) override;
+  uint32_t FreeSpaceMB() override;
   bool Create(const std::wstring& path) override;
   bool Write(const void* bytes, uint32_t length, uint32_t* error) override;
   void Close() override { mFile.Close(); }

@@ -91,6 +91,18 @@ const Cause kCauses[] = {
      PageFinished},
     {"OneMegabyteShort", CostOf(2u << 20, 1), true, L"S166(2,1)", L"", box::kIconHand, OutcomeNone,
      L"S166(2,1)", L"", PageFailed},
+    {"TemporaryDriveTooSmall",  // 1.5 MB to extract, 1 MB free: before anything is extracted
+     [](FakeRun& r) {
+       r.machine.entries[2].second.assign(3u << 19, 'p');
+       r.machine.tempFreeMB = 1;
+     },
+     false, L"S166(2,1)", L"", box::kIconHand, OutcomeNone, L"S166(2,1)", L"", PageFailed},
+    {"EngineRefusesForDiskSpace",  // a need of 4 GiB and more passes the cost check
+     [](FakeRun& r) {
+       r.machine.script = {{6, "", 1, true},
+                           {3, "Error ept22: not enough disk space: need 5000 MB, free 4090 MB"}};
+     },
+     true, L"S166(5000,4090)", L"", box::kIconHand, OutcomeNone, L"S166(5000,4090)", L"", PageFailed},
     {"EngineWithoutApplyEntry",  // only the box: the installing page stays and Cancel closes
      [](FakeRun& r) { r.machine.hasApply = false; }, true, L"Very weird error! Error binding to dll, 127",
      L"", box::kIconHand, OutcomeNone, L"", L"", PageInstalling},

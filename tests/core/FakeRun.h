@@ -94,6 +94,7 @@ class FakeMachine : public ClientProbes,
   bool Read(void* buffer, uint32_t length, uint32_t* error) override;
 
   bool MakeFolder(std::wstring* folder) override;
+  uint32_t FreeSpaceMB() override { return tempFreeMB; }
   bool Create(const std::wstring& path) override;
   bool Write(const void* bytes, uint32_t length, uint32_t* error) override;
   void Close() override {}
@@ -121,6 +122,7 @@ class FakeMachine : public ClientProbes,
   std::map<std::wstring, uint32_t> buildsOnceRecovered;  // an interrupted run in the folder: the builds then
   std::vector<std::wstring> recovered;
   uint32_t freeMB = 0;
+  uint32_t tempFreeMB = 0;  // 0: the temporary folder's free space cannot be told
   std::map<std::wstring, std::wstring> shortPaths;
   std::vector<std::wstring> touched, opened;
   int restarts = 0;

@@ -28,7 +28,8 @@ inline void WriteOldClient(const TempDir& dir, const std::wstring& under = L"") 
   dir.WriteFile(under + L"readme.txt", "old readme");
   dir.WriteFile(under + L"script\\compiled.code", "compiled");
 }
-inline void WriteNewClient(const TempDir& dir) {
+inline void WriteNewClient(const TempDir& dir, size_t bigFileBytes = 0) {
+  if (bigFileBytes) dir.WriteFile(L"data\\big.pak", std::string(bigFileBytes, '\0'));
   dir.WriteFile(L"common.ini", "[client]\r\nbuild=4536\r\n");
   dir.WriteFile(L"data\\maps.pak", std::string(30000, 'm') + "new map tail, longer than before");
   dir.WriteFile(L"data\\sky.pak", "a new file");
@@ -37,11 +38,13 @@ inline void WriteNewClient(const TempDir& dir) {
 
 using PatchControls = std::vector<std::pair<std::string, std::string>>;
 
-// A patch from build 4526 to 4536, with the engine's test controls ("delay-ms 100", "notify-error 36", ...).
-inline bool BuildPatch(const PatchControls& controls, std::string* patch, std::string* error) {
+// A patch from build 4526 to 4536, with the engine's test controls ("delay-ms 100", "notify-error 36", ...)
+// and, when asked, a big new file.
+inline bool BuildPatch(const PatchControls& controls, std::string* patch, std::string* error,
+                       size_t bigFileBytes = 0) {
   TempDir oldDir, newDir;
   WriteOldClient(oldDir);
-  WriteNewClient(newDir);
+  WriteNewClient(newDir, bigFileBytes);
   rtp::Controls words;
   for (const auto& [word, argument] : controls) {
     if (!words.Add(word, argument, error)) return false;
@@ -54,9 +57,9 @@ inline bool BuildPatch(const PatchControls& controls, std::string* patch, std::s
   return true;
 }
 
-inline std::string MakePatch(const PatchControls& controls = {}) {
+inline std::string MakePatch(const PatchControls& controls = {}, size_t bigFileBytes = 0) {
   std::string patch, error;
-  EXPECT_TRUE(BuildPatch(controls, &patch, &error)) << error;
+  EXPECT_TRUE(BuildPatch(controls, &patch, &error, bigFileBytes)) << error;
   return patch;
 }
 

@@ -163,38 +163,49 @@ TEST(PatchRun, EngineWithoutACostEntryAppliesWithoutADiskCheck) {
   EXPECT_EQ(client.File(L"data\\sky.pak"), "a new file");
 }
 
-TEST(PatchRun, TooLittleDiskSpaceStopsBeforeTheEngineRuns) {
+// The installer's check of the engine's cost, and the engine's own check for a library without the cost
+// entry (as for a need of 4 GiB and more, which the cost cannot carry): the same message, nothing written.
+TEST(PatchRun, TooLittleDiskSpaceStopsBeforeAnyClientFileIsWritten) {
   // Drive S: is the harness's 32 MB disk.
   ULARGE_INTEGER available{}, total{}, free{};
   if (!::GetDiskFreeSpaceExW(L"S:\\", &available, &total, &free) || total.QuadPart > (64u << 20)) {
     GTEST_SKIP() << "no small disk S: in this prefix";
   }
-  TempDir scratch;
-  std::wstring folder = L"S:\\client-" + std::to_wstring(::GetCurrentProcessId());
-  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-  ::CopyFileW(BinPath(L"recorder.exe").c_str(), (folder + L"\\zav.exe").c_str(), FALSE);
-  {
-    std::ofstream ini(Narrow(folder + L"\\common.ini"), std::ios::binary);
-    ini << "[client]\r\nbuild=4526\r\n";
+  struct Case {
+    std::string patch;
+    const wchar_t* engine;
+    const wchar_t* need;
+  };
+  const Case cases[] = {{MakePatch({{"biggest", "67108864"}}), L"patchw32.dll", L"64"},  // 64 MB
+                        {MakePatch({}, 40u << 20), L"patchw32_nocost.dll", L"41"}};
+  for (const Case& c : cases) {
+    std::wstring folder = L"S:\\client-" + std::to_wstring(::GetCurrentProcessId());
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ::CopyFileW(BinPath(L"recorder.exe").c_str(), (folder + L"\\zav.exe").c_str(), FALSE);
+    {
+      std::ofstream ini(Narrow(folder + L"\\common.ini"), std::ios::binary);
+      ini << "[client]\r\nbuild=4526\r\n";
+    }
+    Story story(PatchInstaller(c.patch, c.engine));
+    auto app = story.Start(PathArg(folder));
+    ASSERT_TRUE(app);
+    ASSERT_TRUE(app->Click(IDOK));
+    auto box = app->WaitForMessageBox();
+    ASSERT_TRUE(box) << Utf8(app->Describe());
+    ::GetDiskFreeSpaceExW(L"S:\\", &available, &total, &free);
+    const unsigned freeMB = static_cast<unsigned>(available.QuadPart >> 20);
+    EXPECT_EQ(box->caption, L"");
+    EXPECT_EQ(box->icon, BoxIcon::Error);
+    EXPECT_EQ(box->text, L"没有足够的磁盘空间来安装补丁。\n\n这个补丁需要" + std::wstring(c.need) +
+                             L" MB的磁盘空间，而您只有" + std::to_wstring(freeMB) + L" MB的剩余磁盘空间。");
+    ASSERT_TRUE(app->Answer(*box, IDOK));
+    ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
+    ExpectNoOffer(*app);
+    ASSERT_TRUE(app->Click(IDCANCEL));
+    EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
+    EXPECT_EQ(FilesIn(folder), 2) << "nothing of the run's own";
+    RemoveTree(folder);
   }
-  Story story(PatchInstaller(MakePatch({{"biggest", "67108864"}})));  // 64 MB
-  auto app = story.Start(PathArg(folder));
-  ASSERT_TRUE(app);
-  ASSERT_TRUE(app->Click(IDOK));
-  auto box = app->WaitForMessageBox();
-  ASSERT_TRUE(box) << Utf8(app->Describe());
-  ::GetDiskFreeSpaceExW(L"S:\\", &available, &total, &free);
-  const unsigned freeMB = static_cast<unsigned>(available.QuadPart >> 20);
-  EXPECT_EQ(box->caption, L"");
-  EXPECT_EQ(box->icon, BoxIcon::Error);
-  EXPECT_EQ(box->text, L"没有足够的磁盘空间来安装补丁。\n\n这个补丁需要64 MB的磁盘空间，而您只有" +
-                           std::to_wstring(freeMB) + L" MB的剩余磁盘空间。");
-  ASSERT_TRUE(app->Answer(*box, IDOK));
-  ASSERT_TRUE(app->WaitForText(IDCANCEL, L"结束"));
-  ExpectNoOffer(*app);
-  ASSERT_TRUE(app->Click(IDCANCEL));
-  EXPECT_EQ(app->WaitForExit(), std::optional<DWORD>(2));
-  RemoveTree(folder);
 }
 
 TEST(PatchRun, AnErrorAfterTheLastFileStaysOnTheFailedPageUnstampedAndEnterKeepsIt) {

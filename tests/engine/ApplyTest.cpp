@@ -404,6 +404,17 @@ TEST_F(EngineRun, AFailedWriteIsError20AndLeavesTheOldFileAndNoHalfFile) {
   EXPECT_EQ(ReadTree(client), before);
 }
 
+TEST_F(EngineRun, TooLittleFreeSpaceIsError22BeforeAnythingIsWritten) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  FaultyFileSystem fs(client);
+  fs.freeBytes = 50000;  // the run holds about 100 KB of new files and kept copies
+  EXPECT_EQ(Run(patch, fs), rtp::kErrDiskSpace);
+  EXPECT_EQ(listener.calls.back().text, "Error ept22: not enough disk space: need 1 MB, free 0 MB");
+  EXPECT_EQ(fs.steps, 0) << "nothing was written";
+  EXPECT_EQ(ReadTree(client), before);
+}
+
 TEST_F(EngineRun, AFailedRenameIsError21AndLeavesTheOldFile) {
   const std::string patch = MakePatch();
   WriteTree(client, before);

@@ -172,6 +172,11 @@ class FaultyFileSystem : public rtp::FileSystem {
   explicit FaultyFileSystem(const fs::path& root) : mDisk(root.string()) {}
 
   bool RootExists() override { return mDisk.RootExists(); }
+  bool FreeSpace(uint64_t* bytes) override {
+    if (freeBytes < 0) return false;
+    *bytes = static_cast<uint64_t>(freeBytes);
+    return true;
+  }
   bool List(std::vector<std::string>* names) override { return mDisk.List(names); }
   bool ListNames(const std::string& folder, std::vector<std::string>* names) override {
     return mDisk.ListNames(folder, names);
@@ -234,6 +239,8 @@ class FaultyFileSystem : public rtp::FileSystem {
   }
   bool CanSchedule() override { return !failSchedule; }
 
+  // The free space the folder's volume reports; negative: it cannot be told.
+  int64_t freeBytes = -1;
   std::set<std::string> locked;
   std::set<std::string> unreadable;
   bool failWrites = false;

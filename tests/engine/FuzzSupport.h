@@ -32,6 +32,7 @@ class FileSink : public rtp::Sink {
 class MemoryFileSystem : public rtp::FileSystem {
  public:
   bool RootExists() override { return true; }
+  bool FreeSpace(uint64_t*) override { return false; }
   bool List(std::vector<std::string>* names) override {
     names->clear();
     for (const auto& file : mFiles) names->push_back(file.first);

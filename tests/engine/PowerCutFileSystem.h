@@ -65,6 +65,7 @@ class PowerCutFileSystem : public rtp::FileSystem {
   }
 
   bool RootExists() override { return true; }
+  bool FreeSpace(uint64_t*) override { return false; }
   bool List(std::vector<std::string>* names) override {
     names->clear();
     for (const auto& name : mNames) names->push_back(name.first);
