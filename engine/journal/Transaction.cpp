@@ -291,6 +291,7 @@ FsStatus ClientTransaction::Rewrite(size_t i, Source& pack, Packed bytes, Placem
       if (created != FsStatus::Ok) return created;
       if (!CopyOut(pack, bytes, *sink)) return FsStatus::Failed;
       mFs.SyncLater(staged, std::move(sink));
+      mScheduled = true;
       return mFs.ScheduleReplace(staged, entry.name) == FsStatus::Ok ? FsStatus::Ok : FsStatus::Locked;
     }
     if (aside != FsStatus::Ok) return aside;
@@ -305,6 +306,7 @@ FsStatus ClientTransaction::Rewrite(size_t i, Source& pack, Packed bytes, Placem
 
 bool ClientTransaction::Schedule(const std::vector<size_t>& entries, StepFailure* failure) {
   for (size_t i : entries) {
+    mScheduled = true;
     const JournalEntry& entry = mJournal.entries[i];
     const FsStatus scheduled = entry.write ? mFs.ScheduleReplace(entry.name + kTempSuffix, entry.name)
                                            : mFs.ScheduleRemove(entry.name);
@@ -321,8 +323,7 @@ bool ClientTransaction::Finish(StepFailure* failure) {
   mCommitted = true;
   // What fails from here on is left to the next run, which finishes a Done journal.
   if (!Schedule(mScheduleAfterDone, failure)) return false;
-  const bool scheduled = !mScheduleBeforeDone.empty() || !mScheduleAfterDone.empty();
-  if (scheduled && mFs.SyncScheduled() != FsStatus::Ok)
+  if (mScheduled && mFs.SyncScheduled() != FsStatus::Ok)
     return Fail(failure, "PendingFileRenameOperations", FsStatus::Failed);
   CleanUp(mFs, mJournal, &mAside);
   return true;

@@ -108,6 +108,7 @@ class ClientTransaction {
   std::vector<bool> mAside;
   bool mCommitting = false;
   bool mCommitted = false;
+  bool mScheduled = false;  // something waits for the restart: its record goes to the disk before success
   bool mStopped = false;
 };
 

@@ -50,17 +50,19 @@ class PowerCutFileSystem : public rtp::FileSystem {
   }
 
   // What the disk holds once the power is back and the restart has carried out what it had scheduled,
-  // as `seed` chooses among what the model allows.
+  // as `seed` chooses among what the model allows: seeds 0 to 7 keep all or none of what was not on the
+  // disk of each kind (names, data, records for the restart: one bit each), the others choose at random.
   Tree AfterPowerCut(uint32_t seed) const {
-    std::mt19937 random(seed);
+    Chance random(seed);
     std::map<std::string, size_t> names = mDurableNames;
     std::vector<uint64_t> sizes;
     for (const File& file : mFiles) sizes.push_back(file.durableSize);
-    const size_t kept = random() % (mUnsyncedNames.size() + 1);
+    const size_t kept = random.Below(mUnsyncedNames.size() + 1, Chance::kNames);
     for (size_t i = 0; i < kept; ++i) Apply(mUnsyncedNames[i], &names, &sizes);
     Tree tree;
     for (const auto& name : names) tree[name.first] = Survivor(name.second, sizes[name.second], random);
-    Restart(mDurableScheduled + random() % (mScheduled.size() - mDurableScheduled + 1), &tree);
+    Restart(mDurableScheduled + random.Below(mScheduled.size() - mDurableScheduled + 1, Chance::kRecords),
+            &tree);
     return tree;
   }
 
@@ -145,6 +147,23 @@ class PowerCutFileSystem : public rtp::FileSystem {
   void Sleep(uint32_t) override {}
 
  private:
+  // The choices of one power cut, each a number below `count` about one kind of what was not on the disk:
+  // for seeds 0 to 7 the least (none of it survives) or the most (all does) as the kind's bit of the seed
+  // says, at random for the others.
+  class Chance {
+   public:
+    enum Kind { kNames = 1, kData = 2, kRecords = 4 };
+    explicit Chance(uint32_t seed) : mSeed(seed), mRandom(seed) {}
+    size_t Below(size_t count, Kind kind) {
+      if (mSeed < 8) return (mSeed & kind) ? count - 1 : 0;
+      return mRandom() % count;
+    }
+
+   private:
+    uint32_t mSeed;
+    std::mt19937 mRandom;
+  };
+
   struct Write {
     uint64_t at;
     std::string bytes;
@@ -274,14 +293,14 @@ class PowerCutFileSystem : public rtp::FileSystem {
   }
 
   // A file's bytes after the cut: its synced bytes, what survives of each later write, and its length.
-  std::string Survivor(size_t index, uint64_t size, std::mt19937& random) const {
+  std::string Survivor(size_t index, uint64_t size, Chance& random) const {
     const File& file = mFiles[index];
     std::string bytes = file.durable;
     for (const Write& write : file.unsynced) {
-      const uint32_t fate = random() % 3;  // kept, dropped, torn
+      const size_t fate = random.Below(3, Chance::kData);  // dropped, torn, kept
       for (uint64_t at = write.at; at < write.at + write.bytes.size(); at = (at / 512 + 1) * 512) {
         const uint64_t end = std::min<uint64_t>((at / 512 + 1) * 512, write.at + write.bytes.size());
-        if (fate == 1 || (fate == 2 && (random() & 1))) continue;
+        if (fate == 0 || (fate == 1 && random.Below(2, Chance::kData) == 0)) continue;
         if (bytes.size() < end) bytes.resize(end);
         bytes.replace(at, end - at, write.bytes, at - write.at, end - at);
       }
