@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "engine/apply/Errors.h"
 #include "engine/dll/EngineCommandLine.h"
 #include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 #include "engine/fs/WinFileSystem.h"
 
 namespace rtp {
@@ -21,7 +24,31 @@ uint32_t OpenPatch(const std::wstring& path, std::unique_ptr<Source>* out) {
   return status == FsStatus::NoMemory ? kErrNoMemory : kErrPatchUnreadable;
 }
 
+// A text the engine made (with file names, which are UTF-8) in the ANSI code page; a character it lacks
+// becomes '?'. ASCII, and 8-bit text that is no UTF-8 (a test notice's), stay as they are.
+std::string InAnsiCodePage(const char* text) {
+  if (std::all_of(text, text + std::strlen(text),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }) ||
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0) == 0)
+    return text;
+  const std::wstring wide = Widen(text, -1, CP_UTF8);
+  const int length = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                           nullptr, nullptr);
+  std::string out(static_cast<size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0)
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &out[0], length, nullptr,
+                          nullptr);
+  return out;
+}
+
 }  // namespace
+
+bool CallbackListener::Notify(uint32_t id, void* param) {
+  const char* text = static_cast<const char*>(param);
+  if (text == nullptr || ParamKindOf(id) != ParamKind::Text) return mCallback(id, param) != nullptr;
+  std::string ansi = InAnsiCodePage(text);
+  return mCallback(id, &ansi[0]) != nullptr;
+}
 
 uint32_t ApplyCommandLine(const char* commandLine, Listener& listener) {
   EngineCommand command;

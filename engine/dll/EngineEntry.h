@@ -8,11 +8,13 @@
 
 namespace rtp {
 
-// Passes the engine's notifications to the caller's callback; a null answer stops the run.
+// Passes the engine's notifications to the caller's callback; a null answer stops the run. The engine's
+// texts are UTF-8 (file names may be Chinese); the caller reads them in the ANSI code page. Every text
+// goes as a copy the caller may write to.
 class CallbackListener : public Listener {
  public:
   explicit CallbackListener(Callback callback) : mCallback(callback) {}
-  bool Notify(uint32_t id, void* param) override { return mCallback(id, param) != nullptr; }
+  bool Notify(uint32_t id, void* param) override;
 
  private:
   Callback mCallback;

@@ -30,8 +30,10 @@
 //  16  4  new CRC-32    }
 //  20  4  delay in ms before the entry is done (0..60000), spread over the entry's callbacks
 //  24  4  payload length
-//   name: the client file, relative to the client folder, '\' between folders: printable ASCII without
-//         <>:"|?*/, no empty, "." or ".." part, no blank or dot at the end of a part; unique ignoring case
+//   name: the client file, relative to the client folder, '\' between folders: UTF-8 text (well formed)
+//         without control characters and <>:"|?*/, at most kMaxNameLength bytes, no empty, "." or ".."
+//         part, no blank or dot at the end of a part; unique ignoring the case of ASCII letters. Windows
+//         takes the name as UTF-16; the engine's callbacks give it in the ANSI code page.
 //   payload:
 //     add, replace  the whole new file (length = new size, CRC-32 = new CRC-32)
 //     delete        nothing
@@ -58,7 +60,8 @@ constexpr uint8_t kMagic[8] = {'T', 'E', 'S', 'P', 'A', 'T', 'C', 'H'};
 constexpr uint16_t kFormatVersion = 1;
 constexpr uint32_t kHeaderSize = 40;
 constexpr uint32_t kEntryHeadSize = 28;
-constexpr size_t kMaxNameLength = 259;
+// In bytes: deep folders of a client whose names are Chinese (three bytes a character) take many.
+constexpr size_t kMaxNameLength = 1023;
 constexpr uint32_t kMaxDelayMs = 60000;
 constexpr uint32_t kMaxNoticeText = 4096;
 // Every entry is held in memory while the patch is applied; no client has nearly this many files.

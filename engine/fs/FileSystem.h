@@ -1,6 +1,6 @@
 #pragma once
 // The client folder as the engine sees it. Names are patch names: relative to the folder, '\' between
-// folders, 8-bit. Each platform supplies one (POSIX natively, Win32 in the engine library); tests supply
+// folders, UTF-8. Each platform supplies one (POSIX natively, Win32 in the engine library); tests supply
 // their own to provoke what a real disk rarely does.
 #include <cstdint>
 #include <functional>

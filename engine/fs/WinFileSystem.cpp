@@ -151,13 +151,26 @@ bool WriteHandle(HANDLE file, ByteView bytes) {
 constexpr unsigned kSyncThreads = 4;
 
 WinFileSystem::WinFileSystem(std::wstring root) : FileSystem(kSyncThreads), mRoot(std::move(root)) {
+  // A full path with backslashes, which the long form of a path needs.
+  const DWORD length = ::GetFullPathNameW(mRoot.c_str(), 0, nullptr, nullptr);
+  std::wstring full(length, L'\0');
+  if (length > 0 && ::GetFullPathNameW(mRoot.c_str(), length, &full[0], nullptr) == length - 1) {
+    full.resize(length - 1);
+    mRoot = full;
+  }
   while (mRoot.size() > 3 && (mRoot.back() == L'\\' || mRoot.back() == L'/')) mRoot.pop_back();
 }
 
 std::wstring WinFileSystem::PathOf(const std::string& name) const {
   std::wstring path = mRoot;
   if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
-  return path + Widen(name, CP_ACP);
+  path += Widen(name, CP_UTF8);
+  // Beyond MAX_PATH (248 for a folder) only the form that skips the system's parsing works; it needs a
+  // full path with backslashes.
+  if (path.size() >= 248 && path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+  if (path.size() >= 248 && path.compare(0, 2, L"\\\\") == 0 && path.compare(0, 4, L"\\\\?\\") != 0)
+    return L"\\\\?\\UNC\\" + path.substr(2);
+  return path;
 }
 
 bool WinFileSystem::RootExists() {
@@ -183,7 +196,7 @@ bool WinFileSystem::ListFolder(const std::string& prefix, std::vector<std::strin
     const std::wstring leaf = found.cFileName;
     if (leaf == L"." || leaf == L"..") continue;
     std::string narrow;
-    if (!Narrow(leaf, CP_ACP, &narrow)) {
+    if (!Narrow(leaf, CP_UTF8, &narrow)) {
       ok = false;
       break;
     }
@@ -215,7 +228,7 @@ bool WinFileSystem::ListNames(const std::string& folder, std::vector<std::string
     const std::wstring leaf = found.cFileName;
     std::string narrow;
     if (leaf == L"." || leaf == L"..") continue;
-    if (!Narrow(leaf, CP_ACP, &narrow)) ok = false;
+    if (!Narrow(leaf, CP_UTF8, &narrow)) ok = false;
     names->push_back(narrow);
   } while (ok && ::FindNextFileW(search, &found));
   ::FindClose(search);

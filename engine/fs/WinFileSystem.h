@@ -1,6 +1,6 @@
 #pragma once
-// A client folder on Windows (the engine library and the builder tool there). Patch names are 8-bit
-// text in the ANSI code page; the folder is UTF-16. A file another program holds so that it cannot be
+// A client folder on Windows (the engine library and the builder tool there). Patch names are UTF-8, the
+// folder UTF-16; a path beyond MAX_PATH goes in the long form ("\\?\"). A file another program holds so that it cannot be
 // replaced or deleted is Locked; replacing and deleting it can then be scheduled for the next restart
 // (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, kept in the registry's PendingFileRenameOperations).
 #include <windows.h>

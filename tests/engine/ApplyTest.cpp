@@ -84,6 +84,18 @@ TEST_F(EngineRun, TurnsTheOldClientIntoTheNewOneByteForByte) {
   EXPECT_FALSE(enginetest::fs::exists(client / "old"));
 }
 
+TEST_F(EngineRun, ChineseNamesBuiltHereComeOutByteForByte) {
+  const std::string maps = "\xE6\x95\xB0\xE6\x8D\xAE\\\xE5\x9C\xB0\xE5\x9B\xBE.pak";  // 数据\地图.pak
+  const std::string added = "\xE6\x95\xB0\xE6\x8D\xAE\\\xE6\x96\xB0.pak";             // 数据\新.pak
+  before[maps] = RandomBytes(50, 4000);
+  after[maps] = before[maps] + "more";
+  after[added] = "new";
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  ASSERT_EQ(Run(patch), rtp::kOk) << listener.Dump();
+  EXPECT_EQ(ReadTree(client), after);
+}
+
 TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullThenADetailLineEach) {
   const std::string patch = MakePatch();
   WriteTree(client, before);

@@ -234,15 +234,20 @@ TEST(PatchFormatNames, NamesThatLeaveTheClientFolderOrCollideOnWindowsAreRefused
                                                           "quote\"d",
                                                           "tab\there",
                                                           "del\x7F",
-                                                          std::string("\xC4\xE3.txt"),
-                                                          std::string(260, 'a'),
+                                                          std::string("\xC4\xE3.txt"),  // GBK, not UTF-8
+                                                          std::string("\xC0\xAF"),      // an overlong '/'
+                                                          std::string("\xED\xA0\x80"),  // a surrogate
+                                                          std::string("\xE4\xB8"),      // cut short
+                                                          std::string("a\x80"),
+                                                          std::string(1024, 'a'),
                                                           ""}) {
     EXPECT_FALSE(rtp::IsValidName(name)) << name;
     const std::string patch = Write(rtp::PatchHeader(), {FileEntry(rtp::Op::Add, name, "", data, data)});
     EXPECT_EQ(ParseError(patch), rtp::kErrCorrupt) << name;
   }
   for (const std::string& name : std::vector<std::string>{
-           "zav.exe", "bin\\zav.exe", "Data Files\\a b.pak", ".hidden", std::string(259, 'a'),
+           "zav.exe", "bin\\zav.exe", "Data Files\\a b.pak", ".hidden", std::string(1023, 'a'),
+           "\xE6\x95\xB0\xE6\x8D\xAE\\\xE5\x9C\xB0\xE5\x9B\xBE.pak", "\xF0\x9F\x8E\xAE.txt",
            "script\\compiled.code", "a~1\\{x}[y]#$%&'()+,;=@^`!"}) {
     EXPECT_TRUE(rtp::IsValidName(name)) << name;
   }

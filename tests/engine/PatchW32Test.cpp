@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -68,16 +69,32 @@ void WriteFileBytes(const fs::path& path, const std::string& bytes) {
   ASSERT_TRUE(rtp::WriteWholeFile(path.wstring(), rtp::ByteView(bytes))) << path;
 }
 
+// Through the engine's own file system: names are UTF-8, and paths may pass MAX_PATH.
 void WriteTree(const fs::path& root, const Tree& tree) {
   fs::create_directories(root);
-  for (const auto& file : tree) WriteFileBytes(root / Wide(file.first), file.second);
+  rtp::WinFileSystem folder(root.wstring());
+  for (const auto& file : tree) {
+    std::unique_ptr<rtp::Sink> sink;
+    ASSERT_EQ(folder.Create(file.first, &sink), rtp::FsStatus::Ok) << file.first;
+    ASSERT_TRUE(sink->WriteAt(0, rtp::ByteView(file.second)) && sink->Close()) << file.first;
+  }
 }
 
 Tree ReadTree(const fs::path& root) {
   Tree tree;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (!item.is_regular_file()) continue;
-    tree[Ansi(fs::relative(item.path(), root).wstring())] = ReadFileBytes(item.path());
+  rtp::WinFileSystem folder(root.wstring());
+  std::vector<std::string> names;
+  EXPECT_TRUE(folder.List(&names));
+  for (const std::string& name : names) {
+    std::unique_ptr<rtp::Source> file;
+    std::string& bytes = tree[name];
+    if (folder.OpenRead(name, &file) != rtp::FsStatus::Ok) {
+      bytes = "<unreadable>";
+      continue;
+    }
+    bytes.resize(static_cast<size_t>(file->Size()));
+    if (!bytes.empty() && !file->ReadAt(0, reinterpret_cast<uint8_t*>(&bytes[0]), bytes.size()))
+      bytes = "<unreadable>";
   }
   return tree;
 }
@@ -406,6 +423,28 @@ TEST_F(PatchW32, ApplyingTurnsTheClientIntoTheNewVersionWithTheCallbacksTheInsta
   EXPECT_EQ(last, 0x8000u);
   EXPECT_EQ(recorder.Of(9).size(), 4u);
   EXPECT_TRUE(recorder.Of(3).empty());
+}
+
+TEST_F(PatchW32, ChineseNamesInFoldersBeyondMaxPathApplyAndAreCalledBackInTheAnsiCodePage) {
+  const std::wstring maps = L"\u5730\u56fe.pak";  // 地图.pak
+  std::wstring deep;
+  for (int i = 0; i < 30; ++i) deep += L"\u76ee\u5f55\u76ee\u5f55\u76ee\u5f55\u76ee\u5f55\\";  // 目录...
+  deep += L"\u6df1.pak";
+  std::string mapsName, deepName;
+  ASSERT_TRUE(Narrow(maps, CP_UTF8, &mapsName) && Narrow(deep, CP_UTF8, &deepName));
+  ASSERT_GT((client / deep).wstring().size(), static_cast<size_t>(MAX_PATH));
+  before[mapsName] = RandomBytes(53, 5000);
+  after[mapsName] = before[mapsName] + "more";
+  before[deepName] = "old";
+  after[deepName] = "new and longer";
+  Prepare();
+  EXPECT_EQ(Apply(), 0u) << recorder.Dump();
+  EXPECT_EQ(ReadTree(client), after);
+  std::vector<std::string> started;
+  for (const Call& call : recorder.Of(7)) started.push_back(call.text);
+  EXPECT_NE(std::find(started.begin(), started.end(), Ansi(maps)), started.end()) << "code page 936";
+  // Wine takes long paths as they are; Windows only in the long form.
+  EXPECT_EQ(rtp::WinFileSystem(client.wstring()).PathOf(deepName).rfind(L"\\\\?\\", 0), 0u);
 }
 
 TEST_F(PatchW32, ANullAnswerStopsTheEngineAtOnceAndLeavesTheFileItWasWorkingOn) {
