@@ -1,6 +1,7 @@
 #include "engine/journal/Transaction.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace rtp {
 
@@ -238,7 +239,17 @@ bool ClientTransaction::PutInPlace(const std::vector<Packed>& packed, std::vecto
   if (entered != FsStatus::Ok) return Fail(failure, JournalName(JournalState::Committing), entered);
   mCommitting = true;
   std::unique_ptr<Source> pack;
+  auto lastBeat = std::chrono::steady_clock::now();
   for (size_t i = 0; i < mJournal.entries.size(); ++i) {
+    // A client of many files takes seconds to commit: the caller hears from the run meanwhile.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastBeat >= std::chrono::milliseconds(kSyncBeatMs)) {
+      lastBeat = now;
+      if (!mBeat()) {
+        mStopped = true;
+        return Fail(failure, mJournal.entries[i].name, FsStatus::Failed);
+      }
+    }
     const JournalEntry& entry = mJournal.entries[i];
     if (entry.inPlace && !entry.write) {
       const FsStatus removed = Patiently([&] { return mFs.Remove(entry.name); });
