@@ -33,47 +33,35 @@ bool OpenTreeFile(FileSystem& tree, const std::string& name, std::unique_ptr<Sou
   const FsStatus status = tree.OpenRead(name, out);
   if (status == FsStatus::NoMemory) return Fail(error, "out of memory reading " + name);
   if (status != FsStatus::Ok) return Fail(error, "cannot read " + name);
-  if ((*out)->Size() > 0xFFFFFFFFu) return Fail(error, "file of 4 GiB or more: " + name);
   return true;
 }
 
-// Reads an old and a new file side by side in pieces: their sizes and CRC-32s, and whether they hold
-// the same bytes. A missing new name sums the old file alone.
+// Whether an old and a new file hold the same bytes, read side by side in pieces up to the first
+// difference (files of other sizes are not read). A missing new name only gives the old file's size.
 bool CompareFiles(FileSystem& oldTree, const std::string& oldName, FileSystem* newTree,
                   const std::string& newName, PatchEntry* entry, bool* same, std::string* error) {
   std::unique_ptr<Source> files[2];
   if (!OpenTreeFile(oldTree, oldName, &files[0], error)) return false;
   if (newTree && !OpenTreeFile(*newTree, newName, &files[1], error)) return false;
-  const size_t count = newTree ? 2 : 1;
+  entry->oldSize = static_cast<uint32_t>(files[0]->Size());
+  if (newTree) entry->newSize = static_cast<uint32_t>(files[1]->Size());
+  *same = newTree && files[0]->Size() == files[1]->Size();
+  if (!*same) return true;
   const char* const names[2] = {oldName.c_str(), newName.c_str()};
   std::unique_ptr<StreamReader> readers[2];
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < 2; ++i) {
     readers[i].reset(new (std::nothrow) StreamReader(*files[i], 0, files[i]->Size()));
     if (!readers[i] || !readers[i]->Ok())
       return Fail(error, std::string("out of memory reading ") + names[i]);
-    readers[i]->StartSum();
   }
   // Readers of equal ranges hand out pieces of equal lengths.
-  *same = count == 2 && files[0]->Size() == files[1]->Size();
-  for (;;) {
+  while (*same && readers[0]->Remaining()) {
     ByteView pieces[2];
-    bool more = false;
-    for (size_t i = 0; i < count; ++i) {
-      if (!readers[i]->Remaining()) continue;
+    for (size_t i = 0; i < 2; ++i)
       if (!readers[i]->Take(kChunkSize, &pieces[i]))
         return Fail(error, std::string("cannot read ") + names[i]);
-      more = true;
-    }
-    if (!more) break;
-    if (*same && (pieces[0].size != pieces[1].size ||
-                  std::memcmp(pieces[0].data, pieces[1].data, pieces[0].size) != 0))
-      *same = false;
-  }
-  entry->oldSize = static_cast<uint32_t>(files[0]->Size());
-  entry->oldCrc = readers[0]->Sum();
-  if (count == 2) {
-    entry->newSize = static_cast<uint32_t>(files[1]->Size());
-    entry->newCrc = readers[1]->Sum();
+    *same =
+        pieces[0].size == pieces[1].size && std::memcmp(pieces[0].data, pieces[1].data, pieces[0].size) == 0;
   }
   return true;
 }
@@ -273,6 +261,7 @@ bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& opt
                std::string* error) {
   *plan = BuildPlan();
   plan->progress = options.progress;
+  plan->maxMemory = options.maxMemory;
   BuildSummary& counts = plan->summary;
   std::map<std::string, std::string> oldNames, newNames;
   if (!ListTree(oldTree, "old", &oldNames, error) || !ListTree(newTree, "new", &newNames, error))

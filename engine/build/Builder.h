@@ -59,6 +59,7 @@ struct BuildOptions {
   std::vector<std::pair<std::string, uint32_t>> fileDelays;
   std::vector<PlacedNotice> notices;
   BuildProgress progress;  // not told when empty
+  uint64_t maxMemory = 0;  // bytes; 0: kDefaultBuildMemory
 };
 
 // Collects control words into build options.
@@ -103,19 +104,25 @@ struct BuildPlan {
       oldFiles;          // every file of the old folder, by folded name: what files may copy from
   BuildSummary summary;  // all but the changed files, which are counted as they are written
   BuildProgress progress;
+  uint64_t maxMemory = 0;
 };
 
 // Compares the two folders, reading their files in pieces, and decides every entry; writes nothing.
-// False with a message when a folder or file cannot be read, a name cannot go into a patch, a file is
-// 4 GiB or more, or a control names no file of the patch.
+// False with a message when a folder or file cannot be read, a name cannot go into a patch, or a
+// control names no file of the patch. Files may be of any size.
 bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& options, BuildPlan* plan,
                std::string* error);
 
-// Writes the planned patch into `out` in format version 2: the old folder's files are indexed together
-// (within kIndexBudget bytes; beyond it each changed file is matched against its own old version, in
-// windows when that alone is larger), so an added or changed file copies from whichever old file holds
-// its bytes.
+// Writes the planned patch into `out` in format version 2: the old folder's files are indexed together,
+// so an added or changed file copies from whichever old file holds its bytes, within the memory the
+// build may take (a tenth of it, at most kIndexBudget bytes; beyond that only the old versions of the
+// changed files are indexed). A file larger than a twentieth of that memory, or whose old version is, is
+// matched window by window against its old version alone, each window of old bytes following where the
+// content went: time grows with the client's size, memory does not.
 constexpr uint64_t kIndexBudget = uint64_t{3} << 29;  // 1.5 GiB of old data in one suffix array
+// The memory a build takes at most unless told (BuildOptions::maxMemory): 8 GiB, or 1 GiB in a 32-bit
+// process. Old data beyond what fits is matched window by window.
+constexpr uint64_t kDefaultBuildMemory = sizeof(void*) >= 8 ? uint64_t{8} << 30 : uint64_t{1} << 30;
 
 bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Sink& out,
                        BuildSummary* summary, std::string* error);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <thread>
@@ -51,12 +52,52 @@ bool FileSize(FileSystem& tree, const std::string& name, uint64_t* size, std::st
   return true;
 }
 
+// A file matched window by window: its new bytes [newFrom, newTo) against old bytes [oldFrom, oldTo) of
+// its old version.
+struct Window {
+  uint64_t newFrom = 0, newTo = 0;
+  uint64_t oldFrom = 0, oldTo = 0;
+  bool exact = false;  // one exact cover gives it whole
+};
+
 // One written file as the matcher sees it.
 struct Written {
   size_t file = 0;               // in patch->files
   std::string newName;           // in the new folder
   std::vector<Cover> covers[2];  // for each cover style
+  bool windowed = false;         // too large to match whole in the memory the build may take
+  std::vector<Window> windows;
 };
+
+// What a build may index at once, from the memory it may take: an indexed byte costs five (itself and its
+// place in the suffix array), the new bytes matched against it and the streams take the rest. Old data
+// beyond the shared budget, and every file larger than a window, is matched window by window against its
+// own old version.
+struct Budget {
+  uint64_t shared;  // old bytes in the one index every file is matched against
+  uint64_t window;  // old bytes of one window
+};
+Budget BudgetFor(uint64_t memory) {
+  const uint64_t shared = std::min(kIndexBudget, memory / 10);
+  return {shared, std::max<uint64_t>(std::min(kMaxIndexed, memory / 20), 64 << 10)};
+}
+// A window of new bytes is half its window of old ones: the rest lets the old bytes drift either way.
+constexpr uint64_t kNewShare = 2;
+
+// Reads [at, at + size) of a file into `out`.
+bool ReadRange(FileSystem& tree, const std::string& name, uint64_t at, uint64_t size, Buffer* out,
+               std::string* error) {
+  std::unique_ptr<Source> file;
+  if (tree.OpenRead(name, &file) != FsStatus::Ok) return Fail(error, "cannot read " + name);
+  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size)))
+    return Fail(error, "out of memory reading " + name);
+  for (uint64_t done = 0; done < size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, size - done));
+    if (!file->ReadAt(at + done, out->data() + done, n)) return Fail(error, "cannot read " + name);
+    done += n;
+  }
+  return true;
+}
 
 // A file's cover style is chosen by estimate when one style looks this many times cheaper; otherwise its
 // steps, when they come to this many raw bytes, are compressed on their own to tell.
@@ -188,6 +229,81 @@ int TranslateExecutables(FileSystem& newTree, const std::vector<Written>& writte
   return translated;
 }
 
+// Where one style's steps of a file go.
+struct StepTarget {
+  const std::vector<Cover>* covers;
+  CoverStyle style;
+  RawStreams* out;
+};
+
+// Matches a file too large for the memory window by window against its old version `old` (null: the file
+// is new, every byte a literal), whose bytes the index names from `oldAt` on. Each window of old bytes is
+// centred where the window of new bytes is expected by the last cover, so the matching follows content
+// that moved. Fills the file's size and CRC-32C.
+bool MatchInWindows(FileSystem& oldTree, FileSystem& newTree, const SourceFile* old, uint64_t oldAt,
+                    uint64_t newSize, uint64_t window, Written* w, TreeFile* file, std::string* error) {
+  const uint64_t step = std::max<uint64_t>(window / kNewShare, 1);
+  int64_t drift = 0;  // old position minus new position where the last cover was
+  uint32_t crc = 0;
+  Buffer fresh, oldBytes;
+  for (uint64_t from = 0;; from += step) {
+    Window part;
+    part.newFrom = from;
+    part.newTo = std::min(newSize, from + step);
+    if (!ReadRange(newTree, w->newName, part.newFrom, part.newTo - part.newFrom, &fresh, error)) return false;
+    crc = Crc32c(fresh.view(), crc);
+    if (old && old->size) {
+      const uint64_t span = std::min(window, old->size);
+      const int64_t centre = static_cast<int64_t>(from + (part.newTo - part.newFrom) / 2) + drift;
+      const int64_t first = std::min<int64_t>(std::max<int64_t>(centre - static_cast<int64_t>(span / 2), 0),
+                                              static_cast<int64_t>(old->size - span));
+      part.oldFrom = static_cast<uint64_t>(first);
+      part.oldTo = part.oldFrom + span;
+      if (!ReadRange(oldTree, old->name, part.oldFrom, span, &oldBytes, error)) return false;
+      // Most of a large packed file is where it was: a window the old bytes hold unchanged at the expected
+      // place is one exact cover, with no index to build.
+      const int64_t same = static_cast<int64_t>(from) + drift - first;
+      const uint64_t length = part.newTo - part.newFrom;
+      if (length > 0 && same >= 0 && static_cast<uint64_t>(same) + length <= span &&
+          std::memcmp(oldBytes.data() + same, fresh.data(), static_cast<size_t>(length)) == 0) {
+        const uint64_t at = oldAt + part.oldFrom + static_cast<uint64_t>(same);
+        for (std::vector<Cover>& covers : w->covers) covers.push_back({at, from, length, at});
+        part.exact = true;
+        w->windows.push_back(part);
+        if (part.newTo == newSize) break;
+        continue;
+      }
+      OldIndex index;
+      index.bytes = oldBytes.view();
+      index.base = oldAt + part.oldFrom;
+      if (!BuildSuffixArray(index.bytes, &index.order))
+        return Fail(error, "out of memory indexing " + old->name);
+      const uint64_t expected =
+          static_cast<uint64_t>(std::max<int64_t>(static_cast<int64_t>(from) + drift, 0));
+      std::vector<Cover> found[2];
+      const auto find = [&](int style) {
+        found[style] = FindCovers(index, fresh.view(), oldAt + expected, static_cast<CoverStyle>(style));
+      };
+      std::thread other(find, 1);
+      find(0);
+      other.join();
+      for (int style = 0; style < 2; ++style)
+        for (Cover cover : found[style]) {
+          cover.newPos += from;
+          w->covers[style].push_back(cover);
+        }
+      if (!found[0].empty())
+        drift = static_cast<int64_t>(found[0].back().oldPos - oldAt) -
+                static_cast<int64_t>(found[0].back().newPos + from);
+    }
+    w->windows.push_back(part);
+    if (part.newTo == newSize) break;
+  }
+  file->newSize = newSize;
+  file->newCrc = crc;
+  return true;
+}
+
 }  // namespace
 
 bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
@@ -241,26 +357,68 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
     patch->files.push_back(file);
   }
 
-  // The old data indexed: every old file when they fit the budget, else only the old versions of the
-  // changed files.
-  std::vector<bool> indexed(all.size(), total <= kIndexBudget);
-  if (total > kIndexBudget)
-    for (size_t c : counterpart)
-      if (c) indexed[c - 1] = true;
+  // Written files too large for the memory the build may take are matched window by window against their
+  // own old versions, which then stay out of the shared index.
+  const Budget budget = BudgetFor(plan.maxMemory ? plan.maxMemory : kDefaultBuildMemory);
+  std::vector<uint64_t> newSizes(written.size(), 0);
+  std::vector<bool> windowedOld(all.size(), false);
+  uint64_t newTotal = 0, newDone = 0;
+  for (size_t i = 0; i < written.size(); ++i) {
+    if (!FileSize(newTree, written[i].newName, &newSizes[i], error)) return false;
+    newTotal += newSizes[i];
+    const size_t c = counterpart[written[i].file];
+    written[i].windowed = newSizes[i] > budget.window || (c && all[c - 1].size > budget.window);
+    if (written[i].windowed && c) windowedOld[c - 1] = true;
+  }
+  // The shared index: every other old file when they fit, else only the old versions of the changed files,
+  // the largest of them windowed too until the rest fit.
+  uint64_t others = 0;
+  for (size_t f = 0; f < all.size(); ++f) others += windowedOld[f] ? 0 : all[f].size;
+  std::vector<bool> indexed(all.size(), false);
+  for (size_t f = 0; f < all.size(); ++f) indexed[f] = !windowedOld[f] && others <= budget.shared;
+  if (others > budget.shared) {
+    std::vector<size_t> changed;  // in `written`, largest old version first
+    uint64_t shared = 0;
+    for (size_t i = 0; i < written.size(); ++i) {
+      const size_t c = counterpart[written[i].file];
+      if (!c || written[i].windowed) continue;
+      indexed[c - 1] = true;
+      shared += all[c - 1].size;
+      changed.push_back(i);
+    }
+    std::stable_sort(changed.begin(), changed.end(), [&](size_t x, size_t y) {
+      return all[counterpart[written[x].file] - 1].size > all[counterpart[written[y].file] - 1].size;
+    });
+    for (size_t k = 0; shared > budget.shared && k < changed.size(); ++k) {
+      const size_t c = counterpart[written[changed[k]].file];
+      written[changed[k]].windowed = true;
+      windowedOld[c - 1] = true;
+      indexed[c - 1] = false;
+      shared -= all[c - 1].size;
+    }
+  }
   Buffer oldBytes;
   uint64_t indexedSize = 0;
   for (size_t i = 0; i < all.size(); ++i) indexedSize += indexed[i] ? all[i].size : 0;
-  if (indexedSize > kMaxIndexed) return Fail(error, "the changed old files exceed what one index holds");
   if (!oldBytes.Resize(static_cast<size_t>(indexedSize)))
     return Fail(error, "out of memory reading the old folder");
-  // Indexed files lie end to end in `oldBytes`, each from indexedAt[i] on.
+  // Indexed files lie end to end in `oldBytes`, each from indexedAt[i] on; windowed old files take the
+  // positions after them, so that covers name every old byte alike.
   std::vector<uint64_t> indexedAt(all.size(), 0);
+  std::vector<size_t> indexedFiles;  // by position
   for (size_t i = 0, at = 0; i < all.size(); ++i) {
     if (!indexed[i]) continue;
     indexedAt[i] = at;
+    indexedFiles.push_back(i);
     if (!ReadTreeFileInto(oldTree, all[i].name, oldBytes.data() + at, all[i].size, error)) return false;
     at += static_cast<size_t>(all[i].size);
     report("reading the old files", at, indexedSize);
+  }
+  for (size_t i = 0, at = indexedSize; i < all.size(); ++i) {
+    if (!windowedOld[i]) continue;
+    indexedAt[i] = at;
+    indexedFiles.push_back(i);
+    at += all[i].size;
   }
   report("indexing the old files", 0, indexedSize);
   OldIndex index;
@@ -272,21 +430,12 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
                            error) < 0)
     return false;
   report("indexing the old files", indexedSize, indexedSize);
-  uint64_t newTotal = 0, newDone = 0;
-  for (const Written& w : written) {
-    uint64_t size = 0;
-    if (!FileSize(newTree, w.newName, &size, error)) return false;
-    newTotal += size;
-  }
 
   // Positions in the index are compacted below to the sources the patch keeps.
   std::vector<bool> kept(all.size(), false);
   for (size_t c : counterpart)
     if (c) kept[c - 1] = true;
-  std::vector<size_t> indexedFiles;
-  for (size_t i = 0; i < all.size(); ++i)
-    if (indexed[i]) indexedFiles.push_back(i);
-  const auto fileAt = [&](uint64_t position) {  // the indexed file holding an index position
+  const auto slotAt = [&](uint64_t position) {  // in indexedFiles, the file holding an index position
     size_t lo = 0, hi = indexedFiles.size();
     while (hi - lo > 1) {
       const size_t mid = (lo + hi) / 2;
@@ -295,32 +444,40 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
       else
         hi = mid;
     }
-    return indexedFiles[lo];
+    return lo;
   };
+  const auto fileAt = [&](uint64_t position) { return indexedFiles[slotAt(position)]; };
   std::vector<uint64_t> copied(all.size(), 0);  // bytes the covers take from each old file
-  for (Written& w : written) {
-    Buffer fresh;
-    if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
+  for (size_t i = 0; i < written.size(); ++i) {
+    Written& w = written[i];
     TreeFile& file = patch->files[w.file];
-    file.newSize = fresh.size();
-    file.newCrc = Crc32c(fresh.view());
     const size_t c = counterpart[w.file];
-    const uint64_t expected = c && indexed[c - 1] ? indexedAt[c - 1] : 0;
-    const auto find = [&](int style) {
-      w.covers[style] = FindCovers(index, fresh.view(), expected, static_cast<CoverStyle>(style));
-    };
-    // The styles of a large file are matched at once, one on each core (the index is only read).
-    if (fresh.size() >= kMatchedTogether) {
-      std::thread other(find, 1);
-      find(0);
-      other.join();
+    if (w.windowed) {
+      if (!MatchInWindows(oldTree, newTree, c ? &all[c - 1] : nullptr, c ? indexedAt[c - 1] : 0, newSizes[i],
+                          budget.window, &w, &file, error))
+        return false;
     } else {
-      find(0);
-      find(1);
+      Buffer fresh;
+      if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
+      file.newSize = fresh.size();
+      file.newCrc = Crc32c(fresh.view());
+      const uint64_t expected = c && indexed[c - 1] ? indexedAt[c - 1] : 0;
+      const auto find = [&](int style) {
+        w.covers[style] = FindCovers(index, fresh.view(), expected, static_cast<CoverStyle>(style));
+      };
+      // The styles of a large file are matched at once, one on each core (the index is only read).
+      if (fresh.size() >= kMatchedTogether) {
+        std::thread other(find, 1);
+        find(0);
+        other.join();
+      } else {
+        find(0);
+        find(1);
+      }
     }
     for (const std::vector<Cover>& covers : w.covers)
       for (const Cover& cover : covers) copied[fileAt(cover.oldPos)] += cover.length;
-    report("matching the new files", newDone += fresh.size(), newTotal);
+    report("matching the new files", newDone += newSizes[i], newTotal);
   }
   newDone = 0;
   // A source costs its name and size in the directory: one that gives fewer bytes than that saves
@@ -333,10 +490,9 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
       for (const Cover& cover : covers) {
         if (copied[fileAt(cover.oldPos)] == 0) continue;
         useful.push_back(cover);
-        for (size_t f = fileAt(cover.oldPos); f < all.size(); ++f) {
-          if (!indexed[f]) continue;
-          if (indexedAt[f] >= cover.oldPos + cover.length) break;
-          kept[f] = true;
+        for (size_t k = slotAt(cover.oldPos); k < indexedFiles.size(); ++k) {
+          if (indexedAt[indexedFiles[k]] >= cover.oldPos + cover.length) break;
+          kept[indexedFiles[k]] = true;
         }
       }
       covers.swap(useful);
@@ -361,24 +517,71 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
 
   // The steps of both cover styles, moves in the patch's old space. The new files are read again rather
   // than kept: the covers of every file had to be known first, and a tree can be larger than memory.
+  // Writes the steps of a file for each target; a windowed file window by window, its old bytes read
+  // again for each window.
+  const auto writeSteps = [&](const Written& w, const std::vector<StepTarget>& targets) {
+    if (!w.windowed) {
+      Buffer fresh;
+      if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
+      for (const StepTarget& t : targets) WriteSteps(index, fresh.view(), *t.covers, t.style, t.out);
+      return true;
+    }
+    const size_t c = counterpart[w.file];
+    std::vector<StepCursor> cursors(targets.size());
+    std::vector<size_t> next(targets.size(), 0);
+    Buffer fresh, oldBytes;
+    for (size_t k = 0; k < w.windows.size(); ++k) {
+      const Window& window = w.windows[k];
+      const bool last = k + 1 == w.windows.size();
+      if (window.exact) {
+        for (size_t t = 0; t < targets.size(); ++t)
+          WriteExactWindow(targets[t].covers->at(next[t]++), window.newTo - window.newFrom, last, &cursors[t],
+                           targets[t].out);
+        continue;
+      }
+      OldIndex part;
+      if (!ReadRange(newTree, w.newName, window.newFrom, window.newTo - window.newFrom, &fresh, error))
+        return false;
+      if (c) {
+        if (!ReadRange(oldTree, all[c - 1].name, window.oldFrom, window.oldTo - window.oldFrom, &oldBytes,
+                       error))
+          return false;
+        part.bytes = oldBytes.view();
+        part.base = indexedAt[c - 1] + window.oldFrom;
+      }
+      for (size_t t = 0; t < targets.size(); ++t) {
+        std::vector<Cover> mine;
+        const std::vector<Cover>& covers = *targets[t].covers;
+        for (; next[t] < covers.size() && covers[next[t]].newPos < window.newTo; ++next[t]) {
+          mine.push_back(covers[next[t]]);
+          mine.back().newPos -= window.newFrom;
+        }
+        WriteWindowSteps(part, fresh.view(), mine, targets[t].style, last, &cursors[t], targets[t].out);
+      }
+    }
+    return true;
+  };
   RawStreams styles[2];
   std::vector<Slice> slices[2];  // per file and style: where its steps lie in each stream
-  for (Written& w : written) {
-    Buffer fresh;
-    if (!ReadTreeFile(newTree, w.newName, &fresh, error)) return false;
+  for (size_t i = 0; i < written.size(); ++i) {
+    Written& w = written[i];
     for (std::vector<Cover>& covers : w.covers)
       for (Cover& cover : covers) {
         const size_t f = fileAt(cover.oldPos);
         cover.spacePos = cover.oldPos - indexedAt[f] + keptAt[f];
       }
+    Slice slice[2];
+    for (int style = 0; style < 2; ++style)
+      for (int s = 0; s < kStreamCount; ++s) slice[style].from[s] = styles[style].bytes[s].size();
+    if (!writeSteps(w, {{&w.covers[0], CoverStyle::Differences, &styles[0]},
+                        {&w.covers[1], CoverStyle::ExactPieces, &styles[1]}}))
+      return false;
     for (int style = 0; style < 2; ++style) {
-      Slice slice;
-      for (int s = 0; s < kStreamCount; ++s) slice.from[s] = styles[style].bytes[s].size();
-      WriteSteps(index, fresh.view(), w.covers[style], static_cast<CoverStyle>(style), &styles[style]);
-      for (int s = 0; s < kStreamCount; ++s) slice.length[s] = styles[style].bytes[s].size() - slice.from[s];
-      slices[style].push_back(slice);
+      for (int s = 0; s < kStreamCount; ++s)
+        slice[style].length[s] = styles[style].bytes[s].size() - slice[style].from[s];
+      slices[style].push_back(slice[style]);
     }
-    report("writing the steps", newDone += fresh.size(), newTotal);
+    report("writing the steps", newDone += newSizes[i], newTotal);
   }
   report("compressing", 0, 1);
   // Both styles are compressed once with one setting, one on each core.
@@ -428,12 +631,10 @@ bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan&
   const bool mixed = chose[0] && chose[1] && gain * kWorthMixing >= static_cast<double>(sizes[single]);
   RawStreams both;
   if (mixed) {
-    for (size_t i = 0; i < written.size(); ++i) {
-      Buffer fresh;
-      if (!ReadTreeFile(newTree, written[i].newName, &fresh, error)) return false;
-      WriteSteps(index, fresh.view(), written[i].covers[chosen[i]], static_cast<CoverStyle>(chosen[i]),
-                 &both);
-    }
+    for (size_t i = 0; i < written.size(); ++i)
+      if (!writeSteps(written[i],
+                      {{&written[i].covers[chosen[i]], static_cast<CoverStyle>(chosen[i]), &both}}))
+        return false;
     sizes[2] = Compress(both, 1, 2, stored[2], info[2]);
   }
   // The smallest is then tried with every setting.

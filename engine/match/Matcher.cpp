@@ -165,14 +165,36 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
 
 void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers, CoverStyle style,
                 RawStreams* out) {
+  StepCursor cursor;
+  WriteWindowSteps(index, fresh, covers, style, true, &cursor, out);
+}
+
+void WriteExactWindow(const Cover& cover, uint64_t size, bool last, StepCursor* cursor, RawStreams* out) {
+  PutVarint(&out->bytes[kLiteralLengths], cursor->pendingLiteral);
+  PutVarint(&out->bytes[kCoverLengths], last && cover.length == size ? 1 : cover.length * 2);
+  PutVarint(&out->bytes[kMoves],
+            FoldSigned(static_cast<int64_t>(cover.spacePos - (out->lastOldEnd + cursor->pendingLiteral))));
+  out->lastOldEnd = cover.spacePos + cover.length;
+  cursor->pendingLiteral = 0;
+}
+
+void WriteWindowSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers,
+                      CoverStyle style, bool last, StepCursor* cursor, RawStreams* out) {
   const auto oldByte = [&](uint64_t oldPos) { return index.bytes.data[oldPos - index.base]; };
-  uint64_t at = 0;  // in the file
+  // How many bytes from `i` of a cover agree with the old ones, at most `most`: eight at a time.
+  const auto agreeing = [&](const Cover& cover, uint64_t i, uint64_t most) {
+    return static_cast<uint64_t>(CommonLength(fresh.data + cover.newPos + i, static_cast<int64_t>(most),
+                                              index.bytes.data + (cover.oldPos - index.base) + i,
+                                              static_cast<int64_t>(most)));
+  };
+  uint64_t at = 0;  // in the window
   // One step: the literal up to `literalEnd`, then the cover, with or without differences.
   const auto step = [&](uint64_t literalEnd, const Cover* cover, bool differences) {
-    const uint64_t literal = literalEnd - at;
+    const uint64_t literal = cursor->pendingLiteral + literalEnd - at;
+    cursor->pendingLiteral = 0;
     PutVarint(&out->bytes[kLiteralLengths], literal);
     // An exact cover that ends the file is written as 1: it saves its length where most files end.
-    const bool toTheEnd = cover && !differences && cover->newPos + cover->length == fresh.size;
+    const bool toTheEnd = last && cover && !differences && cover->newPos + cover->length == fresh.size;
     PutVarint(&out->bytes[kCoverLengths], toTheEnd ? 1
                                           : cover  ? cover->length * 2 + (differences ? 1 : 0)
                                                    : 0);
@@ -190,7 +212,7 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
       uint64_t i = 0;
       while (i < whole.length) {
         uint64_t start = i;
-        while (i < whole.length && fresh.data[whole.newPos + i] == oldByte(whole.oldPos + i)) ++i;
+        i += agreeing(whole, i, whole.length - i);
         if (i - start >= kPieceGap || (start == 0 && i == whole.length)) {
           const Cover piece{whole.oldPos + start, whole.newPos + start, i - start, whole.spacePos + start};
           step(piece.newPos, &piece, false);
@@ -212,9 +234,7 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
       continue;
     }
     // Difference bytes, with long exact runs cut out of them; a cover without any is an exact copy.
-    bool differs = false;
-    for (uint64_t k = 0; k < whole.length && !differs; ++k)
-      differs = fresh.data[whole.newPos + k] != oldByte(whole.oldPos + k);
+    const bool differs = agreeing(whole, 0, whole.length) != whole.length;
     step(whole.newPos, &whole, differs);
     if (!differs) continue;
     uint64_t i = 0, differencesFrom = 0;
@@ -223,9 +243,7 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
         ++i;
         continue;
       }
-      uint64_t run = 0;
-      while (i + run < whole.length && fresh.data[whole.newPos + i + run] == oldByte(whole.oldPos + i + run))
-        ++run;
+      const uint64_t run = agreeing(whole, i, whole.length - i);
       if (run >= kExactRun) {
         PutSegment(out, i - differencesFrom, run);
         for (uint64_t k = differencesFrom; k < i; ++k)
@@ -242,7 +260,13 @@ void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>&
             static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
     }
   }
-  if (at < fresh.size) step(fresh.size, nullptr, false);
+  if (last && (at < fresh.size || cursor->pendingLiteral)) {
+    step(fresh.size, nullptr, false);
+  } else if (!last) {
+    // The window's tail waits for the next window's first step.
+    out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data + at, fresh.data + fresh.size);
+    cursor->pendingLiteral += fresh.size - at;
+  }
 }
 
 }  // namespace rtp

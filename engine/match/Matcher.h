@@ -49,4 +49,19 @@ struct RawStreams {
 void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers, CoverStyle style,
                 RawStreams* out);
 
+// Where the steps of a file written window by window stand: the literal bytes written out already whose
+// step is still to come. A step never ends at a window's end unless the file does.
+struct StepCursor {
+  uint64_t pendingLiteral = 0;
+};
+
+// Appends the step of a window of `size` new bytes that one exact cover gives whole (its position in the
+// window 0), without reading either side's bytes.
+void WriteExactWindow(const Cover& cover, uint64_t size, bool last, StepCursor* cursor, RawStreams* out);
+
+// Appends the steps of one window of a file (covers with positions in the window), `last` when the
+// window ends the file.
+void WriteWindowSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers,
+                      CoverStyle style, bool last, StepCursor* cursor, RawStreams* out);
+
 }  // namespace rtp

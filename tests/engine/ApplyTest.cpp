@@ -97,6 +97,24 @@ TEST_F(EngineRun, ChineseNamesBuiltHereComeOutByteForByte) {
   EXPECT_EQ(ReadTree(client), after);
 }
 
+TEST_F(EngineRun, ABuildInLittleMemoryMatchesLargeFilesInWindowsThatFollowMovedContent) {
+  // 4 MiB lets a window hold 200 KiB of old bytes; the big file's content moves by 100 KB.
+  const std::string big = RandomBytes(60, 1u << 20);
+  std::string changed = RandomBytes(61, 100000) + big;
+  for (size_t at = 50000; at < changed.size(); at += 150000) changed[at] ^= 0x5A;
+  before["data\\big.pak"] = big;
+  after["data\\big.pak"] = changed;
+  after["data\\added.pak"] = RandomBytes(62, 300000);  // new, and larger than a window
+  rtp::BuildOptions little;
+  little.maxMemory = 4u << 20;
+  const std::string windowed = MakePatch(little), whole = MakePatch();
+  WriteTree(client, before);
+  ASSERT_EQ(Run(windowed), rtp::kOk) << listener.Dump();
+  EXPECT_EQ(ReadTree(client), after);
+  // The new bytes make both patches; the windows lose little of the rest.
+  EXPECT_LT(windowed.size(), whole.size() + whole.size() / 8) << whole.size();
+}
+
 TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullThenADetailLineEach) {
   const std::string patch = MakePatch();
   WriteTree(client, before);
@@ -562,65 +580,38 @@ TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAP
   }
 }
 
-// A client's packed data file over 4 GiB, changed beyond 4 GiB: sizes and offsets are 64-bit, and the run
-// passes it through its buffers, so its memory does not grow with the file. The old file is sparse.
-TEST(EngineRunLarge, AFileOver4GiBChangedBeyond4GiBIsAppliedInBoundedMemory) {
+// A client's packed data file over 4 GiB, changed beyond 4 GiB, built in a little memory and applied:
+// sizes and offsets are 64-bit from the builder through the patch to the run, and neither the build nor
+// the run holds the file in memory. Both versions are sparse files.
+TEST(EngineRunLarge, AFileOver4GiBChangedBeyond4GiBIsBuiltAndAppliedInBoundedMemory) {
   constexpr uint64_t kSize = (uint64_t{9} << 29) + 12345;  // 4.5 GiB and a bit
   constexpr uint64_t kAt = (uint64_t{1} << 32) + 100;
   const std::string marker = "NEWDATA";
   TempFolder work;
+  const auto sparse = [](const enginetest::fs::path& path, const std::string& at4GiB) {
+    enginetest::fs::create_directories(path.parent_path());
+    std::ofstream file(path, std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(kAt));
+    file.write(at4GiB.data(), static_cast<std::streamsize>(at4GiB.size()));
+    file.seekp(static_cast<std::streamoff>(kSize - 1));
+    file.put('\0');
+  };
   const auto client = work.path() / "client";
-  enginetest::fs::create_directories(client);
-  {
-    std::ofstream old(client / "big.pak", std::ios::binary);
-    old.seekp(static_cast<std::streamoff>(kSize - 1));
-    old.put('\0');
-  }
-  // The new file's CRC-32C: zeros with the marker at kAt.
-  std::vector<uint8_t> zeros(1 << 20, 0);
-  uint32_t crc = 0;
-  for (uint64_t at = 0; at < kSize;) {
-    const uint64_t until = at < kAt ? kAt : kSize;
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), until - at));
-    crc = rtp::Crc32c(rtp::ByteView(zeros.data(), n), crc);
-    at += n;
-    if (at == kAt) {
-      crc = rtp::Crc32c(View(marker), crc);
-      at += marker.size();
-    }
-  }
-  // Two steps: an exact copy up to the marker, then the marker and the rest copied again.
-  std::vector<uint8_t> streams[rtp::kStreamCount];
-  rtp::PutVarint(&streams[rtp::kLiteralLengths], 0);
-  rtp::PutVarint(&streams[rtp::kLiteralLengths], marker.size());
-  rtp::PutVarint(&streams[rtp::kCoverLengths], kAt * 2);
-  rtp::PutVarint(&streams[rtp::kCoverLengths], (kSize - kAt - marker.size()) * 2);
-  rtp::PutVarint(&streams[rtp::kMoves], 0);
-  rtp::PutVarint(&streams[rtp::kMoves], 0);
-  streams[rtp::kLiterals].assign(marker.begin(), marker.end());
-  rtp::PatchV2 patch;
-  rtp::SourceFile old;
-  old.name = "big.pak";
-  old.size = kSize;
-  patch.sources.push_back(old);
-  rtp::TreeFile file;
-  file.name = "big.pak";
-  file.oldSource = 1;
-  file.newSize = kSize;
-  file.newCrc = crc;
-  patch.files.push_back(file);
-  for (int s = 0; s < rtp::kStreamCount; ++s) {
-    patch.streams[s].storedSize = patch.streams[s].decodedSize = streams[s].size();
-  }
-  rtp::MemorySink bytes;
-  uint64_t size = 0;
-  ASSERT_TRUE(rtp::WritePatchV2(patch, streams, bytes, &size));
+  sparse(client / "big.pak", "");
+  sparse(work.path() / "new" / "big.pak", marker);
+  rtp::PosixFileSystem oldTree(client.string()), newTree((work.path() / "new").string());
+  rtp::BuildOptions options;
+  options.maxMemory = 256u << 20;
+  rtp::Buffer patch;
+  std::string error;
+  ASSERT_TRUE(rtp::BuildPatch(oldTree, newTree, options, &patch, nullptr, &error)) << error;
+  EXPECT_LT(patch.size(), 4096u) << "the file is copied, not carried";
 
   struct rusage before, after;
   ::getrusage(RUSAGE_SELF, &before);
   RecordingListener listener;
   rtp::PosixFileSystem fs(client.string());
-  ASSERT_EQ(rtp::ApplyPatch(View(bytes.bytes), fs, listener), rtp::kOk) << listener.Dump();
+  ASSERT_EQ(rtp::ApplyPatch(patch.view(), fs, listener), rtp::kOk) << listener.Dump();
   ::getrusage(RUSAGE_SELF, &after);
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
   EXPECT_EQ(enginetest::fs::file_size(client / "big.pak"), kSize);

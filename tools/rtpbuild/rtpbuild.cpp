@@ -73,8 +73,10 @@ const char kBuildHelp[] =
     "  --recipe FILE               read controls from FILE, one \"WORD ARG\" a line, '#' comments\n"
     "\n"
     "options:\n"
-    "  --quiet  no progress line (on a terminal one line says what the build does meanwhile: the phase,\n"
-    "           its share done, the time so far and what is left of the phase)\n"
+    "  --quiet            no progress line (on a terminal one line says what the build does meanwhile:\n"
+    "                     the phase, its share done, the time so far and what is left of the phase)\n"
+    "  --max-memory MIB   the memory the build may take (8192 unless given; 1024 in a 32-bit build):\n"
+    "                     old data beyond what fits is matched window by window, a little larger patch\n"
     "  --help   show this text\n";
 
 const char kInfoHelp[] =
@@ -183,10 +185,19 @@ bool FolderExists(const std::string& path) {
   return OpenFolder(path)->RootExists();
 }
 
+// A count of MiB ("4096") in bytes; false when it is no such number.
+bool MebibytesOf(const std::string& text, uint64_t* bytes) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *bytes = std::strtoull(text.c_str(), nullptr, 10) << 20;
+  return true;
+}
+
 int Build(const std::vector<std::string>& args) {
   rtp::Controls controls;
   std::vector<std::string> positional;
   bool quiet = false;
+  uint64_t maxMemory = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (IsHelp(arg)) {
@@ -195,6 +206,11 @@ int Build(const std::vector<std::string>& args) {
     }
     if (arg == "--quiet") {
       quiet = true;
+      continue;
+    }
+    if (arg == "--max-memory") {
+      if (i + 1 >= args.size() || !MebibytesOf(args[++i], &maxMemory) || maxMemory < (16u << 20))
+        return Usage("--max-memory takes a number of MiB, at least 16", kBuildHelp);
       continue;
     }
     if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
@@ -224,6 +240,7 @@ int Build(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
   ProgressLine line(quiet);
   rtp::BuildOptions options = controls.options();
+  options.maxMemory = maxMemory;
   options.progress = [&line](const char* phase, uint64_t done, uint64_t total) {
     line.Show(phase, done, total);
   };

@@ -153,6 +153,10 @@ check "a bad control says why" has "notify-locked takes 26 or 28"
 run build --at after:nothere.txt --notify-detail x old new bad.rtp
 check "a control naming no file of the patch is refused" is 1
 check "the unknown file is named" has "nothere.txt"
+run build --max-memory 8 old new bad.rtp
+check "a memory bound below 16 MiB is a usage error" is 2
+run build --max-memory 64 old new little.rtp
+check "a build in 64 MiB gives the same patch here" same p.rtp little.rtp
 run build --frobnicate 1 old new bad.rtp
 check "an unknown option is a usage error" is 2
 run build old new
