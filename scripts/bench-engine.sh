@@ -18,10 +18,26 @@
 # the same for a copy that syncs each file (CASE.native_synced_copy_seconds,
 # CASE.native_apply_over_synced_copy: the reference), CASE.verified (the patched client equals the new
 # one).
+#
+#   scripts/bench-engine.sh --scale [GIB]   the scale row alone (not the two cases above): a client of
+#     today's size (make_clients.py scale: a GIB GiB packed file, 6 unless given, with random edits, and
+#     100,000 small files, 5 % changed, with additions and deletions), built once with the default memory
+#     and once with --max-memory 2048, applied once natively and once under Wine. Keys scale.*: files,
+#     changed_bytes, build_seconds and build_peak_rss_mib (and build_limited_*), patch_bytes (and
+#     patch_limited_bytes), patch_over_changed, native_apply_seconds, native_apply_peak_rss_mib,
+#     native_synced_copy_seconds, native_apply_over_synced_copy, apply_peak_private_mib (Wine), verified.
+#     It needs about 4 times GIB of free disk.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+scale=no
+if [ "${1:-}" = --scale ]; then
+  scale=yes
+  shift
+fi
 size_mib=${1:-1024}
-[[ $size_mib =~ ^[0-9]+$ ]] && [ "$size_mib" -gt 0 ] || { echo "usage: bench-engine.sh [SIZE_MIB]" >&2; exit 2; }
+[ "$scale" = no ] || size_mib=${1:-6}
+[[ $size_mib =~ ^[0-9]+$ ]] && [ "$size_mib" -gt 0 ] ||
+  { echo "usage: bench-engine.sh [SIZE_MIB] | bench-engine.sh --scale [GIB]" >&2; exit 2; }
 jobs=${TESSERINE_JOBS:-2}
 work=${TESSERINE_BENCH_DIR:-$root/build/bench-engine}
 win=$root/build/win
@@ -83,6 +99,57 @@ run_case() {
   echo "$verified" >"$dir/verified.txt"
   python3 "$root/bench/tools/figures.py" engine "$dir" "$name"
 }
+
+# The scale row: one run of each, the client being several GiB.
+scale_case() {
+  local dir=$work/scale gib=$1
+  clients scale "$dir" "$gib"
+  clients written "$dir"
+  echo "scale.files $(find "$dir/new" -type f | wc -l)"
+  echo "scale.changed_bytes $(cat "$dir/changed_bytes")"
+  sync
+  /usr/bin/time -f '%e %M' -o "$dir/time.txt" "$native/bin/rtpbuild" build --quiet "$dir/old" "$dir/new" "$dir/patch.rtp" >/dev/null
+  read -r seconds kib <"$dir/time.txt"
+  echo "scale.build_seconds $seconds"
+  echo "scale.build_peak_rss_mib $((kib / 1024))"
+  /usr/bin/time -f '%e %M' -o "$dir/time.txt" "$native/bin/rtpbuild" build --quiet --max-memory 2048 "$dir/old" \
+    "$dir/new" "$dir/limited.rtp" >/dev/null
+  read -r seconds kib <"$dir/time.txt"
+  echo "scale.build_limited_seconds $seconds"
+  echo "scale.build_limited_peak_rss_mib $((kib / 1024))"
+  local bytes changed
+  bytes=$(stat -c %s "$dir/patch.rtp")
+  changed=$(cat "$dir/changed_bytes")
+  echo "scale.patch_bytes $bytes"
+  echo "scale.patch_limited_bytes $(stat -c %s "$dir/limited.rtp")"
+  echo "scale.patch_over_changed $(python3 -c "print(round($bytes / $changed, 3))")"
+  local verified=yes
+  rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
+  "$native/bin/engine_bench" "$dir/client" "$dir/patch.rtp" >"$dir/native.txt"
+  diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
+  local applied copy
+  applied=$(awk '$1 == "seconds" { print $2 }' "$dir/native.txt")
+  echo "scale.native_apply_seconds $applied"
+  echo "scale.native_apply_peak_rss_mib $(awk '$1 == "peak_working_set_bytes" { printf "%d", $2 / 1048576 }' "$dir/native.txt")"
+  rm -rf "$dir/copy" && sync
+  copy=$(python3 "$root/bench/tools/copy_tree.py" --seconds --sync "$dir/written" "$dir/copy" | awk '{ print $2 }')
+  rm -rf "$dir/copy"
+  echo "scale.native_synced_copy_seconds $copy"
+  echo "scale.native_apply_over_synced_copy $(python3 -c "print(round($applied / $copy, 3))")"
+  rm -rf "$dir/client" && cp -r "$dir/old" "$dir/client" && sync
+  "$root/scripts/wine-run.sh" "$win/bin/engine_bench.exe" "$(winpath "$win/bin/patchw32.dll")" \
+    "$(winpath "$dir/client")" "$(winpath "$dir/patch.rtp")" | tr -d '\r' >"$dir/wine.txt"
+  echo "scale.apply_peak_private_mib $(awk '$1 == "peak_private_bytes" { printf "%.1f", $2 / 1048576 }' "$dir/wine.txt")"
+  diff -r -q "$dir/client" "$dir/new" >/dev/null || verified=no
+  echo "scale.verified $verified"
+  rm -rf "$dir"
+}
+
+if [ "$scale" = yes ]; then
+  echo "wine_i386 $("$root/scripts/emulator.sh" mode)"
+  scale_case "$size_mib"
+  exit 0
+fi
 
 echo "runs 3"
 # The Wine figures are the 32-bit engine's, run natively or under qemu-i386: a ratio holds only between

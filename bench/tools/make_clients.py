@@ -5,6 +5,11 @@
                                         beside a 2 MiB bin/zav.exe with 100 bytes changed
     make_clients.py many DIR            20,000 small files: 2,000 changed, 500 deleted, 500 added
     make_clients.py small DIR N         N files, every one changed: N - 1 small data files and common.ini
+    make_clients.py scale DIR GIB       a client of today's size: a GIB GiB packed file with 2,000 random
+                                        edits of 1 to 8 KiB, and 100,000 small files in deep folders, 5 %
+                                        changed, 1 % deleted, 1,000 added; unchanged files are hard links
+                                        between DIR/old and DIR/new. DIR/changed_bytes: the bytes edited
+                                        and added
     make_clients.py written DIR         DIR/written: links to the files of DIR/new that a patch writes
                                         (changed or added), for copy references of the same bytes
 
@@ -102,6 +107,49 @@ def small_files(work, count):
         put(new, name, bytes(data))
 
 
+def scale(work, size_gib):
+    rng = random.Random(4536)
+    old, new = os.path.join(work, "old"), os.path.join(work, "new")
+    changed = 0
+    os.makedirs(os.path.join(old, "data"), exist_ok=True)
+    os.makedirs(os.path.join(new, "data"), exist_ok=True)
+    old_big, new_big = os.path.join(old, "data", "packed.pak"), os.path.join(new, "data", "packed.pak")
+    with open(old_big, "wb") as out:
+        for _ in range(size_gib * 1024):
+            out.write(os.urandom(MIB))
+    shutil.copyfile(old_big, new_big)
+    with open(new_big, "r+b") as out:
+        for _ in range(2000):
+            size = rng.randint(1024, 8192)
+            out.seek(rng.randrange(size_gib * 1024 * MIB - size))
+            out.write(rng.randbytes(size))
+            changed += size
+    names = [f"s{i % 40:02}\\t{i % 13:02}\\u\\v{i // 1000:03}\\f{i:06}.dat" for i in range(100000)]
+    for name in names:
+        put(old, name, rng.randbytes(rng.randint(512, 4096)))
+    for i, name in enumerate(names):
+        source = os.path.join(old, *name.split("\\"))
+        if i % 100 == 1:
+            continue  # deleted
+        if i % 20 == 0:
+            with open(source, "rb") as file:
+                data = bytearray(file.read())
+            at = rng.randrange(len(data) - 64)
+            data[at:at + 64] = rng.randbytes(64)
+            changed += 64
+            put(new, name, bytes(data))
+            continue
+        target = os.path.join(new, *name.split("\\"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        os.link(source, target)
+    for i in range(1000):
+        data = rng.randbytes(rng.randint(512, 4096))
+        put(new, f"added\\a{i:04}.dat", data)
+        changed += len(data)
+    with open(os.path.join(work, "changed_bytes"), "w", encoding="utf-8") as out:
+        out.write(f"{changed}\n")
+
+
 def written(work):
     old, new, out = (os.path.join(work, part) for part in ("old", "new", "written"))
     shutil.rmtree(out, ignore_errors=True)
@@ -117,13 +165,15 @@ def written(work):
 
 
 def main(argv):
-    usage = "usage: make_clients.py one DIR SIZE_MIB | many DIR | small DIR N | written DIR"
+    usage = "usage: make_clients.py one DIR SIZE_MIB | many DIR | small DIR N | scale DIR GIB | written DIR"
     if len(argv) == 4 and argv[1] == "one" and argv[3].isdigit() and int(argv[3]) > 0:
         one_file(argv[2], int(argv[3]))
     elif len(argv) == 3 and argv[1] == "many":
         many_files(argv[2])
     elif len(argv) == 4 and argv[1] == "small" and argv[3].isdigit() and int(argv[3]) > 1:
         small_files(argv[2], int(argv[3]))
+    elif len(argv) == 4 and argv[1] == "scale" and argv[3].isdigit() and int(argv[3]) > 0:
+        scale(argv[2], int(argv[3]))
     elif len(argv) == 3 and argv[1] == "written":
         written(argv[2])
     else:

@@ -1,5 +1,6 @@
-// Which controls each page of the wizard shows, with its heading and button texts; what a page means is
-// the install flow's.
+// The wizard's pages as core/PageTable.h describes them: which controls each shows, with its heading and
+// button texts; what a page means is the install flow's.
+#include "core/PageTable.h"
 #include "dialog/MainDlg.h"
 
 using namespace core;
@@ -28,34 +29,14 @@ void CMainDlg::ForgetShownValues() {
 void CMainDlg::ShowPage(int page, int offerId) {
   ShowHeldOutput(true);
   ResetPage();
-  switch (page) {
-    case PageWelcome:
-      SetItemTextId(IDOK, IDS_START_BUTTON);
-      SetItemTextId(IDCANCEL, IDS_CANCEL_BUTTON);
-      SetTitleId(IDS_WELCOME_TITLE);
-      ::ShowWindow(GetDlgItem(IDC_NOTES_FRAME), SW_SHOW);
-      break;
-    case PageInstalling:
-      ::ShowWindow(GetDlgItem(IDC_DETAILS), SW_SHOW);
-      ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
-      ::ShowWindow(GetDlgItem(IDC_FILE_PROGRESS), SW_SHOW);
-      ::ShowWindow(GetDlgItem(IDC_TOTAL_PROGRESS), SW_SHOW);
-      SetItemTextId(IDCANCEL, IDS_CANCEL_BUTTON);
-      SetTitleId(IDS_INSTALLING_TITLE);
-      break;
-    case PageFinished:
-      ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
-      SetItemTextId(IDCANCEL, IDS_END_BUTTON);
-      SetTitleId(IDS_FINISHED_TITLE);
-      ::ShowWindow(GetDlgItem(IDC_LAUNCH), SW_SHOW);
-      break;
-    case PageFailed:
-      SetTitleId(IDS_FAILED_TITLE);
-      SetItemTextId(IDCANCEL, IDS_END_BUTTON);
-      if (offerId != 0) ::ShowWindow(GetDlgItem(offerId), SW_SHOW);
-      break;
-    default:
-      break;
+  if (const PageLook* look = LookOf(page)) {
+    if (look->startTextId) SetItemTextId(IDOK, look->startTextId);
+    ::ShowWindow(GetDlgItem(IDOK), look->startTextId ? SW_SHOW : SW_HIDE);
+    SetItemTextId(IDCANCEL, look->cancelTextId);
+    SetTitleId(look->titleId);
+    for (int id : look->shown)
+      if (id != 0) ::ShowWindow(GetDlgItem(id), SW_SHOW);
+    if (offerId != 0) ::ShowWindow(GetDlgItem(offerId), SW_SHOW);
   }
   // Enter is command 1 on every page: the button acts only while it is shown (its own style bit: the
   // dialog itself is still hidden when the welcome page is first set up).

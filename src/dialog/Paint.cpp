@@ -1,5 +1,6 @@
 // The dialog paints most of its face itself: background band, banner, test mark, heading, the texts of
 // its statics (the status lines are never visible as windows) and the result message with its hint.
+#include "core/PageTable.h"
 #include "dialog/MainDlg.h"
 
 using namespace core;
@@ -96,7 +97,8 @@ LRESULT CMainDlg::OnPaint() {
   {
     CSelectedObject selected(dc, ::GetStockObject(ANSI_VAR_FONT));
     DrawStaticTexts(dc);
-    if (!mRun.Message().empty() && mRun.Page() >= PageFinished) {
+    const PageLook* look = LookOf(mRun.Page());
+    if (!mRun.Message().empty() && look && look->result) {
       RECT rect = client;
       rect.left += kTextLeft;
       rect.top += kMessageTop;

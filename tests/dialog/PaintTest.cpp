@@ -160,21 +160,22 @@ TEST_F(PaintTest, ResultMessageAndHintAreDrawnOnlyOnResultPages) {
   mDlg->mRun.EndRun(Ending::OnSamePage().WithMessage(kMessage));
   EXPECT_EQ(Differing(Capture(MessageArea()), welcome), 0u) << "not before the first result page";
 
-  // Page 9 shows no controls over the message area, and keeps the message and hint it finds.
-  mDlg->mRun.EndRun(Ending::Failed().WithMessage(L""));
-  mDlg->SetPage(9);
+  // The failed page keeps the message and hint it finds (its offer, the same button throughout here, is
+  // in the area too).
+  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(L""));
+  mDlg->SetPage(PageFailed);
   std::vector<COLORREF> empty = Capture(MessageArea());
   mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(kMessage));
-  mDlg->SetPage(9);
+  mDlg->SetPage(PageFailed);
   std::vector<COLORREF> both = Capture(MessageArea());
   EXPECT_GT(Differing(both, empty), 0u);
   mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNone));
-  mDlg->SetPage(9);
+  mDlg->SetPage(PageFailed);
   std::vector<COLORREF> messageOnly = Capture(MessageArea());
   EXPECT_GT(Differing(messageOnly, both), 0u) << "the hint adds its own text";
 
   mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(L""));
-  mDlg->SetPage(9);
+  mDlg->SetPage(PageFailed);
   EXPECT_FALSE(mDlg->mRun.Hint().empty());
   EXPECT_EQ(Differing(Capture(MessageArea()), empty), 0u) << "the hint is drawn only with a message";
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "EngineTestSupport.h"
-#include "PowerCutFileSystem.h"
+#include "journal/PowerCutFileSystem.h"
 #include "engine/apply/Apply.h"
 #include "engine/format/Delta.h"
 #include "engine/apply/Errors.h"

@@ -1,0 +1,68 @@
+#include "engine/build/StreamCoding.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "engine/build/TreeRead.h"
+#include "engine/codec/Codec.h"
+
+namespace rtp {
+
+uint64_t Slice::Total() const {
+  uint64_t total = 0;
+  for (uint64_t n : length) total += n;
+  return total;
+}
+
+bool Slice::IsMostOf(const RawStreams& raw) const {
+  uint64_t all = 0;
+  for (const std::vector<uint8_t>& bytes : raw.bytes) all += bytes.size();
+  return Total() * 8 >= all * 7;
+}
+
+uint64_t CompressedSize(const RawStreams& raw, const Slice& slice) {
+  uint64_t total = 0;
+  std::vector<uint8_t> out;
+  Codec codec;
+  for (int s = 0; s < kStreamCount; ++s) {
+    if (!slice.length[s]) continue;
+    EncodeStream(ByteView(raw.bytes[s].data() + slice.from[s], static_cast<size_t>(slice.length[s])), &out,
+                 &codec, 1);
+    total += out.size();
+  }
+  return total;
+}
+
+uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
+                  std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount]) {
+  const auto one = [&](int s) {
+    const std::vector<uint8_t>& bytes = raw.bytes[s];
+    // What one setting could not compress, no other setting will: it stays stored.
+    if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
+      return;
+    // Every setting after the first, when the first has already been tried on these bytes.
+    const bool triedOnce = tries == 0 && info[s].decodedSize == bytes.size();
+    Codec codec = info[s].codec;
+    EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0);
+    info[s].codec = codec;
+    info[s].storedSize = stored[s].size();
+    info[s].decodedSize = bytes.size();
+  };
+  // The largest streams first, alternately on each thread.
+  int order[kStreamCount] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals};
+  std::stable_sort(std::begin(order), std::end(order),
+                   [&](int a, int b) { return raw.bytes[a].size() > raw.bytes[b].size(); });
+  const int step = threads > 1 ? 2 : 1;
+  OnBothCores(
+      [&] {
+        for (int i = 0; i < kStreamCount; i += step) one(order[i]);
+      },
+      [&] {
+        for (int i = 1; step == 2 && i < kStreamCount; i += 2) one(order[i]);
+      });
+  uint64_t total = 0;
+  for (int s = 0; s < kStreamCount; ++s) total += stored[s].size();
+  return total;
+}
+
+}  // namespace rtp
