@@ -53,11 +53,12 @@ ninja -C "$native" -j "$jobs" rtpbuild engine_bench >/dev/null
 harness_was_up=no
 [ -f "$win/wine/keepalive.pid" ] && kill -0 "$(cat "$win/wine/keepalive.pid")" 2>/dev/null && harness_was_up=yes
 cleanup() {
-  rm -rf "$work"
+  # The scale row's client stays when the run is stopped, for the next run to use (it removes it itself).
+  [ "$scale" = yes ] || rm -rf "$work"
   [ "$harness_was_up" = yes ] || "$root/scripts/wine-env.sh" down "$win" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
-rm -rf "$work"
+[ "$scale" = yes ] || rm -rf "$work"
 mkdir -p "$work"
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
@@ -103,8 +104,13 @@ run_case() {
 # The scale row: one run of each, the client being several GiB.
 scale_case() {
   local dir=$work/scale gib=$1
-  clients scale "$dir" "$gib"
-  clients written "$dir"
+  # Making the client takes minutes: one left by a run that was stopped is used again.
+  if [ ! -f "$dir/made" ]; then
+    rm -rf "$dir"
+    clients scale "$dir" "$gib"
+    clients written "$dir"
+    touch "$dir/made"
+  fi
   echo "scale.files $(find "$dir/new" -type f | wc -l)"
   echo "scale.changed_bytes $(cat "$dir/changed_bytes")"
   sync

@@ -15,6 +15,82 @@ namespace {
 // A window of new bytes is half its window of old ones: the rest lets the old bytes drift either way.
 constexpr uint64_t kNewShare = 2;
 
+// Blocks compared where the last cover says they are: most of a large packed file is where it was.
+constexpr uint64_t kBlock = 64 * 1024;
+// The old bytes on either side of a changed run that its own small index holds: enough for what moved a
+// little (an insertion shifts what follows it).
+constexpr uint64_t kMargin = 256 * 1024;
+
+// The new window `fresh` (from `from` in the file) against the old window `old` (from `first` in the old
+// file, whose bytes covers name from `oldAt` on), block by block: a block the old bytes hold at the
+// expected place extends one exact part, a run of other blocks is matched against a small index of the
+// old bytes around it (the whole old window when the run is most of it). `drift` is the old position
+// minus the new one where the last cover was, and moves with the covers found.
+bool MatchWindow(ByteView fresh, uint64_t from, ByteView old, uint64_t first, uint64_t oldAt, int64_t* drift,
+                 Written* w, std::string* error) {
+  const auto alignedAt = [&](uint64_t pos, uint64_t n, int64_t* at) {
+    *at = static_cast<int64_t>(from + pos) + *drift - static_cast<int64_t>(first);
+    return *at >= 0 && static_cast<uint64_t>(*at) + n <= old.size;
+  };
+  const auto same = [&](uint64_t pos, uint64_t n) {
+    int64_t at;
+    return alignedAt(pos, n, &at) &&
+           std::memcmp(old.data + at, fresh.data + pos, static_cast<size_t>(n)) == 0;
+  };
+  for (uint64_t pos = 0; pos < fresh.size;) {
+    uint64_t end = pos;
+    while (end < fresh.size && same(end, std::min(kBlock, fresh.size - end)))
+      end += std::min(kBlock, fresh.size - end);
+    if (end > pos) {
+      int64_t at;
+      alignedAt(pos, end - pos, &at);
+      Window part{from + pos, from + end, first + static_cast<uint64_t>(at),
+                  first + static_cast<uint64_t>(at) + end - pos, true};
+      const uint64_t oldPos = oldAt + part.oldFrom;
+      for (std::vector<Cover>& covers : w->covers) covers.push_back({oldPos, from + pos, end - pos, oldPos});
+      w->windows.push_back(part);
+      pos = end;
+      continue;
+    }
+    while (end < fresh.size && !same(end, std::min(kBlock, fresh.size - end)))
+      end += std::min(kBlock, fresh.size - end);
+    // The old bytes around where the run is expected.
+    const int64_t expected = static_cast<int64_t>(from + pos) + *drift - static_cast<int64_t>(first);
+    uint64_t lo = static_cast<uint64_t>(std::max<int64_t>(expected - static_cast<int64_t>(kMargin), 0));
+    uint64_t hi =
+        static_cast<uint64_t>(std::max<int64_t>(expected + static_cast<int64_t>(end - pos + kMargin), 0));
+    hi = std::min<uint64_t>(hi, old.size);
+    if (lo >= hi || (end - pos) * 2 > fresh.size) {
+      lo = 0;
+      hi = old.size;
+    }
+    Window part{from + pos, from + end, first + lo, first + hi, false};
+    OldIndex index;
+    index.bytes = ByteView(old.data + lo, static_cast<size_t>(hi - lo));
+    index.base = oldAt + part.oldFrom;
+    if (!BuildSuffixArray(index.bytes, &index.order))
+      return Fail(error, "out of memory indexing an old file");
+    const uint64_t hint = oldAt + first + static_cast<uint64_t>(std::max<int64_t>(expected, 0));
+    const ByteView run(fresh.data + pos, static_cast<size_t>(end - pos));
+    std::vector<Cover> found[2];
+    const auto find = [&](int style) {
+      found[style] = FindCovers(index, run, hint, static_cast<CoverStyle>(style));
+    };
+    OnBothCores([&] { find(0); }, [&] { find(1); });
+    for (int style = 0; style < 2; ++style)
+      for (Cover cover : found[style]) {
+        cover.newPos += from + pos;
+        w->covers[style].push_back(cover);
+      }
+    if (!found[0].empty())
+      *drift = static_cast<int64_t>(found[0].back().oldPos - oldAt) -
+               static_cast<int64_t>(found[0].back().newPos + from + pos);
+    w->windows.push_back(part);
+    pos = end;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool MatchInWindows(FileSystem& oldTree, FileSystem& newTree, const SourceFile* old, uint64_t oldAt,
@@ -24,56 +100,22 @@ bool MatchInWindows(FileSystem& oldTree, FileSystem& newTree, const SourceFile* 
   int64_t drift = 0;  // old position minus new position where the last cover was
   uint32_t crc = 0;
   Buffer fresh, oldBytes;
-  for (uint64_t from = 0;; from += step) {
-    Window part;
-    part.newFrom = from;
-    part.newTo = std::min(newSize, from + step);
-    if (!ReadRange(newTree, w->newName, part.newFrom, part.newTo - part.newFrom, &fresh, error)) return false;
+  for (uint64_t from = 0; from < newSize; from += step) {
+    const uint64_t to = std::min(newSize, from + step);
+    if (!ReadRange(newTree, w->newName, from, to - from, &fresh, error)) return false;
     crc = Crc32c(fresh.view(), crc);
-    if (old && old->size) {
-      const uint64_t span = std::min(window, old->size);
-      const int64_t centre = static_cast<int64_t>(from + (part.newTo - part.newFrom) / 2) + drift;
-      const int64_t first = std::min<int64_t>(std::max<int64_t>(centre - static_cast<int64_t>(span / 2), 0),
-                                              static_cast<int64_t>(old->size - span));
-      part.oldFrom = static_cast<uint64_t>(first);
-      part.oldTo = part.oldFrom + span;
-      if (!ReadRange(oldTree, old->name, part.oldFrom, span, &oldBytes, error)) return false;
-      // Most of a large packed file is where it was: a window the old bytes hold unchanged at the expected
-      // place is one exact cover, with no index to build.
-      const int64_t same = static_cast<int64_t>(from) + drift - first;
-      const uint64_t length = part.newTo - part.newFrom;
-      if (length > 0 && same >= 0 && static_cast<uint64_t>(same) + length <= span &&
-          std::memcmp(oldBytes.data() + same, fresh.data(), static_cast<size_t>(length)) == 0) {
-        const uint64_t at = oldAt + part.oldFrom + static_cast<uint64_t>(same);
-        for (std::vector<Cover>& covers : w->covers) covers.push_back({at, from, length, at});
-        part.exact = true;
-        w->windows.push_back(part);
-        if (part.newTo == newSize) break;
-        continue;
-      }
-      OldIndex index;
-      index.bytes = oldBytes.view();
-      index.base = oldAt + part.oldFrom;
-      if (!BuildSuffixArray(index.bytes, &index.order))
-        return Fail(error, "out of memory indexing " + old->name);
-      const uint64_t expected =
-          static_cast<uint64_t>(std::max<int64_t>(static_cast<int64_t>(from) + drift, 0));
-      std::vector<Cover> found[2];
-      const auto find = [&](int style) {
-        found[style] = FindCovers(index, fresh.view(), oldAt + expected, static_cast<CoverStyle>(style));
-      };
-      OnBothCores([&] { find(0); }, [&] { find(1); });
-      for (int style = 0; style < 2; ++style)
-        for (Cover cover : found[style]) {
-          cover.newPos += from;
-          w->covers[style].push_back(cover);
-        }
-      if (!found[0].empty())
-        drift = static_cast<int64_t>(found[0].back().oldPos - oldAt) -
-                static_cast<int64_t>(found[0].back().newPos + from);
+    if (!old || old->size == 0) {
+      w->windows.push_back(Window{from, to, 0, 0, false});  // every byte a literal
+      continue;
     }
-    w->windows.push_back(part);
-    if (part.newTo == newSize) break;
+    // The old window is centred where the new window's content is expected.
+    const uint64_t span = std::min(window, old->size);
+    const int64_t centre = static_cast<int64_t>(from + (to - from) / 2) + drift;
+    const uint64_t first =
+        static_cast<uint64_t>(std::min<int64_t>(std::max<int64_t>(centre - static_cast<int64_t>(span / 2), 0),
+                                                static_cast<int64_t>(old->size - span)));
+    if (!ReadRange(oldTree, old->name, first, span, &oldBytes, error)) return false;
+    if (!MatchWindow(fresh.view(), from, oldBytes.view(), first, oldAt, &drift, w, error)) return false;
   }
   file->newSize = newSize;
   file->newCrc = crc;
