@@ -17,10 +17,13 @@ rm -rf "$demo" && mkdir -p "$demo/client" "$demo/new/data"
 printf '[client]\r\nbuild=4526\r\n' >"$demo/client/common.ini"
 printf '[client]\r\nbuild=4536\r\n' >"$demo/new/common.ini"
 mkdir -p "$demo/client/data"
-printf 'map data of build 4526\n' >"$demo/client/data/maps.pak"
-printf 'map data of build 4536\n' >"$demo/new/data/maps.pak"
+# Map data large enough for the progress bar to be seen moving: 32 MiB, of which build 4536 rewrites one
+# MiB in the middle and adds four.
+head -c 32M /dev/urandom >"$demo/client/data/maps.pak"
+{ head -c 16M "$demo/client/data/maps.pak"; head -c 1M /dev/urandom; tail -c +17825793 "$demo/client/data/maps.pak"
+  head -c 4M /dev/urandom; } >"$demo/new/data/maps.pak"
 cp "$win/bin/recorder.exe" "$demo/client/zav.exe" && cp "$win/bin/recorder.exe" "$demo/new/zav.exe"
-"$root/build/native/bin/rtpbuild" build --delay-ms 400 "$demo/client" "$demo/new" "$demo/patch.rtp"
+"$root/build/native/bin/rtpbuild" build --quiet "$demo/client" "$demo/new" "$demo/patch.rtp"
 "$root/build/native/bin/embedfs" pack "$win/bin/Tesserine.exe" "$out/Tesserine-demo.exe" \
   "patchw32.dll=$win/bin/patchw32.dll" "patchnotes4536.rtf=$root/tests/data/patchnotes4536.rtf" \
   "ZAV.2.12.4526-2.12.4536.rtp=$demo/patch.rtp"

@@ -1,18 +1,15 @@
 #include "engine/apply/Apply.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
 
-#include "engine/base/Crc32c.h"
-#include "engine/format/Delta.h"
+#include "engine/apply/Callbacks.h"
 #include "engine/apply/Errors.h"
-#include "engine/format/FormatV2.h"
-#include "engine/format/PatchFormat.h"
 #include "engine/apply/TreeApply.h"
+#include "engine/base/Crc32c.h"
+#include "engine/format/PatchFormat.h"
 #include "engine/journal/Transaction.h"
 
 namespace rtp {
@@ -38,44 +35,25 @@ bool SendNumber(Listener& listener, uint32_t id, uint32_t number) {
   return listener.Notify(id, &value);
 }
 
-// The number right after the first "ept" of an error text, or 1 when there is none.
-uint32_t NumberInErrorText(const std::string& copy) {
-  const size_t at = copy.find("ept");
-  if (at == std::string::npos) return 1;
-  const unsigned long number = std::strtoul(copy.c_str() + at + 3, nullptr, 10);
-  return number ? static_cast<uint32_t>(number) : 1;
-}
-
 // Where progress stands after `done` of `total` bytes of a step that goes from `from` to `to`.
 uint16_t Between(uint16_t from, uint16_t to, uint64_t done, uint64_t total) {
   if (total == 0 || done >= total) return to;
   return static_cast<uint16_t>(from + (to - from) * done / total);
 }
 
-// One client file of a run, whatever the patch's version.
+// One client file of a run.
 struct RunFile {
   std::string name;
   bool write = true;     // false: the file is deleted
   bool hasOld = false;   // an old file of this name is replaced or deleted
   uint64_t oldSize = 0;  // checked before anything is written
-  uint32_t oldCrc = 0;   // version 1
   uint64_t newSize = 0;
-  uint32_t newCrc = 0;  // CRC-32 (version 1) or CRC-32C (version 2)
-  uint32_t delayMs = 0;
+  uint32_t newCrc = 0;  // CRC-32C
   const char* done = "Patched ";
-  // Rewritten in place from the pack (version 2, small files); packAt: where its bytes are there.
+  // Rewritten in place from the pack (small files); packAt: where its bytes are there.
   bool inPlace = false;
   uint64_t packAt = 0;
-  const PatchEntry* v1 = nullptr;
-  const TreeFile* v2 = nullptr;
-};
-
-// A test control notice, before the file numbered `slot` (the file count: after the last one).
-struct RunNotice {
-  uint32_t slot = 0;
-  uint8_t id = 0;
-  uint32_t delayMs = 0;
-  std::string payload;
+  const TreeFile* tree = nullptr;
 };
 
 // The run: every new file is built and checked first, a large one beside its old one ("NAME.~tpnew"),
@@ -86,36 +64,10 @@ class Run : public OldFiles {
   Run(Source& patchFile, FileSystem& fs, Listener& listener)
       : mPatchFile(patchFile), mFs(fs), mListener(listener) {}
 
-  void UseVersion1(const Patch& patch) {
-    mHeader = patch.header;
-    for (const PatchEntry& entry : patch.entries) {
-      if (!entry.IsFile()) {
-        mNotices.push_back(
-            {static_cast<uint32_t>(mFiles.size()), entry.noticeId, entry.delayMs, entry.notice});
-        continue;
-      }
-      RunFile file;
-      file.name = entry.name;
-      file.write = entry.op != Op::Delete;
-      file.hasOld = entry.op != Op::Add;
-      file.oldSize = entry.oldSize;
-      file.oldCrc = entry.oldCrc;
-      file.newSize = entry.newSize;
-      file.newCrc = entry.newCrc;
-      file.delayMs = entry.delayMs;
-      file.done = entry.op == Op::Add ? "Added " : entry.op == Op::Replace ? "Replaced " : "Patched ";
-      file.v1 = &entry;
-      mFiles.push_back(file);
-    }
-  }
-
-  void UseVersion2(const PatchV2& patch) {
-    mHeader = patch.header;
-    mV2 = &patch;
+  void Use(const Patch& patch) {
+    mPatch = &patch;
     mKeptAt.assign(patch.sources.size(), kNotKept);
     mKeptFor.assign(patch.sources.size(), 0);
-    for (const SlotNotice& notice : patch.notices)
-      mNotices.push_back({notice.slot, notice.id, notice.delayMs, notice.payload});
     for (const TreeFile& tree : patch.files) {
       RunFile file;
       file.name = tree.name;
@@ -124,9 +76,8 @@ class Run : public OldFiles {
       file.oldSize = file.hasOld ? patch.sources[tree.oldSource - 1].size : 0;
       file.newSize = tree.newSize;
       file.newCrc = tree.newCrc;
-      file.delayMs = tree.delayMs;
       file.done = file.hasOld ? "Patched " : "Added ";
-      file.v2 = &tree;
+      file.tree = &tree;
       // A source is kept for one file at most.
       file.inPlace = (!file.write || file.newSize <= kInPlaceLimit) && file.oldSize <= kInPlaceLimit &&
                      (!file.hasOld || mKeptFor[tree.oldSource - 1] == 0);
@@ -142,20 +93,15 @@ class Run : public OldFiles {
     if (recovered.what == Recovery::Failed) return SendError(mListener, kErrReplace, recovered.failure.name);
     PatchIdentity identity;
     if (!IdentityOf(mPatchFile, &identity)) return SendError(mListener, kErrPatchUnreadable, "patch file");
-    if (!(mHeader.flags & kFlagNoAnnounce)) {
-      const uint32_t count =
-          (mHeader.flags & kFlagAnnounce) ? mHeader.announced : static_cast<uint32_t>(mFiles.size());
-      if (!SendNumber(mListener, kIdFileCount, count)) return kErrAborted;
-    }
+    if (!SendNumber(mListener, kIdFileCount, static_cast<uint32_t>(mFiles.size()))) return kErrAborted;
     if (recovered.what != Recovery::Nothing) {
       const bool finished = recovered.what == Recovery::Finished;
       if (!SendText(mListener, kIdDetail, finished ? kFinishedLine : kUndoneLine)) return kErrAborted;
       if (finished && recovered.patch == identity) return kOk;  // this very patch is in place
     }
     if (mFiles.empty()) {
-      uint32_t failed = CheckOldFiles();
-      if (failed == kOk) failed = StageAll();
-      return failed ? failed : PlayNotices(0);
+      const uint32_t failed = CheckOldFiles();
+      return failed ? failed : StageAll();
     }
     LeaveStraysInPlace();
     if (const uint32_t failed = CheckDiskSpace()) return failed;
@@ -171,8 +117,8 @@ class Run : public OldFiles {
 
   // The old files of the copies: a kept one from the keep file, any other from the client.
   FsStatus Open(size_t source, std::unique_ptr<Source>* out) override {
-    if (mKeptAt[source] == kNotKept) return mFs.OpenRead(mV2->sources[source].name, out);
-    out->reset(new (std::nothrow) SliceSource(*mKeptFile, mKeptAt[source], mV2->sources[source].size));
+    if (mKeptAt[source] == kNotKept) return mFs.OpenRead(mPatch->sources[source].name, out);
+    out->reset(new (std::nothrow) SliceSource(*mKeptFile, mKeptAt[source], mPatch->sources[source].size));
     return *out ? FsStatus::Ok : FsStatus::NoMemory;
   }
 
@@ -181,12 +127,10 @@ class Run : public OldFiles {
   // remembers a stop.
   class ProgressWriter : public BuildSink, public ByteSink {
    public:
-    ProgressWriter(Run& run, Sink& sink, uint64_t offset, uint64_t total, bool crc32c)
-        : mRun(run), mWriter(sink, offset, total), mTotal(total), mCrc32c(crc32c) {
-      if (crc32c) mWriter.StopSumming();
-    }
+    ProgressWriter(Run& run, Sink& sink, uint64_t offset, uint64_t total)
+        : mRun(run), mWriter(sink, offset, total), mTotal(total) {}
     bool Put(ByteView bytes) override {
-      if (mCrc32c) mSum = Crc32c(bytes, mSum);
+      mSum = Crc32c(bytes, mSum);
       if (!mWriter.Put(bytes)) return false;
       mSinceTick += bytes.size;
       if (mSinceTick < kProgressEvery) return true;
@@ -196,13 +140,12 @@ class Run : public OldFiles {
     }
     SinkWriter& writer() { return mWriter; }
     bool aborted() const { return mAborted; }
-    uint32_t Sum() const { return mCrc32c ? mSum : mWriter.Crc(); }
+    uint32_t Sum() const { return mSum; }
 
    private:
     Run& mRun;
     SinkWriter mWriter;
     uint64_t mTotal;
-    bool mCrc32c;
     uint32_t mSum = 0;
     uint64_t mSinceTick = 0;
     bool mAborted = false;
@@ -273,40 +216,27 @@ class Run : public OldFiles {
     return closed;
   }
 
-  // Before anything is written, every old file the patch needs is there with the size it expects
-  // (version 1 also checks its CRC-32); one to be rewritten in place is kept as it is read. A failure
-  // sends id 7 with the file's name, then id 3.
+  // Before anything is written, every old file the patch needs is there with the size it expects; one
+  // to be rewritten in place is kept as it is read. A failure sends id 7 with the file's name, then id 3.
   uint32_t CheckOldFiles() {
-    uint32_t checked = 0;
-    const auto check = [&](const std::string& name, uint64_t size, const uint32_t* crc,
-                           size_t source) -> uint32_t {
+    for (size_t s = 0; s < mPatch->sources.size(); ++s) {
       // Small files send nothing while checked: a heartbeat every few keeps the caller's window alive.
-      if (++checked % kFilesPerHeartbeat == 0 && !mListener.Notify(kIdHeartbeat, nullptr)) return kErrAborted;
+      if ((s + 1) % kFilesPerHeartbeat == 0 && !mListener.Notify(kIdHeartbeat, nullptr)) return kErrAborted;
+      const SourceFile& source = mPatch->sources[s];
       std::unique_ptr<Source> old;
       uint32_t error = kOk;
-      const FsStatus status = mFs.OpenRead(name, &old);
+      const FsStatus status = mFs.OpenRead(source.name, &old);
       if (status != FsStatus::Ok)
         error = ErrorNumberOf(status, kErrRead);
-      else if (old->Size() != size)
+      else if (old->Size() != source.size)
         error = kErrMismatch;
-      else if (crc)
-        error = SumOld(*old, size, *crc);
-      else if (mV2 && mKeptFor[source])
-        error = KeepOld(source, *old);
-      if (error == kOk || error == kErrAborted) return error;
+      else if (mKeptFor[s])
+        error = KeepOld(s, *old);
+      if (error == kOk) continue;
       if (error == kErrWrite) return SendError(mListener, error, kKeepName);
-      if (!SendText(mListener, kIdFileStart, name)) return kErrAborted;
-      return SendError(mListener, error, name);
-    };
-    if (mV2) {
-      for (size_t s = 0; s < mV2->sources.size(); ++s)
-        if (const uint32_t failed = check(mV2->sources[s].name, mV2->sources[s].size, nullptr, s))
-          return failed;
-      return kOk;
+      if (!SendText(mListener, kIdFileStart, source.name)) return kErrAborted;
+      return SendError(mListener, error, source.name);
     }
-    for (const RunFile& file : mFiles)
-      if (file.hasOld)
-        if (const uint32_t failed = check(file.name, file.oldSize, &file.oldCrc, 0)) return failed;
     return kOk;
   }
 
@@ -317,95 +247,27 @@ class Run : public OldFiles {
     return kept == FsStatus::Ok ? kOk : kErrWrite;
   }
 
-  uint32_t SumOld(Source& old, uint64_t size, uint32_t expected) {
-    StreamReader reader(old, 0, size);
-    if (!reader.Ok()) return kErrNoMemory;
-    uint32_t crc = 0;
-    uint64_t sinceTick = 0;
-    while (reader.Remaining()) {
-      ByteView piece;
-      if (!reader.Take(kChunkSize, &piece)) return kErrRead;
-      crc = Crc32(piece, crc);
-      sinceTick += piece.size;
-      if (sinceTick < kProgressEvery) continue;
-      sinceTick = 0;
-      if (!mListener.Notify(kIdHeartbeat, nullptr)) return kErrAborted;
-    }
-    return crc == expected ? kOk : kErrMismatch;
-  }
-
-  // Sleeps for `ms` in heartbeat slices, sending `id` (with progress moving towards `to` for id 5).
-  bool Wait(uint32_t ms, uint32_t id, uint16_t to) {
-    const uint32_t slices = (ms + kHeartbeatMs - 1) / kHeartbeatMs;
-    const uint16_t from = mProgress;
-    for (uint32_t i = 1; i <= slices; ++i) {
-      mFs.Sleep(i < slices ? kHeartbeatMs : ms - (slices - 1) * kHeartbeatMs);
-      if (id == kIdProgress) {
-        if (!Progress(static_cast<uint16_t>(from + (to - from) * i / (slices + 1)))) return false;
-      } else if (!mListener.Notify(id, nullptr)) {
-        return false;
-      }
-    }
-    return true;
-  }
-
   bool Progress(uint16_t value) {
     mProgress = value;
     return SendNumber(mListener, kIdProgress, (mFileNumber << 16) | value);
   }
 
-  // One of a file's three steps: its share of the delay, then the progress it reached.
-  bool Step(const RunFile& file, int step, uint16_t to) {
-    const uint32_t share = file.delayMs / 3 + (step == 0 ? file.delayMs % 3 : 0);
-    return Wait(share, kIdProgress, to) && Progress(to);
-  }
-
-  uint32_t PlayNotices(uint32_t slot) {
-    for (; mNextNotice < mNotices.size() && mNotices[mNextNotice].slot == slot; ++mNextNotice) {
-      const RunNotice& notice = mNotices[mNextNotice];
-      if (!Wait(notice.delayMs, kIdHeartbeat, 0)) return kErrAborted;
-      bool carryOn = true;
-      switch (ParamKindOf(notice.id)) {
-        case ParamKind::Text:
-          carryOn = SendText(mListener, notice.id, notice.payload);
-          break;
-        case ParamKind::Number:
-          carryOn = SendNumber(mListener, notice.id,
-                               ReadU32(reinterpret_cast<const uint8_t*>(notice.payload.data())));
-          break;
-        case ParamKind::None:
-          carryOn = mListener.Notify(notice.id, nullptr);
-          break;
-      }
-      if (notice.id == kIdError) return NumberInErrorText(notice.payload);
-      if (!carryOn) return kErrAborted;
-    }
-    return kOk;
-  }
-
   uint32_t StageAll() {
-    if (mV2) {
-      mTree.reset(new (std::nothrow) TreeBuilder(*mV2, mPatchFile, *this));
-      if (!mTree) return SendError(mListener, kErrNoMemory, "patch streams");
-      const uint32_t opened = mTree->Open();
-      if (opened != kOk) return SendError(mListener, opened, "patch streams");
-    }
-    for (uint32_t i = 0; i < mFiles.size(); ++i) {
-      if (const uint32_t failed = PlayNotices(i)) return failed;
-      if (const uint32_t failed = Stage(mFiles[i])) return failed;
-    }
-    if (mTree) {
-      const uint32_t finished = mTree->Finish();
-      if (finished != kOk) return SendError(mListener, finished, "patch streams");
-    }
-    return kOk;
+    mTree.reset(new (std::nothrow) TreeBuilder(*mPatch, mPatchFile, *this));
+    if (!mTree) return SendError(mListener, kErrNoMemory, "patch streams");
+    const uint32_t opened = mTree->Open();
+    if (opened != kOk) return SendError(mListener, opened, "patch streams");
+    for (RunFile& file : mFiles)
+      if (const uint32_t failed = Stage(file)) return failed;
+    const uint32_t finished = mTree->Finish();
+    return finished == kOk ? kOk : SendError(mListener, finished, "patch streams");
   }
 
   uint32_t Stage(RunFile& file) {
     ++mFileNumber;
     mProgress = 0;
-    if (!SendText(mListener, kIdFileStart, file.name) || !Progress(0)) return kErrAborted;
-    if (!Step(file, 0, kProgressBuilt)) return kErrAborted;
+    if (!SendText(mListener, kIdFileStart, file.name) || !Progress(0) || !Progress(kProgressBuilt))
+      return kErrAborted;
     if (file.write) {
       std::string detail = file.name;
       const uint32_t built = WriteNew(file, &detail);
@@ -414,8 +276,7 @@ class Run : public OldFiles {
         return built == kErrAborted ? built : SendError(mListener, built, detail);
       }
     }
-    if (!Step(file, 1, kProgressWritten) || !Step(file, 2, kProgressDone)) return kErrAborted;
-    return kOk;
+    return Progress(kProgressWritten) && Progress(kProgressDone) ? kOk : kErrAborted;
   }
 
   // Builds the new file beside the old one, or into the pack, and checks it; a file of its own is closed
@@ -427,43 +288,21 @@ class Run : public OldFiles {
     if (created != FsStatus::Ok) return created == FsStatus::NoMemory ? kErrNoMemory : kErrWrite;
     Sink* sink = file.inPlace ? mPack.get() : own.get();
     file.packAt = mPackEnd;
-    ProgressWriter out(*this, *sink, file.inPlace ? mPackEnd : 0, file.newSize, file.v2 != nullptr);
+    ProgressWriter out(*this, *sink, file.inPlace ? mPackEnd : 0, file.newSize);
     if (!out.writer().Ok()) return kErrNoMemory;
-    uint32_t result = kOk;
-    if (file.v2) {
-      result = mTree->Build(*file.v2, out, detail);
-    } else if (file.v1->op == Op::Delta) {
-      std::unique_ptr<Source> old;
-      const FsStatus status = mFs.OpenRead(file.name, &old);
-      result = status != FsStatus::Ok ? ErrorNumberOf(status, kErrRead)
-                                      : ApplyDelta(mPatchFile, file.v1->payloadOffset, file.v1->payloadSize,
-                                                   *old, file.v1->newSize, out);
-    } else {
-      result = CopyPayload(*file.v1, out);
-    }
+    uint32_t result = mTree->Build(*file.tree, out, detail);
     if (out.aborted()) return kErrAborted;
     if (result == kOk && !out.writer().Flush()) result = kErrWrite;
     // On the disk before it takes the old file's place; the flush overlaps with building the next files.
     if (result == kOk && own) mFs.SyncLater(file.name, std::move(own));
     if (file.inPlace) mPackEnd += out.writer().Count();
     if (result == kOk && (out.writer().Count() != file.newSize || out.Sum() != file.newCrc)) {
-      // A version-2 patch's own bytes are checked before the run, so a wrong result means that an old
-      // file the copies came from differs from the one the patch was made from.
-      *detail = file.v2 ? file.name : file.name + ": result does not match";
-      result = file.v2 ? kErrMismatch : kErrCorrupt;
+      // The patch's own bytes are checked before the run, so a wrong result means that an old file the
+      // copies came from differs from the one the patch was made from.
+      *detail = file.name;
+      result = kErrMismatch;
     }
     return result;
-  }
-
-  uint32_t CopyPayload(const PatchEntry& entry, ByteSink& out) {
-    StreamReader reader(mPatchFile, entry.payloadOffset, entry.payloadSize);
-    if (!reader.Ok()) return kErrNoMemory;
-    while (reader.Remaining()) {
-      ByteView piece;
-      if (!reader.Take(kChunkSize, &piece)) return kErrPatchUnreadable;
-      if (!out.Put(piece)) return kErrWrite;
-    }
-    return kOk;
   }
 
   uint32_t BeginTransaction(const PatchIdentity& identity) {
@@ -479,9 +318,8 @@ class Run : public OldFiles {
     return kOk;
   }
 
-  // Puts every new file in place and deletes what goes, then reports each file and plays the closing
-  // notices. Until the transaction is finished the old files wait beside the new ones: a stop, an error
-  // notice or a failed step puts them back.
+  // Puts every new file in place and deletes what goes, then reports each file. Until the transaction is
+  // finished the old files wait beside the new ones: a stop or a failed step puts them back.
   uint32_t CommitAll() {
     std::vector<Placement> placements;
     std::vector<Packed> packed;
@@ -499,18 +337,16 @@ class Run : public OldFiles {
                                        : " is in use: it will be deleted when the computer restarts");
       if (!SendText(mListener, kIdDetail, line)) return Stop();
     }
-    const uint32_t closing = PlayNotices(static_cast<uint32_t>(mFiles.size()));
-    if (closing != kOk) return Stop(closing);
     if (mTransaction->Finish(&failure)) return kOk;
     // Past Done nothing goes back: the next run finishes what is left.
     return mTransaction->Committed() ? SendError(mListener, kErrReplace, failure.name) : Restore(failure);
   }
 
-  // A stop or an error notice before the transaction is finished: the old files go back.
-  uint32_t Stop(uint32_t result = kErrAborted) {
+  // A stop before the transaction is finished: the old files go back.
+  uint32_t Stop() {
     StepFailure ignored;
     mTransaction->RollBack(&ignored);
-    return result;
+    return kErrAborted;
   }
 
   // After a failed step: the old files go back, and the details say whether they are.
@@ -524,11 +360,8 @@ class Run : public OldFiles {
   Source& mPatchFile;
   FileSystem& mFs;
   Listener& mListener;
-  PatchHeader mHeader;
-  const PatchV2* mV2 = nullptr;
+  const Patch* mPatch = nullptr;
   std::vector<RunFile> mFiles;
-  std::vector<RunNotice> mNotices;
-  size_t mNextNotice = 0;
   std::unique_ptr<TreeBuilder> mTree;
   std::unique_ptr<ClientTransaction> mTransaction;
   // Per source: where its bytes are in the keep file, and the number + 1 of the file it is kept for.
@@ -551,16 +384,10 @@ uint32_t SendError(Listener& listener, uint32_t number, const std::string& detai
 
 uint32_t ApplyPatch(Source& patchFile, FileSystem& fs, Listener& listener) {
   FormatError error;
-  Run run(patchFile, fs, listener);
-  if (PatchVersion(patchFile) == kFormatVersion2) {
-    PatchV2 patch;
-    if (!ParsePatchV2(patchFile, &patch, &error)) return SendError(listener, error.number, error.detail);
-    run.UseVersion2(patch);
-    return run.Go();
-  }
   Patch patch;
   if (!ParsePatch(patchFile, &patch, &error)) return SendError(listener, error.number, error.detail);
-  run.UseVersion1(patch);
+  Run run(patchFile, fs, listener);
+  run.Use(patch);
   return run.Go();
 }
 

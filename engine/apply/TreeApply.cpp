@@ -21,7 +21,7 @@ constexpr uint64_t kMaxDictionaries = 40u << 20;
 // window's size or more go straight into the caller's memory.
 class TreeBuilder::OldSpace {
  public:
-  OldSpace(const PatchV2& patch, OldFiles& files) : mPatch(patch), mFiles(files) {}
+  OldSpace(const Patch& patch, OldFiles& files) : mPatch(patch), mFiles(files) {}
 
   uint64_t Size() const {
     return mPatch.sources.empty() ? 0 : mPatch.sources.back().start + mPatch.sources.back().size;
@@ -127,7 +127,7 @@ class TreeBuilder::OldSpace {
     return kErrRead;
   }
 
-  const PatchV2& mPatch;
+  const Patch& mPatch;
   OldFiles& mFiles;
   std::unique_ptr<Source> mFile;
   size_t mIndex = 0;
@@ -138,7 +138,7 @@ class TreeBuilder::OldSpace {
   size_t mWindowLength = 0;
 };
 
-TreeBuilder::TreeBuilder(const PatchV2& patch, Source& patchFile, OldFiles& old)
+TreeBuilder::TreeBuilder(const Patch& patch, Source& patchFile, OldFiles& old)
     : mPatch(patch), mPatchFile(patchFile), mOld(new (std::nothrow) OldSpace(patch, old)) {}
 
 TreeBuilder::~TreeBuilder() = default;

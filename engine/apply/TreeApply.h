@@ -1,5 +1,5 @@
 #pragma once
-// The apply's version-2 half: builds the written files of a patch, one after another, from its streams
+// The apply's stream half: builds the written files of a patch, one after another, from its streams
 // and the old files, into sinks the run gives it. The streams run on across files, so the files must be
 // built in directory order.
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/fs/FileSystem.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 
 namespace rtp {
 
@@ -29,7 +29,7 @@ class OldFiles {
 
 class TreeBuilder {
  public:
-  TreeBuilder(const PatchV2& patch, Source& patchFile, OldFiles& old);
+  TreeBuilder(const Patch& patch, Source& patchFile, OldFiles& old);
   ~TreeBuilder();
 
   // Opens the streams: 0, kErrCorrupt or kErrNoMemory.
@@ -45,7 +45,7 @@ class TreeBuilder {
   class OldSpace;
   uint32_t StreamError() const;
 
-  const PatchV2& mPatch;
+  const Patch& mPatch;
   Source& mPatchFile;
   std::unique_ptr<OldSpace> mOld;
   std::unique_ptr<StreamDecoder> mStreams[kStreamCount];

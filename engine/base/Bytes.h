@@ -49,10 +49,6 @@ class Buffer {
   size_t mSize = 0;
 };
 
-// CRC-32 as in zip and PNG (reflected polynomial 0xEDB88320, initial and final value 0xFFFFFFFF).
-// `crc` continues an earlier result, so a file can be summed in pieces.
-uint32_t Crc32(ByteView bytes, uint32_t crc = 0);
-
 // Little-endian fields.
 inline uint16_t ReadU16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));

@@ -1,5 +1,5 @@
 #pragma once
-// CRC-32C (Castagnoli), the checksum of version-2 patches: the processor sums it eight bytes a cycle
+// CRC-32C (Castagnoli), the checksum of patches: the processor sums it eight bytes a cycle
 // where it has the SSE4.2 instruction (every x86 processor of the last fifteen years), so checking a
 // gigabyte costs a tenth of a second and the patch run keeps up with the disk. Elsewhere a table does it.
 #include <cstdint>

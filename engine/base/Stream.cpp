@@ -6,22 +6,6 @@
 
 namespace rtp {
 
-namespace {
-
-// The GF(2) matrix operations of CRC combination: a 32x32 bit matrix is 32 columns of 32 bits.
-uint32_t MatrixTimes(const uint32_t* matrix, uint32_t vector) {
-  uint32_t sum = 0;
-  for (; vector; vector >>= 1, ++matrix)
-    if (vector & 1) sum ^= *matrix;
-  return sum;
-}
-
-void MatrixSquare(uint32_t* square, const uint32_t* matrix) {
-  for (int n = 0; n < 32; ++n) square[n] = MatrixTimes(matrix, matrix[n]);
-}
-
-}  // namespace
-
 std::unique_ptr<uint8_t[]> NewBytes(size_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size ? size : 1]);
 }
@@ -65,7 +49,6 @@ bool StreamReader::Take(size_t most, ByteView* out) {
   *out = ByteView(mBuffer.get() + mStart, length);
   mStart += length;
   mConsumed += length;
-  if (mSumming) mCrc = Crc32(*out, mCrc);
   return true;
 }
 
@@ -119,7 +102,6 @@ SinkWriter::SinkWriter(Sink& sink, uint64_t offset, uint64_t expected)
 bool SinkWriter::Put(ByteView bytes) {
   if (!mBuffer) return false;
   mCount += bytes.size;
-  if (mSumming) mCrc = Crc32(bytes, mCrc);
   // A whole buffer's worth with nothing held goes out as it is, without a copy.
   if (mFilled == 0 && bytes.size >= mCapacity) {
     if (!mSink.WriteAt(mOffset, bytes)) return false;
@@ -148,30 +130,6 @@ void SinkWriter::Restart(uint64_t offset) {
   mOffset = offset;
   mFilled = 0;
   mCount = 0;
-  mCrc = 0;
-}
-
-uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB) {
-  if (lengthB == 0) return crcA;
-  uint32_t odd[32];
-  uint32_t even[32];
-  // The operator for one zero bit, then for two and four.
-  odd[0] = 0xEDB88320u;
-  for (int n = 1; n < 32; ++n) odd[n] = 1u << (n - 1);
-  MatrixSquare(even, odd);
-  MatrixSquare(odd, even);
-  // Appends lengthB zero bytes to A, one bit of the length at a time.
-  for (;;) {
-    MatrixSquare(even, odd);
-    if (lengthB & 1) crcA = MatrixTimes(even, crcA);
-    lengthB >>= 1;
-    if (!lengthB) break;
-    MatrixSquare(odd, even);
-    if (lengthB & 1) crcA = MatrixTimes(odd, crcA);
-    lengthB >>= 1;
-    if (!lengthB) break;
-  }
-  return crcA ^ crcB;
 }
 
 }  // namespace rtp

@@ -76,8 +76,7 @@ class MemorySink : public Sink {
 // A block of `size` bytes that are not cleared; null when memory runs out.
 std::unique_ptr<uint8_t[]> NewBytes(size_t size);
 
-// Reads [offset, offset + length) of a source front to back through one buffer, summing what it hands
-// out with CRC-32 when asked.
+// Reads [offset, offset + length) of a source front to back through one buffer.
 class StreamReader {
  public:
   StreamReader(Source& source, uint64_t offset, uint64_t length);
@@ -91,8 +90,6 @@ class StreamReader {
   bool Read(uint8_t* out, size_t length);
   // At least one and at most `most` bytes, in place; false at the end or when reading fails.
   bool Take(size_t most, ByteView* out);
-  void StartSum() { mSumming = true; }
-  uint32_t Sum() const { return mCrc; }
 
  private:
   bool Fill();
@@ -106,8 +103,6 @@ class StreamReader {
   size_t mStart = 0;  // next byte to hand out
   size_t mEnd = 0;    // end of the buffered bytes
   bool mFailed = false;
-  bool mSumming = false;
-  uint32_t mCrc = 0;
 };
 
 // Reads a source at any offset through one window of at most kChunkSize bytes that moves to where it
@@ -133,7 +128,7 @@ class WindowReader {
   size_t mWindowLength = 0;
 };
 
-// Writes bytes in order to a sink from `offset` on through one buffer, counting and summing them.
+// Writes bytes in order to a sink from `offset` on through one buffer, counting them.
 class SinkWriter : public ByteSink {
  public:
   // `expected`, when known, keeps the buffer no larger than the file.
@@ -144,22 +139,14 @@ class SinkWriter : public ByteSink {
   // Drops what was put so far and writes from `offset` again.
   void Restart(uint64_t offset);
   uint64_t Count() const { return mCount; }
-  uint32_t Crc() const { return mCrc; }
-  // For callers that sum with another checksum: CRC-32 costs a third of a second a gigabyte.
-  void StopSumming() { mSumming = false; }
 
  private:
-  bool mSumming = true;
   Sink& mSink;
   uint64_t mOffset;
   std::unique_ptr<uint8_t[]> mBuffer;
   size_t mCapacity;
   size_t mFilled = 0;
   uint64_t mCount = 0;
-  uint32_t mCrc = 0;
 };
-
-// The CRC-32 of A followed by B, from the CRC-32s of A and B and B's length.
-uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB);
 
 }  // namespace rtp

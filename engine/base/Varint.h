@@ -1,5 +1,5 @@
 #pragma once
-// Numbers of the version-2 directory and instruction streams: unsigned LEB128 (7 bits a byte, low group
+// Numbers of the patch directory and instruction streams: unsigned LEB128 (7 bits a byte, low group
 // first, at most 10 bytes) and signed numbers folded onto unsigned ones (0, -1, 1, -2, ... as 0, 1, 2, 3).
 #include <cstdint>
 #include <vector>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 
 namespace rtp {
 

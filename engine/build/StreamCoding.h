@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 #include "engine/match/Matcher.h"
 
 namespace rtp {

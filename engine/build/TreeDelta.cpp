@@ -66,7 +66,7 @@ std::vector<Cover> MapCovers(const OldIndex& index, ByteView fresh, uint64_t at,
 // One build of a patch's directory and streams from a plan, in the phases Run names.
 class TreeBuild {
  public:
-  TreeBuild(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
+  TreeBuild(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Patch* patch,
             BuildSummary* counts, std::string* error)
       : mOldTree(oldTree),
         mNewTree(newTree),
@@ -110,26 +110,15 @@ class TreeBuild {
     return true;
   }
 
-  // The patch's files and notices in the plan's order, each file with its old version, if any.
+  // The patch's files in the plan's order, each with its old version, if any.
   bool ListWrittenFiles() {
-    for (const PlannedEntry& planned : mPlan.entries) {
-      const PatchEntry& entry = planned.entry;
-      if (entry.op == Op::Notice) {
-        SlotNotice notice;
-        notice.slot = static_cast<uint32_t>(mPatch->files.size());
-        notice.id = entry.noticeId;
-        notice.delayMs = entry.delayMs;
-        notice.payload = entry.notice;
-        mPatch->notices.push_back(notice);
-        continue;
-      }
+    for (const PlannedFile& planned : mPlan.files) {
       TreeFile file;
-      file.name = entry.name;
-      file.delayMs = entry.delayMs;
+      file.name = planned.name;
       const auto old = planned.oldName.empty() ? mSourceOf.end() : mSourceOf.find(FoldName(planned.oldName));
       mCounterpart.push_back(old == mSourceOf.end() ? kNoOldFile : old->second);
       if (old != mSourceOf.end()) mOld.kept[old->second] = true;
-      if (entry.op == Op::Delete) {
+      if (planned.newName.empty()) {
         file.kind = FileKind::Delete;
       } else {
         file.kind = FileKind::Write;
@@ -139,7 +128,7 @@ class TreeBuild {
         if (!FileSize(mNewTree, w.newName, &w.newSize, mError)) return false;
         mNewTotal += w.newSize;
         mWritten.push_back(w);
-        if (entry.op == Op::Delta) ++mCounts->patched;
+        if (!planned.oldName.empty()) ++mCounts->patched;
       }
       mPatch->files.push_back(file);
     }
@@ -414,7 +403,7 @@ class TreeBuild {
   FileSystem& mOldTree;
   FileSystem& mNewTree;
   const BuildPlan& mPlan;
-  PatchV2* mPatch;
+  Patch* mPatch;
   BuildSummary* mCounts;
   std::string* mError;
   const Budget mBudget;
@@ -433,7 +422,7 @@ class TreeBuild {
 
 }  // namespace
 
-bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
+bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Patch* patch,
                       std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts,
                       std::string* error) {
   TreeBuild build(oldTree, newTree, plan, patch, counts, error);

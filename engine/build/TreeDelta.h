@@ -1,16 +1,16 @@
 #pragma once
-// The builder's version-2 half: turns a planned patch into the directory and the compressed streams.
+// The builder's stream half: turns a planned patch into the directory and the compressed streams.
 #include <string>
 #include <vector>
 
 #include "engine/build/Builder.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 
 namespace rtp {
 
 // Fills `patch` (sources, files, notices, stream entries) and `streams` (as stored). False with a
 // message when a file cannot be read or memory runs out.
-bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, PatchV2* patch,
+bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Patch* patch,
                       std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts,
                       std::string* error);
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/fs/FileSystem.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 #include "engine/match/Matcher.h"
 
 namespace rtp {

@@ -1,5 +1,5 @@
 #pragma once
-// The entropy coding of version-2 patches: every stream of a patch is stored as it is or compressed with
+// The entropy coding of patches: every stream of a patch is stored as it is or compressed with
 // LZMA (the LZMA SDK's encoder and decoder), whichever is smaller. An LZMA stream is one property byte
 // (literal context, literal position and position bits, as LZMA codes them) followed by the raw LZMA
 // data without an end mark and without its first byte, which is always zero. Its decoded length is kept

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "engine/apply/Callbacks.h"
 #include "engine/apply/Errors.h"
 #include "engine/dll/EngineCommandLine.h"
-#include "engine/format/FormatV2.h"
 #include "engine/format/PatchFormat.h"
 #include "engine/fs/WinFileSystem.h"
 
@@ -17,15 +17,8 @@ namespace rtp {
 
 namespace {
 
-// Opens the patch file to be read in pieces: 0, or the error number (10 when it cannot be opened).
-uint32_t OpenPatch(const std::wstring& path, std::unique_ptr<Source>* out) {
-  const FsStatus status = OpenFileForReading(path, FILE_SHARE_READ, out);
-  if (status == FsStatus::Ok) return kOk;
-  return status == FsStatus::NoMemory ? kErrNoMemory : kErrPatchUnreadable;
-}
-
 // A text the engine made (with file names, which are UTF-8) in the ANSI code page; a character it lacks
-// becomes '?'. ASCII, and 8-bit text that is no UTF-8 (a test notice's), stay as they are.
+// becomes '?'. ASCII, and 8-bit text that is no UTF-8, stay as they are.
 std::string InAnsiCodePage(const char* text) {
   if (std::all_of(text, text + std::strlen(text),
                   [](char c) { return static_cast<unsigned char>(c) < 0x80; }) ||
@@ -43,6 +36,12 @@ std::string InAnsiCodePage(const char* text) {
 
 }  // namespace
 
+uint32_t OpenPatchFile(const std::wstring& path, std::unique_ptr<Source>* out) {
+  const FsStatus status = OpenFileForReading(path, FILE_SHARE_READ, out);
+  if (status == FsStatus::Ok) return kOk;
+  return status == FsStatus::NoMemory ? kErrNoMemory : kErrPatchUnreadable;
+}
+
 bool CallbackListener::Notify(uint32_t id, void* param) {
   const char* text = static_cast<const char*>(param);
   if (text == nullptr || ParamKindOf(id) != ParamKind::Text) return mCallback(id, param) != nullptr;
@@ -50,22 +49,28 @@ bool CallbackListener::Notify(uint32_t id, void* param) {
   return mCallback(id, &ansi[0]) != nullptr;
 }
 
-uint32_t ApplyCommandLine(const char* commandLine, Listener& listener) {
+uint32_t ApplyCommandLine(const char* commandLine, Listener& listener, const PatchRun& run) {
   EngineCommand command;
   if (!ParseEngineCommandLine(commandLine, &command))
     return SendError(listener, kErrCommandLine, "expected \"FOLDER\" \"PATCH\"");
   std::unique_ptr<Source> patch;
-  if (const uint32_t failed = OpenPatch(Widen(command.patchPath, CP_ACP), &patch))
+  if (const uint32_t failed = OpenPatchFile(Widen(command.patchPath, CP_ACP), &patch))
     return SendError(listener, failed, command.patchPath);
   WinFileSystem client(Widen(command.clientFolder, CP_ACP));
-  return ApplyPatch(*patch, client, listener);
+  return run(*patch, client, listener);
+}
+
+uint32_t ApplyCommandLine(const char* commandLine, Listener& listener) {
+  return ApplyCommandLine(commandLine, listener, [](Source& patch, FileSystem& client, Listener& calls) {
+    return ApplyPatch(patch, client, calls);
+  });
 }
 
 uint32_t CostOfPatch(const wchar_t* patchPath, uint32_t* biggest, uint32_t* newSize, uint32_t* oldSize,
                      uint32_t* files) {
   if (!patchPath) return kErrCommandLine;
   std::unique_ptr<Source> file;
-  if (const uint32_t failed = OpenPatch(patchPath, &file)) return failed;
+  if (const uint32_t failed = OpenPatchFile(patchPath, &file)) return failed;
   PatchCost cost;
   FormatError error;
   if (!ReadPatchCost(*file, &cost, &error)) return error.number;

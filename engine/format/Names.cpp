@@ -1,5 +1,5 @@
-// The client-file name rule on its own: the commit journal's reader (linked into the installer) needs it
-// without the patch parsers.
+// The client-file name rules on their own: the commit journal's reader (linked into the installer) needs
+// them without the patch parsers.
 #include <cstring>
 
 #include "engine/format/PatchFormat.h"
@@ -60,6 +60,13 @@ bool IsValidName(const std::string& name) {
     if (c < 0x20 || c == 0x7F || std::strchr("<>:\"|?*/", c)) return false;
   }
   return true;
+}
+
+std::string FoldName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded;
 }
 
 }  // namespace rtp

@@ -1,6 +1,6 @@
 #pragma once
 // Finds what a new file shares with the old data and writes the steps that build it into the raw
-// (not yet compressed) streams of a version-2 patch. Linked into the builder only.
+// (not yet compressed) streams of a patch. Linked into the builder only.
 //
 // Covers are approximate matches, found as bsdiff finds them: the longest exact match of each new
 // position in a suffix array of the old data, taken when it beats the current alignment by enough bytes,
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/base/Bytes.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 
 namespace rtp {
 

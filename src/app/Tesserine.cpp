@@ -36,7 +36,7 @@ int Run(const wchar_t* cmdLine, int showCommand) {
       richEdit.Free();
       return 0;
     }
-    dlgMain.mRun.SetCommandLine(cmdLine ? cmdLine : L"");
+    dlgMain.SetCommandLine(cmdLine ? cmdLine : L"");
     dlgMain.ShowWindow(showCommand);
     result = theLoop.Run();
     theModule.RemoveMessageLoop();

@@ -30,10 +30,11 @@ std::wstring QueryValue(const std::wstring& text) {
 }  // namespace
 
 std::wstring CRunCore::ReportAddress() const {
-  return FormatText(L"%s?action=patcherror&do=%u&n=%i&from=%u&to=%u&err=%s%s",
-                    {rules::ReportAddress, mOutcome, static_cast<int32_t>(mInstalledBuild),
-                     static_cast<uint32_t>(mFromVersion.build), static_cast<uint32_t>(mToVersion.build),
-                     QueryValue(mReportDetail), mTestPatch ? L"&test=1" : L""});
+  return FormatText(
+      L"%s?action=patcherror&do=%u&n=%i&from=%u&to=%u&err=%s%s",
+      {rules::ReportAddress, mOutcome, static_cast<int32_t>(mStart.InstalledBuild()),
+       static_cast<uint32_t>(mStart.FromVersion().build), static_cast<uint32_t>(mStart.ToVersion().build),
+       QueryValue(mReportDetail), mStart.IsTestPatch() ? L"&test=1" : L""});
 }
 
 void CRunCore::ReportError() {
@@ -42,7 +43,7 @@ void CRunCore::ReportError() {
 }
 
 void CRunCore::OnLaunchClient() {
-  mSystem.Open(FormatText(L"%s\\zav.exe", {mZavPath}));
+  mSystem.Open(FormatText(L"%s\\zav.exe", {mStart.ClientFolder()}));
   OnCancel(kCancelByFlow);
 }
 

@@ -11,7 +11,25 @@
 
 namespace core {
 
-class CExtraction {
+// The timer that polls for the end of extraction.
+constexpr uint32_t kExtractTimerId = 100;
+constexpr uint32_t kExtractTimerPeriodMs = 100;
+
+// The extraction as the start sequence hands the run over to it.
+class ExtractionStart {
+ public:
+  // False when the temporary folder's drive has less free space than the engine library and the patch
+  // file take, in megabytes (the need rounded up): *needMB and *freeMB then say so. A drive whose space
+  // cannot be told has room.
+  virtual bool TempHasRoom(const std::wstring& patchEntry, uint32_t* needMB, uint32_t* freeMB) = 0;
+  // Starts the thread that extracts the engine library and `patchEntry` (the archive's patch file).
+  virtual void StartExtraction(const std::wstring& patchEntry) = 0;
+
+ protected:
+  ~ExtractionStart() = default;
+};
+
+class CExtraction : public ExtractionStart {
  public:
   CExtraction(RunView& view, Texts& texts, ArchiveEntries& archive, TempFiles& temp, WorkerThread& thread);
   // The thread uses this object until it has stopped.
@@ -19,12 +37,8 @@ class CExtraction {
   CExtraction(const CExtraction&) = delete;
   CExtraction& operator=(const CExtraction&) = delete;
 
-  // Starts the thread that extracts the engine library and `patchEntry` (the archive's patch file).
-  void StartExtraction(const std::wstring& patchEntry);
-  // False when the temporary folder's drive has less free space than the engine library and the patch
-  // file take, in megabytes (the need rounded up): *needMB and *freeMB then say so. A drive whose space
-  // cannot be told has room.
-  bool TempHasRoom(const std::wstring& patchEntry, uint32_t* needMB, uint32_t* freeMB);
+  void StartExtraction(const std::wstring& patchEntry) override;
+  bool TempHasRoom(const std::wstring& patchEntry, uint32_t* needMB, uint32_t* freeMB) override;
   // Asks the thread (if one runs) to stop and waits for it.
   void StopExtraction();
   // True once after the thread has extracted both files, like a wait on an auto-reset event.

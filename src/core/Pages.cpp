@@ -1,6 +1,4 @@
 // The wizard's four pages and the failed page's outcomes.
-#include <cstring>
-
 #include "core/RunCore.h"
 #include "rules/Format.h"
 #include "rules/resource.h"
@@ -33,10 +31,10 @@ void CRunCore::SetPage(int page) {
     case PageWelcome: {
       CheckArchive();
       mView.ShowPage(page, 0);
-      ShowPatchNotes();
+      mStart.ShowPatchNotes();
       ParsePatchVersions();
-      const std::wstring from = FormatVersion(mFromVersion);
-      const std::wstring to = FormatVersion(mToVersion);
+      const std::wstring from = FormatVersion(mStart.FromVersion());
+      const std::wstring to = FormatVersion(mStart.ToVersion());
       mView.ShowVersions(FormatText(L"%s -> %s", {from, to}), FormatText(Load(IDS_WINDOW_TITLE), {from, to}));
       break;
     }
@@ -68,19 +66,6 @@ void CRunCore::SetPage(int page) {
       mView.ShowPage(page, 0);
       break;
   }
-}
-
-void CRunCore::ShowPatchNotes() {
-  if (mNotesName.empty()) return;
-  uint32_t size = 0;
-  const uint8_t* bytes = mArchive.MapEntry(mNotesName, &size);
-  if (bytes == nullptr) return;
-  // The document ends at its first zero byte.
-  const void* zero = std::memchr(bytes, 0, size);
-  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes) : size;
-  const std::wstring notes = mTexts.Widen(reinterpret_cast<const char*>(bytes), length);
-  mArchive.UnmapEntry(bytes);
-  mView.ShowNotes(notes);
 }
 
 }  // namespace core

@@ -8,11 +8,10 @@ namespace core {
 CRunCore::CRunCore(RunView& view, const RunPorts& ports)
     : mView(view),
       mTexts(ports.texts),
-      mProbes(ports.probes),
       mSystem(ports.system),
-      mArchive(ports.archive),
       mSession(view, ports.texts, ports.probes, ports.system, ports.engine, *this),
-      mExtraction(view, ports.texts, ports.archive, ports.temp, ports.thread) {}
+      mExtraction(view, ports.texts, ports.archive, ports.temp, ports.thread),
+      mStart(view, ports.texts, ports.probes, ports.system, ports.archive, mExtraction, *this) {}
 
 void CRunCore::OnOK() {
   // Start is the only forward step: the later pages move on by themselves, and Enter (which is command
@@ -45,8 +44,13 @@ void CRunCore::OnExtractFailed() {
              .WithMessage(Load(IDS_EXTRACT_FAILED)));
 }
 
+void CRunCore::StartUpdate() {
+  // Retry enters the page again, which runs the whole sequence again from the archive check.
+  if (mStart.StartUpdate() == CStartSequence::Step::Again) SetPage(mPage);
+}
+
 void CRunCore::RunPatch() {
-  mSession.Run(PatchJob{mZavPath, mExtraction.DllPath(), mExtraction.PatchPath()});
+  mSession.Run(PatchJob{mStart.ClientFolder(), mExtraction.DllPath(), mExtraction.PatchPath()});
 }
 
 void CRunCore::EndRun(const Ending& ending) {

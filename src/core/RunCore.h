@@ -1,7 +1,7 @@
 #pragma once
 // The install flow without a window: the state of one run and everything that decides it. It meets the
-// user through RunView and the machine through the ports. Its parts: the start sequence's decision (here),
-// the extraction (CExtraction) and the engine session (CEngineSession).
+// user through RunView and the machine through the ports. Its parts: the start sequence (CStartSequence),
+// the extraction (CExtraction) and the engine session (CEngineSession); it holds the page and the outcome.
 #include <cstdint>
 #include <string>
 
@@ -12,13 +12,9 @@
 #include "core/Outcome.h"
 #include "core/Ports.h"
 #include "core/RunView.h"
-#include "rules/Version.h"
+#include "core/StartSequence.h"
 
 namespace core {
-
-// Timer that polls for the end of extraction.
-constexpr uint32_t kExtractTimerId = 100;
-constexpr uint32_t kExtractTimerPeriodMs = 100;
 
 // Process exit codes.
 constexpr int kExitDone = 0;
@@ -43,7 +39,7 @@ class CRunCore : private RunEnd {
   // The extraction thread's failure, brought to the dialog's thread.
   void OnExtractFailed();
   // The installer's command line, handed in by the process entry before the first page.
-  void SetCommandLine(std::wstring commandLine) { mCmdLine = std::move(commandLine); }
+  void SetCommandLine(std::wstring commandLine) { mStart.SetCommandLine(std::move(commandLine)); }
 
   // Pages and outcomes.
   void SetPage(int page);
@@ -51,67 +47,46 @@ class CRunCore : private RunEnd {
   void EndRun(const Ending& ending) override;
   // A string-table text in a message box (see BoxOf).
   int ShowMessage(uint32_t stringId, uint32_t style = kErrorMessage);
-
-  // The start sequence.
-  bool CheckArchive();
-  bool ParsePatchVersions();
-  void StartUpdate();
-  uint32_t ReadInstalledBuild(const wchar_t* fileName);
-  // The patch run on the dialog's thread, once the extraction is done.
-  void RunPatch();
   // Asks the extraction thread (if one runs) to stop and waits for it.
   void StopExtraction() { mExtraction.StopExtraction(); }
   // Removes the extracted files and their folder.
   void DeleteTempFiles() { mExtraction.DeleteTempFiles(); }
 
-  // The error-report address for the current outcome.
-  std::wstring ReportAddress() const;
-
   // What the view paints and the tests observe.
   int32_t Page() const { return mPage; }
   const std::wstring& Message() const { return mMessage; }
   const std::wstring& Hint() const { return mHint; }
-  bool IsTestPatch() const { return mTestPatch; }
+  bool IsTestPatch() const { return mStart.IsTestPatch(); }
   uint32_t OutcomeCode() const { return mOutcome; }
   const std::wstring& ReportDetail() const { return mReportDetail; }
-  const std::wstring& ClientFolder() const { return mZavPath; }
+  const std::wstring& ClientFolder() const { return mStart.ClientFolder(); }
 
  private:
-  enum class FolderLoop { Accepted, Cancelled, NotShown };
-  enum class Step { GoOn, Ended };
-
   std::wstring Load(uint32_t id) { return mTexts.Load(id); }
-  std::wstring FindPatchEntry();
-  FolderLoop AskForFolder(std::wstring* folder);
-  Step ConfirmTestPatch(std::wstring* candidate);
-  Step CloseClient();
-  Step ChooseClientFolder(std::wstring candidate);
-  Step CompareBuilds();
-  Step CheckTempSpace();
-  void ShowPatchNotes();
+  // The start sequence's steps the pages run.
+  bool CheckArchive() { return mStart.CheckArchive(); }
+  bool ParsePatchVersions() { return mStart.ParsePatchVersions(); }
+  void StartUpdate();
+  // The patch run on the dialog's thread, once the extraction is done.
+  void RunPatch();
+  // The error-report address for the current outcome.
+  std::wstring ReportAddress() const;
 
   RunView& mView;
   Texts& mTexts;
-  ClientProbes& mProbes;
   SystemActions& mSystem;
-  ArchiveEntries& mArchive;
 
-  std::wstring mCmdLine;
   int32_t mPage = 0;
   std::wstring mMessage;
   uint32_t mOutcome = OutcomeNone;
   std::wstring mHint;
   std::wstring mReportDetail;
-  bool mTestPatch = false;
-  std::wstring mNotesName;
-  std::wstring mZavPath;
-  uint32_t mInstalledBuild = 0;
-  rules::Version mFromVersion;
-  rules::Version mToVersion;
 
-  // Declared last: they stop and free what they own before the state above goes.
+  // The session and the extraction stop and free what they own before the state above goes; the start
+  // sequence comes after the extraction it starts.
   CEngineSession mSession;
   CExtraction mExtraction;
+  CStartSequence mStart;
 };
 
 }  // namespace core

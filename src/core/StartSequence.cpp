@@ -1,7 +1,8 @@
-// The start sequence: what happens when the user presses start. It checks the archive, finds and confirms
-// the client folder, compares the installed build with the patch's builds, and either ends on a result
-// page or starts the extraction that leads to the patch run.
-#include "core/RunCore.h"
+// The start sequence's steps, and what the welcome page reads from the archive.
+#include "core/StartSequence.h"
+
+#include <cstring>
+
 #include "rules/ArchiveRules.h"
 #include "rules/CommandLine.h"
 #include "rules/Format.h"
@@ -14,7 +15,22 @@ namespace core {
 
 using namespace rules;
 
-bool CRunCore::CheckArchive() {
+CStartSequence::CStartSequence(RunView& view, Texts& texts, ClientProbes& probes, SystemActions& system,
+                               ArchiveEntries& archive, ExtractionStart& extraction, RunEnd& end)
+    : mView(view),
+      mTexts(texts),
+      mProbes(probes),
+      mSystem(system),
+      mArchive(archive),
+      mExtraction(extraction),
+      mEnd(end) {}
+
+int CStartSequence::ShowMessage(uint32_t stringId, uint32_t style) {
+  const Box shown = BoxOf(mTexts, stringId, style);
+  return mView.ShowBox(shown.text, shown.caption, shown.style);
+}
+
+bool CStartSequence::CheckArchive() {
   ArchiveScan scan;
   scan.testPatch = mTestPatch;
   scan.notesName = mNotesName;
@@ -28,7 +44,7 @@ bool CRunCore::CheckArchive() {
   return scan.complete;
 }
 
-std::wstring CRunCore::FindPatchEntry() {
+std::wstring CStartSequence::FindPatchEntry() {
   for (uint32_t index = 0;; ++index) {
     const std::wstring name = mArchive.EntryName(index);
     if (name.empty()) return name;
@@ -37,19 +53,32 @@ std::wstring CRunCore::FindPatchEntry() {
   }
 }
 
-bool CRunCore::ParsePatchVersions() {
+bool CStartSequence::ParsePatchVersions() {
   mFromVersion = Version{};
   mToVersion = Version{};
   const std::wstring name = FindPatchEntry();
   return !name.empty() && ParsePatchName(name, &mFromVersion, &mToVersion);
 }
 
-uint32_t CRunCore::ReadInstalledBuild(const wchar_t* fileName) {
+void CStartSequence::ShowPatchNotes() {
+  if (mNotesName.empty()) return;
+  uint32_t size = 0;
+  const uint8_t* bytes = mArchive.MapEntry(mNotesName, &size);
+  if (bytes == nullptr) return;
+  // The document ends at its first zero byte.
+  const void* zero = std::memchr(bytes, 0, size);
+  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes) : size;
+  const std::wstring notes = mTexts.Widen(reinterpret_cast<const char*>(bytes), length);
+  mArchive.UnmapEntry(bytes);
+  mView.ShowNotes(notes);
+}
+
+uint32_t CStartSequence::ReadInstalledBuild(const wchar_t* fileName) {
   if (mZavPath.empty()) mSystem.Trace(L"ReadInstalledBuild: no client folder\n");
   return mProbes.ReadBuildFile(JoinPath(mZavPath, fileName));
 }
 
-CRunCore::FolderLoop CRunCore::AskForFolder(std::wstring* folder) {
+CStartSequence::FolderLoop CStartSequence::AskForFolder(std::wstring* folder) {
   for (;;) {
     const int result = mView.AskFolder(folder);
     if (result == box::kAnswerCancel) return FolderLoop::Cancelled;
@@ -59,43 +88,46 @@ CRunCore::FolderLoop CRunCore::AskForFolder(std::wstring* folder) {
   }
 }
 
-// Every step either goes on or has ended the run on a result page (or, on Retry, started it again).
-void CRunCore::StartUpdate() {
+// Every step either goes on, or has ended the run on a result page, or asks for the sequence again.
+CStartSequence::Step CStartSequence::StartUpdate() {
   if (!CheckArchive()) {
-    EndRun(Ending::FailedWithError(mTexts, IDS_FILES_MISSING, OutcomeSupport));
-    return;
+    mEnd.EndRun(Ending::FailedWithError(mTexts, IDS_FILES_MISSING, OutcomeSupport));
+    return Step::Ended;
   }
   std::wstring candidate = GetCommandLineValue(mCmdLine, L"path");
   for (wchar_t& c : candidate) {
     if (c == L'/') c = L'\\';
   }
-  if (ConfirmTestPatch(&candidate) == Step::Ended || CloseClient() == Step::Ended ||
-      ChooseClientFolder(candidate) == Step::Ended) {
-    return;
-  }
+  Step step = ConfirmTestPatch(&candidate);
+  if (step == Step::GoOn) step = CloseClient();
+  if (step == Step::GoOn) step = ChooseClientFolder(candidate);
+  if (step != Step::GoOn) return step;
   if (!ParsePatchVersions()) {
-    EndRun(Ending::FailedWithError(mTexts, IDS_NO_PATCH_VERSION, OutcomeNewPatch));
-    return;
+    mEnd.EndRun(Ending::FailedWithError(mTexts, IDS_NO_PATCH_VERSION, OutcomeNewPatch));
+    return Step::Ended;
   }
-  if (CompareBuilds() == Step::Ended || CheckTempSpace() == Step::Ended) return;
+  step = CompareBuilds();
+  if (step == Step::GoOn) step = CheckTempSpace();
+  if (step != Step::GoOn) return step;
 
   // The timer's ticks are handled only after this returns, so it may start before the extraction.
   mView.StartTimer(kExtractTimerId, kExtractTimerPeriodMs);
   mExtraction.StartExtraction(FindPatchEntry());
+  return Step::GoOn;
 }
 
 // The engine library and the patch file go to the temporary folder, on the system drive as often as not:
 // the run ends with the disk-space message when its drive cannot take them (0 free: it cannot be told).
-CRunCore::Step CRunCore::CheckTempSpace() {
+CStartSequence::Step CStartSequence::CheckTempSpace() {
   uint32_t need = 0, free = 0;
   if (mExtraction.TempHasRoom(FindPatchEntry(), &need, &free)) return Step::GoOn;
-  EndRun(Ending::DiskFull(mTexts, need, free));
+  mEnd.EndRun(Ending::DiskFull(mTexts, need, free));
   return Step::Ended;
 }
 
 // A test patch names the folder it found on the command line and asks whether to use it; No leaves the
 // folder to be chosen.
-CRunCore::Step CRunCore::ConfirmTestPatch(std::wstring* candidate) {
+CStartSequence::Step CStartSequence::ConfirmTestPatch(std::wstring* candidate) {
   if (!mTestPatch) return Step::GoOn;
   if (candidate->empty()) {
     ShowMessage(IDS_TEST_PATCH_LOCATE, box::kIconExclamation);
@@ -104,26 +136,25 @@ CRunCore::Step CRunCore::ConfirmTestPatch(std::wstring* candidate) {
   const int answer = mView.ShowBox(FormatText(Load(IDS_TEST_PATCH_CONFIRM), {*candidate}),
                                    Load(IDS_MESSAGE_CAPTION), box::kYesNoCancel | box::kIconExclamation);
   if (answer == box::kAnswerCancel) {
-    EndRun(Ending::Failed().WithOutcome(OutcomeNone).WithMessage(Load(IDS_CANCELLED)));
+    mEnd.EndRun(Ending::Failed().WithOutcome(OutcomeNone).WithMessage(Load(IDS_CANCELLED)));
     return Step::Ended;
   }
   if (answer == box::kAnswerNo) candidate->clear();
   return Step::GoOn;
 }
 
-CRunCore::Step CRunCore::CloseClient() {
+CStartSequence::Step CStartSequence::CloseClient() {
   if (mProbes.CloseRunningClient()) return Step::GoOn;
-  if (ShowMessage(IDS_CLIENT_RUNNING_RETRY, box::kRetryCancel | box::kIconHand) == box::kAnswerRetry) {
-    SetPage(mPage);  // the whole sequence again, from the archive check
-    return Step::Ended;
-  }
-  EndRun(Ending::Failed().WithOutcome(OutcomeRestart).WithMessage(Load(IDS_CLIENT_STILL_RUNNING)));
+  // Retry: the page runs the whole sequence again, from the archive check.
+  if (ShowMessage(IDS_CLIENT_RUNNING_RETRY, box::kRetryCancel | box::kIconHand) == box::kAnswerRetry)
+    return Step::Again;
+  mEnd.EndRun(Ending::Failed().WithOutcome(OutcomeRestart).WithMessage(Load(IDS_CLIENT_STILL_RUNNING)));
   return Step::Ended;
 }
 
 // The folder from the command line when it holds a client; else the default folder, confirmed by the
 // user; else the folder dialog until it returns a client folder.
-CRunCore::Step CRunCore::ChooseClientFolder(std::wstring candidate) {
+CStartSequence::Step CStartSequence::ChooseClientFolder(std::wstring candidate) {
   const bool supplied = !candidate.empty();
   bool chosenInDialog = false;
   if (!supplied || !mProbes.IsClientFolder(candidate)) {
@@ -139,16 +170,16 @@ CRunCore::Step CRunCore::ChooseClientFolder(std::wstring candidate) {
     const int answer = mView.ShowBox(FormatText(Load(IDS_CONFIRM_FOLDER), {candidate}),
                                      Load(IDS_MESSAGE_CAPTION), box::kYesNo | box::kIconInformation);
     if (answer != box::kAnswerYes && AskForFolder(&candidate) == FolderLoop::Cancelled) {
-      EndRun(Ending::Failed().WithMessage(Load(IDS_CANCELLED)));
+      mEnd.EndRun(Ending::Failed().WithMessage(Load(IDS_CANCELLED)));
       return Step::Ended;
     }
   }
   if (!mProbes.IsClientFolder(candidate)) {
-    EndRun(Ending::Failed()
-               .WithBox(BoxOf(mTexts, IDS_CLIENT_NOT_FOUND, kErrorMessage))
-               .WithOutcome(OutcomeReinstallClient)
-               .WithMessage(Load(IDS_CLIENT_NOT_FOUND))
-               .WithReportDetail(L"Client Not Installed"));
+    mEnd.EndRun(Ending::Failed()
+                    .WithBox(BoxOf(mTexts, IDS_CLIENT_NOT_FOUND, kErrorMessage))
+                    .WithOutcome(OutcomeReinstallClient)
+                    .WithMessage(Load(IDS_CLIENT_NOT_FOUND))
+                    .WithReportDetail(L"Client Not Installed"));
     return Step::Ended;
   }
   if (!candidate.empty() && candidate.back() == L'\\') candidate.pop_back();
@@ -158,7 +189,7 @@ CRunCore::Step CRunCore::ChooseClientFolder(std::wstring candidate) {
 
 // The installed build against the patch's: the same as its target ends finished, anything but its
 // source ends failed.
-CRunCore::Step CRunCore::CompareBuilds() {
+CStartSequence::Step CStartSequence::CompareBuilds() {
   // A run killed half-way may have left new files beside old ones: "build=" is read only once the
   // client is whole again (the engine would otherwise never be asked to finish the work).
   if (!mProbes.RecoverInterruptedPatch(mZavPath))
@@ -171,19 +202,19 @@ CRunCore::Step CRunCore::CompareBuilds() {
   const uint32_t toBuild = static_cast<uint32_t>(mToVersion.build);
   if (mInstalledBuild == toBuild) {
     const std::wstring same = FormatText(Load(IDS_SAME_VERSION), {toBuild});
-    EndRun(Ending::Finished()
-               .WithBox(Box{same, Load(IDS_MESSAGE_CAPTION), box::kOk | box::kIconInformation})
-               .WithOutcome(OutcomeNone)
-               .WithMessage(same));
+    mEnd.EndRun(Ending::Finished()
+                    .WithBox(Box{same, Load(IDS_MESSAGE_CAPTION), box::kOk | box::kIconInformation})
+                    .WithOutcome(OutcomeNone)
+                    .WithMessage(same));
     return Step::Ended;
   }
   if (mInstalledBuild != fromBuild) {
     const std::wstring wrong = FormatText(Load(IDS_WRONG_VERSION), {mInstalledBuild, fromBuild});
-    EndRun(Ending::Failed()
-               .WithBox(Box{wrong, Load(IDS_ERROR_CAPTION), box::kOk | box::kIconHand})
-               .WithOutcome(OutcomeNewPatch)
-               .WithMessage(wrong)
-               .WithReportDetail(FormatText(L"Wrong Version. Need %u", {fromBuild})));
+    mEnd.EndRun(Ending::Failed()
+                    .WithBox(Box{wrong, Load(IDS_ERROR_CAPTION), box::kOk | box::kIconHand})
+                    .WithOutcome(OutcomeNewPatch)
+                    .WithMessage(wrong)
+                    .WithReportDetail(FormatText(L"Wrong Version. Need %u", {fromBuild})));
     return Step::Ended;
   }
   return Step::GoOn;

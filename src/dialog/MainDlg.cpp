@@ -20,7 +20,7 @@ static_assert(box::kAnswerOk == IDOK && box::kAnswerCancel == IDCANCEL && box::k
 CMainDlg::~CMainDlg() {
   // The extraction thread reports to this window until it has stopped.
   mRun.StopExtraction();
-  ReleaseBanner();
+  mBanner.Release();
   LeaveMessageLoop();
   if (IsWindow()) DestroyWindow();  // before the icons it shows are destroyed
 }
@@ -161,23 +161,10 @@ LRESULT CMainDlg::OnDetails(WORD, WORD, HWND) {
   return 0;
 }
 
-void CMainDlg::ReleaseBanner() {
-  if (mBannerDC != nullptr) {
-    if (mBannerOldBitmap != nullptr) ::SelectObject(mBannerDC, mBannerOldBitmap);
-    ::DeleteDC(mBannerDC);
-    mBannerOldBitmap = nullptr;
-    mBannerDC = nullptr;
-  }
-  if (mBanner != nullptr) {
-    ::DeleteObject(mBanner);
-    mBanner = nullptr;
-  }
-}
-
 void CMainDlg::CloseDialog(int exitCode) {
   // The extraction thread reports to this window and writes into the temporary folder: it stops first.
   mRun.StopExtraction();
-  ReleaseBanner();
+  mBanner.Release();
   LeaveMessageLoop();
   DestroyWindow();
   mBigIcon.Attach(nullptr);  // the window no longer shows them

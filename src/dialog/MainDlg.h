@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/RunCore.h"
+#include "dialog/Banner.h"
 #include "dialog/BarPaintCache.h"
 #include "framework/Dialog.h"
 #include "framework/Handle.h"
@@ -61,6 +62,18 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   int ShowMessage(UINT stringId, UINT style = core::kErrorMessage) {
     return mRun.ShowMessage(stringId, style);
   }
+  // The installer's command line, handed in by the process entry before the window is shown.
+  void SetCommandLine(std::wstring commandLine) { mRun.SetCommandLine(std::move(commandLine)); }
+  // Ends the run as the flow's parts do: the box, the outcome and message, then the page.
+  void EndRun(const core::Ending& ending) { mRun.EndRun(ending); }
+
+  // What the dialog shows, for reading: the flow's state, the heading, the notes view and the banner.
+  const core::CRunCore& Run() const { return mRun; }
+  const CString& Title() const { return mTitle; }
+  bool HasNotesView() const { return mNotesView.IsWindow() != FALSE; }
+  const CBanner& Banner() const { return mBanner; }
+  // The file bar's painting from copies; detached, the bar paints itself.
+  CBarPaintCache& FileBarPaint() { return mFileBarPaint; }
 
   // Output operations; safe from the extraction thread and once the window is gone.
   int SetFileProgress(int percent) override;
@@ -88,17 +101,6 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void HoldOutput(bool hold) override;
   void PumpMessages() override;
 
-  CString mTitle;
-  CListViewCtrl mList;
-  CRichEditCtrl mNotesView;
-  HBITMAP mBanner = nullptr;
-  SIZE mBannerSize{0, 0};
-  HDC mBannerDC = nullptr;
-  CBarPaintCache mFileBarPaint;
-  CBarPaintCache mTotalBarPaint;
-
-  core::CRunCore mRun;
-
  private:
   // A progress bar as last sent (the extraction thread sends too).
   struct Bar {
@@ -111,7 +113,6 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
     std::atomic<bool> ranged{false};
   };
 
-  void ReleaseBanner();
   void LeaveMessageLoop();
   void DrawStaticTexts(HDC dc);
   void InvalidateControl(int controlId);
@@ -126,8 +127,15 @@ class CMainDlg : public CAxDialogImpl<CMainDlg>,
   void ShowHeldRows();
   void InsertRows(const std::vector<std::wstring>& rows);
 
-  HGDIOBJ mBannerOldBitmap = nullptr;  // what mBannerDC held before the banner, put back before deleting
-  bool mBannerTried = false;
+  CString mTitle;
+  CListViewCtrl mList;
+  CRichEditCtrl mNotesView;
+  CBanner mBanner;
+  CBarPaintCache mFileBarPaint;
+  CBarPaintCache mTotalBarPaint;
+
+  core::CRunCore mRun;
+
   CFont mHeadingFont;
   CFont mTestMarkFont;
   // The static controls whose texts the paint draws, listed once: walking the children asks the window

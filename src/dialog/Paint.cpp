@@ -64,18 +64,7 @@ LRESULT CMainDlg::OnPaint() {
   PAINTSTRUCT ps{};
   HDC dc = ::BeginPaint(m_hWnd, &ps);
 
-  // The banner is loaded once; when it cannot be, the paint goes on without it and does not try again.
-  if (!mBannerTried) {
-    mBannerTried = true;
-    mBanner = static_cast<HBITMAP>(::LoadImageW(theModule.GetResourceInstance(), MAKEINTRESOURCEW(IDB_BANNER),
-                                                IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (mBanner != nullptr) mBannerDC = ::CreateCompatibleDC(dc);
-    if (mBannerDC != nullptr) mBannerOldBitmap = ::SelectObject(mBannerDC, mBanner);
-    BITMAP info{};
-    if (mBanner != nullptr && ::GetObjectW(mBanner, sizeof(info), &info))
-      mBannerSize = {info.bmWidth, info.bmHeight};
-  }
-  if (mBannerDC != nullptr) ::BitBlt(dc, 0, 0, mBannerSize.cx, mBannerSize.cy, mBannerDC, 0, 0, SRCCOPY);
+  mBanner.Draw(dc);
 
   if (mRun.IsTestPatch()) DrawTestMark(dc, mTestMarkFont);
 

@@ -34,9 +34,9 @@ void DialogTest::RunEngine(const std::function<void()>& during) {
       during();
     };
   }
-  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
-  mDlg->mRun.OnOK();
-  mDlg->mRun.OnTimer(kExtractTimerId);
+  mDlg->SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->OnOK(BN_CLICKED, IDOK, nullptr);
+  mDlg->OnTimer(kExtractTimerId);
   mMachine.onApply = nullptr;
 }
 

@@ -9,14 +9,14 @@ const int kResultButtons[] = {IDC_GET_CLIENT, IDC_GET_PATCH, IDC_SUPPORT, IDC_LA
 }  // namespace
 
 TEST_F(DialogTest, WelcomePageWithoutArchiveShowsZeroVersionsAndTheEmptyFrame) {
-  EXPECT_EQ(mDlg->mRun.Page(), PageWelcome);
+  EXPECT_EQ(mDlg->Run().Page(), PageWelcome);
   EXPECT_EQ(Text(IDOK), L"开始更新");
   EXPECT_EQ(Text(IDCANCEL), L"取消");
-  EXPECT_EQ(mDlg->mTitle, L"欢迎使用《澜星纪》更新向导");
+  EXPECT_EQ(mDlg->Title(), L"欢迎使用《澜星纪》更新向导");
   EXPECT_EQ(Text(IDC_VERSIONS), L"0.0.0 -> 0.0.0");
   EXPECT_EQ(Caption(), L"《澜星纪》更新 0.0.0-0.0.0");
   EXPECT_TRUE(Visible(IDC_NOTES_FRAME));
-  EXPECT_FALSE(mDlg->mNotesView.IsWindow()) << "no notes entry, no view";
+  EXPECT_FALSE(mDlg->HasNotesView()) << "no notes entry, no view";
   for (int id : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_DETAILS_LIST, IDC_DETAILS, IDC_GET_CLIENT,
                  IDC_GET_PATCH, IDC_SUPPORT, IDC_LAUNCH}) {
     EXPECT_FALSE(Visible(id)) << id;
@@ -48,15 +48,15 @@ class FailedPageTest : public DialogTest, public ::testing::WithParamInterface<O
 
 TEST_P(FailedPageTest, ShowsTheOutcomesHintAndItsOneButton) {
   const OutcomeCase& c = GetParam();
-  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(c.outcome).WithMessage(L"出错了"));
+  mDlg->EndRun(Ending::Failed().WithOutcome(c.outcome).WithMessage(L"出错了"));
   Pump();
-  EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
-  EXPECT_EQ(mDlg->mTitle, L"发生错误，无法进行更新。");
+  EXPECT_EQ(mDlg->Run().Page(), PageFailed);
+  EXPECT_EQ(mDlg->Title(), L"发生错误，无法进行更新。");
   EXPECT_EQ(Text(IDCANCEL), L"结束");
-  EXPECT_EQ(mDlg->mRun.Hint(), c.hint);
+  EXPECT_EQ(mDlg->Run().Hint(), c.hint);
   for (int id : kResultButtons) EXPECT_EQ(Visible(id), id == c.button) << "button " << id;
   EXPECT_FALSE(Visible(IDC_NOTES_FRAME));
-  EXPECT_EQ(mDlg->mRun.Message(), L"出错了") << "the failed page keeps the cause's message";
+  EXPECT_EQ(mDlg->Run().Message(), L"出错了") << "the failed page keeps the cause's message";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,17 +74,17 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(DialogTest, FailedPageAfterAnotherOutcomeDropsTheOldHintAndButton) {
-  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch));
-  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNone));
-  EXPECT_EQ(mDlg->mRun.Hint(), L"");
+  mDlg->EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch));
+  mDlg->EndRun(Ending::Failed().WithOutcome(OutcomeNone));
+  EXPECT_EQ(mDlg->Run().Hint(), L"");
   for (int id : kResultButtons) EXPECT_FALSE(Visible(id));
 }
 
 TEST_F(DialogTest, FinishedPageOffersTheLaunchButtonWithoutARestartPrompt) {
   mDlg->SetPage(PageFinished);
   Pump();
-  EXPECT_EQ(mDlg->mTitle, L"补丁已经安装过了!");
-  EXPECT_EQ(mDlg->mRun.Message(), L"补丁安装成功，您现在可以进入ZAV-ONLINE的游戏世界了。\n祝您游戏愉快!");
+  EXPECT_EQ(mDlg->Title(), L"补丁已经安装过了!");
+  EXPECT_EQ(mDlg->Run().Message(), L"补丁安装成功，您现在可以进入ZAV-ONLINE的游戏世界了。\n祝您游戏愉快!");
   EXPECT_EQ(Text(IDCANCEL), L"结束");
   EXPECT_FALSE(Visible(IDOK));
   for (int id : kResultButtons) EXPECT_EQ(Visible(id), id == IDC_LAUNCH);
@@ -103,7 +103,7 @@ TEST_F(DialogTest, RestartPromptAfterALockedFileStaysOnTheFinishedPage) {
         L"安装已经结束但是有部分文件被锁定。\n您需要重新启动您的计算机以应用所有的更新。\n\n您希望现在重"
         L"启计算机么?");
     EXPECT_EQ(mMachine.restarts, 1) << "Yes (the first answer) restarts, No does not";
-    EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
+    EXPECT_EQ(mDlg->Run().Page(), PageFinished);
     EXPECT_TRUE(mDlg->IsWindow());
     EXPECT_TRUE(Visible(IDC_LAUNCH));
   }
@@ -113,9 +113,9 @@ TEST_F(DialogTest, PagesOutsideTheWizardOnlyResetTheControls) {
   mDlg->SetPage(PageFailed);
   ::SetDlgItemTextW(mDlg->m_hWnd, IDC_FILE_STATUS, L"旧的状态");
   mDlg->SetPage(9);
-  EXPECT_EQ(mDlg->mRun.Page(), 9);
+  EXPECT_EQ(mDlg->Run().Page(), 9);
   EXPECT_EQ(Text(IDC_FILE_STATUS), L"");
-  EXPECT_EQ(mDlg->mTitle, L"发生错误，无法进行更新。") << "the heading stays";
+  EXPECT_EQ(mDlg->Title(), L"发生错误，无法进行更新。") << "the heading stays";
   EXPECT_FALSE(Visible(IDC_NOTES_FRAME));
 }
 
@@ -133,8 +133,8 @@ TEST_F(DialogTest, DetailsReplacesTheFileBarByTheListUntilThePageChanges) {
 TEST_F(DialogTest, TimerTicksBeforeExtractionEndsOrOfOtherTimersChangeNothing) {
   Open(FakePorts());
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
-  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
-  mDlg->mRun.OnOK();  // the fake machine's extraction is done at once
+  mDlg->SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->OnOK(BN_CLICKED, IDOK, nullptr);  // the fake machine's extraction is done at once
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, 7, 0);
   EXPECT_TRUE(mMachine.commandLine.empty()) << "only timer 100 looks";
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
@@ -144,16 +144,16 @@ TEST_F(DialogTest, TimerTicksBeforeExtractionEndsOrOfOtherTimersChangeNothing) {
 TEST_F(DialogTest, FirstTickAfterExtractionStartsExactlyOneRun) {
   Open(FakePorts());
   mMachine.loadable = false;
-  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
-  mDlg->mRun.OnOK();
+  mDlg->SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->OnOK(BN_CLICKED, IDOK, nullptr);
   BoxAnswerer answer(IDOK);
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
   AnsweredBox box = answer.Wait();
   ASSERT_TRUE(box.found);
   EXPECT_EQ(box.text, L"无法加载需要的文件:patchw32.dll");
-  EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
-  EXPECT_EQ(mDlg->mRun.OutcomeCode(), static_cast<uint32_t>(OutcomeSupport));
-  EXPECT_EQ(mDlg->mRun.ReportDetail(), mDlg->mRun.Message());
+  EXPECT_EQ(mDlg->Run().Page(), PageFailed);
+  EXPECT_EQ(mDlg->Run().OutcomeCode(), static_cast<uint32_t>(OutcomeSupport));
+  EXPECT_EQ(mDlg->Run().ReportDetail(), mDlg->Run().Message());
 
   BoxAnswerer none(IDOK, 500);
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
@@ -168,8 +168,8 @@ TEST_F(DialogTest, ClosingStopsTheExtractionThreadBeforeTheWindowGoes) {
     ::Sleep(1);
   };
   Open(RunPorts{mWin.texts, mMachine, mMachine, mMachine, mMachine, mMachine, mWin.thread});
-  mDlg->mRun.SetCommandLine(L"path=C:\\Games\\ZAV");
-  mDlg->mRun.OnOK();
+  mDlg->SetCommandLine(L"path=C:\\Games\\ZAV");
+  mDlg->OnOK(BN_CLICKED, IDOK, nullptr);
   ::Sleep(50);
   mDlg->CloseDialog(IDCANCEL);
   EXPECT_FALSE(sawWindowGone);
@@ -195,7 +195,7 @@ TEST_F(DialogTest, ABannerThatCannotBeLoadedIsNotLookedForAgainOnEveryPaint) {
     ::UpdateWindow(second.m_hWnd);
   }
   theModule.Init(::GetModuleHandleW(nullptr));
-  EXPECT_EQ(second.mBannerDC, nullptr) << "no memory DC for a banner that is not there";
+  EXPECT_EQ(second.Banner().DC(), nullptr) << "no memory DC for a banner that is not there";
 }
 
 unsigned long __stdcall NoShortNames(const wchar_t*, wchar_t*, unsigned long) {
@@ -218,8 +218,8 @@ TEST_F(DialogTest, AClientFolderWithoutAWritableShortNameIsRefusedBeforeTheEngin
     ::WriteFile(created.Get(), build, sizeof(build) - 1, &written, nullptr);
   }
   const ShortPathLookup previous = SetShortPathLookup(NoShortNames);
-  mDlg->mRun.SetCommandLine(L"path=\"" + folder + L"\"");
-  mDlg->mRun.OnOK();
+  mDlg->SetCommandLine(L"path=\"" + folder + L"\"");
+  mDlg->OnOK(BN_CLICKED, IDOK, nullptr);
   BoxAnswerer answer(IDOK);
   ::SendMessageW(mDlg->m_hWnd, WM_TIMER, kExtractTimerId, 0);
   const AnsweredBox box = answer.Wait();
@@ -229,8 +229,8 @@ TEST_F(DialogTest, AClientFolderWithoutAWritableShortNameIsRefusedBeforeTheEngin
   ASSERT_TRUE(box.found);
   EXPECT_EQ(box.text, L"补丁程序无法使用以下路径：\n" + folder +
                           L"\n\n请将客户端安装到只包含英文字母和数字的路径下，然后重新运行补丁程序。");
-  EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
-  EXPECT_EQ(mDlg->mRun.OutcomeCode(), static_cast<uint32_t>(OutcomeSupport));
-  EXPECT_EQ(mDlg->mRun.ReportDetail(), L"Path not usable by the engine");
+  EXPECT_EQ(mDlg->Run().Page(), PageFailed);
+  EXPECT_EQ(mDlg->Run().OutcomeCode(), static_cast<uint32_t>(OutcomeSupport));
+  EXPECT_EQ(mDlg->Run().ReportDetail(), L"Path not usable by the engine");
   EXPECT_TRUE(Visible(IDC_SUPPORT));
 }

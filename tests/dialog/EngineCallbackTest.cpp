@@ -43,7 +43,7 @@ TEST_F(EngineCallbackTest, FileStartsMoveTheOverallBarByTheTruncatedShare) {
     EXPECT_EQ(Bar(IDC_FILE_PROGRESS), (57 % 5) * 25);
     EXPECT_EQ(Text(IDC_FILE_STATUS), L"[57 of 100] 正在处理文件 data\\maps.pak...");
   });
-  EXPECT_EQ(mDlg->mRun.Page(), PageFailed) << "57 of 100 files: the engine stopped early";
+  EXPECT_EQ(mDlg->Run().Page(), PageFailed) << "57 of 100 files: the engine stopped early";
 }
 
 TEST_F(EngineCallbackTest, FileStartBeforeAnyTotalReadsOneOfZeroAndCountsAsDone) {
@@ -52,7 +52,7 @@ TEST_F(EngineCallbackTest, FileStartBeforeAnyTotalReadsOneOfZeroAndCountsAsDone)
     EXPECT_EQ(Text(IDC_FILE_STATUS), L"[1 of 0] 正在处理文件 zav.exe...");
     EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 0);
   });
-  EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
+  EXPECT_EQ(mDlg->Run().Page(), PageFinished);
 }
 
 TEST_F(EngineCallbackTest, MoreStartsThanAnnouncedKeepTheBarFullAndTheRunDone) {
@@ -61,7 +61,7 @@ TEST_F(EngineCallbackTest, MoreStartsThanAnnouncedKeepTheBarFullAndTheRunDone) {
     for (const char* file : {"a", "b", "c"}) SendText(7, file);
     EXPECT_EQ(Bar(IDC_TOTAL_PROGRESS), 100);
   });
-  EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
+  EXPECT_EQ(mDlg->Run().Page(), PageFinished);
 }
 
 TEST_F(EngineCallbackTest, DetailLinesAreListedAndALockedFileAsksToRestart) {
@@ -78,7 +78,7 @@ TEST_F(EngineCallbackTest, DetailLinesAreListedAndALockedFileAsksToRestart) {
     const AnsweredBox box = answer.Wait();
     ASSERT_TRUE(box.found) << locked;
     EXPECT_EQ(box.text.substr(0, 6), L"安装已经结束");
-    EXPECT_EQ(mDlg->mRun.Page(), PageFinished);
+    EXPECT_EQ(mDlg->Run().Page(), PageFinished);
   }
 }
 
@@ -86,8 +86,8 @@ TEST_F(EngineCallbackTest, CancelIsHonouredAtTheNextCallBeforeAnythingElse) {
   RunEngine([&] {
     ::SendMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_TRUE(mDlg->IsWindow()) << "a running engine is stopped, not the dialog";
-    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
-    EXPECT_EQ(mDlg->mRun.Message(), L"您已经取消了安装，您将无法进行游戏除非您完成补丁的安装。");
+    EXPECT_EQ(mDlg->Run().Page(), PageFailed);
+    EXPECT_EQ(mDlg->Run().Message(), L"您已经取消了安装，您将无法进行游戏除非您完成补丁的安装。");
     EXPECT_EQ(SendText(9, "ignored"), nullptr) << "null asks the engine to stop";
     EXPECT_EQ(Rows(), 0);
     EXPECT_NE(SendText(9, "next"), nullptr) << "the signal is consumed once";
@@ -99,17 +99,17 @@ TEST_F(EngineCallbackTest, ACancelQueuedInTheDialogsMessagesStopsTheSameCall) {
   RunEngine([&] {
     ::PostMessageW(mDlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_EQ(SendNumber(5, 0x8000), nullptr) << "the queue is served first, then the event is seen";
-    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+    EXPECT_EQ(mDlg->Run().Page(), PageFailed);
   });
 }
 
 TEST_F(EngineCallbackTest, ACancelAfterTheFlowChoseItsPageKeepsTheCausesMessage) {
   RunEngine([&] {
-    mDlg->mRun.EndRun(Ending::Failed().WithMessage(L"引擎错误"));
+    mDlg->EndRun(Ending::Failed().WithMessage(L"引擎错误"));
     mDlg->OnCancel(0, kCancelByFlow, nullptr);
     EXPECT_TRUE(mDlg->IsWindow());
-    EXPECT_EQ(mDlg->mRun.Message(), L"引擎错误");
-    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+    EXPECT_EQ(mDlg->Run().Message(), L"引擎错误");
+    EXPECT_EQ(mDlg->Run().Page(), PageFailed);
   });
 }
 
@@ -128,10 +128,10 @@ TEST_F(EngineCallbackTest, EngineErrorShowsTheCrcTextAndEndsOnTheReinstallPage) 
         L"指定的文件CRC校验值错误。\n\n这表明您的ZAV客户端已经损坏，请重新安装ZAV客户端。";
     EXPECT_EQ(box.text, expected);
     EXPECT_NE(reply, nullptr) << "this call goes on; the engine is stopped at its next one";
-    EXPECT_EQ(mDlg->mRun.Message(), expected);
-    EXPECT_EQ(mDlg->mRun.OutcomeCode(), static_cast<uint32_t>(OutcomeReinstallClient));
-    EXPECT_EQ(mDlg->mRun.ReportDetail(), L"Error ept0036: CRC mismatch in data\\maps.pak");
-    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+    EXPECT_EQ(mDlg->Run().Message(), expected);
+    EXPECT_EQ(mDlg->Run().OutcomeCode(), static_cast<uint32_t>(OutcomeReinstallClient));
+    EXPECT_EQ(mDlg->Run().ReportDetail(), L"Error ept0036: CRC mismatch in data\\maps.pak");
+    EXPECT_EQ(mDlg->Run().Page(), PageFailed);
     EXPECT_TRUE(Visible(IDC_GET_CLIENT));
     EXPECT_EQ(SendNumber(5, 0x100), nullptr);
   });
@@ -147,7 +147,7 @@ TEST_F(EngineCallbackTest, WarningsAreListedAndShownWithoutStoppingTheRun) {
     EXPECT_EQ(box.caption, box.text);
     EXPECT_NE(reply, nullptr);
     EXPECT_EQ(Rows(), 1);
-    EXPECT_EQ(mDlg->mRun.Page(), PageInstalling);
+    EXPECT_EQ(mDlg->Run().Page(), PageInstalling);
   });
 }
 
@@ -191,6 +191,6 @@ TEST_F(EngineCallbackTest, CancelPressedDuringABurstIsHonouredWithinTheBurst) {
     }
     mDlg->HoldOutput(false);
     EXPECT_TRUE(stopped);
-    EXPECT_EQ(mDlg->mRun.Page(), PageFailed);
+    EXPECT_EQ(mDlg->Run().Page(), PageFailed);
   });
 }

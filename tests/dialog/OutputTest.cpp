@@ -60,9 +60,9 @@ TEST_F(DialogTest, StatusLinesAndHeadingTakeTheirTexts) {
   EXPECT_EQ(Text(IDC_PHASE_STATUS), L"解压文件…");
   EXPECT_FALSE(Visible(IDC_FILE_STATUS)) << "the status statics are drawn by the dialog, never shown";
   mDlg->SetTitleId(IDS_INSTALLING_TITLE);
-  EXPECT_EQ(mDlg->mTitle, L"安装升级补丁…");
+  EXPECT_EQ(mDlg->Title(), L"安装升级补丁…");
   mDlg->SetTitleId(9999);
-  EXPECT_EQ(mDlg->mTitle, L"") << "a missing string is empty text";
+  EXPECT_EQ(mDlg->Title(), L"") << "a missing string is empty text";
   mDlg->SetItemTextId(IDOK, IDS_END_BUTTON);
   EXPECT_EQ(Text(IDOK), L"结束");
 }
@@ -104,7 +104,7 @@ TEST_F(DialogTest, OperationsAfterTheWindowIsGoneDoNothing) {
   mDlg->AddDetail(L"x");
   mDlg->SetTitle(L"x");
   mDlg->ResetPage();
-  EXPECT_EQ(mDlg->mTitle, L"x");
+  EXPECT_EQ(mDlg->Title(), L"x");
 }
 
 TEST_F(DialogTest, ErrorStyleMessagesUseTheErrorCaptionAndIcon) {

@@ -137,11 +137,11 @@ TEST_F(PaintTest, BackgroundIsWindowColouredAboveAButtonColouredBandOf53Pixels) 
 
 TEST_F(PaintTest, BannerIsCopiedAtTheTopLeftAtItsOwnSize) {
   std::vector<COLORREF> before = Capture(RECT{0, 0, 200, 320});
-  ASSERT_NE(mDlg->mBannerDC, nullptr) << "loaded on the first paint";
-  EXPECT_EQ(mDlg->mBannerSize.cx, 164);
-  EXPECT_EQ(mDlg->mBannerSize.cy, 314);
+  ASSERT_NE(mDlg->Banner().DC(), nullptr) << "loaded on the first paint";
+  EXPECT_EQ(mDlg->Banner().Size().cx, 164);
+  EXPECT_EQ(mDlg->Banner().Size().cy, 314);
   for (POINT p : {POINT{20, 200}, POINT{100, 300}, POINT{163, 313}, POINT{5, 250}}) {
-    EXPECT_EQ(PixelAt(before, 200, p.x, p.y), ::GetPixel(mDlg->mBannerDC, p.x, p.y)) << p.x << "," << p.y;
+    EXPECT_EQ(PixelAt(before, 200, p.x, p.y), ::GetPixel(mDlg->Banner().DC(), p.x, p.y)) << p.x << "," << p.y;
   }
 }
 
@@ -157,26 +157,26 @@ TEST_F(PaintTest, TestPatchMarkIsDrawnInPureGreenOverTheBanner) {
 TEST_F(PaintTest, ResultMessageAndHintAreDrawnOnlyOnResultPages) {
   const wchar_t kMessage[] = L"发生错误，无法进行更新。";
   std::vector<COLORREF> welcome = Capture(MessageArea());
-  mDlg->mRun.EndRun(Ending::OnSamePage().WithMessage(kMessage));
+  mDlg->EndRun(Ending::OnSamePage().WithMessage(kMessage));
   EXPECT_EQ(Differing(Capture(MessageArea()), welcome), 0u) << "not before the first result page";
 
   // The failed page keeps the message and hint it finds (its offer, the same button throughout here, is
   // in the area too).
-  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(L""));
+  mDlg->EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(L""));
   mDlg->SetPage(PageFailed);
   std::vector<COLORREF> empty = Capture(MessageArea());
-  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(kMessage));
+  mDlg->EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(kMessage));
   mDlg->SetPage(PageFailed);
   std::vector<COLORREF> both = Capture(MessageArea());
   EXPECT_GT(Differing(both, empty), 0u);
-  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNone));
+  mDlg->EndRun(Ending::Failed().WithOutcome(OutcomeNone));
   mDlg->SetPage(PageFailed);
   std::vector<COLORREF> messageOnly = Capture(MessageArea());
   EXPECT_GT(Differing(messageOnly, both), 0u) << "the hint adds its own text";
 
-  mDlg->mRun.EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(L""));
+  mDlg->EndRun(Ending::Failed().WithOutcome(OutcomeNewPatch).WithMessage(L""));
   mDlg->SetPage(PageFailed);
-  EXPECT_FALSE(mDlg->mRun.Hint().empty());
+  EXPECT_FALSE(mDlg->Run().Hint().empty());
   EXPECT_EQ(Differing(Capture(MessageArea()), empty), 0u) << "the hint is drawn only with a message";
 }
 
@@ -207,10 +207,10 @@ TEST_F(PaintTest, EmptyHeadingDrawsNothing) {
 
 TEST_F(PaintTest, ClosingReleasesTheBanner) {
   Capture(MarkArea());
-  ASSERT_NE(mDlg->mBanner, nullptr);
+  ASSERT_NE(mDlg->Banner().Bitmap(), nullptr);
   mDlg->CloseDialog(kExitCancelled);
-  EXPECT_EQ(mDlg->mBanner, nullptr);
-  EXPECT_EQ(mDlg->mBannerDC, nullptr);
+  EXPECT_EQ(mDlg->Banner().Bitmap(), nullptr);
+  EXPECT_EQ(mDlg->Banner().DC(), nullptr);
   EXPECT_FALSE(mDlg->IsWindow());
 }
 
@@ -234,7 +234,7 @@ TEST_P(BarPaintTest, ShowsExactlyWhatTheBarPaintsItself) {
   RECT area{};
   ::GetWindowRect(bar, &area);
   ::MapWindowPoints(nullptr, mDlg->m_hWnd, reinterpret_cast<POINT*>(&area), 2);
-  mDlg->mFileBarPaint.Detach();
+  mDlg->FileBarPaint().Detach();
   mDlg->SetFileProgress(40);
   const std::vector<COLORREF> own = Capture(area);
 

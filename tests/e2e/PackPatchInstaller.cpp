@@ -7,7 +7,7 @@
 
 int wmain(int argc, wchar_t** argv) {
   std::string patch, error;
-  if (argc != 3 || !e2e::BuildPatch({}, &patch, &error)) {
+  if (argc != 3 || !e2e::BuildPatch(&patch, &error)) {
     std::fprintf(stderr, "usage: pack_patch_installer INSTALLER FOLDER\n%s\n", error.c_str());
     return 1;
   }

@@ -1,6 +1,6 @@
 #pragma once
 // A small client at build 4526, what build 4536 makes of it, a real patch between the two made by the
-// engine's builder, and the entries of an installer that carries it.
+// engine's builder, and the entries of an installer that carries it or the scripted test engine.
 #include <engine/build/Builder.h>
 #include <engine/fs/WinFileSystem.h>
 
@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "EngineScript.h"
 #include "Scenario.h"
 
 namespace e2e {
@@ -36,30 +37,21 @@ inline void WriteNewClient(const TempDir& dir, size_t bigFileBytes = 0) {
   dir.WriteFile(L"script\\compiled.code", "compiled");
 }
 
-using PatchControls = std::vector<std::pair<std::string, std::string>>;
-
-// A patch from build 4526 to 4536, with the engine's test controls ("delay-ms 100", "notify-error 36", ...)
-// and, when asked, a big new file.
-inline bool BuildPatch(const PatchControls& controls, std::string* patch, std::string* error,
-                       size_t bigFileBytes = 0) {
+// A patch from build 4526 to 4536 and, when asked, a big new file.
+inline bool BuildPatch(std::string* patch, std::string* error, size_t bigFileBytes = 0) {
   TempDir oldDir, newDir;
   WriteOldClient(oldDir);
   WriteNewClient(newDir, bigFileBytes);
-  rtp::Controls words;
-  for (const auto& [word, argument] : controls) {
-    if (!words.Add(word, argument, error)) return false;
-  }
   rtp::WinFileSystem oldTree(oldDir.Path()), newTree(newDir.Path());
   rtp::Buffer bytes;
-  rtp::BuildSummary summary;
-  if (!rtp::BuildPatch(oldTree, newTree, words.options(), &bytes, &summary, error)) return false;
+  if (!rtp::BuildPatch(oldTree, newTree, {}, &bytes, nullptr, error)) return false;
   patch->assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   return true;
 }
 
-inline std::string MakePatch(const PatchControls& controls = {}, size_t bigFileBytes = 0) {
+inline std::string MakePatch(size_t bigFileBytes = 0) {
   std::string patch, error;
-  EXPECT_TRUE(BuildPatch(controls, &patch, &error, bigFileBytes)) << error;
+  EXPECT_TRUE(BuildPatch(&patch, &error, bigFileBytes)) << error;
   return patch;
 }
 
@@ -68,6 +60,12 @@ inline std::vector<Entry> PatchInstaller(const std::string& patch,
   return {{"patchw32.dll", ReadBinFile(engine)},
           {"patchnotes4536.rtf", ReadDataFile(L"patchnotes4536.rtf")},
           {"ZAV.2.12.4526-2.12.4536.rtp", patch}};
+}
+
+// An installer whose engine is the scripted test engine, playing `script` ("delay-ms 100",
+// "notify-error 36", ...; EngineScript.h) around the real patch's run.
+inline std::vector<Entry> ScriptedInstaller(const std::string& script) {
+  return PatchInstaller(enginetest::ScriptedPatch(script, MakePatch()), L"patchw32_scripted.dll");
 }
 
 // The client to patch: build 4526 with zav.exe.

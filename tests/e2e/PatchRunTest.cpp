@@ -24,7 +24,7 @@ void SaveScreenshot(const Installer& app, const wchar_t* name) {
 TEST(PatchRun, PatchesTheClientEndsOnTheFinishedPageAndLaunchesIt) {
   OldClient client;
   FILETIME before = WriteTime(client.Dir() / L"script\\compiled.code");
-  Story story(PatchInstaller(MakePatch({{"delay-ms", "300"}})));
+  Story story(ScriptedInstaller("delay-ms 300"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->PressEnter());
@@ -55,7 +55,7 @@ TEST(PatchRun, PatchesTheClientEndsOnTheFinishedPageAndLaunchesIt) {
 
 TEST(PatchRun, CancelWhileTheEngineRunsStopsItOnTheCancelledPage) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"delay-ms", "1500"}})));
+  Story story(ScriptedInstaller("delay-ms 1500"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -84,7 +84,7 @@ TEST(PatchRun, CancelWhileTheEngineRunsStopsItOnTheCancelledPage) {
 
 TEST(PatchRun, EngineErrorShowsTheFileAndOffersTheFullClient) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"at", "after:data\\maps.pak"}, {"notify-error", "36"}})));
+  Story story(ScriptedInstaller("at after:data\\maps.pak\nnotify-error 36"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -103,7 +103,7 @@ TEST(PatchRun, EngineErrorShowsTheFileAndOffersTheFullClient) {
 
 TEST(PatchRun, WarningsAreShownAndTheRunGoesOn) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"notify-warning", "data\\maps.pak is read-only"}})));
+  Story story(ScriptedInstaller("notify-warning data\\maps.pak is read-only"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -119,7 +119,7 @@ TEST(PatchRun, WarningsAreShownAndTheRunGoesOn) {
 
 TEST(PatchRun, LockedFilesOfferARestartThatNoKeepsThePage) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"at", "end"}, {"notify-locked", "26"}})));
+  Story story(ScriptedInstaller("at end\nnotify-locked 26"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -155,7 +155,7 @@ TEST(PatchRun, EngineWithoutItsApplyEntryLeavesTheInstallingPage) {
 
 TEST(PatchRun, EngineWithoutACostEntryAppliesWithoutADiskCheck) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"biggest", "4000000000"}}), L"patchw32_nocost.dll"));
+  Story story(PatchInstaller(MakePatch(), L"patchw32_nocost.dll"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -176,8 +176,9 @@ TEST(PatchRun, TooLittleDiskSpaceStopsBeforeAnyClientFileIsWritten) {
     const wchar_t* engine;
     const wchar_t* need;
   };
-  const Case cases[] = {{MakePatch({{"biggest", "67108864"}}), L"patchw32.dll", L"64"},  // 64 MB
-                        {MakePatch({}, 40u << 20), L"patchw32_nocost.dll", L"41"}};
+  const Case cases[] = {
+      {enginetest::ScriptedPatch("biggest 67108864", MakePatch()), L"patchw32_scripted.dll", L"64"},  // 64 MB
+      {MakePatch(40u << 20), L"patchw32_nocost.dll", L"41"}};
   for (const Case& c : cases) {
     std::wstring folder = L"S:\\client-" + std::to_wstring(::GetCurrentProcessId());
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
@@ -211,7 +212,7 @@ TEST(PatchRun, TooLittleDiskSpaceStopsBeforeAnyClientFileIsWritten) {
 TEST(PatchRun, AnErrorAfterTheLastFileStaysOnTheFailedPageUnstampedAndEnterKeepsIt) {
   OldClient client;
   const FILETIME before = WriteTime(client.Dir() / L"script\\compiled.code");
-  Story story(PatchInstaller(MakePatch({{"at", "end"}, {"notify-error", "36"}})));
+  Story story(ScriptedInstaller("at end\nnotify-error 36"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -228,7 +229,7 @@ TEST(PatchRun, AnErrorAfterTheLastFileStaysOnTheFailedPageUnstampedAndEnterKeeps
 
 TEST(PatchRun, CancelAfterTheLastFileHasStartedStaysOnTheCancelledPage) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"at", "end"}, {"pause", "2000"}})));
+  Story story(ScriptedInstaller("at end\npause 2000"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -243,7 +244,7 @@ TEST(PatchRun, CancelAfterTheLastFileHasStartedStaysOnTheCancelledPage) {
 
 TEST(PatchRun, AnEngineThatStopsBeforeItsLastFileEndsOnTheSupportPage) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"announce", "9"}})));
+  Story story(ScriptedInstaller("announce 9"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));
@@ -257,7 +258,7 @@ TEST(PatchRun, AnEngineThatStopsBeforeItsLastFileEndsOnTheSupportPage) {
 
 TEST(PatchRun, EnterDuringTheRunAndOnTheFinishedPageMovesNothing) {
   OldClient client;
-  Story story(PatchInstaller(MakePatch({{"delay-ms", "600"}})));
+  Story story(ScriptedInstaller("delay-ms 600"));
   auto app = story.Start(PathArg(client.Path()));
   ASSERT_TRUE(app);
   ASSERT_TRUE(app->Click(IDOK));

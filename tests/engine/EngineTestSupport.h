@@ -17,6 +17,7 @@
 
 #include "CallLog.h"
 #include "engine/apply/Apply.h"
+#include "engine/apply/Callbacks.h"
 #include "engine/build/Builder.h"
 #include "engine/format/PatchFormat.h"
 #include "engine/fs/PosixFileSystem.h"
@@ -104,16 +105,6 @@ inline std::string BuildBetween(const fs::path& work, const Tree& before, const 
   std::string error;
   EXPECT_TRUE(rtp::BuildPatch(oldTree, newTree, options, &patch, nullptr, &error)) << error;
   return std::string(reinterpret_cast<const char*>(patch.data()), patch.size());
-}
-
-// Build options from test-control words, each of which must be accepted.
-inline rtp::BuildOptions Controls(const std::vector<std::pair<std::string, std::string>>& words) {
-  rtp::Controls controls;
-  for (const auto& word : words) {
-    std::string error;
-    EXPECT_TRUE(controls.Add(word.first, word.second, &error)) << word.first << ": " << error;
-  }
-  return controls.options();
 }
 
 inline rtp::ByteView View(const std::string& bytes) {

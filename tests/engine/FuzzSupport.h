@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/apply/Apply.h"
+#include "engine/apply/Callbacks.h"
 #include "engine/format/PatchFormat.h"
 
 namespace fuzzsupport {

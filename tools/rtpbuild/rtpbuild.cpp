@@ -1,6 +1,6 @@
-// rtpbuild: the operator tool of the patch engine. It builds a patch from two client folders
-// (with test controls when asked), describes a patch, and applies one with the engine's own code,
-// printing every callback. Built in both trees (rtpbuild.exe in the Windows one).
+// rtpbuild: the operator tool of the patch engine. It builds a patch from two client folders, describes
+// a patch, and applies one with the engine's own code, printing every callback. Built in both trees
+// (rtpbuild.exe in the Windows one).
 #include <unistd.h>
 
 #include <chrono>
@@ -17,9 +17,9 @@
 #include "tools/common/ToolMain.h"
 
 #include "engine/apply/Apply.h"
-#include "engine/build/Builder.h"
+#include "engine/apply/Callbacks.h"
 #include "engine/apply/Errors.h"
-#include "engine/format/FormatV2.h"
+#include "engine/build/Builder.h"
 #include "engine/format/PatchFormat.h"
 
 #ifdef _WIN32
@@ -38,7 +38,7 @@ const char kMainHelp[] =
     "\n"
     "commands:\n"
     "  build   compare an old and a new client folder and write a patch between them\n"
-    "  info    describe a patch: header, cost and every entry\n"
+    "  info    describe a patch: its streams, cost and every file\n"
     "  apply   apply a patch to a client folder with the engine's code, printing every callback\n"
     "  verify  apply a patch to a scratch copy of an old folder and compare the result with the new one\n"
     "\n"
@@ -46,31 +46,13 @@ const char kMainHelp[] =
     "2 wrong usage.\n";
 
 const char kBuildHelp[] =
-    "usage: rtpbuild build [CONTROLS] OLD_DIR NEW_DIR OUT.rtp\n"
+    "usage: rtpbuild build [OPTIONS] OLD_DIR NEW_DIR OUT.rtp\n"
     "\n"
     "Writes OUT.rtp, a patch that turns a client folder like OLD_DIR into one like NEW_DIR: deleted\n"
-    "files first, then added and changed files by name (a delta when smaller than the whole file);\n"
-    "unchanged files are left out. Names are matched ignoring the case of ASCII letters; they go into\n"
-    "the patch as UTF-8 (Chinese names too), without control characters and <>:\"|?*, at most 1023\n"
-    "bytes with their folders.\n"
-    "\n"
-    "Test controls (each also a line \"WORD ARG\" of a recipe file):\n"
-    "  --biggest BYTES             the disk need RTPatchGetCost reports instead of the computed one\n"
-    "  --announce COUNT|none       the file count sent with callback 6, or no callback 6\n"
-    "  --delay-ms MS               a delay on every file, spread over its progress callbacks (<= 60000)\n"
-    "  --file-delay NAME:MS        a delay on one file\n"
-    "  --at WHERE                  where the following notices go: start (default), end,\n"
-    "                              before:NAME or after:NAME\n"
-    "  --notify-warning TEXT       callback 1 with TEXT (--notify-warning2, --notify-warning4: 2 and 4)\n"
-    "  --notify-error NUMBER       callback 3 with the engine's text, e.g. \"Error ept15: file not found\";\n"
-    "                              the engine stops after it\n"
-    "  --notify-error-text TEXT    callback 3 with TEXT as it is\n"
-    "  --notify-detail TEXT        callback 9 with TEXT\n"
-    "  --notify-locked 26|28       that callback, parameter null\n"
-    "  --notify ID[:ARG]           any callback: ARG is the text for 1, 2, 3, 4, 7, 9, the number for\n"
-    "                              5 and 6, absent for the others\n"
-    "  --pause MS                  the engine waits (callback 10 every 50 ms), then sends callback 10\n"
-    "  --recipe FILE               read controls from FILE, one \"WORD ARG\" a line, '#' comments\n"
+    "files first, then added and changed files by name; unchanged files are left out. A new file copies\n"
+    "from whichever old files hold its bytes. Names are matched ignoring the case of ASCII letters; they\n"
+    "go into the patch as UTF-8 (Chinese names too), without control characters and <>:\"|?*, at most\n"
+    "1023 bytes with their folders.\n"
     "\n"
     "options:\n"
     "  --quiet            no progress line (on a terminal one line says what the build does meanwhile:\n"
@@ -82,9 +64,9 @@ const char kBuildHelp[] =
 const char kInfoHelp[] =
     "usage: rtpbuild info PATCH\n"
     "\n"
-    "Checks PATCH as the engine does, then prints its header, what applying it costs (as\n"
-    "RTPatchGetCost reports it) and one line per entry. Exits 1 with the engine's error text when the\n"
-    "patch is refused.\n"
+    "Checks PATCH as the engine does, then prints what applying it costs (as RTPatchGetCost reports\n"
+    "it), its streams, the old files it reads and one line per file. Exits 1 with the engine's error\n"
+    "text when the patch is refused.\n"
     "\n"
     "options:\n"
     "  --help   show this text\n";
@@ -110,17 +92,13 @@ const char kApplyHelp[] =
     "  --abort-at N   answer the N-th callback (from 1) as a caller asking to stop would\n"
     "  --help         show this text\n";
 
-// The platform edge. Arguments arrive as UTF-8 (converted from UTF-16 on Windows); texts that go into a
-// patch are bytes of the installer's ANSI code page.
+// The platform edge. Arguments arrive as UTF-8 (converted from UTF-16 on Windows).
 #ifdef _WIN32
 std::wstring WidePath(const std::string& utf8) {
   return Widen(utf8, CP_UTF8);
 }
 std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
   return std::make_unique<rtp::WinFileSystem>(WidePath(path));
-}
-bool ReadFile(const std::string& path, rtp::Buffer* out) {
-  return rtp::ReadWholeFile(WidePath(path), out);
 }
 bool OpenForReading(const std::string& path, std::unique_ptr<rtp::Source>* out) {
   return rtp::OpenFileForReading(WidePath(path), FILE_SHARE_READ, out) == rtp::FsStatus::Ok;
@@ -130,9 +108,6 @@ bool CreateForWriting(const std::string& path, std::unique_ptr<rtp::Sink>* out) 
 }
 void RemoveFile(const std::string& path) {
   ::DeleteFileW(WidePath(path).c_str());
-}
-bool PatchText(const std::string& utf8, std::string* out) {
-  return Narrow(Widen(utf8, CP_UTF8), CP_ACP, out);
 }
 // A new empty folder under the user's temporary folder, as UTF-8.
 bool MakeScratchFolder(std::string* out) {
@@ -153,9 +128,6 @@ void RemoveFolder(const std::string& path) {
 std::unique_ptr<rtp::FileSystem> OpenFolder(const std::string& path) {
   return std::make_unique<rtp::PosixFileSystem>(path);
 }
-bool ReadFile(const std::string& path, rtp::Buffer* out) {
-  return rtp::ReadHostFile(path, out);
-}
 bool OpenForReading(const std::string& path, std::unique_ptr<rtp::Source>* out) {
   return rtp::OpenHostFile(path, out) == rtp::FsStatus::Ok;
 }
@@ -164,10 +136,6 @@ bool CreateForWriting(const std::string& path, std::unique_ptr<rtp::Sink>* out) 
 }
 void RemoveFile(const std::string& path) {
   std::remove(path.c_str());
-}
-bool PatchText(const std::string& text, std::string* out) {
-  *out = text;
-  return true;
 }
 bool MakeScratchFolder(std::string* out) {
   const char* tmp = std::getenv("TMPDIR");
@@ -185,16 +153,23 @@ bool FolderExists(const std::string& path) {
   return OpenFolder(path)->RootExists();
 }
 
-// A count of MiB ("4096") in bytes; false when it is no such number.
-bool MebibytesOf(const std::string& text, uint64_t* bytes) {
+// A decimal count below 10^9; false when the text is no such number.
+bool CountOf(const std::string& text, uint32_t* count) {
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
     return false;
-  *bytes = std::strtoull(text.c_str(), nullptr, 10) << 20;
+  *count = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+  return true;
+}
+
+// A count of MiB ("4096") in bytes; false when it is no such number.
+bool MebibytesOf(const std::string& text, uint64_t* bytes) {
+  uint32_t mebibytes = 0;
+  if (!CountOf(text, &mebibytes)) return false;
+  *bytes = uint64_t{mebibytes} << 20;
   return true;
 }
 
 int Build(const std::vector<std::string>& args) {
-  rtp::Controls controls;
   std::vector<std::string> positional;
   bool quiet = false;
   uint64_t maxMemory = 0;
@@ -213,23 +188,7 @@ int Build(const std::vector<std::string>& args) {
         return Usage("--max-memory takes a number of MiB, at least 16", kBuildHelp);
       continue;
     }
-    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-      const std::string word = arg.substr(2);
-      if (word != "recipe" && !rtp::Controls::IsWord(word)) return Usage("unknown option " + arg, kBuildHelp);
-      if (i + 1 >= args.size()) return Usage(arg + " needs an argument", kBuildHelp);
-      const std::string& value = args[++i];
-      std::string error;
-      if (word == "recipe") {
-        rtp::Buffer recipe;
-        if (!ReadFile(value, &recipe)) return Failed("cannot read the recipe " + value);
-        if (!controls.AddRecipe(recipe.view(), &error)) return Failed(value + ": " + error);
-        continue;
-      }
-      std::string text;
-      if (!PatchText(value, &text)) return Failed(arg + ": text has characters the ANSI code page lacks");
-      if (!controls.Add(word, text, &error)) return Usage(arg + ": " + error, kBuildHelp);
-      continue;
-    }
+    if (arg.size() > 1 && arg[0] == '-') return Usage("unknown option " + arg, kBuildHelp);
     positional.push_back(arg);
   }
   if (positional.size() != 3) return Usage("build takes OLD_DIR NEW_DIR OUT.rtp", kBuildHelp);
@@ -239,7 +198,7 @@ int Build(const std::vector<std::string>& args) {
   const std::unique_ptr<rtp::FileSystem> newTree = OpenFolder(positional[1]);
   const auto started = std::chrono::steady_clock::now();
   ProgressLine line(quiet);
-  rtp::BuildOptions options = controls.options();
+  rtp::BuildOptions options;
   options.maxMemory = maxMemory;
   options.progress = [&line](const char* phase, uint64_t done, uint64_t total) {
     line.Show(phase, done, total);
@@ -260,9 +219,9 @@ int Build(const std::vector<std::string>& args) {
     return Failed(written ? "cannot write " + positional[2] : error);
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("%s: %u added, %u patched, %u deleted, %u unchanged, %u notices, %" PRIu64 " bytes in %.2f s\n",
+  std::printf("%s: %u added, %u patched, %u deleted, %u unchanged, %" PRIu64 " bytes in %.2f s\n",
               positional[2].c_str(), summary.added, summary.patched, summary.deleted, summary.unchanged,
-              summary.notices, summary.bytes, seconds);
+              summary.bytes, seconds);
   return kExitOk;
 }
 
@@ -281,45 +240,12 @@ std::string Printable(const rtp::ByteView& bytes) {
   return text;
 }
 
-void PrintControls(const rtp::PatchHeader& h, const rtp::PatchCost& cost) {
-  if (h.flags & rtp::kFlagNoAnnounce)
-    std::printf("announced files: none\n");
-  else if (h.flags & rtp::kFlagAnnounce)
-    std::printf("announced files: %u\n", h.announced);
-  std::printf("cost: biggest %u%s, new %u, old %u, files %u\n", cost.biggest,
-              (h.flags & rtp::kFlagBiggest) ? " (override)" : "", cost.newSize, cost.oldSize, cost.files);
-}
-
-void PrintNotice(uint8_t id, const std::string& payload) {
-  std::printf(" id %u", id);
-  if (rtp::ParamKindOf(id) == rtp::ParamKind::Text)
-    std::printf(" \"%s\"", Printable(rtp::ByteView(payload)).c_str());
-  else if (rtp::ParamKindOf(id) == rtp::ParamKind::Number)
-    std::printf(" 0x%08X", rtp::ReadU32(reinterpret_cast<const uint8_t*>(payload.data())));
-}
-
-void PrintInfoV1(const std::string& path, const rtp::Patch& patch) {
-  std::printf("patch: %s\nformat version: 1\nentries: %zu (%u files)\n", path.c_str(), patch.entries.size(),
-              patch.FileCount());
-  PrintControls(patch.header, rtp::ComputeCost(patch));
-  for (size_t i = 0; i < patch.entries.size(); ++i) {
-    const rtp::PatchEntry& e = patch.entries[i];
-    std::printf("%zu %s", i + 1, rtp::OpName(e.op));
-    if (e.IsFile())
-      std::printf(" %s old %u/%08X new %u/%08X payload %u", e.name.c_str(), e.oldSize, e.oldCrc, e.newSize,
-                  e.newCrc, e.payloadSize);
-    else
-      PrintNotice(e.noticeId, e.notice);
-    if (e.delayMs) std::printf(" delay %u ms", e.delayMs);
-    std::printf("\n");
-  }
-}
-
-void PrintInfoV2(const std::string& path, const rtp::PatchV2& patch) {
-  std::printf("patch: %s\nformat version: 2\nfiles: %zu (%u written), sources: %zu, notices: %zu\n",
-              path.c_str(), patch.files.size(), patch.WrittenCount(), patch.sources.size(),
-              patch.notices.size());
-  PrintControls(patch.header, rtp::ComputeCostV2(patch));
+void PrintInfo(const std::string& path, const rtp::Patch& patch) {
+  const rtp::PatchCost cost = rtp::ComputeCost(patch);
+  std::printf("patch: %s\nformat version: %u\nfiles: %zu (%u written), sources: %zu\n", path.c_str(),
+              rtp::kFormatVersion, patch.files.size(), patch.WrittenCount(), patch.sources.size());
+  std::printf("cost: biggest %u, new %u, old %u, files %u\n", cost.biggest, cost.newSize, cost.oldSize,
+              cost.files);
   static const char* const kStreamNames[rtp::kStreamCount] = {"literal lengths", "cover lengths", "moves",
                                                               "segments",        "diff",          "literals"};
   for (int s = 0; s < rtp::kStreamCount; ++s) {
@@ -329,23 +255,13 @@ void PrintInfoV2(const std::string& path, const rtp::PatchV2& patch) {
   }
   for (const rtp::SourceFile& source : patch.sources)
     std::printf("source %s %" PRIu64 "\n", source.name.c_str(), source.size);
-  size_t notice = 0;
-  for (size_t i = 0; i <= patch.files.size(); ++i) {
-    for (; notice < patch.notices.size() && patch.notices[notice].slot == i; ++notice) {
-      std::printf("notice");
-      PrintNotice(patch.notices[notice].id, patch.notices[notice].payload);
-      if (patch.notices[notice].delayMs) std::printf(" delay %u ms", patch.notices[notice].delayMs);
-      std::printf("\n");
-    }
-    if (i == patch.files.size()) break;
+  for (size_t i = 0; i < patch.files.size(); ++i) {
     const rtp::TreeFile& f = patch.files[i];
     if (f.kind == rtp::FileKind::Delete)
-      std::printf("%zu delete %s", i + 1, f.name.c_str());
+      std::printf("%zu delete %s\n", i + 1, f.name.c_str());
     else
-      std::printf("%zu %s %s new %" PRIu64 "/%08X", i + 1, f.oldSource ? "patch" : "add", f.name.c_str(),
+      std::printf("%zu %s %s new %" PRIu64 "/%08X\n", i + 1, f.oldSource ? "patch" : "add", f.name.c_str(),
                   f.newSize, f.newCrc);
-    if (f.delayMs) std::printf(" delay %u ms", f.delayMs);
-    std::printf("\n");
   }
 }
 
@@ -357,17 +273,10 @@ int Info(const std::vector<std::string>& args) {
   std::unique_ptr<rtp::Source> bytes;
   if (!OpenForReading(positional[0], &bytes)) return Failed("cannot read " + positional[0]);
   rtp::FormatError error;
-  if (rtp::PatchVersion(*bytes) == rtp::kFormatVersion2) {
-    rtp::PatchV2 patch;
-    if (!rtp::ParsePatchV2(*bytes, &patch, &error))
-      return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
-    PrintInfoV2(positional[0], patch);
-    return kExitOk;
-  }
   rtp::Patch patch;
   if (!rtp::ParsePatch(*bytes, &patch, &error))
     return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
-  PrintInfoV1(positional[0], patch);
+  PrintInfo(positional[0], patch);
   return kExitOk;
 }
 
@@ -404,7 +313,7 @@ int Apply(const std::vector<std::string>& args) {
       return kExitOk;
     }
     if (arg == "--abort-at") {
-      if (i + 1 >= args.size() || !rtp::ParseNumber(args[i + 1], &abortAt) || abortAt == 0)
+      if (i + 1 >= args.size() || !CountOf(args[i + 1], &abortAt) || abortAt == 0)
         return Usage("--abort-at takes a callback number from 1", kApplyHelp);
       ++i;
       continue;

@@ -15,18 +15,17 @@
 #include "EngineTestSupport.h"
 #include "journal/PowerCutFileSystem.h"
 #include "engine/apply/Apply.h"
-#include "engine/format/Delta.h"
+#include "engine/apply/Callbacks.h"
 #include "engine/apply/Errors.h"
 #include "engine/base/Crc32c.h"
 #include "engine/base/Varint.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 #include "engine/journal/Transaction.h"
 
 namespace {
 
 using enginetest::BuildBetween;
 using enginetest::Call;
-using enginetest::Controls;
 using enginetest::FaultyFileSystem;
 using enginetest::RandomBytes;
 using enginetest::ReadTree;
@@ -231,7 +230,7 @@ TEST_F(EngineRun, ADamagedOrTruncatedPatchIsError9AndAnotherVersionError8WithNot
 }
 
 TEST_F(EngineRun, StoppingAtAnyCallbackLeavesEveryFileWholeOldOrNewAndNoTempFile) {
-  const std::string patch = MakePatch(Controls({{"at", "after:common.ini"}, {"notify-warning", "mid"}}));
+  const std::string patch = MakePatch();
   WriteTree(client, before);
   ASSERT_EQ(Run(patch), rtp::kOk);
   const size_t total = listener.calls.size();
@@ -278,92 +277,6 @@ TEST_F(EngineRun, AKilledRunIsFinishedOrUndoneByTheNextStartAndTheSamePatchThenE
       EXPECT_EQ(ReadTree(killed.path()), after) << "killed at step " << kill;
     }
   }
-}
-
-TEST_F(EngineRun, AnErrorNoticeStopsTheEngineThoughTheCallbackSaidContinueAndLeavesTheClientAsItWas) {
-  const std::string patch = MakePatch(Controls({{"at", "after:bin\\zav.exe"}, {"notify-error", "36"}}));
-  WriteTree(client, before);
-  EXPECT_EQ(Run(patch), 36u);
-  ASSERT_EQ(listener.calls.back().id, rtp::kIdError);
-  EXPECT_EQ(listener.calls.back().text, "Error ept36: file does not match (size or CRC-32)");
-  EXPECT_EQ(ReadTree(client), before);
-}
-
-TEST_F(EngineRun, NoticesArriveInPlaceWithTheirParameterForm) {
-  const std::string chinese = "\xC4\xE3\xBA\xC3";  // two characters in code page 936
-  const std::string patch = MakePatch(Controls({{"notify-warning", "w1 " + chinese},
-                                                {"notify-warning2", "w2"},
-                                                {"notify-warning4", "w4"},
-                                                {"notify-detail", "a detail"},
-                                                {"notify-locked", "26"},
-                                                {"notify-locked", "28"},
-                                                {"notify", "5:0x9000"},
-                                                {"notify", "99"},
-                                                {"at", "end"},
-                                                {"notify-error-text", "Exception ept36 later ept9"}}));
-  WriteTree(client, before);
-  // The first "ept" is inside "Exception", with no number after it: the run's result is 1, as the
-  // installer, which reads only the first "ept", would read it too.
-  EXPECT_EQ(Run(patch), 1u);
-  std::vector<Call> notices(listener.calls.begin() + 1, listener.calls.begin() + 9);
-  const std::vector<std::string> expected = {"1 \"w1 " + chinese + "\"",
-                                             "2 \"w2\"",
-                                             "4 \"w4\"",
-                                             "9 \"a detail\"",
-                                             "26 (null)",
-                                             "28 (null)",
-                                             "5 0x9000",
-                                             "99 (null)"};
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(testing::PrintToString(notices[i]), expected[i]);
-  EXPECT_EQ(listener.calls.back().text, "Exception ept36 later ept9");
-  EXPECT_EQ(ReadTree(client), before) << "an error even after the last file puts the old files back";
-}
-
-TEST_F(EngineRun, TheAnnouncedCountCanBeReplacedOrLeftOut) {
-  WriteTree(client, before);
-  ASSERT_EQ(Run(MakePatch(Controls({{"announce", "100"}}))), rtp::kOk);
-  EXPECT_EQ(listener.calls[0].id, rtp::kIdFileCount);
-  EXPECT_EQ(listener.calls[0].number, 100u);
-
-  TempFolder other;
-  WriteTree(other.path(), before);
-  listener.calls.clear();
-  rtp::PosixFileSystem fs(other.path().string());
-  ASSERT_EQ(Run(BuildBetween(other.path() / "w", before, after, Controls({{"announce", "none"}})), fs),
-            rtp::kOk);
-  EXPECT_EQ(listener.calls[0].id, rtp::kIdFileStart);
-  EXPECT_TRUE(listener.Of(rtp::kIdFileCount).empty());
-}
-
-TEST_F(EngineRun, AFileDelayIsSleptInSlicesOfAtMost50MsWithProgressBetween) {
-  const std::string patch = MakePatch(Controls({{"delay-ms", "200"}, {"file-delay", "common.ini:1000"}}));
-  WriteTree(client, before);
-  FaultyFileSystem fs(client);
-  ASSERT_EQ(Run(patch, fs), rtp::kOk);
-  EXPECT_EQ(fs.sleptMs, 5 * 200u + 1000u);
-  for (uint32_t slice : fs.sleeps) EXPECT_LE(slice, rtp::kHeartbeatMs);
-  // Every slice is followed by a progress callback, so a caller can stop the run between any two.
-  EXPECT_GE(listener.Of(rtp::kIdProgress).size(), fs.sleeps.size());
-  EXPECT_EQ(ReadTree(client), after);
-}
-
-TEST_F(EngineRun, ADelayTakesItsTimeForReal) {
-  const std::string patch = MakePatch(Controls({{"file-delay", "common.ini:300"}}));
-  WriteTree(client, before);
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(Run(patch), rtp::kOk);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-}
-
-TEST_F(EngineRun, APauseSendsHeartbeatsWhileItWaits) {
-  const std::string patch = MakePatch(Controls({{"pause", "230"}}));
-  WriteTree(client, before);
-  FaultyFileSystem fs(client);
-  ASSERT_EQ(Run(patch, fs), rtp::kOk);
-  EXPECT_EQ(fs.sleptMs, 230u);
-  // Five slices, a heartbeat after each, and the notice's own.
-  EXPECT_EQ(listener.Of(rtp::kIdHeartbeat).size(), 6u);
-  for (const Call& beat : listener.Of(rtp::kIdHeartbeat)) EXPECT_FALSE(beat.hasParam);
 }
 
 TEST_F(EngineRun, CheckingManySmallFilesSendsAHeartbeatEvery32Files) {
@@ -474,28 +387,6 @@ TEST_F(EngineRun, AnAddedFileReplacesAStrayFileOfTheSameName) {
   EXPECT_EQ(ReadTree(client), after);
 }
 
-TEST_F(EngineRun, ADeltaWhoseResultMissesItsChecksumIsError9AndReplacesNothing) {
-  WriteTree(client, before);
-  const std::string& exe = before.at("bin\\zav.exe");
-  const std::string& newExe = after.at("bin\\zav.exe");
-  std::vector<uint8_t> delta;
-  ASSERT_TRUE(rtp::MakeDelta(View(exe), View(newExe), &delta));
-  rtp::PatchEntry entry;
-  entry.op = rtp::Op::Delta;
-  entry.name = "bin\\zav.exe";
-  entry.oldSize = static_cast<uint32_t>(exe.size());
-  entry.oldCrc = rtp::Crc32(View(exe));
-  entry.newSize = static_cast<uint32_t>(newExe.size());
-  entry.newCrc = rtp::Crc32(View(newExe)) ^ 1;
-  entry.payload = rtp::ByteView(delta.data(), delta.size());
-  rtp::Buffer patch;
-  ASSERT_TRUE(rtp::WritePatch(rtp::PatchHeader(), {entry}, &patch));
-  EXPECT_EQ(Run(std::string(reinterpret_cast<const char*>(patch.data()), patch.size())), rtp::kErrCorrupt);
-  EXPECT_EQ(listener.calls.back().text,
-            "Error ept9: patch file is corrupt: bin\\zav.exe: result does not match");
-  EXPECT_EQ(ReadTree(client), before);
-}
-
 TEST(KeptFiles, ADamagedCopyIsNotWrittenBackAndAnIntactOneIs) {
   TempFolder folder;
   rtp::PosixFileSystem fs(folder.path().string());
@@ -551,8 +442,8 @@ TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAP
     const Tree after = {{"delta.bin", edited}, {"replace.bin", RandomBytes(54, size)}, {"added.bin", edited}};
     const std::string patch = BuildBetween(work.path(), before, after);
     rtp::MemorySource source(View(patch));
-    rtp::PatchV2 parsed;
-    ASSERT_TRUE(rtp::ParsePatchV2(source, &parsed, nullptr));
+    rtp::Patch parsed;
+    ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
     std::vector<std::pair<rtp::FileKind, bool>> kinds;  // and whether an old file is replaced
     for (const rtp::TreeFile& file : parsed.files) kinds.emplace_back(file.kind, file.oldSource != 0);
     EXPECT_EQ(kinds, (std::vector<std::pair<rtp::FileKind, bool>>{{rtp::FileKind::Delete, true},

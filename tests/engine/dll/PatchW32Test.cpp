@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "CallLog.h"
+#include "EngineScript.h"
+#include "engine/EngineAbi.h"
 #include "engine/build/Builder.h"
 #include "engine/format/PatchFormat.h"
 #include "engine/fs/WinFileSystem.h"
@@ -281,23 +283,26 @@ class PatchW32 : public ::testing::Test {
     fs::remove_all(root, ignored);
   }
 
-  // Writes the patch between `before` and `after`, with test controls, and the client at `before`.
-  void Prepare(const std::vector<std::pair<std::string, std::string>>& controls = {}) {
+  // Writes the patch between `before` and `after` and the client at `before`.
+  void Prepare() {
     WriteTree(root / L"old", before);
     WriteTree(root / L"new", after);
     WriteTree(client, before);
-    rtp::Controls words;
-    for (const auto& word : controls) {
-      std::string error;
-      ASSERT_TRUE(words.Add(word.first, word.second, &error)) << error;
-    }
     rtp::WinFileSystem oldTree((root / L"old").wstring());
     rtp::WinFileSystem newTree((root / L"new").wstring());
     rtp::Buffer patch;
     std::string error;
-    ASSERT_TRUE(rtp::BuildPatch(oldTree, newTree, words.options(), &patch, nullptr, &error)) << error;
+    ASSERT_TRUE(rtp::BuildPatch(oldTree, newTree, {}, &patch, nullptr, &error)) << error;
     fs::create_directories(patchPath.parent_path());
     ASSERT_TRUE(rtp::WriteWholeFile(patchPath.wstring(), patch.view()));
+  }
+
+  // As Prepare, with the script `lines` played by the scripted test engine around the real run.
+  void PrepareScripted(const std::string& lines) {
+    Prepare();
+    WriteFileBytes(patchPath, enginetest::ScriptedPatch(lines, ReadFileBytes(patchPath)));
+    apply = reinterpret_cast<ApplyFunction>(scripted.Proc(rtp::kApplyEntry));
+    ASSERT_NE(apply, nullptr);
   }
 
   // The installer's command line: "\"%s\" \"%s" in the ANSI code page, in a 520-byte buffer.
@@ -321,6 +326,7 @@ class PatchW32 : public ::testing::Test {
   }
 
   Library library{L"patchw32.dll"};
+  Library scripted{L"patchw32_scripted.dll"};
   ApplyFunction apply = nullptr;
   CostFunction cost = nullptr;
   Recorder recorder;
@@ -462,14 +468,6 @@ TEST_F(PatchW32, ANullAnswerStopsTheEngineAtOnceAndLeavesTheFileItWasWorkingOn) 
   EXPECT_FALSE(HasTempFiles());
 }
 
-TEST_F(PatchW32, AnAnsweredErrorStillStopsTheEngineAndReplacesNothing) {
-  Prepare({{"at", "after:bin\\zav.exe"}, {"notify-error", "36"}});
-  EXPECT_NE(Apply(), 0u);
-  ASSERT_EQ(recorder.calls.back().id, 3u) << recorder.Dump();
-  EXPECT_EQ(recorder.calls.back().text, "Error ept36: file does not match (size or CRC-32)");
-  EXPECT_EQ(ReadTree(client), before);
-}
-
 TEST_F(PatchW32, AMissingClientFileIsReportedAsEpt15WithItsName) {
   Prepare();
   fs::remove(client / L"common.ini");
@@ -502,7 +500,7 @@ TEST_F(PatchW32, DamagedTruncatedForeignAndMissingPatchesAreReportedWithTheirNum
       {good.substr(0, good.size() - 10), "Error ept9: patch file is corrupt: truncated"},
       {"MZ not a patch at all", "Error ept9: patch file is corrupt: not a patch file"},
       {"", "Error ept9: patch file is corrupt"},
-      {version, "Error ept8: incompatible patch file version: format version 3, this engine reads 1 and 2"},
+      {version, "Error ept8: incompatible patch file version: format version 3, this engine reads 2"},
   };
   for (const auto& c : cases) {
     WriteFileBytes(patchPath, c.first);
@@ -527,13 +525,9 @@ TEST_F(PatchW32, ACommandLineWithoutTwoPathsIsReportedAsEpt2) {
 
 TEST_F(PatchW32, NoticesReachTheCallbackWithTheirEightBitTextsAndNullParameters) {
   const std::string chinese = Ansi(L"\u8b66\u544a");  // "warning" in code page 936
-  Prepare({{"notify-warning", chinese},
-           {"notify-warning2", "two"},
-           {"notify-warning4", "four"},
-           {"notify-detail", "a detail line"},
-           {"notify-locked", "26"},
-           {"notify-locked", "28"},
-           {"notify", "5:0x9000"}});
+  PrepareScripted("notify-warning " + chinese +
+                  "\nnotify-warning2 two\nnotify-warning4 four\nnotify-detail a detail line\n"
+                  "notify-locked 26\nnotify-locked 28\nnotify 5:0x9000\n");
   EXPECT_EQ(Apply(), 0u);
   const std::vector<Call> notices(recorder.calls.begin() + 1, recorder.calls.begin() + 8);
   EXPECT_EQ(notices[0].id, 1u);
@@ -548,29 +542,6 @@ TEST_F(PatchW32, NoticesReachTheCallbackWithTheirEightBitTextsAndNullParameters)
   EXPECT_FALSE(notices[5].hasParam);
   EXPECT_EQ(notices[6].number, 0x9000u);
   EXPECT_EQ(ReadTree(client), after);
-}
-
-TEST_F(PatchW32, ADelayKeepsTheEngineBusyWhileCallingBackAtLeastEvery50Ms) {
-  Prepare({{"file-delay", "common.ini:400"}});
-  const DWORD start = ::GetTickCount();
-  EXPECT_EQ(Apply(), 0u);
-  EXPECT_GE(::GetTickCount() - start, 400u);
-  // The delayed file's progress callbacks (its number in the high 16 bits): the gaps between them are the
-  // delay's slices, not the disk's pauses (syncing the kept files may take longer on a busy disk).
-  const auto started = recorder.Of(7);
-  const auto delayed =
-      std::find_if(started.begin(), started.end(), [](const Call& c) { return c.text == "common.ini"; });
-  ASSERT_NE(delayed, started.end());
-  const uint32_t number = static_cast<uint32_t>(delayed - started.begin() + 1);
-  DWORD longestGap = 0, previous = 0;
-  for (const Call& call : recorder.Of(5)) {
-    if (call.number >> 16 != number) continue;
-    if (previous) longestGap = std::max<DWORD>(longestGap, call.tick - previous);
-    previous = call.tick;
-  }
-  // 50 ms slices; the rest is the timer's granularity under load.
-  EXPECT_GT(previous, 0u);
-  EXPECT_LE(longestGap, 150u);
 }
 
 TEST_F(PatchW32, AFileLockedWhileTheEngineRunsIsReplacedAtTheRestartAndReported26) {
@@ -651,14 +622,6 @@ TEST_F(PatchW32, TheCostIsReadFromThePatchFileWithTheInstallersArguments) {
   EXPECT_EQ(oldSystemSz, 1000u);
   EXPECT_EQ(numFiles, 2u);
   EXPECT_EQ(cost(patchPath.c_str(), nullptr, nullptr, nullptr, nullptr, 0), 0u) << "null results are skipped";
-}
-
-TEST_F(PatchW32, APatchCanDemandAnyDiskNeed) {
-  Prepare({{"biggest", "52428800"}});
-  uint32_t biggestSz = 0, newSystemSz = 0, oldSystemSz = 0, numFiles = 0;
-  EXPECT_EQ(cost(patchPath.c_str(), &biggestSz, &newSystemSz, &oldSystemSz, &numFiles, 0), 0u);
-  EXPECT_EQ(biggestSz, 52428800u);
-  EXPECT_EQ(numFiles, 4u);
 }
 
 TEST_F(PatchW32, TheCostOfADamagedOrMissingPatchIsAFailureThatLeavesTheResultsAlone) {

@@ -11,7 +11,7 @@
 #include "EngineTestSupport.h"
 #include "SyntheticPe.h"
 #include "engine/base/Bytes.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 #include "engine/transform/PeTranslate.h"
 
 namespace {
@@ -110,8 +110,8 @@ TEST(PeTranslate, MovedCodeCostsLessWithTheTransformAndComesOutExact) {
   const std::string plain =
       BuildBetween(work.path() / "plain", {{"game.dll", plainOld}}, {{"game.dll", plainNew}});
   rtp::MemorySource source(View(moved));
-  rtp::PatchV2 parsed;
-  ASSERT_TRUE(rtp::ParsePatchV2(source, &parsed, nullptr));
+  rtp::Patch parsed;
+  ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
   ASSERT_EQ(parsed.sources.size(), 1u);
   EXPECT_TRUE(parsed.sources[0].translated);
   // Both pay for the relocation table's own changes; only the transform's patch has no moved addresses.

@@ -1,6 +1,6 @@
-// Fuzzes the reading and applying of version-2 patches: the directory, the stream decoders, the steps
-// that build the new files and the executable transform of old files. Inputs that look like a version-2
-// patch get their header and directory checksums made right first, and the streams are decoded whether
+// Fuzzes the reading and applying of patches: the directory, the stream decoders, the steps that build
+// the new files and the executable transform of old files. Inputs that look like a patch get their
+// header and directory checksums made right first, and the streams are decoded whether
 // or not their checksums hold, so the fuzzer reaches the decoders instead of stopping at a CRC-32C.
 #include <cstdint>
 #include <cstring>
@@ -11,7 +11,7 @@
 #include "SyntheticPe.h"
 #include "engine/base/Crc32c.h"
 #include "engine/base/Varint.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 #include "engine/apply/TreeApply.h"
 
 namespace {
@@ -40,23 +40,23 @@ std::string PlantedExecutable(size_t size, uint32_t seed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);
-  if (size >= rtp::kMaxHeaderSize2 && std::memcmp(data, rtp::kMagic, sizeof rtp::kMagic) == 0) {
-    bytes[8] = rtp::kFormatVersion2;
+  if (size >= rtp::kMaxHeaderSize && std::memcmp(data, rtp::kMagic, sizeof rtp::kMagic) == 0) {
+    bytes[8] = rtp::kFormatVersion;
     bytes[9] = 0;
-    rtp::VarintReader sizes(&bytes[11], rtp::kMaxHeaderSize2 - 11);
+    rtp::VarintReader sizes(&bytes[11], rtp::kMaxHeaderSize - 11);
     const uint64_t stored = sizes.Number();
     sizes.Number();
-    const size_t crcAt = rtp::kMaxHeaderSize2 - sizes.Left();
+    const size_t crcAt = rtp::kMaxHeaderSize - sizes.Left();
     if (sizes.Ok() && crcAt + 4 <= size && stored <= size - crcAt - 4)
       rtp::WriteU32(&bytes[crcAt],
                     rtp::Crc32c(rtp::ByteView(bytes.data() + crcAt + 4, static_cast<size_t>(stored)),
                                 rtp::Crc32c(rtp::ByteView(bytes.data(), crcAt))));
   }
   rtp::MemorySource source(rtp::ByteView(bytes.data(), bytes.size()));
-  rtp::PatchV2 patch;
+  rtp::Patch patch;
   rtp::FormatError error;
-  if (!rtp::ParsePatchV2(source, &patch, &error, false)) return 0;
-  rtp::ComputeCostV2(patch);
+  if (!rtp::ParsePatch(source, &patch, &error, false)) return 0;
+  rtp::ComputeCost(patch);
 
   // Old files of the expected sizes where that is cheap; translated ones as small executables.
   fuzzsupport::MemoryFileSystem client;
@@ -68,11 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              : std::string(static_cast<size_t>(old.size), '\x5A'));
   }
   struct ByName : rtp::OldFiles {
-    ByName(const rtp::PatchV2& p, rtp::FileSystem& f) : patch(p), fs(f) {}
+    ByName(const rtp::Patch& p, rtp::FileSystem& f) : patch(p), fs(f) {}
     rtp::FsStatus Open(size_t s, std::unique_ptr<rtp::Source>* out) override {
       return fs.OpenRead(patch.sources[s].name, out);
     }
-    const rtp::PatchV2& patch;
+    const rtp::Patch& patch;
     rtp::FileSystem& fs;
   } old(patch, client);
   rtp::TreeBuilder builder(patch, source, old);

@@ -3,9 +3,9 @@
 #include "engine/base/Crc32c.h"
 #include "engine/base/Varint.h"
 #include "engine/codec/Codec.h"
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 
-// Writing a version-2 patch: the builder's half of the format.
+// Writing a patch: the builder's half of the format.
 namespace rtp {
 
 namespace {
@@ -15,7 +15,7 @@ void PutText(std::vector<uint8_t>* out, const std::string& text) {
   out->insert(out->end(), text.begin(), text.end());
 }
 
-std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
+std::vector<uint8_t> EncodeDirectory(const Patch& patch) {
   std::vector<uint8_t> d;
   PutVarint(&d, patch.sources.size());
   // Names in order share their beginnings: each is written as what it shares with the one before and the
@@ -70,31 +70,15 @@ std::vector<uint8_t> EncodeDirectory(const PatchV2& patch) {
       shift = source.map.shifts[k];
     }
   }
-  // The test controls, all in one place at the end.
-  bool delays = false;
-  for (const TreeFile& file : patch.files) delays = delays || file.delayMs;
-  const bool controls = patch.header.flags || delays || !patch.notices.empty();
-  PutVarint(&d, controls ? 1 : 0);
-  if (!controls) return d;
-  PutVarint(&d, patch.header.flags);
-  PutVarint(&d, patch.header.biggest);
-  PutVarint(&d, patch.header.announced);
-  for (const TreeFile& file : patch.files) PutVarint(&d, file.delayMs);
-  PutVarint(&d, patch.notices.size());
-  for (const SlotNotice& notice : patch.notices) {
-    PutVarint(&d, notice.slot);
-    PutVarint(&d, notice.id);
-    PutVarint(&d, notice.delayMs);
-    PutText(&d, notice.payload);
-  }
+  PutVarint(&d, 0);  // reserved
   return d;
 }
 
 }  // namespace
 
-bool WritePatchV2(const PatchV2& described, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
-                  uint64_t* size) {
-  PatchV2 patch = described;
+bool WritePatch(const Patch& described, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
+                uint64_t* size) {
+  Patch patch = described;
   patch.streamsCrc = 0;
   for (const std::vector<uint8_t>& stream : streams)
     patch.streamsCrc = Crc32c(ByteView(stream.data(), stream.size()), patch.streamsCrc);
@@ -104,8 +88,8 @@ bool WritePatchV2(const PatchV2& described, const std::vector<uint8_t> (&streams
   Codec codec;
   if (!EncodeStream(ByteView(plain.data(), plain.size()), &stored, &codec)) return false;
   std::vector<uint8_t> h(kMagic, kMagic + sizeof kMagic);
-  h.push_back(static_cast<uint8_t>(kFormatVersion2 & 0xFF));
-  h.push_back(static_cast<uint8_t>(kFormatVersion2 >> 8));
+  h.push_back(static_cast<uint8_t>(kFormatVersion & 0xFF));
+  h.push_back(static_cast<uint8_t>(kFormatVersion >> 8));
   h.push_back(static_cast<uint8_t>(codec));
   PutVarint(&h, stored.size());
   PutVarint(&h, plain.size());

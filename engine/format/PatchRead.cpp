@@ -1,4 +1,4 @@
-#include "engine/format/FormatV2.h"
+#include "engine/format/PatchFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +12,6 @@ namespace rtp {
 namespace {
 
 constexpr uint64_t kMaxFileSize = uint64_t{1} << 48;
-constexpr uint32_t kKnownFlags = kFlagBiggest | kFlagAnnounce | kFlagNoAnnounce;
 
 bool TakeText(VarintReader& in, size_t most, std::string* out) {
   const uint64_t length = in.Bounded(most);
@@ -22,7 +21,7 @@ bool TakeText(VarintReader& in, size_t most, std::string* out) {
   return true;
 }
 
-bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
+bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
   const auto corrupt = [&](const std::string& what) { return FailFormat(error, kErrCorrupt, what); };
   const uint64_t sourceCount = in.Bounded(kMaxEntries);
   uint64_t start = 0;
@@ -102,28 +101,7 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
       source.map.shifts.push_back(static_cast<int32_t>(shift));
     }
   }
-  if (in.Bounded(1)) {
-    out->header.flags = static_cast<uint32_t>(in.Bounded(kKnownFlags));
-    out->header.biggest = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
-    out->header.announced = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
-    for (TreeFile& file : out->files) file.delayMs = static_cast<uint32_t>(in.Bounded(kMaxDelayMs));
-    const uint64_t notices = in.Bounded(kMaxEntries);
-    for (uint64_t i = 0; in.Ok() && i < notices; ++i) {
-      SlotNotice notice;
-      notice.slot = static_cast<uint32_t>(in.Bounded(out->files.size()));
-      notice.id = static_cast<uint8_t>(in.Bounded(255));
-      notice.delayMs = static_cast<uint32_t>(in.Bounded(kMaxDelayMs));
-      if (!TakeText(in, kMaxNoticeText, &notice.payload)) break;
-      const ParamKind kind = ParamKindOf(notice.id);
-      if (notice.id == 0 || (kind == ParamKind::Number && notice.payload.size() != 4) ||
-          (kind == ParamKind::None && !notice.payload.empty()) ||
-          (kind == ParamKind::Text && notice.payload.find('\0') != std::string::npos))
-        return corrupt("notice " + std::to_string(i + 1) + ": malformed");
-      out->notices.push_back(std::move(notice));
-    }
-    if (in.Ok() && (out->header.flags & kFlagAnnounce) && (out->header.flags & kFlagNoAnnounce))
-      return corrupt("conflicting flags");
-  }
+  if (in.Ok() && in.Number() != 0) return corrupt("reserved field set");
   if (!in.Ok()) return corrupt("directory damaged");
   if (!in.AtEnd()) return corrupt("bytes after the directory");
   std::vector<std::string> names;
@@ -140,7 +118,7 @@ bool DecodeDirectory(VarintReader& in, PatchV2* out, FormatError* error) {
 
 }  // namespace
 
-uint32_t PatchV2::WrittenCount() const {
+uint32_t Patch::WrittenCount() const {
   uint32_t count = 0;
   for (const TreeFile& file : files) count += file.kind == FileKind::Write;
   return count;
@@ -153,20 +131,26 @@ uint16_t PatchVersion(Source& patch) {
   return ReadU16(head + 8);
 }
 
-bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkStreams) {
-  *out = PatchV2();
+bool ParsePatch(Source& source, Patch* out, FormatError* error, bool checkStreams) {
+  *out = Patch();
   const uint64_t size = source.Size();
-  uint8_t h[kMaxHeaderSize2];
-  const size_t got = static_cast<size_t>(std::min<uint64_t>(size, kMaxHeaderSize2));
-  if (got < 11 + 2 + 4) return FailFormat(error, kErrCorrupt, "header truncated");
+  uint8_t h[kMaxHeaderSize];
+  const size_t got = static_cast<size_t>(std::min<uint64_t>(size, kMaxHeaderSize));
+  if (got < 10) return FailFormat(error, kErrCorrupt, "header truncated");
   if (!source.ReadAt(0, h, got)) return FailFormat(error, kErrPatchUnreadable, "read failed");
+  if (std::memcmp(h, kMagic, sizeof kMagic) != 0) return FailFormat(error, kErrCorrupt, "not a patch file");
+  // The version first: a patch of another version is told as such, however its header goes on.
+  if (ReadU16(h + 8) != kFormatVersion)
+    return FailFormat(error, kErrFormatVersion,
+                      "format version " + std::to_string(ReadU16(h + 8)) + ", this engine reads " +
+                          std::to_string(kFormatVersion));
+  if (got < 11 + 2 + 4) return FailFormat(error, kErrCorrupt, "header truncated");
   const uint8_t codec = h[10];
   VarintReader sizes(h + 11, got - 11);
   const uint32_t storedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
   const uint32_t decodedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
   const size_t crcAt = got - sizes.Left();
-  if (!sizes.Ok() || crcAt + 4 > got || ReadU16(h + 8) != kFormatVersion2 ||
-      codec > static_cast<uint8_t>(Codec::Lzma))
+  if (!sizes.Ok() || crcAt + 4 > got || codec > static_cast<uint8_t>(Codec::Lzma))
     return FailFormat(error, kErrCorrupt, "unexpected header");
   const uint64_t headerSize = crcAt + 4;
   if (size - headerSize < storedSize) return FailFormat(error, kErrCorrupt, "truncated");
@@ -210,7 +194,7 @@ bool ParsePatchV2(Source& source, PatchV2* out, FormatError* error, bool checkSt
   return true;
 }
 
-PatchCost ComputeCostV2(const PatchV2& patch) {
+PatchCost ComputeCost(const Patch& patch) {
   const auto clamp = [](uint64_t value) {
     return static_cast<uint32_t>(std::min<uint64_t>(value, 0xFFFFFFFFu));
   };
@@ -224,21 +208,15 @@ PatchCost ComputeCostV2(const PatchV2& patch) {
     oldSize += old;
     ++cost.files;
   }
-  cost.biggest = (patch.header.flags & kFlagBiggest) ? patch.header.biggest : clamp(staged + kept);
+  cost.biggest = clamp(staged + kept);
   cost.newSize = clamp(staged);
   cost.oldSize = clamp(oldSize);
   return cost;
 }
 
 bool ReadPatchCost(Source& source, PatchCost* cost, FormatError* error) {
-  if (PatchVersion(source) == kFormatVersion2) {
-    PatchV2 patch;
-    if (!ParsePatchV2(source, &patch, error, false)) return false;
-    *cost = ComputeCostV2(patch);
-    return true;
-  }
   Patch patch;
-  if (!ParsePatch(source, &patch, error)) return false;
+  if (!ParsePatch(source, &patch, error, false)) return false;
   *cost = ComputeCost(patch);
   return true;
 }
