@@ -71,6 +71,27 @@ void WriteFileBytes(const fs::path& path, const std::string& bytes) {
   ASSERT_TRUE(rtp::WriteWholeFile(path.wstring(), rtp::ByteView(bytes))) << path;
 }
 
+// Removes a folder whose paths may pass MAX_PATH, which std::filesystem cannot.
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
+      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path);
+      } else {
+        ::DeleteFileW(path.c_str());
+      }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+  }
+  ::RemoveDirectoryW(folder.c_str());
+}
+
 // Through the engine's own file system: names are UTF-8, and paths may pass MAX_PATH.
 void WriteTree(const fs::path& root, const Tree& tree) {
   fs::create_directories(root);
@@ -248,10 +269,12 @@ class PatchW32 : public ::testing::Test {
   void SetUp() override {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
+    // Wine reuses process ids: a folder a killed run left is never reused.
     static int serial = 0;
-    root = fs::path(temp) /
-           (L"rtpw32-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial));
-    fs::create_directories(root);
+    do {
+      root = fs::path(temp) /
+             (L"rtpw32-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial));
+    } while (!::CreateDirectoryW(root.c_str(), nullptr));
     // The client folder's name is Chinese, so the command line is real code-page-936 text.
     client = root / L"\u6e38\u620f\u5ba2\u6237\u7aef";
     patchPath = root / L"s1.1" / L"zav.2.12.4526-2.12.4536.rtp";
@@ -279,8 +302,7 @@ class PatchW32 : public ::testing::Test {
   void TearDown() override {
     gRecorder = nullptr;
     ForgetPendingRenamesUnder(root.wstring());
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
+    RemoveTree(L"\\\\?\\" + root.wstring());
   }
 
   // Writes the patch between `before` and `after` and the client at `before`.
