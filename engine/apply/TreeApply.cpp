@@ -11,9 +11,9 @@ namespace rtp {
 namespace {
 
 constexpr size_t kScratch = kChunkSize;
-// The sum of the streams' dictionaries the apply accepts: with its buffers, the run stays well under
-// 64 MiB in a 32-bit process.
-constexpr uint64_t kMaxDictionaries = 40u << 20;
+// The memory of the streams' decoders (LZMA's dictionaries) the apply accepts: with its buffers, the run
+// stays well under 64 MiB in a 32-bit process.
+constexpr uint64_t kMaxDecoderMemory = 40u << 20;
 
 }  // namespace
 
@@ -146,14 +146,14 @@ TreeBuilder::~TreeBuilder() = default;
 uint32_t TreeBuilder::Open() {
   mScratch = NewBytes(kScratch);
   if (!mOld || !mScratch) return kErrNoMemory;
-  uint64_t dictionaries = 0;
+  uint64_t decoderMemory = 0;
   for (int s = 0; s < kStreamCount; ++s) {
     const StreamInfo& info = mPatch.streams[s];
-    if (info.codec == Codec::Lzma) dictionaries += std::min<uint64_t>(kMaxDictionary, info.decodedSize);
+    decoderMemory += EntryOf(info.codec).decoderMemory(info.decodedSize);
     mStreams[s].reset(new (std::nothrow) StreamDecoder);
     if (!mStreams[s]) return kErrNoMemory;
     bool noMemory = false;
-    if (dictionaries > kMaxDictionaries) return kErrCorrupt;
+    if (decoderMemory > kMaxDecoderMemory) return kErrCorrupt;
     if (!mStreams[s]->Open(mPatchFile, info.offset, info.storedSize, info.decodedSize, info.codec, &noMemory))
       return noMemory ? kErrNoMemory : kErrCorrupt;
   }

@@ -1,9 +1,8 @@
 #pragma once
-// The entropy coding of patches: every stream of a patch is stored as it is or compressed with
-// LZMA (the LZMA SDK's encoder and decoder), whichever is smaller. An LZMA stream is one property byte
-// (literal context, literal position and position bits, as LZMA codes them) followed by the raw LZMA
-// data without an end mark and without its first byte, which is always zero. Its decoded length is kept
-// by the caller, and its dictionary follows from it (DictionaryFor): a small patch pays no fixed cost.
+// The entropy coding of patches: every stream of a patch is stored as it is or compressed by one of the
+// codecs of the table below, whichever is smallest. A codec is its table entry (CodecTable.cpp), its
+// decoder and its encoder (Lzma.h for LZMA): the reader, the writer, the apply and the tools ask the
+// table, so adding a codec touches the table, the encoders' list (CodecEncode.cpp) and its own files.
 // LZMA was chosen over zlib and zstd for its size: see the README's engine section.
 #include <cstdint>
 #include <memory>
@@ -14,29 +13,46 @@
 
 namespace rtp {
 
+// A codec's number in a patch.
 enum class Codec : uint8_t { Stored = 0, Lzma = 1 };
 
-// The largest dictionary a stream may ask for: the apply's memory holds at most a few of them.
-constexpr uint32_t kMaxDictionary = 16u << 20;
+// Decodes one stream of a codec, from its stored bytes as they come.
+class CodecDecoder {
+ public:
+  virtual ~CodecDecoder() = default;
+  // Ready to decode a stream of `decodedSize` bytes whose first stored bytes (its properties, if any)
+  // `input` holds. False when they are malformed, or when memory runs out (then `noMemory`).
+  virtual bool Open(StreamReader& input, uint64_t decodedSize, bool* noMemory) = 0;
+  // Decodes from `*in` (moved past what was used) into `out`, at most `room` bytes, *made of them. False
+  // when the data is damaged or ends the stream early.
+  virtual bool Decode(ByteView* in, uint8_t* out, size_t room, size_t* made) = 0;
+};
 
-// The dictionary of a stream that decodes to `decodedSize` bytes: the smallest power of two that holds
-// it, from 4 KiB up to kMaxDictionary.
-inline uint32_t DictionaryFor(uint64_t decodedSize) {
-  uint32_t dictionary = 1u << 12;
-  while (dictionary < decodedSize && dictionary < kMaxDictionary) dictionary <<= 1;
-  return dictionary;
-}
+struct CodecEntry {
+  Codec id;
+  const char* name;
+  // The directory holds the stream's decoded size; without it, the stream decodes to its stored bytes.
+  bool keepsDecodedSize;
+  // The memory the decoder holds for a stream of `decodedSize` bytes: the apply's bound counts it.
+  uint64_t (*decoderMemory)(uint64_t decodedSize);
+  // A new decoder (null when memory runs out). Null for a codec whose stored bytes are the stream.
+  std::unique_ptr<CodecDecoder> (*newDecoder)();
+};
 
-// Encodes `in` with each of a few literal-context settings (at most `tries`; 0 for all that suit its
-// size) and keeps the smallest result, or the bytes as they are when no compression is smaller. The same
-// input always gives the same output. False when memory runs out.
+// The entry of the codec a patch numbers `number`, or null when no codec has that number.
+const CodecEntry* FindCodec(uint8_t number);
+const CodecEntry& EntryOf(Codec codec);
+
+// Encodes `in` with each encoder's settings (at most `tries` of them; 0 for all that suit its size) and
+// keeps the smallest result, or the bytes as they are when no compression is smaller. The same input
+// always gives the same output. False when memory runs out.
 // With `from` above 0, *out and *codec already hold the best of the settings before it, which the
 // others must beat: a stream tried once need not be encoded again with the same setting.
 bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0, size_t from = 0);
 
 // Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
 // `offset` (the caller checks their CRC-32C). Every failure (damaged data, too little or too
-// much of it, a dictionary beyond kMaxDictionary) makes Read false and stays.
+// much of it, a decoder that asks for more memory than a stream may take) makes Read false and stays.
 class StreamDecoder {
  public:
   StreamDecoder();
@@ -61,10 +77,9 @@ class StreamDecoder {
  private:
   bool Refill();
 
-  struct Lzma;
   std::unique_ptr<StreamReader> mInput;
-  std::unique_ptr<Lzma> mLzma;
-  Codec mCodec = Codec::Stored;
+  // Null while the stored bytes are read as they are.
+  std::unique_ptr<CodecDecoder> mDecoder;
   std::unique_ptr<uint8_t[]> mBuffer;
   size_t mCapacity = 0;
   size_t mStart = 0;

@@ -1,8 +1,5 @@
-// The encoding half of the codec, linked into the builder only.
-#include <algorithm>
-#include <cstdlib>
-
-#include "engine/codec/Codec.h"
+// The LZMA codec's encoder (the LZMA SDK's), linked into the builder only.
+#include "engine/codec/Lzma.h"
 #include "engine/codec/LzmaMemory.h"
 
 extern "C" {
@@ -25,7 +22,15 @@ constexpr LiteralSetting kSettings[] = {{0, 0, 0}, {3, 0, 2}, {1, 0, 0}, {2, 0, 
 // 11 MB executable) and would take as long again as the first.
 constexpr size_t kLargeStream = 1u << 20;
 
-bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting, std::vector<uint8_t>* out) {
+}  // namespace
+
+size_t LzmaSettingsFor(uint64_t size) {
+  return size >= kLargeStream ? 1 : sizeof kSettings / sizeof kSettings[0];
+}
+
+bool EncodeLzma(ByteView in, size_t settingNumber, std::vector<uint8_t>* out) {
+  const LiteralSetting& setting = kSettings[settingNumber];
+  const uint32_t dictionary = DictionaryFor(in.size);
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = 9;
@@ -47,30 +52,6 @@ bool EncodeLzma(ByteView in, uint32_t dictionary, const LiteralSetting& setting,
   if (result != SZ_OK || propsSize != kPropsSize || destLen == 0 || (*out)[kPropsSize] != 0) return false;
   out->resize(kPropsSize + destLen);
   out->erase(out->begin() + 1, out->begin() + kPropsSize + 1);
-  return true;
-}
-}  // namespace
-
-bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from) {
-  if (from == 0) {
-    out->assign(in.data, in.data + in.size);
-    *codec = Codec::Stored;
-  }
-  if (in.size < 8) return true;
-  const uint32_t dictionary = DictionaryFor(in.size);
-  size_t tries = in.size >= kLargeStream ? 1 : sizeof kSettings / sizeof kSettings[0];
-  if (most) tries = std::min(tries, most);
-  std::vector<uint8_t> candidate;
-  for (size_t i = from; i < tries; ++i) {
-    if (!EncodeLzma(in, dictionary, kSettings[i], &candidate)) continue;
-    // Data that does not compress (packed assets, random bytes) is not tried again.
-    const bool incompressible = candidate.size() >= in.size - in.size / 64;
-    if (candidate.size() < out->size()) {
-      out->swap(candidate);
-      *codec = Codec::Lzma;
-    }
-    if (incompressible) break;
-  }
   return true;
 }
 

@@ -1,33 +1,17 @@
-#include "engine/codec/Codec.h"
-#include "engine/codec/LzmaMemory.h"
-
+// Reading a stream of a patch through its codec's decoder.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <new>
 
-#include "engine/base/Crc32c.h"
-
-extern "C" {
-#include <LzmaDec.h>
-}
+#include "engine/codec/Codec.h"
 
 namespace rtp {
 
 namespace {
 
-constexpr size_t kPropsSize = LZMA_PROPS_SIZE;
 constexpr size_t kDecodeBuffer = 64 * 1024;
 
 }  // namespace
-
-struct StreamDecoder::Lzma {
-  CLzmaDec state;
-  bool allocated = false;
-  Lzma() { LzmaDec_Construct(&state); }
-  ~Lzma() {
-    if (allocated) LzmaDec_Free(&state, LzmaHeap());
-  }
-};
 
 StreamDecoder::StreamDecoder() = default;
 StreamDecoder::~StreamDecoder() = default;
@@ -35,37 +19,21 @@ StreamDecoder::~StreamDecoder() = default;
 bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, uint64_t decodedSize,
                          Codec codec, bool* noMemory) {
   *noMemory = false;
-  mCodec = codec;
   mDecodedLeft = decodedSize;
   mInput.reset(new (std::nothrow) StreamReader(patch, offset, storedSize));
   if (!mInput || !mInput->Ok()) return !(*noMemory = true);
-  if (codec == Codec::Stored) return storedSize == decodedSize;
-  if (codec != Codec::Lzma) return false;
-  uint8_t props[kPropsSize];
-  if (storedSize < 1 || !mInput->Read(props, 1)) return false;
-  const uint32_t dictionary = DictionaryFor(decodedSize);
-  for (size_t i = 1; i < kPropsSize; ++i) props[i] = static_cast<uint8_t>(dictionary >> (8 * (i - 1)));
-  CLzmaProps parsed;
-  if (LzmaProps_Decode(&parsed, props, kPropsSize) != SZ_OK) return false;
-  mLzma.reset(new (std::nothrow) Lzma);
+  const CodecEntry* entry = FindCodec(static_cast<uint8_t>(codec));
+  if (!entry) return false;
+  if (!entry->newDecoder) return storedSize == decodedSize;
+  mDecoder = entry->newDecoder();
   mCapacity = static_cast<size_t>(std::min<uint64_t>(kDecodeBuffer, std::max<uint64_t>(decodedSize, 1)));
   mBuffer = NewBytes(mCapacity);
-  if (!mLzma || !mBuffer || LzmaDec_Allocate(&mLzma->state, props, kPropsSize, LzmaHeap()) != SZ_OK)
-    return !(*noMemory = true);
-  mLzma->allocated = true;
-  LzmaDec_Init(&mLzma->state);
-  // The data's first byte, always zero, is not stored.
-  static const uint8_t kZero = 0;
-  SizeT outLen = 0, inLen = 1;
-  ELzmaStatus status;
-  return LzmaDec_DecodeToBuf(&mLzma->state, mBuffer.get(), &outLen, &kZero, &inLen, LZMA_FINISH_ANY,
-                             &status) == SZ_OK &&
-         inLen == 1;
+  if (!mDecoder || !mBuffer) return !(*noMemory = true);
+  return mDecoder->Open(*mInput, decodedSize, noMemory);
 }
 
 bool StreamDecoder::Refill() {
-  if (mFailed || mDecodedLeft == 0) return false;
-  if (mCodec == Codec::Stored) return false;
+  if (mFailed || mDecodedLeft == 0 || !mDecoder) return false;
   mStart = 0;
   mEnd = 0;
   const size_t want = static_cast<size_t>(std::min<uint64_t>(mCapacity, mDecodedLeft));
@@ -77,15 +45,10 @@ bool StreamDecoder::Refill() {
         return false;
       }
     }
-    SizeT outLen = want - mEnd;
-    SizeT inLen = mPending.size;
-    ELzmaStatus status;
-    const SRes result = LzmaDec_DecodeToBuf(&mLzma->state, mBuffer.get() + mEnd, &outLen, mPending.data,
-                                            &inLen, LZMA_FINISH_ANY, &status);
-    mPending.data += inLen;
-    mPending.size -= inLen;
-    mEnd += outLen;
-    if (result != SZ_OK || status == LZMA_STATUS_FINISHED_WITH_MARK || (outLen == 0 && inLen == 0)) {
+    size_t made = 0;
+    const bool decoded = mDecoder->Decode(&mPending, mBuffer.get() + mEnd, want - mEnd, &made);
+    mEnd += made;
+    if (!decoded) {
       mFailed = true;
       return false;
     }
@@ -96,7 +59,7 @@ bool StreamDecoder::Refill() {
 
 bool StreamDecoder::Take(size_t most, ByteView* out) {
   if (mFailed || most == 0) return false;
-  if (mCodec == Codec::Stored) {
+  if (!mDecoder) {
     if (mDecodedLeft == 0) return false;
     if (!mInput->Take(static_cast<size_t>(std::min<uint64_t>(most, mDecodedLeft)), out))
       return !(mFailed = true);
@@ -138,8 +101,8 @@ bool StreamDecoder::ReadNumber(uint64_t* out) {
 
 bool StreamDecoder::Finish() {
   if (mFailed || Left() != 0) return false;
-  // The LZMA decoder may not have asked for the last stored bytes (the coder's flush): they are read.
-  while (mCodec == Codec::Lzma && mInput->Remaining()) {
+  // A decoder may not have asked for the last stored bytes (LZMA's flush): they are read.
+  while (mDecoder && mInput->Remaining()) {
     ByteView piece;
     if (!mInput->Take(kChunkSize, &piece)) return false;
   }

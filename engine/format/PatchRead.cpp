@@ -70,9 +70,11 @@ bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
   for (int s = 0; s < kStreamCount; ++s) {
     if (!(present & (1u << s))) continue;
     StreamInfo& stream = out->streams[s];
-    stream.codec = static_cast<Codec>(in.Bounded(static_cast<uint8_t>(Codec::Lzma)));
+    const CodecEntry* codec = FindCodec(static_cast<uint8_t>(in.Bounded(UINT8_MAX)));
+    if (in.Ok() && !codec) return corrupt("unknown codec");
+    if (codec) stream.codec = codec->id;
     stream.storedSize = in.Bounded(kMaxFileSize);
-    stream.decodedSize = stream.codec == Codec::Lzma ? in.Bounded(kMaxFileSize) : stream.storedSize;
+    stream.decodedSize = codec && codec->keepsDecodedSize ? in.Bounded(kMaxFileSize) : stream.storedSize;
     if (in.Ok() && stream.storedSize == 0) return corrupt("empty stream marked present");
   }
   out->streamsCrc = in.Fixed32();
@@ -150,7 +152,7 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error, bool checkStream
   const uint32_t storedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
   const uint32_t decodedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
   const size_t crcAt = got - sizes.Left();
-  if (!sizes.Ok() || crcAt + 4 > got || codec > static_cast<uint8_t>(Codec::Lzma))
+  if (!sizes.Ok() || crcAt + 4 > got || !FindCodec(codec))
     return FailFormat(error, kErrCorrupt, "unexpected header");
   const uint64_t headerSize = crcAt + 4;
   if (size - headerSize < storedSize) return FailFormat(error, kErrCorrupt, "truncated");

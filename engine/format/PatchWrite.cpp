@@ -50,7 +50,7 @@ std::vector<uint8_t> EncodeDirectory(const Patch& patch) {
     if (!stream.storedSize) continue;
     PutVarint(&d, static_cast<uint8_t>(stream.codec));
     PutVarint(&d, stream.storedSize);
-    if (stream.codec == Codec::Lzma) PutVarint(&d, stream.decodedSize);
+    if (EntryOf(stream.codec).keepsDecodedSize) PutVarint(&d, stream.decodedSize);
   }
   PutFixed32(&d, patch.streamsCrc);
   size_t translations = 0;

@@ -43,7 +43,7 @@ void CRunCore::ReportError() {
 }
 
 void CRunCore::OnLaunchClient() {
-  mSystem.Open(FormatText(L"%s\\zav.exe", {mStart.ClientFolder()}));
+  mSystem.Open(FormatText(L"%s\\%s", {mStart.ClientFolder(), rules::ClientExecutables[0]}));
   OnCancel(kCancelByFlow);
 }
 

@@ -251,7 +251,7 @@ void PrintInfo(const std::string& path, const rtp::Patch& patch) {
   for (int s = 0; s < rtp::kStreamCount; ++s) {
     const rtp::StreamInfo& stream = patch.streams[s];
     std::printf("stream %s: %s, %" PRIu64 " bytes stored, %" PRIu64 " decoded\n", kStreamNames[s],
-                stream.codec == rtp::Codec::Lzma ? "lzma" : "stored", stream.storedSize, stream.decodedSize);
+                rtp::EntryOf(stream.codec).name, stream.storedSize, stream.decodedSize);
   }
   for (const rtp::SourceFile& source : patch.sources)
     std::printf("source %s %" PRIu64 "\n", source.name.c_str(), source.size);

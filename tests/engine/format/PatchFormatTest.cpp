@@ -166,11 +166,11 @@ TEST_F(PatchFormat, BytesAfterTheLastStreamAreRefused) {
   EXPECT_EQ(ParseError(patch + "x"), rtp::kErrCorrupt);
 }
 
-TEST(PatchFormatLayout, AHandWrittenPatchReadsAndItsReservedFieldMustBeZero) {
+TEST(PatchFormatLayout, AHandWrittenPatchReadsWithItsReservedFieldZeroAndAKnownCodecOnly) {
   // No sources, no files, no streams (their checksum: that of nothing), no translations, reserved.
-  const auto sealed = [](uint8_t reserved) {
+  const auto sealed = [](uint8_t reserved, char codec = '\0') {
     const std::string directory = std::string(8, '\0') + std::string(1, static_cast<char>(reserved));
-    std::string bytes = std::string("TESPATCH\x02\x00\x00\x09\x09", 13) + "crc!" + directory;
+    std::string bytes = std::string("TESPATCH\x02\x00", 10) + codec + "\x09\x09" + "crc!" + directory;
     const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
     rtp::WriteU32(reinterpret_cast<uint8_t*>(&bytes[13]),
                   rtp::Crc32c(rtp::ByteView(p + 17, 9), rtp::Crc32c(rtp::ByteView(p, 13))));
@@ -180,6 +180,7 @@ TEST(PatchFormatLayout, AHandWrittenPatchReadsAndItsReservedFieldMustBeZero) {
   std::string detail;
   EXPECT_EQ(ParseError(sealed(1), &detail), rtp::kErrCorrupt);
   EXPECT_NE(detail.find("reserved"), std::string::npos) << detail;
+  EXPECT_EQ(ParseError(sealed(0, '\x02')), rtp::kErrCorrupt) << "no codec has number 2";
 }
 
 TEST(PatchFormatNames, NamesThatLeaveTheClientFolderOrCollideOnWindowsAreRefused) {
