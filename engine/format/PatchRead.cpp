@@ -21,8 +21,9 @@ bool TakeText(VarintReader& in, size_t most, std::string* out) {
   return true;
 }
 
-bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
-  const auto corrupt = [&](const std::string& what) { return FailFormat(error, kErrCorrupt, what); };
+// Each part of the directory: false, with the error, when it is damaged in a way a truncation is not;
+// a truncated directory is found once, at its end.
+bool DecodeSources(VarintReader& in, Patch* out, FormatError* error) {
   const uint64_t sourceCount = in.Bounded(kMaxEntries);
   uint64_t start = 0;
   std::string previous;
@@ -36,52 +37,69 @@ bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
     source.start = start;
     start += source.size;
     if (in.Ok() && !IsValidName(source.name))
-      return corrupt("source " + std::to_string(i + 1) + ": invalid name");
+      return FailFormat(error, kErrCorrupt, "source " + std::to_string(i + 1) + ": invalid name");
     out->sources.push_back(std::move(source));
   }
+  return true;
+}
+
+bool DecodeFiles(VarintReader& in, Patch* out, FormatError* error) {
   const uint64_t fileCount = in.Bounded(kMaxEntries);
   for (uint64_t i = 0; in.Ok() && i < fileCount; ++i) {
     TreeFile file;
     const uint64_t kind = in.Number();
     file.oldSource = static_cast<uint32_t>(in.Bounded(out->sources.size()));
     if (!TakeText(in, kMaxNameLength, &file.name)) break;
-    if (file.name.empty() && file.oldSource) file.name = out->sources[file.oldSource - 1].name;
-    const std::string where = "file " + std::to_string(i + 1);
+    const SourceFile* old = file.oldSource ? &out->sources[file.oldSource - 1] : nullptr;
+    if (file.name.empty() && old) file.name = old->name;
+    const auto corrupt = [&](const std::string& what) {
+      return FailFormat(error, kErrCorrupt, "file " + std::to_string(i + 1) + what);
+    };
     if (kind == static_cast<uint8_t>(FileKind::Write)) {
       file.kind = FileKind::Write;
-      const uint64_t oldSize = in.Ok() && file.oldSource ? out->sources[file.oldSource - 1].size : 0;
+      const uint64_t oldSize = in.Ok() && old ? old->size : 0;
       const int64_t change = in.Signed();
       file.newSize = oldSize + static_cast<uint64_t>(change);
       if ((change < 0 && static_cast<uint64_t>(-(change + 1)) + 1 > oldSize) || file.newSize > kMaxFileSize)
-        return corrupt(where + ": size out of range");
+        return corrupt(": size out of range");
       file.newCrc = in.Fixed32();
     } else if (kind == static_cast<uint8_t>(FileKind::Delete)) {
       file.kind = FileKind::Delete;
-      if (in.Ok() && file.oldSource == 0) return corrupt(where + ": deletes no file");
+      if (in.Ok() && !old) return corrupt(": deletes no file");
     } else if (in.Ok()) {
-      return corrupt(where + ": unknown kind");
+      return corrupt(": unknown kind");
     }
-    if (in.Ok() && !IsValidName(file.name)) return corrupt(where + ": invalid file name");
-    if (in.Ok() && file.oldSource && FoldName(out->sources[file.oldSource - 1].name) != FoldName(file.name))
-      return corrupt(where + " (" + file.name + "): replaces a file of another name");
+    if (in.Ok() && !IsValidName(file.name)) return corrupt(": invalid file name");
+    if (in.Ok() && old && FoldName(old->name) != FoldName(file.name))
+      return corrupt(" (" + file.name + "): replaces a file of another name");
     out->files.push_back(std::move(file));
   }
+  return true;
+}
+
+bool DecodeStreams(VarintReader& in, Patch* out, FormatError* error) {
   const uint64_t present = in.Bounded((1u << kStreamCount) - 1);
   for (int s = 0; s < kStreamCount; ++s) {
     if (!(present & (1u << s))) continue;
     StreamInfo& stream = out->streams[s];
     const CodecEntry* codec = FindCodec(static_cast<uint8_t>(in.Bounded(UINT8_MAX)));
-    if (in.Ok() && !codec) return corrupt("unknown codec");
+    if (in.Ok() && !codec) return FailFormat(error, kErrCorrupt, "unknown codec");
     if (codec) stream.codec = codec->id;
     stream.storedSize = in.Bounded(kMaxFileSize);
     stream.decodedSize = codec && codec->keepsDecodedSize ? in.Bounded(kMaxFileSize) : stream.storedSize;
-    if (in.Ok() && stream.storedSize == 0) return corrupt("empty stream marked present");
+    if (in.Ok() && stream.storedSize == 0)
+      return FailFormat(error, kErrCorrupt, "empty stream marked present");
   }
   out->streamsCrc = in.Fixed32();
+  return true;
+}
+
+bool DecodeTranslations(VarintReader& in, Patch* out, FormatError* error) {
+  const auto damaged = [&] { return FailFormat(error, kErrCorrupt, "translation damaged"); };
   const uint64_t translations = in.Bounded(out->sources.size());
   for (uint64_t t = 0; in.Ok() && t < translations; ++t) {
     const uint64_t number = in.Bounded(out->sources.size());
-    if (!in.Ok() || number == 0 || out->sources[number - 1].translated) return corrupt("translation damaged");
+    if (!in.Ok() || number == 0 || out->sources[number - 1].translated) return damaged();
     SourceFile& source = out->sources[number - 1];
     source.translated = true;
     source.map.newImageBase = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
@@ -92,29 +110,39 @@ bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
       const int64_t startStep = in.Signed(), shiftStep = in.Signed();
       if (startStep < -(1ll << 33) || startStep > (1ll << 33) || shiftStep < -(1ll << 33) ||
           shiftStep > (1ll << 33))
-        return corrupt("translation damaged");
+        return damaged();
       start += startStep;
       shift += shiftStep;
       if (start < 0 || start > 0xFFFFFFFFll ||
           (!source.map.starts.empty() && start <= source.map.starts.back()) || shift < INT32_MIN ||
           shift > INT32_MAX)
-        return corrupt("translation damaged");
+        return damaged();
       source.map.starts.push_back(static_cast<uint32_t>(start));
       source.map.shifts.push_back(static_cast<int32_t>(shift));
     }
   }
+  return true;
+}
+
+// True when two of the names are the same ignoring the case of ASCII letters.
+template <typename Named>
+bool HasNameTwice(const std::vector<Named>& entries) {
+  std::vector<std::string> names;
+  for (const Named& entry : entries) names.push_back(FoldName(entry.name));
+  std::sort(names.begin(), names.end());
+  return std::adjacent_find(names.begin(), names.end()) != names.end();
+}
+
+bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
+  if (!DecodeSources(in, out, error) || !DecodeFiles(in, out, error) || !DecodeStreams(in, out, error) ||
+      !DecodeTranslations(in, out, error))
+    return false;
+  const auto corrupt = [&](const std::string& what) { return FailFormat(error, kErrCorrupt, what); };
   if (in.Ok() && in.Number() != 0) return corrupt("reserved field set");
   if (!in.Ok()) return corrupt("directory damaged");
   if (!in.AtEnd()) return corrupt("bytes after the directory");
-  std::vector<std::string> names;
-  for (const TreeFile& file : out->files) names.push_back(FoldName(file.name));
-  std::sort(names.begin(), names.end());
-  if (std::adjacent_find(names.begin(), names.end()) != names.end()) return corrupt("a file is named twice");
-  names.clear();
-  for (const SourceFile& source : out->sources) names.push_back(FoldName(source.name));
-  std::sort(names.begin(), names.end());
-  if (std::adjacent_find(names.begin(), names.end()) != names.end())
-    return corrupt("a source is named twice");
+  if (HasNameTwice(out->files)) return corrupt("a file is named twice");
+  if (HasNameTwice(out->sources)) return corrupt("a source is named twice");
   return true;
 }
 

@@ -178,95 +178,131 @@ void WriteExactWindow(const Cover& cover, uint64_t size, bool last, StepCursor* 
   cursor->pendingLiteral = 0;
 }
 
-void WriteWindowSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers,
-                      CoverStyle style, bool last, StepCursor* cursor, RawStreams* out) {
-  const auto oldByte = [&](uint64_t oldPos) { return index.bytes.data[oldPos - index.base]; };
-  // How many bytes from `i` of a cover agree with the old ones, at most `most`: eight at a time.
-  const auto agreeing = [&](const Cover& cover, uint64_t i, uint64_t most) {
-    return static_cast<uint64_t>(CommonLength(fresh.data + cover.newPos + i, static_cast<int64_t>(most),
-                                              index.bytes.data + (cover.oldPos - index.base) + i,
-                                              static_cast<int64_t>(most)));
-  };
-  uint64_t at = 0;  // in the window
-  // One step: the literal up to `literalEnd`, then the cover, with or without differences.
-  const auto step = [&](uint64_t literalEnd, const Cover* cover, bool differences) {
-    const uint64_t literal = cursor->pendingLiteral + literalEnd - at;
-    cursor->pendingLiteral = 0;
-    PutVarint(&out->bytes[kLiteralLengths], literal);
-    // An exact cover that ends the file is written as 1: it saves its length where most files end.
-    const bool toTheEnd = last && cover && !differences && cover->newPos + cover->length == fresh.size;
-    PutVarint(&out->bytes[kCoverLengths], toTheEnd ? 1
-                                          : cover  ? cover->length * 2 + (differences ? 1 : 0)
-                                                   : 0);
-    out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data + at, fresh.data + literalEnd);
-    at = literalEnd;
-    if (!cover) return;
-    PutVarint(&out->bytes[kMoves],
-              FoldSigned(static_cast<int64_t>(cover->spacePos - (out->lastOldEnd + literal))));
-    out->lastOldEnd = cover->spacePos + cover->length;
-    at += cover->length;
-  };
-  for (const Cover& whole : covers) {
-    if (style == CoverStyle::ExactPieces) {
-      // Exact pieces of the cover at its alignment; what differs goes out as literals.
-      uint64_t i = 0;
-      while (i < whole.length) {
-        uint64_t start = i;
-        i += agreeing(whole, i, whole.length - i);
-        if (i - start >= kPieceGap || (start == 0 && i == whole.length)) {
-          const Cover piece{whole.oldPos + start, whole.newPos + start, i - start, whole.spacePos + start};
-          step(piece.newPos, &piece, false);
-        }
-        // Skip the difference: it ends where kPieceGap bytes agree.
-        while (i < whole.length) {
-          if (fresh.data[whole.newPos + i] != oldByte(whole.oldPos + i)) {
-            ++i;
-            continue;
-          }
-          uint64_t agree = 0;
-          while (i + agree < whole.length && agree < kPieceGap &&
-                 fresh.data[whole.newPos + i + agree] == oldByte(whole.oldPos + i + agree))
-            ++agree;
-          if (agree >= kPieceGap || i + agree == whole.length) break;
-          i += agree;
-        }
+namespace {
+
+// Writes one window's covers as steps, in either style.
+class StepWriter {
+ public:
+  StepWriter(const OldIndex& index, ByteView fresh, bool last, StepCursor* cursor, RawStreams* out)
+      : mIndex(index), mFresh(fresh), mLast(last), mCursor(cursor), mOut(out) {}
+
+  // Exact pieces of the cover at its alignment; what differs goes out as literals.
+  void ExactPieces(const Cover& whole) {
+    uint64_t i = 0;
+    while (i < whole.length) {
+      uint64_t start = i;
+      i += Agreeing(whole, i, whole.length - i);
+      if (i - start >= kPieceGap || (start == 0 && i == whole.length)) {
+        const Cover piece{whole.oldPos + start, whole.newPos + start, i - start, whole.spacePos + start};
+        Step(piece.newPos, &piece, false);
       }
-      continue;
+      // Skip the difference: it ends where kPieceGap bytes agree.
+      while (i < whole.length) {
+        if (!Agrees(whole, i)) {
+          ++i;
+          continue;
+        }
+        uint64_t agree = 0;
+        while (i + agree < whole.length && agree < kPieceGap && Agrees(whole, i + agree)) ++agree;
+        if (agree >= kPieceGap || i + agree == whole.length) break;
+        i += agree;
+      }
     }
-    // Difference bytes, with long exact runs cut out of them; a cover without any is an exact copy.
-    const bool differs = agreeing(whole, 0, whole.length) != whole.length;
-    step(whole.newPos, &whole, differs);
-    if (!differs) continue;
+  }
+
+  // Difference bytes, with long exact runs cut out of them; a cover without any is an exact copy.
+  void Differences(const Cover& whole) {
+    const bool differs = Agreeing(whole, 0, whole.length) != whole.length;
+    Step(whole.newPos, &whole, differs);
+    if (!differs) return;
     uint64_t i = 0, differencesFrom = 0;
     while (i < whole.length) {
-      if (fresh.data[whole.newPos + i] != oldByte(whole.oldPos + i)) {
+      if (!Agrees(whole, i)) {
         ++i;
         continue;
       }
-      const uint64_t run = agreeing(whole, i, whole.length - i);
+      const uint64_t run = Agreeing(whole, i, whole.length - i);
       if (run >= kExactRun) {
-        PutSegment(out, i - differencesFrom, run);
-        for (uint64_t k = differencesFrom; k < i; ++k)
-          out->bytes[kDiff].push_back(
-              static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
+        PutSegment(mOut, i - differencesFrom, run);
+        PutDifferences(whole, differencesFrom, i);
         differencesFrom = i + run;
       }
       i += run;
     }
     if (differencesFrom < whole.length) {
-      PutSegment(out, whole.length - differencesFrom, 0);
-      for (uint64_t k = differencesFrom; k < whole.length; ++k)
-        out->bytes[kDiff].push_back(
-            static_cast<uint8_t>(fresh.data[whole.newPos + k] - oldByte(whole.oldPos + k)));
+      PutSegment(mOut, whole.length - differencesFrom, 0);
+      PutDifferences(whole, differencesFrom, whole.length);
     }
   }
-  if (last && (at < fresh.size || cursor->pendingLiteral)) {
-    step(fresh.size, nullptr, false);
-  } else if (!last) {
-    // The window's tail waits for the next window's first step.
-    out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data + at, fresh.data + fresh.size);
-    cursor->pendingLiteral += fresh.size - at;
+
+  // The window's end: the last literal of the file, or a tail that waits for the next window's first step.
+  void End() {
+    if (mLast && (mAt < mFresh.size || mCursor->pendingLiteral)) {
+      Step(mFresh.size, nullptr, false);
+    } else if (!mLast) {
+      mOut->bytes[kLiterals].insert(mOut->bytes[kLiterals].end(), mFresh.data + mAt,
+                                    mFresh.data + mFresh.size);
+      mCursor->pendingLiteral += mFresh.size - mAt;
+    }
   }
+
+ private:
+  uint8_t OldByte(uint64_t oldPos) const { return mIndex.bytes.data[oldPos - mIndex.base]; }
+  bool Agrees(const Cover& cover, uint64_t i) const {
+    return mFresh.data[cover.newPos + i] == OldByte(cover.oldPos + i);
+  }
+  // How many bytes from `i` of a cover agree with the old ones, at most `most`: eight at a time.
+  uint64_t Agreeing(const Cover& cover, uint64_t i, uint64_t most) const {
+    return static_cast<uint64_t>(CommonLength(mFresh.data + cover.newPos + i, static_cast<int64_t>(most),
+                                              mIndex.bytes.data + (cover.oldPos - mIndex.base) + i,
+                                              static_cast<int64_t>(most)));
+  }
+  void PutDifferences(const Cover& cover, uint64_t from, uint64_t to) {
+    for (uint64_t k = from; k < to; ++k)
+      mOut->bytes[kDiff].push_back(
+          static_cast<uint8_t>(mFresh.data[cover.newPos + k] - OldByte(cover.oldPos + k)));
+  }
+
+  // One step: the literal up to `literalEnd`, then the cover, with or without differences.
+  void Step(uint64_t literalEnd, const Cover* cover, bool differences) {
+    const uint64_t literal = mCursor->pendingLiteral + literalEnd - mAt;
+    mCursor->pendingLiteral = 0;
+    PutVarint(&mOut->bytes[kLiteralLengths], literal);
+    // An exact cover that ends the file is written as 1: it saves its length where most files end.
+    const bool toTheEnd = mLast && cover && !differences && cover->newPos + cover->length == mFresh.size;
+    PutVarint(&mOut->bytes[kCoverLengths], toTheEnd ? 1
+                                           : cover  ? cover->length * 2 + (differences ? 1 : 0)
+                                                    : 0);
+    mOut->bytes[kLiterals].insert(mOut->bytes[kLiterals].end(), mFresh.data + mAt, mFresh.data + literalEnd);
+    mAt = literalEnd;
+    if (!cover) return;
+    PutVarint(&mOut->bytes[kMoves],
+              FoldSigned(static_cast<int64_t>(cover->spacePos - (mOut->lastOldEnd + literal))));
+    mOut->lastOldEnd = cover->spacePos + cover->length;
+    mAt += cover->length;
+  }
+
+  const OldIndex& mIndex;
+  ByteView mFresh;
+  bool mLast;
+  StepCursor* mCursor;
+  RawStreams* mOut;
+  uint64_t mAt = 0;  // in the window
+};
+
+}  // namespace
+
+void WriteWindowSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers,
+                      CoverStyle style, bool last, StepCursor* cursor, RawStreams* out) {
+  StepWriter writer(index, fresh, last, cursor, out);
+  for (const Cover& cover : covers) {
+    if (style == CoverStyle::ExactPieces) {
+      writer.ExactPieces(cover);
+    } else {
+      writer.Differences(cover);
+    }
+  }
+  writer.End();
 }
 
 }  // namespace rtp
