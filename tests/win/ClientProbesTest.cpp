@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "RemoveTree.h"
 #include "rules/PathRules.h"
 
 using namespace rules;
@@ -18,9 +19,11 @@ class TempFolder {
     static int counter = 0;
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    mPath = std::wstring(temp) + L"tesserine-probes-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter);
-    ::CreateDirectoryW(mPath.c_str(), nullptr);
+    // Wine reuses process ids: a folder a killed run left is never reused.
+    do {
+      mPath = std::wstring(temp) + L"tesserine-probes-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(++counter);
+    } while (!::CreateDirectoryW(mPath.c_str(), nullptr));
   }
   ~TempFolder() { RemoveTree(mPath); }
 
@@ -42,25 +45,6 @@ class TempFolder {
   }
 
  private:
-  static void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + L"\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(path);
-        } else {
-          ::DeleteFileW(path.c_str());
-        }
-      } while (::FindNextFileW(search, &found));
-      ::FindClose(search);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-  }
-
   std::wstring mPath;
 };
 

@@ -37,9 +37,11 @@ class TempDir {
     static int serial = 0;
     wchar_t temp[MAX_PATH + 1];
     ::GetTempPathW(MAX_PATH, temp);
-    mPath = std::wstring(temp) + L"embedfs-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++serial) + L"\\";
-    ::CreateDirectoryW(mPath.c_str(), nullptr);
+    // Wine reuses process ids: a folder a killed run left is never reused.
+    do {
+      mPath = std::wstring(temp) + L"embedfs-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(++serial) + L"\\";
+    } while (!::CreateDirectoryW(mPath.c_str(), nullptr));
   }
   ~TempDir() {
     WIN32_FIND_DATAW found;

@@ -17,6 +17,7 @@
 
 #include "CallLog.h"
 #include "EngineScript.h"
+#include "RemoveTree.h"
 #include "engine/EngineAbi.h"
 #include "engine/build/Builder.h"
 #include "engine/format/PatchFormat.h"
@@ -69,27 +70,6 @@ std::string ReadFileBytes(const fs::path& path) {
 void WriteFileBytes(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   ASSERT_TRUE(rtp::WriteWholeFile(path.wstring(), rtp::ByteView(bytes))) << path;
-}
-
-// Removes a folder whose paths may pass MAX_PATH, which std::filesystem cannot.
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + L"\\" + name;
-      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        ::DeleteFileW(path.c_str());
-      }
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-  }
-  ::RemoveDirectoryW(folder.c_str());
 }
 
 // Through the engine's own file system: names are UTF-8, and paths may pass MAX_PATH.
