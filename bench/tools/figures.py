@@ -32,7 +32,9 @@ def read_runs(path):
             if words[0] == "run":
                 run = int(words[1])
             elif run > 0:
-                runs.setdefault(words[0], []).append(float(words[1]))
+                # "finished yes" counts as 1: a run that did not reach the finished page shows as 0.
+                value = {"yes": 1.0, "no": 0.0}.get(words[1])
+                runs.setdefault(words[0], []).append(float(words[1]) if value is None else value)
     return runs
 
 
