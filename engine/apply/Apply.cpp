@@ -255,8 +255,10 @@ class Run : public OldFiles {
   uint32_t StageAll() {
     mTree.reset(new (std::nothrow) TreeBuilder(*mPatch, mPatchFile, *this));
     if (!mTree) return SendError(mListener, kErrNoMemory, "patch streams");
-    const uint32_t opened = mTree->Open();
-    if (opened != kOk) return SendError(mListener, opened, "patch streams");
+    std::string detail = "patch streams";
+    const uint32_t opened = mTree->Open([this] { return mListener.Notify(kIdHeartbeat, nullptr); }, &detail);
+    if (opened == kErrAborted) return kErrAborted;
+    if (opened != kOk) return SendError(mListener, opened, detail);
     for (RunFile& file : mFiles)
       if (const uint32_t failed = Stage(file)) return failed;
     const uint32_t finished = mTree->Finish();

@@ -11,20 +11,31 @@ namespace rtp {
 namespace {
 
 constexpr size_t kScratch = kChunkSize;
-// The memory of the streams' decoders (LZMA's dictionaries) the apply accepts: with its buffers, the run
-// stays well under 64 MiB in a 32-bit process.
-constexpr uint64_t kMaxDecoderMemory = 40u << 20;
 
 }  // namespace
 
 // The old files laid end to end, read through one window over the file last read from; reads of a
 // window's size or more go straight into the caller's memory.
-class TreeBuilder::OldSpace {
+// A codec's decoder reads it whole, in pieces, before the first file: the caller's window is kept alive
+// between pieces (one before each but the first), and the first failure is kept with the file it names.
+class TreeBuilder::OldSpace : public OldBytes {
  public:
   OldSpace(const Patch& patch, OldFiles& files) : mPatch(patch), mFiles(files) {}
 
-  uint64_t Size() const {
+  uint64_t Size() const override {
     return mPatch.sources.empty() ? 0 : mPatch.sources.back().start + mPatch.sources.back().size;
+  }
+
+  void KeepAlive(std::function<bool()> alive) { mAlive = std::move(alive); }
+  bool Read(uint64_t at, uint8_t* out, size_t length) override {
+    if (at != 0 && mAlive && !mAlive()) mFailure = kErrAborted;
+    if (!mFailure) mFailure = Read(at, out, length, &mFailedName);
+    return mFailure == kOk;
+  }
+  // 0, or why a decoder's read failed (`detail` then names the file).
+  uint32_t Failure(std::string* detail) const {
+    if (mFailure) *detail = mFailedName;
+    return mFailure;
   }
 
   // 0, kErrFileNotFound, kErrRead (an old file shorter than the directory says is kErrMismatch).
@@ -129,6 +140,9 @@ class TreeBuilder::OldSpace {
 
   const Patch& mPatch;
   OldFiles& mFiles;
+  std::function<bool()> mAlive;
+  uint32_t mFailure = kOk;
+  std::string mFailedName;
   std::unique_ptr<Source> mFile;
   size_t mIndex = 0;
   std::unique_ptr<uint8_t[]> mWindow;
@@ -143,20 +157,25 @@ TreeBuilder::TreeBuilder(const Patch& patch, Source& patchFile, OldFiles& old)
 
 TreeBuilder::~TreeBuilder() = default;
 
-uint32_t TreeBuilder::Open() {
+uint32_t TreeBuilder::Open(const std::function<bool()>& alive, std::string* detail) {
   mScratch = NewBytes(kScratch);
   if (!mOld || !mScratch) return kErrNoMemory;
+  mOld->KeepAlive(alive);
   uint64_t decoderMemory = 0;
   for (int s = 0; s < kStreamCount; ++s) {
     const StreamInfo& info = mPatch.streams[s];
-    decoderMemory += EntryOf(info.codec).decoderMemory(info.decodedSize);
+    if (info.storedSize) decoderMemory += EntryOf(info.codec).decoderMemory(info.decodedSize, mOld->Size());
     mStreams[s].reset(new (std::nothrow) StreamDecoder);
     if (!mStreams[s]) return kErrNoMemory;
     bool noMemory = false;
     if (decoderMemory > kMaxDecoderMemory) return kErrCorrupt;
-    if (!mStreams[s]->Open(mPatchFile, info.offset, info.storedSize, info.decodedSize, info.codec, &noMemory))
+    if (!mStreams[s]->Open(mPatchFile, info.offset, info.storedSize, info.decodedSize, info.codec, &noMemory,
+                           mOld.get())) {
+      if (const uint32_t failed = mOld->Failure(detail)) return failed;
       return noMemory ? kErrNoMemory : kErrCorrupt;
+    }
   }
+  mOld->KeepAlive(nullptr);
   return kOk;
 }
 

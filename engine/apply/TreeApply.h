@@ -3,6 +3,7 @@
 // and the old files, into sinks the run gives it. The streams run on across files, so the files must be
 // built in directory order.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,8 +33,10 @@ class TreeBuilder {
   TreeBuilder(const Patch& patch, Source& patchFile, OldFiles& old);
   ~TreeBuilder();
 
-  // Opens the streams: 0, kErrCorrupt or kErrNoMemory.
-  uint32_t Open();
+  // Opens the streams, calling `alive` now and then while a decoder reads the old files (false stops):
+  // 0, kErrCorrupt, kErrNoMemory, kErrAborted, or kErrRead or kErrFileNotFound (an old file; `detail`
+  // names it).
+  uint32_t Open(const std::function<bool()>& alive, std::string* detail);
   // Builds the next written file into `out`: 0, or kErrCorrupt (the streams break a rule), kErrRead or
   // kErrFileNotFound (an old file; `detail` names it), kErrPatchUnreadable, kErrNoMemory, or kErrWrite
   // when `out` refused. The size is the directory's; the caller sums and checks the bytes.

@@ -33,9 +33,29 @@ uint64_t CompressedSize(const RawStreams& raw, const Slice& slice) {
   return total;
 }
 
+uint64_t CompressAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t> (&stored)[kStreamCount],
+                          StreamInfo (&info)[kStreamCount]) {
+  uint64_t total = 0;
+  for (int s = 0; s < kStreamCount; ++s) {
+    const ByteView bytes(raw.bytes[s].data(), raw.bytes[s].size());
+    Codec codec = Codec::Stored;
+    if (s == kLiterals) {
+      EncodeStreamAfterOld(bytes, old, &stored[s], &codec);
+    } else {
+      EncodeStream(bytes, &stored[s], &codec);
+    }
+    info[s].codec = codec;
+    info[s].storedSize = stored[s].size();
+    info[s].decodedSize = bytes.size;
+    total += stored[s].size();
+  }
+  return total;
+}
+
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
-                  std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount]) {
-  const auto one = [&](int s) {
+                  std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount],
+                  ByteView old) {
+  const auto one = [&](int s, ByteView before) {
     const std::vector<uint8_t>& bytes = raw.bytes[s];
     // What one setting could not compress, no other setting will: it stays stored.
     if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
@@ -43,7 +63,8 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     // Every setting after the first, when the first has already been tried on these bytes.
     const bool triedOnce = tries == 0 && info[s].decodedSize == bytes.size();
     Codec codec = info[s].codec;
-    EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0);
+    EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0,
+                 s == kLiterals ? before : ByteView());
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();
@@ -55,11 +76,18 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   const int step = threads > 1 ? 2 : 1;
   OnBothCores(
       [&] {
-        for (int i = 0; i < kStreamCount; i += step) one(order[i]);
+        for (int i = 0; i < kStreamCount; i += step) one(order[i], old);
       },
       [&] {
-        for (int i = 1; step == 2 && i < kStreamCount; i += 2) one(order[i]);
+        for (int i = 1; step == 2 && i < kStreamCount; i += 2) one(order[i], old);
       });
+  uint64_t memory = 0;
+  for (int s = 0; s < kStreamCount; ++s)
+    if (info[s].storedSize) memory += EntryOf(info[s].codec).decoderMemory(info[s].decodedSize, old.size);
+  if (memory > kMaxDecoderMemory && info[kLiterals].codec == Codec::LzmaAfterOld) {
+    info[kLiterals] = StreamInfo();
+    one(kLiterals, ByteView());
+  }
   uint64_t total = 0;
   for (int s = 0; s < kStreamCount; ++s) total += stored[s].size();
   return total;

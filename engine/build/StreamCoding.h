@@ -22,8 +22,13 @@ struct Slice {
 uint64_t CompressedSize(const RawStreams& raw, const Slice& slice);
 
 // Compresses the streams of `raw`, each with at most `tries` settings (0: every one, after a first try
-// with one), on `threads` threads; the total stored size.
+// with one), on `threads` threads; the total stored size. The literals may be coded after `old`, the
+// patch's old space, while the decoders' memory stays within the apply's bound.
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
-                  std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount]);
+                  std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount],
+                  ByteView old = ByteView());
+// As Compress with every setting on one thread, the literals coded after `old` only.
+uint64_t CompressAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t> (&stored)[kStreamCount],
+                          StreamInfo (&info)[kStreamCount]);
 
 }  // namespace rtp

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 
 #include "engine/base/Crc32c.h"
+#include "engine/base/Varint.h"
 #include "engine/build/OldSpace.h"
 #include "engine/build/StreamCoding.h"
 #include "engine/build/TreeRead.h"
 #include "engine/build/WindowMatch.h"
+#include "engine/codec/Lzma.h"
 #include "engine/match/Matcher.h"
 #include "engine/match/SuffixArray.h"
 #include "engine/transform/PeTranslate.h"
@@ -30,6 +33,9 @@ constexpr uint64_t kMeasuredSteps = 2048;
 // Mixed streams are made when the files changing style are estimated to save at least this share of the
 // better single style's size (1 / kWorthMixing): compressing them again costs as long as the first time.
 constexpr double kWorthMixing = 1000;
+// The quick guess at every file as one literal comes out about a tenth larger than its full coding: a
+// guess beyond the best steps by more than 1 / kEstimateMargin of them is not coded in full.
+constexpr uint64_t kEstimateMargin = 8;
 
 // What a build may index at once, from the memory it may take: an indexed byte costs five (itself and its
 // place in the suffix array), the new bytes matched against it and the streams take the rest. Old data
@@ -289,6 +295,7 @@ class TreeBuild {
     uint64_t space = 0;
     for (size_t f = 0; f < mOld.files.size(); ++f) {
       if (!mOld.kept[f]) continue;
+      mSourceFiles.push_back(f);
       keptAt[f] = space;
       number[f] = static_cast<uint32_t>(mPatch->sources.size() + 1);
       SourceFile source = mOld.files[f];
@@ -391,12 +398,73 @@ class TreeBuild {
     }
     const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
-    Compress(*raws[best], 0, 2, stored[best], info[best]);
+    Buffer old;
+    if (!OldSpaceBytes(&old)) {
+      Compress(*raws[best], 0, 2, stored[best], info[best]);
+      return Keep(stored[best], info[best], streams);
+    }
+    // The chosen steps, with their literals coded after the old space where that is smaller, against every
+    // file as one literal coded after the old space (LZMA's own parse over old and new): one on each core.
+    RawStreams literal;
+    std::vector<uint8_t> literalStored[kStreamCount];
+    StreamInfo literalInfo[kStreamCount];
+    uint64_t literalSize = UINT64_MAX;
+    bool literalOk = true;
+    const uint64_t steps = sizes[best];
+    OnBothCores([&] { sizes[best] = Compress(*raws[best], 0, 1, stored[best], info[best], old.view()); },
+                [&] {
+                  literalOk = WriteLiteralSteps(&literal);
+                  if (!literalOk) return;
+                  // A quick guess first: coded in full only where it may come out smaller.
+                  const ByteView bytes(literal.bytes[kLiterals].data(), literal.bytes[kLiterals].size());
+                  if (EstimateLzmaAfterOld(bytes, old.view()) > steps + steps / kEstimateMargin) return;
+                  literalSize = CompressAfterOld(literal, old.view(), literalStored, literalInfo);
+                });
+    if (!literalOk) return false;
+    return literalSize < sizes[best] ? Keep(literalStored, literalInfo, streams)
+                                     : Keep(stored[best], info[best], streams);
+  }
+
+  bool Keep(std::vector<uint8_t> (&stored)[kStreamCount], const StreamInfo (&info)[kStreamCount],
+            std::vector<uint8_t> (&streams)[kStreamCount]) {
     for (int s = 0; s < kStreamCount; ++s) {
-      mPatch->streams[s] = info[best][s];
-      streams[s].swap(stored[best][s]);
+      mPatch->streams[s] = info[s];
+      streams[s].swap(stored[s]);
     }
     Report("compressing", 1, 1);
+    return true;
+  }
+
+  // The patch's old space as the apply reads it, when it fits a decoder's dictionary: the kept sources
+  // end to end, as indexed (translated executables translated). False when there is none, or a file
+  // was matched window by window.
+  bool OldSpaceBytes(Buffer* out) const {
+    for (const Written& w : mWritten)
+      if (w.windowed) return false;
+    uint64_t size = 0;
+    for (size_t f : mSourceFiles) {
+      if (!mOld.indexed[f]) return false;
+      size += mOld.files[f].size;
+    }
+    if (size == 0 || size > kMaxOldWindow || !out->Resize(static_cast<size_t>(size))) return false;
+    uint64_t at = 0;
+    for (size_t f : mSourceFiles) {
+      std::memcpy(out->data() + at, mOldBytes.data() + mOld.at[f], static_cast<size_t>(mOld.files[f].size));
+      at += mOld.files[f].size;
+    }
+    return true;
+  }
+
+  // Every written file as one literal: the steps of a patch whose literals are coded after the old space.
+  bool WriteLiteralSteps(RawStreams* out) {
+    for (const Written& w : mWritten) {
+      if (w.newSize == 0) continue;
+      Buffer fresh;
+      if (!ReadTreeFile(mNewTree, w.newName, &fresh, mError)) return false;
+      PutVarint(&out->bytes[kLiteralLengths], fresh.size());
+      PutVarint(&out->bytes[kCoverLengths], 0);
+      out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data(), fresh.data() + fresh.size());
+    }
     return true;
   }
 
@@ -415,7 +483,8 @@ class TreeBuild {
   uint64_t mNewTotal = 0;
   Buffer mOldBytes;  // the indexed files end to end
   OldIndex mIndex;
-  std::vector<uint64_t> mCopied;  // bytes the covers take from each old file
+  std::vector<uint64_t> mCopied;     // bytes the covers take from each old file
+  std::vector<size_t> mSourceFiles;  // the old files the patch keeps, in its order
   RawStreams mStyles[2];
   std::vector<Slice> mSlices[2];  // per written file and style: where its steps lie in each stream
 };

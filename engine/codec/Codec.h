@@ -13,16 +13,33 @@
 
 namespace rtp {
 
-// A codec's number in a patch.
-enum class Codec : uint8_t { Stored = 0, Lzma = 1 };
+// A codec's number in a patch. LzmaAfterOld is LZMA whose dictionary starts with the patch's old space:
+// a new byte may copy from any old one, as the covers do, in LZMA's own parse.
+enum class Codec : uint8_t { Stored = 0, Lzma = 1, LzmaAfterOld = 2 };
+
+// The memory the apply's stream decoders may take together: with its buffers, a run stays well under
+// 64 MiB in a 32-bit process.
+constexpr uint64_t kMaxDecoderMemory = 40u << 20;
+
+// The patch's old space (its sources end to end, as the covers see them), for a codec that reads it.
+class OldBytes {
+ public:
+  virtual uint64_t Size() const = 0;
+  // False when they cannot be read (the reader keeps why), or when the run is to stop.
+  virtual bool Read(uint64_t at, uint8_t* out, size_t length) = 0;
+
+ protected:
+  ~OldBytes() = default;
+};
 
 // Decodes one stream of a codec, from its stored bytes as they come.
 class CodecDecoder {
  public:
   virtual ~CodecDecoder() = default;
   // Ready to decode a stream of `decodedSize` bytes whose first stored bytes (its properties, if any)
-  // `input` holds. False when they are malformed, or when memory runs out (then `noMemory`).
-  virtual bool Open(StreamReader& input, uint64_t decodedSize, bool* noMemory) = 0;
+  // `input` holds; `old` is null for a stream outside the streams of steps. False when they are
+  // malformed or `old` cannot be read, or when memory runs out (then `noMemory`).
+  virtual bool Open(StreamReader& input, uint64_t decodedSize, OldBytes* old, bool* noMemory) = 0;
   // Decodes from `*in` (moved past what was used) into `out`, at most `room` bytes, *made of them. False
   // when the data is damaged or ends the stream early.
   virtual bool Decode(ByteView* in, uint8_t* out, size_t room, size_t* made) = 0;
@@ -33,8 +50,11 @@ struct CodecEntry {
   const char* name;
   // The directory holds the stream's decoded size; without it, the stream decodes to its stored bytes.
   bool keepsDecodedSize;
-  // The memory the decoder holds for a stream of `decodedSize` bytes: the apply's bound counts it.
-  uint64_t (*decoderMemory)(uint64_t decodedSize);
+  // Its decoder reads the old space.
+  bool readsOld;
+  // The memory the decoder holds for a stream of `decodedSize` bytes after an old space of `oldSize`
+  // bytes: the apply's bound counts it.
+  uint64_t (*decoderMemory)(uint64_t decodedSize, uint64_t oldSize);
   // A new decoder (null when memory runs out). Null for a codec whose stored bytes are the stream.
   std::unique_ptr<CodecDecoder> (*newDecoder)();
 };
@@ -44,11 +64,16 @@ const CodecEntry* FindCodec(uint8_t number);
 const CodecEntry& EntryOf(Codec codec);
 
 // Encodes `in` with each encoder's settings (at most `tries` of them; 0 for all that suit its size) and
-// keeps the smallest result, or the bytes as they are when no compression is smaller. The same input
-// always gives the same output. False when memory runs out.
+// keeps the smallest result, or the bytes as they are when no compression is smaller; the encoders that
+// read the old space are tried when `old` holds it. The same input always gives the same output. False
+// when memory runs out.
 // With `from` above 0, *out and *codec already hold the best of the settings before it, which the
 // others must beat: a stream tried once need not be encoded again with the same setting.
-bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0, size_t from = 0);
+bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0, size_t from = 0,
+                  ByteView old = ByteView());
+
+// As EncodeStream, with only the encoders that read the old space.
+bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec);
 
 // Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
 // `offset` (the caller checks their CRC-32C). Every failure (damaged data, too little or too
@@ -60,9 +85,10 @@ class StreamDecoder {
   StreamDecoder(const StreamDecoder&) = delete;
   StreamDecoder& operator=(const StreamDecoder&) = delete;
 
-  // False when the stream is malformed (its properties) or memory runs out (then `noMemory`).
+  // False when the stream is malformed (its properties), its codec reads an old space that `old` does not
+  // give, or memory runs out (then `noMemory`).
   bool Open(Source& patch, uint64_t offset, uint64_t storedSize, uint64_t decodedSize, Codec codec,
-            bool* noMemory);
+            bool* noMemory, OldBytes* old = nullptr);
   // Exactly `length` bytes.
   bool Read(uint8_t* out, size_t length);
   bool ReadNumber(uint64_t* out);

@@ -9,18 +9,22 @@ namespace {
 
 struct CodecEncoder {
   Codec id;
-  size_t (*settingsFor)(uint64_t size);
-  bool (*encode)(ByteView in, size_t setting, std::vector<uint8_t>* out);
+  size_t (*settingsFor)(uint64_t size, uint64_t oldSize);
+  bool (*encode)(ByteView in, ByteView old, size_t setting, std::vector<uint8_t>* out);
 };
 
-constexpr CodecEncoder kEncoders[] = {{Codec::Lzma, LzmaSettingsFor, EncodeLzma}};
+constexpr CodecEncoder kEncoders[] = {{Codec::Lzma, LzmaSettingsFor, EncodeLzma},
+                                      {Codec::LzmaAfterOld, LzmaAfterOldSettingsFor, EncodeLzmaAfterOld}};
 
 // Streams this short are stored: no coder's fixed cost is repaid.
 constexpr size_t kShortestEncoded = 8;
 
 }  // namespace
 
-bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from) {
+// Tries the encoders `use` accepts; see EncodeStream.
+template <typename Accept>
+bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from, ByteView old,
+                Accept use) {
   if (from == 0) {
     out->assign(in.data, in.data + in.size);
     *codec = Codec::Stored;
@@ -30,22 +34,31 @@ bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t m
   size_t first = 0;
   std::vector<uint8_t> candidate;
   for (const CodecEncoder& encoder : kEncoders) {
-    const size_t settings = encoder.settingsFor(in.size);
+    const size_t settings = use(encoder.id) ? encoder.settingsFor(in.size, old.size) : 0;
     for (size_t s = 0; s < settings; ++s) {
       const size_t number = first + s;
       if (most && number >= most) return true;
-      if (number < from || !encoder.encode(in, s, &candidate)) continue;
-      // Data that does not compress (packed assets, random bytes) is not tried again.
+      if (number < from || !encoder.encode(in, old, s, &candidate)) continue;
+      // Data that does not compress (packed assets, random bytes) is not tried again with this encoder.
       const bool incompressible = candidate.size() >= in.size - in.size / 64;
       if (candidate.size() < out->size()) {
         out->swap(candidate);
         *codec = encoder.id;
       }
-      if (incompressible) return true;
+      if (incompressible) break;
     }
     first += settings;
   }
   return true;
+}
+
+bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from,
+                  ByteView old) {
+  return EncodeWith(in, out, codec, most, from, old, [](Codec) { return true; });
+}
+
+bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec) {
+  return EncodeWith(in, out, codec, 0, 0, old, [](Codec id) { return EntryOf(id).readsOld; });
 }
 
 }  // namespace rtp

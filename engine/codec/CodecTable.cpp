@@ -6,13 +6,14 @@ namespace rtp {
 
 namespace {
 
-uint64_t NoMemory(uint64_t) {
+uint64_t NoMemory(uint64_t, uint64_t) {
   return 0;
 }
 
 constexpr CodecEntry kCodecs[] = {
-    {Codec::Stored, "stored", false, NoMemory, nullptr},
-    {Codec::Lzma, "lzma", true, LzmaDecoderMemory, NewLzmaDecoder},
+    {Codec::Stored, "stored", false, false, NoMemory, nullptr},
+    {Codec::Lzma, "lzma", true, false, LzmaDecoderMemory, NewLzmaDecoder},
+    {Codec::LzmaAfterOld, "lzma after old", true, true, LzmaAfterOldMemory, NewLzmaAfterOldDecoder},
 };
 
 constexpr size_t kCodecCount = sizeof kCodecs / sizeof kCodecs[0];

@@ -1,8 +1,11 @@
 #pragma once
-// The LZMA codec (the LZMA SDK's encoder and decoder). A stream is one property byte (literal context,
+// The LZMA codecs (the LZMA SDK's encoder and decoder). A stream is one property byte (literal context,
 // literal position and position bits, as LZMA codes them) followed by the raw LZMA data without an end
 // mark and without its first byte, which is always zero. Its decoded length is kept in the directory,
 // and its dictionary follows from it (DictionaryFor): a small patch pays no fixed cost.
+// LzmaAfterOld is LZMA as if the old space had been coded just before the stream: the decoder's
+// dictionary starts holding the old space (its position is the old space's size, its last byte the
+// context of the first literal), so a match may reach into it; its dictionary is WindowAfterOld.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,12 +26,30 @@ inline uint32_t DictionaryFor(uint64_t decodedSize) {
   return dictionary;
 }
 
-uint64_t LzmaDecoderMemory(uint64_t decodedSize);
-std::unique_ptr<CodecDecoder> NewLzmaDecoder();
+// The largest dictionary of a stream after the old space: the apply's memory holds it with little else.
+constexpr uint32_t kMaxOldWindow = 32u << 20;
 
-// The encoder's settings for a stream of `size` bytes, tried in order; false when memory runs out or the
-// setting cannot encode `in`.
-size_t LzmaSettingsFor(uint64_t size);
-bool EncodeLzma(ByteView in, size_t setting, std::vector<uint8_t>* out);
+// The dictionary of a stream of `decodedSize` bytes after an old space of `oldSize`: the smallest power
+// of two that holds both, from 4 KiB up to kMaxOldWindow; 0 when the old space alone does not fit.
+inline uint32_t WindowAfterOld(uint64_t oldSize, uint64_t decodedSize) {
+  if (oldSize > kMaxOldWindow) return 0;
+  uint32_t window = 1u << 12;
+  while (window < oldSize + decodedSize && window < kMaxOldWindow) window <<= 1;
+  return window;
+}
+
+uint64_t LzmaDecoderMemory(uint64_t decodedSize, uint64_t oldSize);
+uint64_t LzmaAfterOldMemory(uint64_t decodedSize, uint64_t oldSize);
+std::unique_ptr<CodecDecoder> NewLzmaDecoder();
+std::unique_ptr<CodecDecoder> NewLzmaAfterOldDecoder();
+
+// The encoders' settings for a stream of `size` bytes, tried in order (after an old space of `oldSize`:
+// none when it does not fit the window); false when memory runs out or the setting cannot encode `in`.
+size_t LzmaSettingsFor(uint64_t size, uint64_t oldSize);
+bool EncodeLzma(ByteView in, ByteView old, size_t setting, std::vector<uint8_t>* out);
+size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize);
+bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, std::vector<uint8_t>* out);
+// A quick guess at what EncodeLzmaAfterOld comes to (a little more); UINT64_MAX when it cannot code `in`.
+uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old);
 
 }  // namespace rtp

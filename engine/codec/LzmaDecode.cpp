@@ -1,4 +1,4 @@
-// The LZMA codec's decoder (the LZMA SDK's), linked into the apply.
+// The LZMA codecs' decoder (the LZMA SDK's), linked into the apply.
 #include <algorithm>
 #include <new>
 
@@ -13,23 +13,29 @@ namespace rtp {
 
 namespace {
 
+// The old space goes into the dictionary in pieces of this size.
+constexpr size_t kPrefillPiece = 1u << 20;
+
 class LzmaDecoder : public CodecDecoder {
  public:
-  LzmaDecoder() { LzmaDec_Construct(&mState); }
+  explicit LzmaDecoder(bool afterOld) : mAfterOld(afterOld) { LzmaDec_Construct(&mState); }
   ~LzmaDecoder() override {
     if (mAllocated) LzmaDec_Free(&mState, LzmaHeap());
   }
 
-  bool Open(StreamReader& input, uint64_t decodedSize, bool* noMemory) override {
+  bool Open(StreamReader& input, uint64_t decodedSize, OldBytes* old, bool* noMemory) override {
     uint8_t props[LZMA_PROPS_SIZE];
     if (!input.Remaining() || !input.Read(props, 1)) return false;
-    const uint32_t dictionary = DictionaryFor(decodedSize);
+    const uint32_t dictionary =
+        mAfterOld ? WindowAfterOld(old->Size(), decodedSize) : DictionaryFor(decodedSize);
+    if (dictionary == 0) return false;
     for (size_t i = 1; i < LZMA_PROPS_SIZE; ++i) props[i] = static_cast<uint8_t>(dictionary >> (8 * (i - 1)));
     CLzmaProps parsed;
     if (LzmaProps_Decode(&parsed, props, LZMA_PROPS_SIZE) != SZ_OK) return false;
     if (LzmaDec_Allocate(&mState, props, LZMA_PROPS_SIZE, LzmaHeap()) != SZ_OK) return !(*noMemory = true);
     mAllocated = true;
     LzmaDec_Init(&mState);
+    if (mAfterOld && !Prefill(*old)) return false;
     // The data's first byte, always zero, is not stored.
     static const uint8_t kZero = 0;
     uint8_t none;
@@ -52,18 +58,43 @@ class LzmaDecoder : public CodecDecoder {
   }
 
  private:
+  // The dictionary holds the old space, and the decoder stands where its encoder stood after it.
+  bool Prefill(OldBytes& old) {
+    const uint64_t size = old.Size();
+    if (size > mState.dicBufSize) return false;
+    for (uint64_t at = 0; at < size; at += kPrefillPiece) {
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPrefillPiece, size - at));
+      if (!old.Read(at, mState.dic + at, piece)) return false;
+    }
+    mState.dicPos = static_cast<SizeT>(size);
+    mState.processedPos = static_cast<UInt32>(size);
+    if (size >= mState.prop.dicSize) mState.checkDicSize = mState.prop.dicSize;
+    return true;
+  }
+
   CLzmaDec mState;
+  bool mAfterOld;
   bool mAllocated = false;
 };
 
 }  // namespace
 
-uint64_t LzmaDecoderMemory(uint64_t decodedSize) {
+uint64_t LzmaDecoderMemory(uint64_t decodedSize, uint64_t) {
   return std::min<uint64_t>(kMaxDictionary, decodedSize);
 }
 
+uint64_t LzmaAfterOldMemory(uint64_t decodedSize, uint64_t oldSize) {
+  const uint32_t window = WindowAfterOld(oldSize, decodedSize);
+  // A stream that cannot be decoded counts as more than any run may take.
+  return window ? window : UINT64_MAX / 2;
+}
+
 std::unique_ptr<CodecDecoder> NewLzmaDecoder() {
-  return std::unique_ptr<CodecDecoder>(new (std::nothrow) LzmaDecoder);
+  return std::unique_ptr<CodecDecoder>(new (std::nothrow) LzmaDecoder(false));
+}
+
+std::unique_ptr<CodecDecoder> NewLzmaAfterOldDecoder() {
+  return std::unique_ptr<CodecDecoder>(new (std::nothrow) LzmaDecoder(true));
 }
 
 }  // namespace rtp

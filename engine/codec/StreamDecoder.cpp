@@ -17,19 +17,19 @@ StreamDecoder::StreamDecoder() = default;
 StreamDecoder::~StreamDecoder() = default;
 
 bool StreamDecoder::Open(Source& patch, uint64_t offset, uint64_t storedSize, uint64_t decodedSize,
-                         Codec codec, bool* noMemory) {
+                         Codec codec, bool* noMemory, OldBytes* old) {
   *noMemory = false;
   mDecodedLeft = decodedSize;
   mInput.reset(new (std::nothrow) StreamReader(patch, offset, storedSize));
   if (!mInput || !mInput->Ok()) return !(*noMemory = true);
   const CodecEntry* entry = FindCodec(static_cast<uint8_t>(codec));
-  if (!entry) return false;
+  if (!entry || (entry->readsOld && !old)) return false;
   if (!entry->newDecoder) return storedSize == decodedSize;
   mDecoder = entry->newDecoder();
   mCapacity = static_cast<size_t>(std::min<uint64_t>(kDecodeBuffer, std::max<uint64_t>(decodedSize, 1)));
   mBuffer = NewBytes(mCapacity);
   if (!mDecoder || !mBuffer) return !(*noMemory = true);
-  return mDecoder->Open(*mInput, decodedSize, noMemory);
+  return mDecoder->Open(*mInput, decodedSize, old, noMemory);
 }
 
 bool StreamDecoder::Refill() {

@@ -431,6 +431,32 @@ TEST(EngineRunMixed, ABinaryWithScatteredChangesAndEditedTextInOneTreeComeOutExa
   EXPECT_EQ(ReadTree(work.path() / "client"), after);
 }
 
+TEST(EngineRunMixed, TextEditedEveryFewWordsIsCodedAfterTheOldSpaceAndComesOutExact) {
+  // Covers would be a few words long; LZMA's own parse over the old space codes the text in less.
+  std::string a, b, editedA, editedB;
+  std::mt19937 random(73);
+  for (int i = 0; i < 40000; ++i) {
+    const std::string word = "w" + std::to_string(random() % 3000) + (i % 7 ? " " : "\n");
+    const std::string edit = random() % 4 ? word : "e" + std::to_string(random() % 3000) + " ";
+    (i % 3 ? a : b) += word;
+    (i % 3 ? editedA : editedB) += edit;
+  }
+  const Tree before = {{"a.txt", a}, {"b.txt", b}};
+  const Tree after = {
+      {"a.txt", editedA}, {"b.txt", editedB}, {"c.txt", b.substr(0, 9000) + editedA.substr(500, 7000)}};
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  rtp::MemorySource source(View(patch));
+  rtp::Patch parsed;
+  ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
+  EXPECT_EQ(parsed.streams[rtp::kLiterals].codec, rtp::Codec::LzmaAfterOld);
+  WriteTree(work.path() / "client", before);
+  rtp::PosixFileSystem fs((work.path() / "client").string());
+  RecordingListener listener;
+  ASSERT_EQ(rtp::ApplyPatch(View(patch), fs, listener), rtp::kOk) << listener.Dump();
+  EXPECT_EQ(ReadTree(work.path() / "client"), after);
+}
+
 TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {
   for (const size_t size : {rtp::kChunkSize, rtp::kChunkSize + 1}) {
     TempFolder work;

@@ -44,10 +44,6 @@ std::string RandomBytes(uint32_t seed, size_t length) {
   return bytes;
 }
 
-std::wstring Wide(const std::string& ascii) {
-  return std::wstring(ascii.begin(), ascii.end());
-}
-
 std::string Ansi(const std::wstring& text) {
   std::string out;
   EXPECT_TRUE(Narrow(text, CP_ACP, &out));

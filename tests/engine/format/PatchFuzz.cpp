@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rtp::FileSystem& fs;
   } old(patch, client);
   rtp::TreeBuilder builder(patch, source, old);
-  if (builder.Open() == rtp::kOk) {
+  std::string opened;
+  if (builder.Open([] { return true; }, &opened) == rtp::kOk) {
     for (const rtp::TreeFile& file : patch.files) {
       if (file.kind != rtp::FileKind::Write) continue;
       CountingSink sink;

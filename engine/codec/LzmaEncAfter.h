@@ -1,0 +1,15 @@
+#pragma once
+/* Encodes src[before, before + srcLen) as raw LZMA (no end mark) for a decoder whose dictionary already
+   holds src[0, before) and whose position is `before`; the properties as LzmaEnc_SetProps set them. */
+#include <LzmaEnc.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte* dest, SizeT* destLen, const Byte* src, SizeT before,
+                            SizeT srcLen, ISzAlloc* alloc, ISzAlloc* allocBig);
+
+#ifdef __cplusplus
+}
+#endif
