@@ -398,31 +398,35 @@ class TreeBuild {
     }
     const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
+    return CompressChosen(*raws[best], sizes[best], stored[best], info[best], streams);
+  }
+
+  // The chosen steps with every setting. Where the old space fits a decoder's dictionary, their literals
+  // may be coded after it, and every file as one literal coded after it (LZMA's own parse over old and
+  // new) is tried too, one on each core; the smaller is kept.
+  bool CompressChosen(const RawStreams& raw, uint64_t onceSize, std::vector<uint8_t> (&stored)[kStreamCount],
+                      StreamInfo (&info)[kStreamCount], std::vector<uint8_t> (&streams)[kStreamCount]) {
     Buffer old;
     if (!OldSpaceBytes(&old)) {
-      Compress(*raws[best], 0, 2, stored[best], info[best]);
-      return Keep(stored[best], info[best], streams);
+      Compress(raw, 0, 2, stored, info);
+      return Keep(stored, info, streams);
     }
-    // The chosen steps, with their literals coded after the old space where that is smaller, against every
-    // file as one literal coded after the old space (LZMA's own parse over old and new): one on each core.
     RawStreams literal;
     std::vector<uint8_t> literalStored[kStreamCount];
     StreamInfo literalInfo[kStreamCount];
-    uint64_t literalSize = UINT64_MAX;
+    uint64_t size = 0, literalSize = UINT64_MAX;
     bool literalOk = true;
-    const uint64_t steps = sizes[best];
-    OnBothCores([&] { sizes[best] = Compress(*raws[best], 0, 1, stored[best], info[best], old.view()); },
+    OnBothCores([&] { size = Compress(raw, 0, 1, stored, info, old.view()); },
                 [&] {
                   literalOk = WriteLiteralSteps(&literal);
                   if (!literalOk) return;
                   // A quick guess first: coded in full only where it may come out smaller.
                   const ByteView bytes(literal.bytes[kLiterals].data(), literal.bytes[kLiterals].size());
-                  if (EstimateLzmaAfterOld(bytes, old.view()) > steps + steps / kEstimateMargin) return;
+                  if (EstimateLzmaAfterOld(bytes, old.view()) > onceSize + onceSize / kEstimateMargin) return;
                   literalSize = CompressAfterOld(literal, old.view(), literalStored, literalInfo);
                 });
     if (!literalOk) return false;
-    return literalSize < sizes[best] ? Keep(literalStored, literalInfo, streams)
-                                     : Keep(stored[best], info[best], streams);
+    return literalSize < size ? Keep(literalStored, literalInfo, streams) : Keep(stored, info, streams);
   }
 
   bool Keep(std::vector<uint8_t> (&stored)[kStreamCount], const StreamInfo (&info)[kStreamCount],
