@@ -33,6 +33,18 @@ uint64_t CompressedSize(const RawStreams& raw, const Slice& slice) {
   return total;
 }
 
+namespace {
+
+// What the apply's decoders of these streams take together.
+uint64_t DecoderMemory(const StreamInfo (&info)[kStreamCount], uint64_t oldSize) {
+  uint64_t memory = 0;
+  for (const StreamInfo& stream : info)
+    if (stream.storedSize) memory += EntryOf(stream.codec).decoderMemory(stream.decodedSize, oldSize);
+  return memory;
+}
+
+}  // namespace
+
 uint64_t CompressAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t> (&stored)[kStreamCount],
                           StreamInfo (&info)[kStreamCount]) {
   uint64_t total = 0;
@@ -49,7 +61,7 @@ uint64_t CompressAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8
     info[s].decodedSize = bytes.size;
     total += stored[s].size();
   }
-  return total;
+  return DecoderMemory(info, old.size) <= kMaxDecoderMemory ? total : UINT64_MAX;
 }
 
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
@@ -81,10 +93,7 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
       [&] {
         for (int i = 1; step == 2 && i < kStreamCount; i += 2) one(order[i], old);
       });
-  uint64_t memory = 0;
-  for (int s = 0; s < kStreamCount; ++s)
-    if (info[s].storedSize) memory += EntryOf(info[s].codec).decoderMemory(info[s].decodedSize, old.size);
-  if (memory > kMaxDecoderMemory && info[kLiterals].codec == Codec::LzmaAfterOld) {
+  if (DecoderMemory(info, old.size) > kMaxDecoderMemory && info[kLiterals].codec == Codec::LzmaAfterOld) {
     info[kLiterals] = StreamInfo();
     one(kLiterals, ByteView());
   }

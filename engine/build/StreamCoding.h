@@ -27,7 +27,8 @@ uint64_t CompressedSize(const RawStreams& raw, const Slice& slice);
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount],
                   ByteView old = ByteView());
-// As Compress with every setting on one thread, the literals coded after `old` only.
+// As Compress with every setting on one thread, the literals coded after `old` only; UINT64_MAX when the
+// decoders would take more memory than the apply allows.
 uint64_t CompressAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t> (&stored)[kStreamCount],
                           StreamInfo (&info)[kStreamCount]);
 
