@@ -129,7 +129,7 @@ TEST_F(PatchFormat, AnotherFormatVersionIsError8EvenWhenTheRestIsCut) {
   std::string detail;
   EXPECT_EQ(ParseError(next.substr(0, 10), &detail), rtp::kErrFormatVersion);
   EXPECT_NE(detail.find("version 3"), std::string::npos) << detail;
-  // A patch of the first format, committed beside the tests, is of another version now.
+  // A patch of the first format, committed beside the tests: another version to this reader.
   std::unique_ptr<rtp::Source> first;
   ASSERT_EQ(rtp::OpenHostFile(std::string(PATCHENGINE_CORPUS "/format-1-patch"), &first), rtp::FsStatus::Ok);
   rtp::Patch parsed;
