@@ -35,6 +35,15 @@ using enginetest::Tree;
 using enginetest::View;
 using enginetest::WriteTree;
 
+// The client after `patch` is applied to a copy of `before` below `work`.
+Tree AppliedTo(const TempFolder& work, const Tree& before, const std::string& patch) {
+  WriteTree(work.path() / "client", before);
+  rtp::PosixFileSystem fs((work.path() / "client").string());
+  RecordingListener listener;
+  EXPECT_EQ(rtp::ApplyPatch(View(patch), fs, listener), rtp::kOk) << listener.Dump();
+  return ReadTree(work.path() / "client");
+}
+
 class EngineRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -423,12 +432,7 @@ TEST(EngineRunMixed, ABinaryWithScatteredChangesAndEditedTextInOneTreeComeOutExa
   for (size_t i = 0; i < binary.size(); i += 97) ++binary[i];
   const Tree after = {{"bin\\game.dat", binary}, {"script\\a.txt", edited}};
   TempFolder work;
-  const std::string patch = BuildBetween(work.path(), before, after);
-  WriteTree(work.path() / "client", before);
-  rtp::PosixFileSystem fs((work.path() / "client").string());
-  RecordingListener listener;
-  ASSERT_EQ(rtp::ApplyPatch(View(patch), fs, listener), rtp::kOk) << listener.Dump();
-  EXPECT_EQ(ReadTree(work.path() / "client"), after);
+  EXPECT_EQ(AppliedTo(work, before, BuildBetween(work.path(), before, after)), after);
 }
 
 TEST(EngineRunMixed, TextEditedEveryFewWordsIsCodedAfterTheOldSpaceAndComesOutExact) {
@@ -450,11 +454,7 @@ TEST(EngineRunMixed, TextEditedEveryFewWordsIsCodedAfterTheOldSpaceAndComesOutEx
   rtp::Patch parsed;
   ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
   EXPECT_EQ(parsed.streams[rtp::kLiterals].codec, rtp::Codec::LzmaAfterOld);
-  WriteTree(work.path() / "client", before);
-  rtp::PosixFileSystem fs((work.path() / "client").string());
-  RecordingListener listener;
-  ASSERT_EQ(rtp::ApplyPatch(View(patch), fs, listener), rtp::kOk) << listener.Dump();
-  EXPECT_EQ(ReadTree(work.path() / "client"), after);
+  EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
 TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {

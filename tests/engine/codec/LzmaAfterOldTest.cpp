@@ -64,14 +64,9 @@ TEST(LzmaAfterOld, StreamsReachingIntoAnOldSpaceOfSeveralPiecesDecodeExactly) {
   EXPECT_TRUE(decoder.Finish());
   EXPECT_EQ(decoded, fresh);
 
-  // Without the old space, or with other old bytes, it is no stream.
+  // Without the old space it is no stream.
   rtp::StreamDecoder alone;
   EXPECT_FALSE(alone.Open(source, 0, patch.size(), fresh.size(), codec, &noMemory));
-  OldInMemory other(Words(3, 300000));
-  rtp::StreamDecoder wrong;
-  std::string garbled(fresh.size(), '\0');
-  EXPECT_FALSE(wrong.Open(source, 0, patch.size(), fresh.size(), codec, &noMemory, &other) &&
-               wrong.Read(reinterpret_cast<uint8_t*>(&garbled[0]), garbled.size()) && garbled == fresh);
 }
 
 TEST(LzmaAfterOld, AnOldSpaceBeyondTheWindowIsRefusedBeforeItIsRead) {
@@ -83,8 +78,7 @@ TEST(LzmaAfterOld, AnOldSpaceBeyondTheWindowIsRefusedBeforeItIsRead) {
   EXPECT_FALSE(decoder.Open(source, 0, patch.size(), 100, rtp::Codec::LzmaAfterOld, &noMemory, &huge));
   EXPECT_FALSE(noMemory);
   EXPECT_EQ(huge.reads, 0);
-  EXPECT_EQ(rtp::EntryOf(rtp::Codec::LzmaAfterOld).decoderMemory(100, huge.Size()) > rtp::kMaxDecoderMemory,
-            true);
+  EXPECT_GT(rtp::EntryOf(rtp::Codec::LzmaAfterOld).decoderMemory(100, huge.Size()), rtp::kMaxDecoderMemory);
 }
 
 }  // namespace

@@ -83,22 +83,11 @@ bool ScriptReader::Add(const std::string& word, const std::string& argument, std
     return true;
   }
   if (word == "announce") {
-    if (argument == "none") {
-      mScript.announce = EngineScript::Announce::None;
-      return true;
-    }
-    if (!ParseNumber(argument, &mScript.announced)) return Fail(error, "announce takes a number or \"none\"");
-    mScript.announce = EngineScript::Announce::Count;
+    if (!ParseNumber(argument, &mScript.announced)) return Fail(error, "announce takes a number");
+    mScript.overridesCount = true;
     return true;
   }
   if (word == "delay-ms") return ParseDelay(argument, &mScript.fileDelayMs, error);
-  if (word == "file-delay") {
-    const size_t colon = argument.rfind(':');
-    if (colon == std::string::npos || colon == 0) return Fail(error, "file-delay takes NAME:MS");
-    if (!ParseDelay(argument.substr(colon + 1), &number, error)) return false;
-    mScript.fileDelays[rtp::FoldName(argument.substr(0, colon))] = number;
-    return true;
-  }
   if (word == "at") {
     if (argument == "start" || argument == "end") {
       mPlace = argument == "start" ? Place::Start : Place::End;
@@ -120,7 +109,6 @@ bool ScriptReader::Add(const std::string& word, const std::string& argument, std
     if (!ParseNumber(argument, &number)) return Fail(error, "notify-error takes an error number");
     return AddNotice(rtp::kIdError, rtp::ErrorText(number), error);
   }
-  if (word == "notify-error-text") return AddNotice(rtp::kIdError, argument, error);
   if (word == "notify-detail") return AddNotice(rtp::kIdDetail, argument, error);
   if (word == "notify-locked") {
     if (argument != "26" && argument != "28") return Fail(error, "notify-locked takes 26 or 28");
@@ -128,11 +116,7 @@ bool ScriptReader::Add(const std::string& word, const std::string& argument, std
   }
   if (word == "notify") {
     const size_t colon = argument.find(':');
-    if (!ParseNumber(argument.substr(0, colon), &number) || number == 0 || number > 255)
-      return Fail(error, "notify takes ID[:ARG] with ID from 1 to 255");
-    if ((rtp::ParamKindOf(number) == rtp::ParamKind::None) != (colon == std::string::npos))
-      return Fail(error, "id " + std::to_string(number) + " takes " +
-                             (colon == std::string::npos ? "ID:ARG" : "no argument"));
+    if (!ParseNumber(argument.substr(0, colon), &number)) return Fail(error, "notify takes ID[:ARG]");
     return AddNotice(number, colon == std::string::npos ? std::string() : argument.substr(colon + 1), error);
   }
   if (word == "pause") {

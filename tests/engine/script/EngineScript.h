@@ -4,15 +4,13 @@
 // cost, a wrong file count) can be tested. A script is words with one argument each, one a line
 // ("WORD ARG"; blank lines and lines starting with '#' are skipped):
 //   biggest BYTES            the disk need RTPatchGetCost reports, instead of the patch's own
-//   announce COUNT|none      the file count sent with id 6, or no id 6 at all
+//   announce COUNT           the file count sent with id 6
 //   delay-ms MS              a delay on every file (spread over its progress callbacks, id 5 every 50 ms)
-//   file-delay NAME:MS       a delay on one file
 //   at WHERE                 where the following notices go: start (the default), end (after the last
 //                            file's line, before the run is finished), before:NAME or after:NAME
 //   notify-warning TEXT      id 1 with TEXT (notify-warning2 and notify-warning4: ids 2 and 4)
 //   notify-error NUMBER      id 3 with the engine's own text for NUMBER ("Error ept15: file not found");
 //                            the run stops after it and the engine returns NUMBER
-//   notify-error-text TEXT   id 3 with TEXT as it is (the number after its first "ept", or 1)
 //   notify-detail TEXT       id 9 with TEXT
 //   notify-locked 26|28      that id, parameter null
 //   notify ID[:ARG]          any id: ARG is the text for ids 1, 2, 3, 4, 7, 9, the number for 5 and 6,
@@ -20,7 +18,6 @@
 //   pause MS                 waits MS (id 10 every 50 ms), then sends id 10
 // A scripted patch file is kScriptMagic, the script, a zero byte, then the real patch.
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -44,10 +41,9 @@ struct ScriptNotice {
 struct EngineScript {
   bool overridesCost = false;
   uint32_t biggest = 0;
-  enum class Announce { Real, Count, None } announce = Announce::Real;
+  bool overridesCount = false;
   uint32_t announced = 0;
   uint32_t fileDelayMs = 0;
-  std::map<std::string, uint32_t> fileDelays;  // by folded name
   std::vector<ScriptNotice> notices;
 };
 

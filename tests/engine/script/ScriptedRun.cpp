@@ -24,12 +24,8 @@ uint32_t NumberInErrorText(const std::string& text) {
 
 }  // namespace
 
-void RealSleep(uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-ScriptedListener::ScriptedListener(const EngineScript& script, rtp::Listener& caller, Sleeper sleep)
-    : mScript(script), mCaller(caller), mSleep(std::move(sleep)), mPlayed(script.notices.size(), false) {}
+ScriptedListener::ScriptedListener(const EngineScript& script, rtp::Listener& caller)
+    : mScript(script), mCaller(caller), mPlayed(script.notices.size(), false) {}
 
 bool ScriptedListener::Forward(uint32_t id, void* param) {
   return mCaller.Notify(id, param);
@@ -52,7 +48,8 @@ bool ScriptedListener::Wait(uint32_t ms, uint16_t to) {
   const uint32_t slices = (ms + rtp::kHeartbeatMs - 1) / rtp::kHeartbeatMs;
   const uint16_t from = mProgress;
   for (uint32_t i = 1; i <= slices; ++i) {
-    mSleep(i < slices ? rtp::kHeartbeatMs : ms - (slices - 1) * rtp::kHeartbeatMs);
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(i < slices ? rtp::kHeartbeatMs : ms - (slices - 1) * rtp::kHeartbeatMs));
     const bool goOn = to ? Progress(mFileNumber << 16 | (from + (to - from) * i / (slices + 1)))
                          : Forward(rtp::kIdHeartbeat, nullptr);
     if (!goOn) return false;
@@ -96,8 +93,6 @@ bool ScriptedListener::BeginFile(const std::string& name) {
            (n.place == Place::Before && n.file == file);
   });
   mLastFile = file;
-  const auto delay = mScript.fileDelays.find(file);
-  mDelayMs = delay != mScript.fileDelays.end() ? delay->second : mScript.fileDelayMs;
   mProgress = 0;
   return played;
 }
@@ -119,14 +114,12 @@ bool ScriptedListener::Notify(uint32_t id, void* param) {
       return true;
     case rtp::kIdFileCount:
       mFiles = number;
-      if (mScript.announce == EngineScript::Announce::None) return true;
-      return mScript.announce == EngineScript::Announce::Count ? SendNumber(id, mScript.announced)
-                                                               : Forward(id, param);
+      return mScript.overridesCount ? SendNumber(id, mScript.announced) : Forward(id, param);
     case rtp::kIdProgress: {
       const uint16_t value = number & 0xFFFF;
-      if (number >> 16 == mFileNumber && mDelayMs &&
+      if (number >> 16 == mFileNumber && mScript.fileDelayMs &&
           (value == kBuilt || value == kWritten || value == kDone)) {
-        const uint32_t share = mDelayMs / 3 + (value == kBuilt ? mDelayMs % 3 : 0);
+        const uint32_t share = mScript.fileDelayMs / 3 + (value == kBuilt ? mScript.fileDelayMs % 3 : 0);
         if (!Wait(share, value)) return false;
       }
       mProgress = value;
@@ -159,8 +152,7 @@ uint32_t ScriptedListener::Finish(uint32_t result) {
   return mError ? mError : result;
 }
 
-uint32_t RunScripted(rtp::Source& file, rtp::FileSystem& client, rtp::Listener& listener,
-                     const Sleeper& sleep) {
+uint32_t RunScripted(rtp::Source& file, rtp::FileSystem& client, rtp::Listener& listener) {
   std::string lines;
   uint64_t patchAt = 0;
   if (!SplitScriptedPatch(file, &lines, &patchAt)) return rtp::ApplyPatch(file, client, listener);
@@ -168,7 +160,7 @@ uint32_t RunScripted(rtp::Source& file, rtp::FileSystem& client, rtp::Listener& 
   std::string why;
   if (!reader.AddLines(lines, &why)) return rtp::SendError(listener, rtp::kErrCorrupt, why);
   rtp::SliceSource patch(file, patchAt, file.Size() - patchAt);
-  ScriptedListener scripted(reader.script(), listener, sleep);
+  ScriptedListener scripted(reader.script(), listener);
   return scripted.Finish(rtp::ApplyPatch(patch, client, scripted));
 }
 

@@ -13,14 +13,10 @@
 
 namespace enginetest {
 
-// Sleeps for the given milliseconds; tests count the time instead.
-using Sleeper = std::function<void(uint32_t ms)>;
-void RealSleep(uint32_t ms);
-
 // Stands between the engine's run and the caller's listener, playing the script.
 class ScriptedListener : public rtp::Listener {
  public:
-  ScriptedListener(const EngineScript& script, rtp::Listener& caller, Sleeper sleep);
+  ScriptedListener(const EngineScript& script, rtp::Listener& caller);
   bool Notify(uint32_t id, void* param) override;
   // After the run: sends what is still held, plays the notices of the end when the run had no file to
   // end with, and gives the run's result (an error notice's number when one stopped it).
@@ -42,14 +38,12 @@ class ScriptedListener : public rtp::Listener {
 
   const EngineScript& mScript;
   rtp::Listener& mCaller;
-  Sleeper mSleep;
   std::vector<bool> mPlayed;
   bool mHolding = false;  // an id 7 waits for the callback after it
   std::string mHeldName;
   uint32_t mFiles = 0;       // the run's real count
   uint32_t mFileNumber = 0;  // of the file being staged
   std::string mLastFile;     // folded
-  uint32_t mDelayMs = 0;     // of the file being staged
   uint16_t mProgress = 0;
   bool mAllStaged = false;
   uint32_t mLines = 0;  // the commit's lines so far
@@ -58,8 +52,7 @@ class ScriptedListener : public rtp::Listener {
 };
 
 // Runs the patch in `file` against `client`: a scripted file with its script, any other as it is.
-uint32_t RunScripted(rtp::Source& file, rtp::FileSystem& client, rtp::Listener& listener,
-                     const Sleeper& sleep = RealSleep);
+uint32_t RunScripted(rtp::Source& file, rtp::FileSystem& client, rtp::Listener& listener);
 
 // The cost of the patch in `file`, or the script's. 0, or the error number.
 uint32_t ScriptedCost(rtp::Source& file, rtp::PatchCost* cost);
