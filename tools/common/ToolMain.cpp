@@ -20,6 +20,31 @@ int Failed(const std::string& message) {
   return kExitFailed;
 }
 
+bool ParseNumber(const std::string& text, uint64_t* value) {
+  if (text.empty()) return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty()) return false;
+  uint64_t result = 0;
+  for (char c : digits) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    const uint64_t base = hex ? 16 : 10;
+    if (result > (UINT64_MAX - static_cast<uint64_t>(digit)) / base) return false;
+    result = result * base + static_cast<uint64_t>(digit);
+  }
+  *value = result;
+  return true;
+}
+
 bool IsHelp(const std::string& arg) {
   return arg == "--help" || arg == "-h";
 }

@@ -1,6 +1,7 @@
 #pragma once
 // What the operator tools share: their exit codes, their usage and failure lines on stderr, the help
 // switch, and the program entry, which hands a tool its arguments as UTF-8 on every system.
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ int Usage(const std::string& message, const char* help);
 // "NAME: MESSAGE"; returns kExitFailed.
 int Failed(const std::string& message);
 bool IsHelp(const std::string& arg);
+// A number in decimal, or in hexadecimal after "0x"; false when the text is no such number below 2^64.
+bool ParseNumber(const std::string& text, uint64_t* value);
 // The operands of a command that takes no options. False when the command ends here: help was asked for
 // (*exit is kExitOk) or an option was given (kExitUsage, the message starting with `prefix`).
 bool TakeOperands(const std::vector<std::string>& args, const char* help, const std::string& prefix,

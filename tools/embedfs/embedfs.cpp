@@ -132,31 +132,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-bool ParseLength(const std::string& text, uint64_t* value) {
-  if (text.empty()) return false;
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty()) return false;
-  uint64_t result = 0;
-  for (char c : digits) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    const uint64_t base = hex ? 16 : 10;
-    if (result > (UINT64_MAX - static_cast<uint64_t>(digit)) / base) return false;
-    result = result * base + static_cast<uint64_t>(digit);
-  }
-  *value = result;
-  return true;
-}
-
 std::string Hex(uint64_t value) {
   char text[32];
   std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
@@ -217,7 +192,7 @@ int Pack(const std::vector<std::string>& args) {
       } else {
         value = arg.substr(std::strlen("--pad-to="));
       }
-      if (!ParseLength(value, &options.padHostTo) || options.padHostTo == 0) {
+      if (!tool::ParseNumber(value, &options.padHostTo) || options.padHostTo == 0) {
         return Usage(("--pad-to: \"" + value + "\" is not a length in bytes").c_str(), kPackHelp);
       }
     } else if (!optionsDone && arg == "--") {

@@ -153,11 +153,11 @@ bool FolderExists(const std::string& path) {
   return OpenFolder(path)->RootExists();
 }
 
-// A decimal count below 10^9; false when the text is no such number.
+// A count below 2^32; false when the text is no such number.
 bool CountOf(const std::string& text, uint32_t* count) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  *count = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+  uint64_t value = 0;
+  if (!tool::ParseNumber(text, &value) || value > UINT32_MAX) return false;
+  *count = static_cast<uint32_t>(value);
   return true;
 }
 
