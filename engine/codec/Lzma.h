@@ -18,12 +18,16 @@ namespace rtp {
 // The largest dictionary a stream may ask for: the apply's memory holds at most a few of them.
 constexpr uint32_t kMaxDictionary = 16u << 20;
 
-// The dictionary of a stream that decodes to `decodedSize` bytes: the smallest power of two that holds
-// it, from 4 KiB up to kMaxDictionary.
-inline uint32_t DictionaryFor(uint64_t decodedSize) {
+// The smallest power of two that holds `bytes`, from 4 KiB up to `most`.
+inline uint32_t DictionaryHolding(uint64_t bytes, uint32_t most) {
   uint32_t dictionary = 1u << 12;
-  while (dictionary < decodedSize && dictionary < kMaxDictionary) dictionary <<= 1;
+  while (dictionary < bytes && dictionary < most) dictionary <<= 1;
   return dictionary;
+}
+
+// The dictionary of a stream that decodes to `decodedSize` bytes: a small patch pays no fixed cost.
+inline uint32_t DictionaryFor(uint64_t decodedSize) {
+  return DictionaryHolding(decodedSize, kMaxDictionary);
 }
 
 // The largest dictionary of a stream after the old space: the apply's memory holds it with little else.
@@ -32,10 +36,7 @@ constexpr uint32_t kMaxOldWindow = 32u << 20;
 // The dictionary of a stream of `decodedSize` bytes after an old space of `oldSize`: the smallest power
 // of two that holds both, from 4 KiB up to kMaxOldWindow; 0 when the old space alone does not fit.
 inline uint32_t WindowAfterOld(uint64_t oldSize, uint64_t decodedSize) {
-  if (oldSize > kMaxOldWindow) return 0;
-  uint32_t window = 1u << 12;
-  while (window < oldSize + decodedSize && window < kMaxOldWindow) window <<= 1;
-  return window;
+  return oldSize > kMaxOldWindow ? 0 : DictionaryHolding(oldSize + decodedSize, kMaxOldWindow);
 }
 
 uint64_t LzmaDecoderMemory(uint64_t decodedSize, uint64_t oldSize);
