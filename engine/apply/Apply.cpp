@@ -64,6 +64,7 @@ class Run : public OldFiles {
   Run(Source& patchFile, FileSystem& fs, Listener& listener)
       : mPatchFile(patchFile), mFs(fs), mListener(listener) {}
 
+  // Takes the patch's files (those of old files named by hash are named by FindNamedByHash).
   void Use(const Patch& patch) {
     mPatch = &patch;
     mKeptAt.assign(patch.sources.size(), kNotKept);
@@ -86,25 +87,28 @@ class Run : public OldFiles {
     }
   }
 
-  uint32_t Go() {
+  uint32_t Go(Patch& patch) {
     if (!mFs.RootExists()) return SendError(mListener, kErrFileNotFound, "client folder");
     // A run that died half-way is finished or undone before this one looks at any file.
     const RecoveryResult recovered = RecoverInterruptedRun(mFs);
     if (recovered.what == Recovery::Failed) return SendError(mListener, kErrReplace, recovered.failure.name);
     PatchIdentity identity;
     if (!IdentityOf(mPatchFile, &identity)) return SendError(mListener, kErrPatchUnreadable, "patch file");
-    if (!SendNumber(mListener, kIdFileCount, static_cast<uint32_t>(mFiles.size()))) return kErrAborted;
+    if (!SendNumber(mListener, kIdFileCount, static_cast<uint32_t>(patch.files.size()))) return kErrAborted;
     if (recovered.what != Recovery::Nothing) {
       const bool finished = recovered.what == Recovery::Finished;
       if (!SendText(mListener, kIdDetail, finished ? kFinishedLine : kUndoneLine)) return kErrAborted;
       if (finished && recovered.patch == identity) return kOk;  // this very patch is in place
     }
+    Use(patch);
     if (mFiles.empty()) {
-      const uint32_t failed = CheckOldFiles();
+      uint32_t failed = FindNamedByHash(patch);
+      if (!failed) failed = CheckOldFiles();
       return failed ? failed : StageAll();
     }
     LeaveStraysInPlace();
     if (const uint32_t failed = CheckDiskSpace()) return failed;
+    if (const uint32_t failed = FindNamedByHash(patch)) return failed;
     if (const uint32_t failed = BeginTransaction(identity)) return failed;
     const uint32_t staged = StageEverything();
     if (staged != kOk) {
@@ -113,6 +117,18 @@ class Run : public OldFiles {
       return staged;
     }
     return CommitAll();
+  }
+
+  // Old files the patch names by hash are found by listing the client folder (only new files' names and
+  // sizes count before that), and the run's files take their names.
+  uint32_t FindNamedByHash(Patch& patch) {
+    if (!HasNamesByHash(patch)) return kOk;
+    std::vector<std::string> clientFiles;
+    if (!mFs.List(&clientFiles)) return SendError(mListener, kErrRead, "client folder");
+    FormatError error;
+    if (!ResolveNames(&patch, clientFiles, &error)) return SendError(mListener, error.number, error.detail);
+    for (size_t i = 0; i < mFiles.size(); ++i) mFiles[i].name = patch.files[i].name;
+    return kOk;
   }
 
   // The old files of the copies: a kept one from the keep file, any other from the client.
@@ -389,8 +405,7 @@ uint32_t ApplyPatch(Source& patchFile, FileSystem& fs, Listener& listener) {
   Patch patch;
   if (!ParsePatch(patchFile, &patch, &error)) return SendError(listener, error.number, error.detail);
   Run run(patchFile, fs, listener);
-  run.Use(patch);
-  return run.Go();
+  return run.Go(patch);
 }
 
 uint32_t ApplyPatch(ByteView bytes, FileSystem& fs, Listener& listener) {

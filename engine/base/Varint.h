@@ -19,9 +19,14 @@ inline void PutFixed32(std::vector<uint8_t>* out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
+// A number of `bytes` bytes, low first: for values spread evenly, as hashes are.
+inline void PutFixed(std::vector<uint8_t>* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
 // A size in a fixed place: eight bytes, low first.
 inline void PutFixed64(std::vector<uint8_t>* out, uint64_t value) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+  PutFixed(out, value, 8);
 }
 
 inline uint64_t FoldSigned(int64_t value) {
@@ -59,6 +64,12 @@ class VarintReader {
   uint64_t Fixed64() {
     const uint64_t low = Fixed32();
     return low | static_cast<uint64_t>(Fixed32()) << 32;
+  }
+  uint64_t Fixed(int bytes) {
+    const uint8_t* p = Take(static_cast<size_t>(bytes));
+    uint64_t value = 0;
+    for (int i = 0; p && i < bytes; ++i) value |= static_cast<uint64_t>(p[i]) << (8 * i);
+    return value;
   }
   // A number that must not exceed `most`.
   uint64_t Bounded(uint64_t most) {

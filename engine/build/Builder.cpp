@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "engine/build/TreeDelta.h"
 #include "engine/format/PatchFormat.h"
@@ -62,6 +63,19 @@ bool CompareFiles(FileSystem& oldTree, const std::string& oldName, FileSystem& n
   return true;
 }
 
+// Names by hash every old file of the patch whose name's hash no other old file, nor a file the patch
+// adds, shares.
+void NameByHash(const BuildPlan& plan, Patch* patch) {
+  std::unordered_map<uint64_t, int> owners;
+  for (const std::string& name : plan.oldFiles) ++owners[NameHash(name)];
+  for (const PlannedFile& file : plan.files)
+    if (file.oldName.empty()) ++owners[NameHash(file.newName)];
+  for (SourceFile& source : patch->sources) {
+    source.nameHash = NameHash(source.name);
+    source.byHash = owners[source.nameHash] == 1;
+  }
+}
+
 }  // namespace
 
 bool Fail(std::string* error, const std::string& message) {
@@ -115,6 +129,7 @@ bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan
   Patch patch;
   std::vector<uint8_t> streams[kStreamCount];
   if (!WriteTreeStreams(oldTree, newTree, plan, &patch, streams, &counts, error)) return false;
+  NameByHash(plan, &patch);
   if (!WritePatch(patch, streams, out, &counts.bytes)) return Fail(error, "cannot write the patch");
   if (summary) *summary = counts;
   return true;

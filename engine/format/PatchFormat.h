@@ -16,7 +16,8 @@
 //
 // The directory (numbers are varints, texts a varint length and the bytes):
 //   sources: count, then per old file the patch reads: how many first bytes its name shares with the name
-//            before, the rest of the name, its size
+//            before (the last one written out), the rest of the name, its size; or, for a file named by
+//            its hash, that count's greatest value + 1, the hash (kNameHashBytes) and its size
 //   files:   count, then per file: kind (1 write, 2 delete), the old file it replaces or deletes
 //            (source number + 1; 0 for a file that is new), its name (empty when it is the old file's),
 //            and for a write its size (as a change from the old file's size when there is one) and its
@@ -28,6 +29,11 @@
 //            source number, the new image base, and the address map as segment count and per segment
 //            the start and the shift, each as a change from the segment before
 //   reserved: 0 (a reader refuses any other value)
+//
+// Names by hash: the apply lists the client folder and finds each such file by the hash of its name, so
+// a patch that changes a few files of a large client spends a few bytes on each name. The builder names
+// a file so only when no other old or new file's name has that hash; the apply refuses a hash that no
+// client file or more than one answers to.
 //
 // Names: the client file, relative to the client folder, '\' between folders: UTF-8 text (well formed)
 // without control characters and <>:"|?*/, at most kMaxNameLength bytes, no empty, "." or ".." part, no
@@ -69,11 +75,13 @@ constexpr uint32_t kMaxEntries = 1u << 20;
 enum StreamId { kLiteralLengths = 0, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kStreamCount };
 
 struct SourceFile {
-  std::string name;
+  std::string name;  // empty when named by hash, until the apply finds the file
   uint64_t size = 0;
   uint64_t start = 0;       // in the old space, computed when read
   bool translated = false;  // read through the executable transform with `map`
   AddressMap map;
+  bool byHash = false;    // the patch gives its name's hash only
+  uint64_t nameHash = 0;  // NameHash of the name, when by hash
 };
 
 enum class FileKind : uint8_t { Write = 1, Delete = 2 };
@@ -136,6 +144,17 @@ bool ParsePatch(Source& patch, Patch* out, FormatError* error, bool checkStreams
 // streams' CRC-32C is computed here).
 bool WritePatch(const Patch& patch, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
                 uint64_t* size);
+
+// The hash that names a file: FNV-1a (64 bits) of the name as Windows compares it, cut to its low
+// kNameHashBytes bytes.
+constexpr int kNameHashBytes = 6;
+uint64_t NameHash(const std::string& name);
+// Whether the patch names some old file by hash only.
+bool HasNamesByHash(const Patch& patch);
+// Gives every file named by hash the name of the one client file (of `clientFiles`, every file below the
+// client folder) that answers to it, and the patch's files their names. Error 15 when no client file
+// answers to a hash, or more than one.
+bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, FormatError* error);
 
 // The client-file name rule above.
 bool IsValidName(const std::string& name);

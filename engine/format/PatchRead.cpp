@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "engine/base/Crc32c.h"
 #include "engine/EngineAbi.h"
@@ -29,14 +30,19 @@ bool DecodeSources(VarintReader& in, Patch* out, FormatError* error) {
   std::string previous;
   for (uint64_t i = 0; in.Ok() && i < sourceCount; ++i) {
     SourceFile source;
-    const uint64_t shared = in.Bounded(previous.size());
-    if (!TakeText(in, kMaxNameLength, &source.name)) break;
-    source.name = previous.substr(0, static_cast<size_t>(shared)) + source.name;
-    previous = source.name;
+    const uint64_t shared = in.Bounded(previous.size() + 1);
+    if (shared == previous.size() + 1) {
+      source.byHash = true;
+      source.nameHash = in.Fixed(kNameHashBytes);
+    } else {
+      if (!TakeText(in, kMaxNameLength, &source.name)) break;
+      source.name = previous.substr(0, static_cast<size_t>(shared)) + source.name;
+      previous = source.name;
+    }
     source.size = in.Bounded(kMaxFileSize);
     source.start = start;
     start += source.size;
-    if (in.Ok() && !IsValidName(source.name))
+    if (in.Ok() && !source.byHash && !IsValidName(source.name))
       return FailFormat(error, kErrCorrupt, "source " + std::to_string(i + 1) + ": invalid name");
     out->sources.push_back(std::move(source));
   }
@@ -69,8 +75,11 @@ bool DecodeFiles(VarintReader& in, Patch* out, FormatError* error) {
     } else if (in.Ok()) {
       return corrupt(": unknown kind");
     }
-    if (in.Ok() && !IsValidName(file.name)) return corrupt(": invalid file name");
-    if (in.Ok() && old && FoldName(old->name) != FoldName(file.name))
+    // A file that replaces one named by hash takes its name when the apply finds it.
+    const bool pending = old && old->byHash && file.name.empty();
+    if (in.Ok() && !pending && !IsValidName(file.name)) return corrupt(": invalid file name");
+    if (in.Ok() && old && !pending &&
+        (old->byHash ? NameHash(file.name) != old->nameHash : FoldName(old->name) != FoldName(file.name)))
       return corrupt(" (" + file.name + "): replaces a file of another name");
     out->files.push_back(std::move(file));
   }
@@ -124,13 +133,34 @@ bool DecodeTranslations(VarintReader& in, Patch* out, FormatError* error) {
   return true;
 }
 
-// True when two of the names are the same ignoring the case of ASCII letters.
+// True when two of the names are the same ignoring the case of ASCII letters (names not yet known are
+// left out).
 template <typename Named>
 bool HasNameTwice(const std::vector<Named>& entries) {
   std::vector<std::string> names;
-  for (const Named& entry : entries) names.push_back(FoldName(entry.name));
+  for (const Named& entry : entries)
+    if (!entry.name.empty()) names.push_back(FoldName(entry.name));
   std::sort(names.begin(), names.end());
   return std::adjacent_find(names.begin(), names.end()) != names.end();
+}
+
+// True when a hash names two old files, or an old file and a file of another name: once the apply has
+// found them, two entries would name one client file.
+bool HasHashTwice(const Patch& patch) {
+  std::set<uint64_t> named, hashed;
+  std::set<uint32_t> replaced;
+  for (const SourceFile& source : patch.sources)
+    if (!source.byHash) named.insert(NameHash(source.name));
+  for (const TreeFile& file : patch.files) {
+    if (!file.oldSource || !patch.sources[file.oldSource - 1].byHash)
+      named.insert(NameHash(file.name));
+    else if (!replaced.insert(file.oldSource).second)
+      return true;
+  }
+  for (const SourceFile& source : patch.sources)
+    if (source.byHash && (named.count(source.nameHash) || !hashed.insert(source.nameHash).second))
+      return true;
+  return false;
 }
 
 bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
@@ -143,6 +173,7 @@ bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
   if (!in.AtEnd()) return corrupt("bytes after the directory");
   if (HasNameTwice(out->files)) return corrupt("a file is named twice");
   if (HasNameTwice(out->sources)) return corrupt("a source is named twice");
+  if (HasHashTwice(*out)) return corrupt("a name hash answers to two files");
   return true;
 }
 

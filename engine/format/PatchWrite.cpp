@@ -22,6 +22,12 @@ std::vector<uint8_t> EncodeDirectory(const Patch& patch) {
   // rest.
   std::string previous;
   for (const SourceFile& source : patch.sources) {
+    if (source.byHash) {
+      PutVarint(&d, previous.size() + 1);
+      PutFixed(&d, source.nameHash, kNameHashBytes);
+      PutVarint(&d, source.size);
+      continue;
+    }
     size_t shared = 0;
     while (shared < previous.size() && shared < source.name.size() && previous[shared] == source.name[shared])
       ++shared;

@@ -62,11 +62,12 @@ const char kBuildHelp[] =
     "  --help   show this text\n";
 
 const char kInfoHelp[] =
-    "usage: rtpbuild info PATCH\n"
+    "usage: rtpbuild info PATCH [CLIENT]\n"
     "\n"
     "Checks PATCH as the engine does, then prints what applying it costs (as RTPatchGetCost reports\n"
     "it), its streams, the old files it reads and one line per file. Exits 1 with the engine's error\n"
-    "text when the patch is refused.\n"
+    "text when the patch is refused. The patch names most old files by the hash of their name (shown\n"
+    "as #HASH); with CLIENT, a folder of the old version, they are named as the apply finds them there.\n"
     "\n"
     "options:\n"
     "  --help   show this text\n";
@@ -240,6 +241,14 @@ std::string Printable(const rtp::ByteView& bytes) {
   return text;
 }
 
+// A source's name, or "#" and its hash for one the patch names by hash, until it is found.
+std::string SourceName(const rtp::SourceFile& source) {
+  if (!source.name.empty()) return source.name;
+  char text[20];
+  std::snprintf(text, sizeof text, "#%012" PRIx64, source.nameHash);
+  return text;
+}
+
 void PrintInfo(const std::string& path, const rtp::Patch& patch) {
   const rtp::PatchCost cost = rtp::ComputeCost(patch);
   std::printf("patch: %s\nformat version: %u\nfiles: %zu (%u written), sources: %zu\n", path.c_str(),
@@ -254,9 +263,10 @@ void PrintInfo(const std::string& path, const rtp::Patch& patch) {
                 rtp::EntryOf(stream.codec).name, stream.storedSize, stream.decodedSize);
   }
   for (const rtp::SourceFile& source : patch.sources)
-    std::printf("source %s %" PRIu64 "\n", source.name.c_str(), source.size);
+    std::printf("source %s %" PRIu64 "\n", SourceName(source).c_str(), source.size);
   for (size_t i = 0; i < patch.files.size(); ++i) {
-    const rtp::TreeFile& f = patch.files[i];
+    rtp::TreeFile f = patch.files[i];
+    if (f.name.empty()) f.name = SourceName(patch.sources[f.oldSource - 1]);
     if (f.kind == rtp::FileKind::Delete)
       std::printf("%zu delete %s\n", i + 1, f.name.c_str());
     else
@@ -269,13 +279,19 @@ int Info(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
   int exit = kExitOk;
   if (!TakeOperands(args, kInfoHelp, "", &positional, &exit)) return exit;
-  if (positional.size() != 1) return Usage("info takes one PATCH", kInfoHelp);
+  if (positional.empty() || positional.size() > 2) return Usage("info takes a PATCH and a CLIENT", kInfoHelp);
   std::unique_ptr<rtp::Source> bytes;
   if (!OpenForReading(positional[0], &bytes)) return Failed("cannot read " + positional[0]);
   rtp::FormatError error;
   rtp::Patch patch;
   if (!rtp::ParsePatch(*bytes, &patch, &error))
     return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
+  if (positional.size() == 2) {
+    std::vector<std::string> clientFiles;
+    if (!OpenFolder(positional[1])->List(&clientFiles)) return Failed("cannot list " + positional[1]);
+    if (!rtp::ResolveNames(&patch, clientFiles, &error))
+      return Failed(positional[1] + ": " + rtp::ErrorText(error.number, error.detail));
+  }
   PrintInfo(positional[0], patch);
   return kExitOk;
 }

@@ -39,7 +39,12 @@ bool Build(const TempFolder& work, const Tree& before, const Tree& after, const 
 }
 
 // The files in order.
-std::vector<std::string> Listing(const rtp::Patch& patch) {
+// The patch's files, named as in the old tree `client`.
+std::vector<std::string> Listing(rtp::Patch patch, const Tree& client) {
+  std::vector<std::string> clientFiles;
+  for (const auto& file : client) clientFiles.push_back(file.first);
+  rtp::FormatError error;
+  EXPECT_TRUE(rtp::ResolveNames(&patch, clientFiles, &error)) << error.detail;
   std::vector<std::string> lines;
   for (const rtp::TreeFile& file : patch.files)
     lines.push_back(std::string(file.kind == rtp::FileKind::Delete ? "delete "
@@ -74,7 +79,7 @@ TEST_F(PatchBuilder, OnlyAddedChangedAndRemovedFilesGetEntriesDeletionsFirst) {
   Built built;
   std::string error;
   ASSERT_TRUE(Build(work, before, after, rtp::BuildOptions(), &built, &error)) << error;
-  EXPECT_EQ(Listing(built.patch),
+  EXPECT_EQ(Listing(built.patch, before),
             (std::vector<std::string>{"delete old\\gone.dat", "delete zz_last_gone.txt", "patch bin\\zav.exe",
                                       "patch common.ini", "add data\\new.pak", "add empty.txt"}));
   EXPECT_EQ(built.summary.added, 2u);
@@ -114,7 +119,7 @@ TEST_F(PatchBuilder, NamesDifferingOnlyInCaseAreOneFileUnderItsNewSpelling) {
   Built built;
   std::string error;
   ASSERT_TRUE(Build(work, before, renamed, rtp::BuildOptions(), &built, &error)) << error;
-  EXPECT_EQ(Listing(built.patch), std::vector<std::string>{"patch Common.INI"});
+  EXPECT_EQ(Listing(built.patch, before), std::vector<std::string>{"patch Common.INI"});
 }
 
 TEST_F(PatchBuilder, FilesAPatchCannotNameAreRefusedByName) {

@@ -228,6 +228,44 @@ TEST(PatchFormatNames, AFileNamedTwiceIgnoringCaseIsRefused) {
   EXPECT_EQ(ParseError(NewFiles({"Z", "z"})), rtp::kErrCorrupt);
 }
 
+// Old files "a" and "C" named by hash, "b" by name; the patch writes "a" and deletes "C".
+rtp::Patch HashedPatch() {
+  rtp::Patch patch;
+  patch.sources = {{"a", 10}, {"b", 20}, {"C", 30}};
+  for (rtp::SourceFile& source : patch.sources) source.nameHash = rtp::NameHash(source.name);
+  patch.sources[0].byHash = patch.sources[2].byHash = true;
+  patch.files = {{rtp::FileKind::Write, "a", 1, 11, 0}, {rtp::FileKind::Delete, "C", 3, 0, 0}};
+  return patch;
+}
+
+TEST(PatchFormatNames, FilesNamedByHashAreFoundAmongTheClientFilesOnce) {
+  const Streams none;
+  rtp::Patch parsed;
+  rtp::FormatError error;
+  const std::string bytes = Write(HashedPatch(), none);
+  rtp::MemorySource source(View(bytes));
+  ASSERT_TRUE(rtp::ParsePatch(source, &parsed, &error)) << error.detail;
+  EXPECT_EQ(parsed.sources[1].name, "b");
+  EXPECT_TRUE(parsed.sources[0].name.empty() && parsed.files[1].name.empty());
+  EXPECT_FALSE(rtp::ResolveNames(&parsed, {"b", "A"}, &error));  // "C" is missing
+  EXPECT_EQ(error.number, rtp::kErrFileNotFound);
+  EXPECT_FALSE(rtp::ResolveNames(&parsed, {"A", "c", "C", "b"}, &error));  // "C" answers twice
+  ASSERT_TRUE(rtp::ResolveNames(&parsed, {"x\\b", "A", "b", "c"}, &error)) << error.detail;
+  EXPECT_EQ(parsed.files[0].name, "A");
+  EXPECT_EQ(parsed.files[1].name, "c");
+}
+
+TEST(PatchFormatNames, AHashThatCouldAnswerForTwoFilesIsRefused) {
+  const Streams none;
+  std::vector<rtp::Patch> damaged(4, HashedPatch());
+  damaged[0].sources[2].nameHash = damaged[0].sources[0].nameHash;   // two old files
+  damaged[1].sources[0].nameHash = rtp::NameHash("B");               // and a named one
+  damaged[2].files.push_back({rtp::FileKind::Write, "A", 0, 0, 0});  // and a new file
+  damaged[3].files.push_back({rtp::FileKind::Write, "a", 1, 0, 0});  // one replaced twice
+  for (size_t i = 0; i < damaged.size(); ++i)
+    EXPECT_EQ(ParseError(Write(damaged[i], none)), rtp::kErrCorrupt) << i;
+}
+
 TEST(PatchFormatCost, EveryWrittenFileIsStagedAtOnceAndSmallOldFilesAreKept) {
   const uint64_t small = rtp::kInPlaceLimit, large = rtp::kInPlaceLimit + 1;
   rtp::Patch patch;

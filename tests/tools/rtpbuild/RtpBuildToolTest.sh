@@ -61,7 +61,7 @@ check "verify leaves the old folder as it was" same old old-before
 run verify old old p.rtp
 check "verify against the wrong new folder fails" is 1
 check "verify names what differs" has "not in the new folder: data\\new.pak"
-run info p.rtp
+run info p.rtp old
 check "info succeeds" is 0
 check "info shows the format version" has "format version: 2"
 check "info lists the deletion first" has "1 delete junk\\gone.txt"
@@ -80,13 +80,13 @@ check "apply says what it did" has "9 Added data\\new.pak"
 
 run apply client p.rtp
 check "applying twice is refused" is 1
-check "the patched client lacks the deleted file" has "3 Error ept15: file not found: junk\\gone.txt"
+check "the patched client lacks the deleted file" has "3 Error ept15: file not found: an old file of 8 bytes"
 cp -r old changed && printf 'X' | dd of=changed/bin/zav.exe bs=1 seek=100 conv=notrunc 2>/dev/null
 run apply changed p.rtp
 check "a changed client file is error 36" has "3 Error ept36: file does not match (size or CRC-32): bin\\zav.exe"
 cp -r old missing && rm missing/common.ini
 run apply missing p.rtp
-check "a missing client file is error 15" has "3 Error ept15: file not found: common.ini"
+check "a missing client file is error 15" has "3 Error ept15: file not found: an old file of 12 bytes"
 check "nothing was written before the check failed" same missing/bin old/bin
 run info "$(dirname "${BASH_SOURCE[0]}")/../../engine/fuzz_corpus/format-1-patch"
 check "a patch of an earlier format is error 8" has "Error ept8: incompatible patch file version: format version 1"
