@@ -85,8 +85,8 @@ class TreeBuild {
 
   bool Run(std::vector<uint8_t> (&streams)[kStreamCount]) {
     return ListOldFiles() && ListWrittenFiles() && ChooseWhatIsIndexed() && IndexOldFiles() &&
-           TranslateExecutables() && MatchNewFiles() && KeepUsefulSources() && WriteBothStyles() &&
-           ChooseAndCompress(streams);
+           TranslateExecutables() && MatchNewFiles() && DropSuffixArray() && KeepUsefulSources() &&
+           WriteBothStyles() && ChooseAndCompress(streams);
   }
 
  private:
@@ -100,6 +100,12 @@ class TreeBuild {
   uint64_t OldAt(const Written& w) const {
     const size_t c = mCounterpart[w.file];
     return c == kNoOldFile ? 0 : mOld.at[c];
+  }
+
+  // The steps read the old bytes only: the suffix array's memory goes back before the coders take theirs.
+  bool DropSuffixArray() {
+    std::vector<int32_t>().swap(mIndex.order);
+    return true;
   }
 
   // Every old file may be copied from.

@@ -6,6 +6,7 @@
 // LzmaAfterOld is LZMA as if the old space had been coded just before the stream: the decoder's
 // dictionary starts holding the old space (its position is the old space's size, its last byte the
 // context of the first literal), so a match may reach into it; its dictionary is WindowAfterOld.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -33,10 +34,15 @@ inline uint32_t DictionaryFor(uint64_t decodedSize) {
 // The largest dictionary of a stream after the old space: the apply's memory holds it with little else.
 constexpr uint32_t kMaxOldWindow = 32u << 20;
 
-// The dictionary of a stream of `decodedSize` bytes after an old space of `oldSize`: the smallest power
-// of two that holds both, from 4 KiB up to kMaxOldWindow; 0 when the old space alone does not fit.
+// The dictionary of a stream of `decodedSize` bytes after an old space of `oldSize`: both, rounded up to
+// whole 64 KiB, at most kMaxOldWindow; 0 when the old space alone does not fit. Not a power of two: the
+// encoder's match finder and the decoder's buffer take memory in proportion to it. (A stream coded with a
+// larger dictionary decodes alike: no match reaches before the old space's start.)
 inline uint32_t WindowAfterOld(uint64_t oldSize, uint64_t decodedSize) {
-  return oldSize > kMaxOldWindow ? 0 : DictionaryHolding(oldSize + decodedSize, kMaxOldWindow);
+  constexpr uint64_t kStep = 64 * 1024;
+  if (oldSize > kMaxOldWindow) return 0;
+  const uint64_t both = (oldSize + decodedSize + kStep - 1) / kStep * kStep;
+  return static_cast<uint32_t>(std::max<uint64_t>(kStep, std::min<uint64_t>(both, kMaxOldWindow)));
 }
 
 uint64_t LzmaDecoderMemory(uint64_t decodedSize, uint64_t oldSize);
