@@ -77,6 +77,8 @@ class VarintReader {
     if (value > most) mOk = false;
     return mOk ? value : 0;
   }
+  // Marks the bytes as damaged: every later read fails.
+  void Fail() { mOk = false; }
   const uint8_t* Take(size_t length) {
     if (!mOk || length > mSize - mAt) {
       mOk = false;

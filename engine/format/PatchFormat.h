@@ -6,22 +6,25 @@
 //
 // Header, 17 to 25 bytes:
 //   0  8  magic "TESPATCH"
-//   8  2  format version, 2 (little-endian); a reader refuses any other version with error 8 before it
-//         looks at anything else
+//   8  2  format version, 3 (little-endian); a reader refuses a version it does not read (it reads 2
+//         and 3) with error 8 before it looks at anything else
 //  10  1  directory's codec (see Codec.h)
 //  11     directory's stored size, then its decoded size (varints, each at most kMaxDirectory)
 //         then the CRC-32C (4 bytes, low first) of the header bytes before it followed by the directory's
 //         stored bytes
 // Then the directory, then the streams one after another, ending exactly at the end of the file.
 //
-// The directory (numbers are varints, texts a varint length and the bytes):
-//   sources: count, then per old file the patch reads: how many first bytes its name shares with the name
-//            before (the last one written out), the rest of the name, its size; or, for a file named by
-//            its hash, that count's greatest value + 1, the hash (kNameHashBytes) and its size
-//   files:   count, then per file: kind (1 write, 2 delete), the old file it replaces or deletes
-//            (source number + 1; 0 for a file that is new), its name (empty when it is the old file's),
-//            and for a write its size (as a change from the old file's size when there is one) and its
-//            CRC-32C (4 bytes)
+// The directory (numbers are varints, texts a varint length and the bytes). Its lists are written field
+// by field, each field for every entry before the next, so the coder finds the runs a field makes:
+//   sources: count, then per old file the patch reads its name: how many first bytes it shares with the
+//            name before (the last one written out) and the rest; or, for a file named by its hash, that
+//            count's greatest value + 1 and the hash (kNameHashBytes); then per old file its size
+//   files:   count, then per file its kind (1 write, 2 delete); per file the old file it replaces or
+//            deletes: 0 for a file that is new, else 1 + (folded) its source number less the one after
+//            the last old file so named; per file its name (empty when it is the old file's); per write
+//            its size (as a change from the old file's size when there is one); per write its CRC-32C
+//            (4 bytes)
+//   Version 2 wrote each entry's fields together, and a file's old file as its source number + 1.
 //   streams: a byte with a bit for each stream that is not empty, then for each of those its codec,
 //            stored size and, for a codec that needs it, decoded size; then the CRC-32C of all streams'
 //            stored bytes (4 bytes)
@@ -64,7 +67,8 @@
 namespace rtp {
 
 constexpr uint8_t kMagic[8] = {'T', 'E', 'S', 'P', 'A', 'T', 'C', 'H'};
-constexpr uint16_t kFormatVersion = 2;
+constexpr uint16_t kFormatVersion = 3;
+constexpr uint16_t kOldestVersion = 2;  // the oldest version this engine still reads
 constexpr uint32_t kMaxHeaderSize = 25;
 constexpr uint32_t kMaxDirectory = 64u << 20;
 // In bytes: deep folders of a client whose names are Chinese (three bytes a character) take many.
@@ -107,6 +111,7 @@ struct StreamInfo {
 };
 
 struct Patch {
+  uint16_t version = kFormatVersion;
   std::vector<SourceFile> sources;
   std::vector<TreeFile> files;
   StreamInfo streams[kStreamCount];
@@ -130,9 +135,6 @@ inline bool FailFormat(FormatError* error, uint32_t number, std::string detail) 
   }
   return false;
 }
-
-// The format version of a patch, or 0 when it is no patch at all (or cannot be read).
-uint16_t PatchVersion(Source& patch);
 
 // Reads and checks the header and directory, and with `checkStreams` the stored bytes of the streams
 // against their CRC-32C, so a damaged patch is refused before the run writes anything. The error is 8

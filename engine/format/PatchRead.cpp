@@ -22,67 +22,136 @@ bool TakeText(VarintReader& in, size_t most, std::string* out) {
   return true;
 }
 
+// The name of one old file: a text after what it shares with the name before, or a hash.
+bool TakeSourceName(VarintReader& in, std::string* previous, SourceFile* source) {
+  const uint64_t shared = in.Bounded(previous->size() + 1);
+  if (shared == previous->size() + 1) {
+    source->byHash = true;
+    source->nameHash = in.Fixed(kNameHashBytes);
+    return in.Ok();
+  }
+  if (!TakeText(in, kMaxNameLength, &source->name)) return false;
+  source->name = previous->substr(0, static_cast<size_t>(shared)) + source->name;
+  *previous = source->name;
+  return true;
+}
+
 // Each part of the directory: false, with the error, when it is damaged in a way a truncation is not;
 // a truncated directory is found once, at its end.
-bool DecodeSources(VarintReader& in, Patch* out, FormatError* error) {
+bool DecodeSources(VarintReader& in, uint16_t version, Patch* out, FormatError* error) {
   const uint64_t sourceCount = in.Bounded(kMaxEntries);
-  uint64_t start = 0;
   std::string previous;
   for (uint64_t i = 0; in.Ok() && i < sourceCount; ++i) {
     SourceFile source;
-    const uint64_t shared = in.Bounded(previous.size() + 1);
-    if (shared == previous.size() + 1) {
-      source.byHash = true;
-      source.nameHash = in.Fixed(kNameHashBytes);
-    } else {
-      if (!TakeText(in, kMaxNameLength, &source.name)) break;
-      source.name = previous.substr(0, static_cast<size_t>(shared)) + source.name;
-      previous = source.name;
-    }
-    source.size = in.Bounded(kMaxFileSize);
+    if (!TakeSourceName(in, &previous, &source)) break;
+    if (version == 2) source.size = in.Bounded(kMaxFileSize);
+    out->sources.push_back(std::move(source));
+  }
+  uint64_t start = 0;
+  for (size_t i = 0; i < out->sources.size() && in.Ok(); ++i) {
+    SourceFile& source = out->sources[i];
+    if (version > 2) source.size = in.Bounded(kMaxFileSize);
     source.start = start;
     start += source.size;
-    if (in.Ok() && !source.byHash && !IsValidName(source.name))
+    if (!source.byHash && !IsValidName(source.name))
       return FailFormat(error, kErrCorrupt, "source " + std::to_string(i + 1) + ": invalid name");
-    out->sources.push_back(std::move(source));
   }
   return true;
 }
 
-bool DecodeFiles(VarintReader& in, Patch* out, FormatError* error) {
+// A file's entry as written, before it is checked.
+struct FileFields {
+  uint64_t kind = 0;
+  uint64_t oldSource = 0;
+  std::string name;
+  int64_t change = 0;  // of the size
+  uint32_t crc = 0;
+};
+
+// Version 2: each file's fields together.
+void TakeFilesTogether(VarintReader& in, size_t sources, std::vector<FileFields>* files) {
   const uint64_t fileCount = in.Bounded(kMaxEntries);
   for (uint64_t i = 0; in.Ok() && i < fileCount; ++i) {
-    TreeFile file;
-    const uint64_t kind = in.Number();
-    file.oldSource = static_cast<uint32_t>(in.Bounded(out->sources.size()));
+    FileFields file;
+    file.kind = in.Number();
+    file.oldSource = in.Bounded(sources);
     if (!TakeText(in, kMaxNameLength, &file.name)) break;
-    const SourceFile* old = file.oldSource ? &out->sources[file.oldSource - 1] : nullptr;
-    if (file.name.empty() && old) file.name = old->name;
-    const auto corrupt = [&](const std::string& what) {
-      return FailFormat(error, kErrCorrupt, "file " + std::to_string(i + 1) + what);
-    };
-    if (kind == static_cast<uint8_t>(FileKind::Write)) {
-      file.kind = FileKind::Write;
-      const uint64_t oldSize = in.Ok() && old ? old->size : 0;
-      const int64_t change = in.Signed();
-      file.newSize = oldSize + static_cast<uint64_t>(change);
-      if ((change < 0 && static_cast<uint64_t>(-(change + 1)) + 1 > oldSize) || file.newSize > kMaxFileSize)
-        return corrupt(": size out of range");
-      file.newCrc = in.Fixed32();
-    } else if (kind == static_cast<uint8_t>(FileKind::Delete)) {
-      file.kind = FileKind::Delete;
-      if (in.Ok() && !old) return corrupt(": deletes no file");
-    } else if (in.Ok()) {
-      return corrupt(": unknown kind");
+    if (file.kind == static_cast<uint8_t>(FileKind::Write)) {
+      file.change = in.Signed();
+      file.crc = in.Fixed32();
     }
-    // A file that replaces one named by hash takes its name when the apply finds it.
-    const bool pending = old && old->byHash && file.name.empty();
-    if (in.Ok() && !pending && !IsValidName(file.name)) return corrupt(": invalid file name");
-    if (in.Ok() && old && !pending &&
-        (old->byHash ? NameHash(file.name) != old->nameHash : FoldName(old->name) != FoldName(file.name)))
-      return corrupt(" (" + file.name + "): replaces a file of another name");
-    out->files.push_back(std::move(file));
+    files->push_back(std::move(file));
   }
+}
+
+// Version 3: field by field.
+void TakeFilesByField(VarintReader& in, size_t sources, std::vector<FileFields>* files) {
+  const uint64_t fileCount = in.Bounded(kMaxEntries);
+  for (uint64_t i = 0; in.Ok() && i < fileCount; ++i) {
+    files->emplace_back();
+    files->back().kind = in.Number();
+  }
+  int64_t next = 1;
+  for (FileFields& file : *files) {
+    const uint64_t step = in.Bounded(2 * uint64_t{kMaxEntries} + 1);
+    if (!step) continue;
+    const int64_t old = next + UnfoldSigned(step - 1);
+    if (old < 1 || old > static_cast<int64_t>(sources)) return in.Fail();
+    file.oldSource = static_cast<uint64_t>(old);
+    next = old + 1;
+  }
+  for (FileFields& file : *files)
+    if (!TakeText(in, kMaxNameLength, &file.name)) return;
+  const auto writes = [](const FileFields& file) {
+    return file.kind == static_cast<uint8_t>(FileKind::Write);
+  };
+  for (FileFields& file : *files)
+    if (writes(file)) file.change = in.Signed();
+  for (FileFields& file : *files)
+    if (writes(file)) file.crc = in.Fixed32();
+}
+
+bool CheckFile(size_t i, const FileFields& fields, Patch* out, FormatError* error) {
+  TreeFile file;
+  file.oldSource = static_cast<uint32_t>(fields.oldSource);
+  file.name = fields.name;
+  const SourceFile* old = file.oldSource ? &out->sources[file.oldSource - 1] : nullptr;
+  if (file.name.empty() && old) file.name = old->name;
+  const auto corrupt = [&](const std::string& what) {
+    return FailFormat(error, kErrCorrupt, "file " + std::to_string(i + 1) + what);
+  };
+  if (fields.kind == static_cast<uint8_t>(FileKind::Write)) {
+    file.kind = FileKind::Write;
+    const uint64_t oldSize = old ? old->size : 0;
+    const int64_t change = fields.change;
+    file.newSize = oldSize + static_cast<uint64_t>(change);
+    if ((change < 0 && static_cast<uint64_t>(-(change + 1)) + 1 > oldSize) || file.newSize > kMaxFileSize)
+      return corrupt(": size out of range");
+    file.newCrc = fields.crc;
+  } else if (fields.kind == static_cast<uint8_t>(FileKind::Delete)) {
+    file.kind = FileKind::Delete;
+    if (!old) return corrupt(": deletes no file");
+  } else {
+    return corrupt(": unknown kind");
+  }
+  // A file that replaces one named by hash takes its name when the apply finds it.
+  const bool pending = old && old->byHash && file.name.empty();
+  if (!pending && !IsValidName(file.name)) return corrupt(": invalid file name");
+  if (old && !pending &&
+      (old->byHash ? NameHash(file.name) != old->nameHash : FoldName(old->name) != FoldName(file.name)))
+    return corrupt(" (" + file.name + "): replaces a file of another name");
+  out->files.push_back(std::move(file));
+  return true;
+}
+
+bool DecodeFiles(VarintReader& in, uint16_t version, Patch* out, FormatError* error) {
+  std::vector<FileFields> files;
+  if (version == 2)
+    TakeFilesTogether(in, out->sources.size(), &files);
+  else
+    TakeFilesByField(in, out->sources.size(), &files);
+  for (size_t i = 0; i < files.size() && in.Ok(); ++i)
+    if (!CheckFile(i, files[i], out, error)) return false;
   return true;
 }
 
@@ -164,8 +233,8 @@ bool HasHashTwice(const Patch& patch) {
 }
 
 bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
-  if (!DecodeSources(in, out, error) || !DecodeFiles(in, out, error) || !DecodeStreams(in, out, error) ||
-      !DecodeTranslations(in, out, error))
+  if (!DecodeSources(in, out->version, out, error) || !DecodeFiles(in, out->version, out, error) ||
+      !DecodeStreams(in, out, error) || !DecodeTranslations(in, out, error))
     return false;
   const auto corrupt = [&](const std::string& what) { return FailFormat(error, kErrCorrupt, what); };
   if (in.Ok() && in.Number() != 0) return corrupt("reserved field set");
@@ -185,13 +254,6 @@ uint32_t Patch::WrittenCount() const {
   return count;
 }
 
-uint16_t PatchVersion(Source& patch) {
-  uint8_t head[10];
-  if (patch.Size() < sizeof head || !patch.ReadAt(0, head, sizeof head)) return 0;
-  if (std::memcmp(head, kMagic, sizeof kMagic) != 0) return 0;
-  return ReadU16(head + 8);
-}
-
 bool ParsePatch(Source& source, Patch* out, FormatError* error, bool checkStreams) {
   *out = Patch();
   const uint64_t size = source.Size();
@@ -201,10 +263,11 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error, bool checkStream
   if (!source.ReadAt(0, h, got)) return FailFormat(error, kErrPatchUnreadable, "read failed");
   if (std::memcmp(h, kMagic, sizeof kMagic) != 0) return FailFormat(error, kErrCorrupt, "not a patch file");
   // The version first: a patch of another version is told as such, however its header goes on.
-  if (ReadU16(h + 8) != kFormatVersion)
+  out->version = ReadU16(h + 8);
+  if (out->version < kOldestVersion || out->version > kFormatVersion)
     return FailFormat(error, kErrFormatVersion,
-                      "format version " + std::to_string(ReadU16(h + 8)) + ", this engine reads " +
-                          std::to_string(kFormatVersion));
+                      "format version " + std::to_string(out->version) + ", this engine reads " +
+                          std::to_string(kOldestVersion) + " to " + std::to_string(kFormatVersion));
   if (got < 11 + 2 + 4) return FailFormat(error, kErrCorrupt, "header truncated");
   const uint8_t codec = h[10];
   VarintReader sizes(h + 11, got - 11);

@@ -15,40 +15,54 @@ void PutText(std::vector<uint8_t>* out, const std::string& text) {
   out->insert(out->end(), text.begin(), text.end());
 }
 
-std::vector<uint8_t> EncodeDirectory(const Patch& patch) {
-  std::vector<uint8_t> d;
-  PutVarint(&d, patch.sources.size());
+void EncodeSources(const Patch& patch, std::vector<uint8_t>* d) {
+  PutVarint(d, patch.sources.size());
   // Names in order share their beginnings: each is written as what it shares with the one before and the
   // rest.
   std::string previous;
   for (const SourceFile& source : patch.sources) {
     if (source.byHash) {
-      PutVarint(&d, previous.size() + 1);
-      PutFixed(&d, source.nameHash, kNameHashBytes);
-      PutVarint(&d, source.size);
+      PutVarint(d, previous.size() + 1);
+      PutFixed(d, source.nameHash, kNameHashBytes);
       continue;
     }
     size_t shared = 0;
     while (shared < previous.size() && shared < source.name.size() && previous[shared] == source.name[shared])
       ++shared;
-    PutVarint(&d, shared);
-    PutText(&d, source.name.substr(shared));
-    PutVarint(&d, source.size);
+    PutVarint(d, shared);
+    PutText(d, source.name.substr(shared));
     previous = source.name;
   }
-  PutVarint(&d, patch.files.size());
+  for (const SourceFile& source : patch.sources) PutVarint(d, source.size);
+}
+
+void EncodeFiles(const Patch& patch, std::vector<uint8_t>* d) {
+  PutVarint(d, patch.files.size());
+  for (const TreeFile& file : patch.files) PutVarint(d, static_cast<uint8_t>(file.kind));
+  // Files mostly replace the old files in their order: each old file is written as a step from the one
+  // after the last.
+  uint32_t next = 1;
   for (const TreeFile& file : patch.files) {
-    PutVarint(&d, static_cast<uint8_t>(file.kind));
-    PutVarint(&d, file.oldSource);
-    // A file of the same name as the old one it replaces leaves its name out.
-    PutText(&d, file.oldSource && patch.sources[file.oldSource - 1].name == file.name ? std::string()
-                                                                                      : file.name);
-    if (file.kind == FileKind::Write) {
-      const uint64_t oldSize = file.oldSource ? patch.sources[file.oldSource - 1].size : 0;
-      PutVarint(&d, FoldSigned(static_cast<int64_t>(file.newSize - oldSize)));
-      PutFixed32(&d, file.newCrc);
-    }
+    PutVarint(d, file.oldSource ? 1 + FoldSigned(int64_t{file.oldSource} - next) : 0);
+    if (file.oldSource) next = file.oldSource + 1;
   }
+  // A file of the same name as the old one it replaces leaves its name out.
+  for (const TreeFile& file : patch.files)
+    PutText(
+        d, file.oldSource && patch.sources[file.oldSource - 1].name == file.name ? std::string() : file.name);
+  for (const TreeFile& file : patch.files) {
+    if (file.kind != FileKind::Write) continue;
+    const uint64_t oldSize = file.oldSource ? patch.sources[file.oldSource - 1].size : 0;
+    PutVarint(d, FoldSigned(static_cast<int64_t>(file.newSize - oldSize)));
+  }
+  for (const TreeFile& file : patch.files)
+    if (file.kind == FileKind::Write) PutFixed32(d, file.newCrc);
+}
+
+std::vector<uint8_t> EncodeDirectory(const Patch& patch) {
+  std::vector<uint8_t> d;
+  EncodeSources(patch, &d);
+  EncodeFiles(patch, &d);
   uint8_t present = 0;
   for (int s = 0; s < kStreamCount; ++s) present |= patch.streams[s].storedSize ? 1 << s : 0;
   d.push_back(present);

@@ -252,7 +252,7 @@ std::string SourceName(const rtp::SourceFile& source) {
 void PrintInfo(const std::string& path, const rtp::Patch& patch) {
   const rtp::PatchCost cost = rtp::ComputeCost(patch);
   std::printf("patch: %s\nformat version: %u\nfiles: %zu (%u written), sources: %zu\n", path.c_str(),
-              rtp::kFormatVersion, patch.files.size(), patch.WrittenCount(), patch.sources.size());
+              patch.version, patch.files.size(), patch.WrittenCount(), patch.sources.size());
   std::printf("cost: biggest %u, new %u, old %u, files %u\n", cost.biggest, cost.newSize, cost.oldSize,
               cost.files);
   static const char* const kStreamNames[rtp::kStreamCount] = {"literal lengths", "cover lengths", "moves",
