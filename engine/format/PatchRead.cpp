@@ -181,6 +181,7 @@ bool DecodeTranslations(VarintReader& in, Patch* out, FormatError* error) {
     SourceFile& source = out->sources[number - 1];
     source.translated = true;
     source.map.newImageBase = static_cast<uint32_t>(in.Bounded(0xFFFFFFFFu));
+    source.map.jumps = out->version >= 3;
     const uint64_t segments = in.Bounded(kMaxRelocations);
     int64_t start = 0, shift = 0;
     for (uint64_t k = 0; in.Ok() && k < segments; ++k) {

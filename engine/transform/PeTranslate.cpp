@@ -124,26 +124,38 @@ void TranslateRange(const PeLayout& old, const AddressMap& map, const uint8_t* r
     }
   };
   const auto rawWord = [&](uint64_t at) { return Word(raw + (at - rawAt)); };
-  // Relative calls in code sections: E8 and a displacement to a target inside the same code section.
-  // Of calls that overlap, the first is taken, as a processor reading forward would: a site counts
-  // unless one of the four bytes before it starts a call too (bytes 4 back and 4 on, so any piece of
-  // the file decides as the whole file does). Relocations win over calls.
+  // Relative branches in code sections: a call (E8), jump (E9) or conditional jump (0F 80-8F) whose
+  // displacement, its last four bytes, leads to a target inside the same code section. Of branches that
+  // overlap, the first is taken, as a processor reading forward would: a site counts unless a branch that
+  // starts one of the five bytes before it reaches over it (bytes 10 back and 6 on, so any piece of the
+  // file decides as the whole file does). Relocations win over branches.
   for (const PeLayout::Section& s : old.sections) {
     if (!s.code || s.rawSize == 0) continue;
     const uint64_t sectionEnd = std::min<uint64_t>(uint64_t{s.raw} + s.rawSize, rawEnd);
-    const auto isCall = [&](uint64_t site) {
-      if (site < s.raw || site < rawAt || site + 5 > sectionEnd || raw[site - rawAt] != 0xE8) return false;
+    // The length of the branch that starts at `site` (0 for none): its displacement is its last four bytes.
+    const auto branch = [&](uint64_t site) -> uint32_t {
+      if (site < s.raw || site < rawAt || site + 5 > sectionEnd) return 0;
+      const uint8_t op = raw[site - rawAt];
+      uint32_t length = 0;
+      if (op == 0xE8 || (op == 0xE9 && map.jumps))
+        length = 5;
+      else if (op == 0x0F && map.jumps && site + 6 <= sectionEnd && (raw[site + 1 - rawAt] & 0xF0) == 0x80)
+        length = 6;
+      if (!length) return 0;
       const uint32_t siteRva = static_cast<uint32_t>(s.rva + (site - s.raw));
-      return siteRva + 5 + rawWord(site + 1) - s.rva < s.rawSize;
+      return siteRva + length + rawWord(site + length - 4) - s.rva < s.rawSize ? length : 0;
     };
-    const uint64_t from = std::max<uint64_t>(s.raw, pos >= 4 ? pos - 4 : 0);
+    const uint64_t from = std::max<uint64_t>(s.raw, pos >= 5 ? pos - 5 : 0);
     for (uint64_t site = from; site < std::min(end, sectionEnd); ++site) {
-      if (!isCall(site)) continue;
+      const uint32_t length = branch(site);
+      if (!length) continue;
       bool covered = false;
-      for (uint64_t back = 1; back <= 4 && back <= site && !covered; ++back) covered = isCall(site - back);
+      for (uint64_t back = 1; back <= 5 && back <= site && !covered; ++back)
+        covered = branch(site - back) > back;
       if (covered) continue;
       const uint32_t siteRva = static_cast<uint32_t>(s.rva + (site - s.raw));
-      put(site + 1, map.Map(siteRva + 5 + rawWord(site + 1)) - (map.Map(siteRva) + 5));
+      put(site + length - 4,
+          map.Map(siteRva + length + rawWord(site + length - 4)) - (map.Map(siteRva) + length));
     }
   }
   const auto first = std::lower_bound(old.relocations.begin(), old.relocations.end(),

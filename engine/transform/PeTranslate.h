@@ -2,11 +2,12 @@
 // The executable transform: old 32-bit Windows executables seen as their new versions would be laid out.
 //
 // One inserted function moves every later function, and every absolute address (the relocation table
-// lists where they are) and every relative call (E8 rel32) that points across the change differs between
-// the versions, so exact copies stay short and the difference bytes many. The builder learns from a
-// first matching where each part of the old image went (an address map, carried in the patch) and
-// matches the new file against the old one with those addresses already moved: absolute addresses go
-// through the map, and a call's displacement is recomputed from where call and target went. The apply
+// lists where they are) and every relative call or jump (E8, E9 and 0F 80-8F rel32) that points across
+// the change differs between the versions, so exact copies stay short and the difference bytes many. The
+// builder learns from a first matching where each part of the old image went (an address map, carried in
+// the patch) and matches the new file against the old one with those addresses already moved: absolute
+// addresses go through the map, and a branch's displacement is recomputed from where branch and target
+// went. (Patches of format 2 move calls only.) The apply
 // moves them the same way as it reads the old file, so nothing of this is stored but the map.
 //
 // What is moved is decided from the old file alone and from a few bytes around each byte, so any range
@@ -25,6 +26,7 @@ struct AddressMap {
   uint32_t newImageBase = 0;
   std::vector<uint32_t> starts;  // old relative virtual addresses, rising
   std::vector<int32_t> shifts;
+  bool jumps = true;  // jumps move too, not only calls
   uint32_t Map(uint32_t rva) const;
 };
 
@@ -45,7 +47,7 @@ struct PeLayout {
 // At most this many relocations are followed: the apply keeps them in memory.
 constexpr size_t kMaxRelocations = size_t{4} << 20;
 // Bytes before and after a range that its translation looks at.
-constexpr size_t kTranslateMargin = 8;
+constexpr size_t kTranslateMargin = 12;
 
 // Reads the layout of a 32-bit x86 executable; false for anything else or anything malformed.
 bool ParsePe(Source& file, PeLayout* out);

@@ -21,12 +21,13 @@ using enginetest::TempFolder;
 using enginetest::Tree;
 using enginetest::View;
 
-// A program as a linker sees it: functions of random code, each calling others (E8 rel32) and holding
-// absolute pointers to others (listed in the relocation table).
+// A program as a linker sees it: functions of random code, each calling or jumping to others (E8, E9 or
+// 0F 85 rel32) and holding absolute pointers to others (listed in the relocation table).
 struct Function {
   std::string code;
   std::vector<std::pair<size_t, size_t>> calls, pointers;  // (offset in code, target function)
 };
+const char* const kBranches[] = {"\xE8", "\xE9", "\x0F\x85"};
 
 std::vector<Function> Program(uint32_t seed, size_t count) {
   std::mt19937 random(seed);
@@ -36,7 +37,9 @@ std::vector<Function> Program(uint32_t seed, size_t count) {
     for (char& c : f.code) c = static_cast<char>(random() % 0xE0);  // no stray E8 or E9
     for (size_t at = 8; at + 12 < f.code.size(); at += 40 + random() % 40) {
       (random() % 2 ? f.calls : f.pointers).emplace_back(at, random() % count);
-      if (!f.calls.empty() && f.calls.back().first == at) f.code[at] = static_cast<char>(0xE8);
+      const size_t opcode = at % 3 == 2 ? 2 : 1;
+      if (!f.calls.empty() && f.calls.back().first == at)
+        f.code.replace(at, opcode, kBranches[at % 3], opcode);
     }
   }
   return functions;
@@ -55,9 +58,11 @@ std::string Link(const std::vector<Function>& functions) {
   for (size_t i = 0; i < functions.size(); ++i) {
     std::string code = functions[i].code;
     uint8_t* p = reinterpret_cast<uint8_t*>(&code[0]);
-    for (const auto& call : functions[i].calls)
-      rtp::WriteU32(p + call.first + 1,
-                    start[call.second] - (start[i] + static_cast<uint32_t>(call.first) + 5));
+    for (const auto& call : functions[i].calls) {
+      const uint32_t length = call.first % 3 == 2 ? 6 : 5;
+      rtp::WriteU32(p + call.first + length - 4,
+                    start[call.second] - (start[i] + static_cast<uint32_t>(call.first) + length));
+    }
     for (const auto& pointer : functions[i].pointers) {
       rtp::WriteU32(p + pointer.first, enginetest::kPeImageBase + start[pointer.second]);
       relocations.push_back(start[i] + static_cast<uint32_t>(pointer.first));
@@ -81,6 +86,12 @@ TEST(PeTranslate, AnyPieceTranslatesAsTheWholeFileDoes) {
   std::vector<uint8_t> whole(file.size());
   rtp::TranslateRange(layout, map, raw, 0, file.size(), 0, file.size(), whole.data());
   EXPECT_NE(std::memcmp(whole.data(), raw, file.size()), 0) << "addresses moved";
+  // Patches of format 2 move calls only.
+  rtp::AddressMap callsOnly = map;
+  callsOnly.jumps = false;
+  std::vector<uint8_t> calls(file.size());
+  rtp::TranslateRange(layout, callsOnly, raw, 0, file.size(), 0, file.size(), calls.data());
+  EXPECT_NE(calls, whole);
   std::mt19937 random(9);
   for (int trial = 0; trial < 300; ++trial) {
     const uint64_t pos = random() % file.size();
