@@ -6,18 +6,19 @@
 # into one table per pair.
 #   scripts/bench-delta.sh [--runs N] [--pairs a,b] [--keep] [--help]
 #     --runs N     timed runs of every build and apply; the tables show medians (3)
-#     --pairs LIST comma-separated subset of: esbuild-exe swc-dll three-tree few-bytes (all)
+#     --pairs LIST comma-separated subset of: esbuild-exe swc-dll three-tree three-pak few-bytes (all)
 #     --keep       keep the unpacked folders, tars and patches (otherwise only cache/ and results/ stay)
 #     --no-build   use rtpbuild (and patchw32, engine_bench) as already built, without building them
 # The work folder is build/bench-delta, or TESSERINE_BENCH_DIR. Downloaded tarballs stay in its cache/.
 # Exits 1 when the engine's result differs from the new folder, or when no pair could be measured.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-all_pairs=(esbuild-exe swc-dll three-tree few-bytes)
+all_pairs=(esbuild-exe swc-dll three-tree three-pak few-bytes)
 declare -A pair_versions=(  # NAME OLD_VERSION NEW_VERSION (few-bytes: NEW is synthesized from OLD)
   [esbuild-exe]="@esbuild/win32-ia32 0.28.1 0.28.2"
   [swc-dll]="@swc/core-win32-ia32-msvc 1.10.0 1.10.1"
   [three-tree]="three 0.170.0 0.171.0"
+  [three-pak]="three 0.170.0 0.171.0"  # each version packed into one file, its entries in another order
   [few-bytes]="three 0.171.0 0.171.0"
 )
 
@@ -137,6 +138,10 @@ for pair in "${pairs[@]}"; do
   fetch "$name" "$old_v" "$dir/old" || { echo "skipped $pair: could not fetch $name@$old_v"; continue; }
   fetch "$name" "$new_v" "$dir/new" || { echo "skipped $pair: could not fetch $name@$new_v"; continue; }
   old=$dir/old/package new=$dir/new/package label="$name $old_v -> $new_v"
+  if [ "$pair" = three-pak ]; then
+    python3 "$root/bench/tools/pack_tree.py" "$old" 1 && python3 "$root/bench/tools/pack_tree.py" "$new" 2
+    label="$name $old_v -> $new_v, each packed into one file with its entries in another order"
+  fi
   if [ "$pair" = few-bytes ]; then
     touch_few_bytes "$new"
     label="$name $old_v -> the same with a few bytes changed in 3 files"
