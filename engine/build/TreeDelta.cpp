@@ -105,6 +105,7 @@ class TreeBuild {
   // The steps read the old bytes only: the suffix array's memory goes back before the coders take theirs.
   bool DropSuffixArray() {
     std::vector<int32_t>().swap(mIndex.order);
+    std::vector<uint32_t>().swap(mIndex.pairs);
     return true;
   }
 
@@ -200,8 +201,7 @@ class TreeBuild {
     Report("indexing the old files", 0, size);
     mIndex.bytes = mOldBytes.view();
     mIndex.base = 0;
-    if (!BuildSuffixArray(mIndex.bytes, &mIndex.order))
-      return Fail(mError, "out of memory indexing the old folder");
+    if (!BuildIndex(&mIndex)) return Fail(mError, "out of memory indexing the old folder");
     return true;
   }
 
@@ -237,8 +237,7 @@ class TreeBuild {
       source.map = map;
       ++translated;
     }
-    if (translated && !BuildSuffixArray(mIndex.bytes, &mIndex.order))
-      return Fail(mError, "out of memory indexing the old folder");
+    if (translated && !BuildIndex(&mIndex)) return Fail(mError, "out of memory indexing the old folder");
     Report("indexing the old files", mOld.IndexedSize(), mOld.IndexedSize());
     return true;
   }

@@ -68,8 +68,7 @@ bool MatchWindow(ByteView fresh, uint64_t from, ByteView old, uint64_t first, ui
     OldIndex index;
     index.bytes = ByteView(old.data + lo, static_cast<size_t>(hi - lo));
     index.base = oldAt + part.oldFrom;
-    if (!BuildSuffixArray(index.bytes, &index.order))
-      return Fail(error, "out of memory indexing an old file");
+    if (!BuildIndex(&index)) return Fail(error, "out of memory indexing an old file");
     const uint64_t hint = oldAt + first + static_cast<uint64_t>(std::max<int64_t>(expected, 0));
     const ByteView run(fresh.data + pos, static_cast<size_t>(end - pos));
     std::vector<Cover> found[2];

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/base/Varint.h"
+#include "engine/match/SuffixArray.h"
 
 namespace rtp {
 
@@ -43,6 +44,13 @@ Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLen
   const int64_t n = static_cast<int64_t>(index.bytes.size);
   if (sa.empty() || freshLength == 0) return {};
   int64_t lo = 0, hi = static_cast<int64_t>(sa.size()) - 1;
+  if (freshLength >= 2 && !index.pairs.empty()) {
+    // The two suffixes around where `fresh` sorts lie from the one before its first two bytes' suffixes
+    // to the one after them: the search ends on the pair it would end on over the whole array.
+    const size_t pair = size_t{fresh[0]} << 8 | fresh[1];
+    hi = std::min<int64_t>(hi, index.pairs[pair + 1]);
+    lo = std::max<int64_t>(0, std::min<int64_t>(int64_t{index.pairs[pair]} - 1, hi - 1));
+  }
   while (hi - lo >= 2) {
     const int64_t mid = lo + (hi - lo) / 2;
     const int64_t p = sa[static_cast<size_t>(mid)];
@@ -87,6 +95,23 @@ void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
 }
 
 }  // namespace
+
+bool BuildIndex(OldIndex* index) {
+  index->pairs.clear();
+  if (!BuildSuffixArray(index->bytes, &index->order)) return false;
+  const uint8_t* bytes = index->bytes.data;
+  const size_t n = index->bytes.size;
+  if (n == 0) return true;
+  // Counted from the bytes, not read from the array: the suffix of the last byte alone sorts first
+  // among those that start with its byte.
+  std::vector<uint32_t> pairs(65537, 0);
+  for (size_t i = 0; i + 1 < n; ++i) ++pairs[(size_t{bytes[i]} << 8 | bytes[i + 1]) + 1];
+  const size_t lastAlone = size_t{bytes[n - 1]} << 8;
+  for (size_t pair = 0; pair < 65536; ++pair) pairs[pair + 1] += pairs[pair];
+  for (size_t pair = lastAlone; pair <= 65536; ++pair) ++pairs[pair];
+  index->pairs.swap(pairs);
+  return true;
+}
 
 int64_t MinGain(CoverStyle style) {
   return style == CoverStyle::Differences ? 6 : 24;

@@ -22,7 +22,13 @@ struct OldIndex {
   ByteView bytes;
   uint64_t base = 0;
   std::vector<int32_t> order;  // the suffix array
+  // Per first two bytes (65,536 and an end): where the suffixes that start so begin in `order`, so a
+  // search starts among them and not at the whole array.
+  std::vector<uint32_t> pairs;
 };
+
+// The suffix array of `index->bytes` and its table of first two bytes; false as BuildSuffixArray.
+bool BuildIndex(OldIndex* index);
 
 struct Cover {
   uint64_t oldPos = 0;  // in the index's bytes, plus its base
