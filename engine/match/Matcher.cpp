@@ -35,10 +35,11 @@ int64_t CommonLength(const uint8_t* a, int64_t aLength, const uint8_t* b, int64_
 struct Match {
   int64_t pos = 0;  // in the index's bytes
   int64_t length = 0;
+  int64_t at = 0;  // its place in the suffix array
 };
 
-// The longest match of `fresh` in the index, nearest to `want` among equally long ones.
-Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLength, int64_t want) {
+// The longest match of `fresh` in the index: one of them, as the suffix array gives it.
+Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLength) {
   const std::vector<int32_t>& sa = index.order;
   const uint8_t* old = index.bytes.data;
   const int64_t n = static_cast<int64_t>(index.bytes.size);
@@ -68,25 +69,34 @@ Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLen
   const int64_t b =
       CommonLength(old + sa[static_cast<size_t>(hi)], n - sa[static_cast<size_t>(hi)], fresh, freshLength);
   const int64_t at = a >= b ? lo : hi;
-  Match best{sa[static_cast<size_t>(at)], std::max(a, b)};
-  if (best.length == 0) return best;
-  int64_t bestDistance = best.pos > want ? best.pos - want : want - best.pos;
+  return {sa[static_cast<size_t>(at)], std::max(a, b), at};
+}
+
+// Among the matches as long as `best`, the one nearest to `want`: looked for only for a match that is
+// taken, as the search around it reads old bytes all over.
+int64_t NearestPos(const OldIndex& index, const uint8_t* fresh, const Match& best, int64_t want) {
+  const std::vector<int32_t>& sa = index.order;
+  const uint8_t* old = index.bytes.data;
+  const int64_t n = static_cast<int64_t>(index.bytes.size);
+  int64_t pos = best.pos;
+  if (best.length == 0) return pos;
+  int64_t bestDistance = pos > want ? pos - want : want - pos;
   // Long matches are rare and cost much to compare: fewer candidates for them.
   const int64_t candidates = best.length > 256 ? kNearCandidates / 8 : kNearCandidates;
   for (int direction = -1; direction <= 1; direction += 2) {
-    int64_t k = at + direction;
+    int64_t k = best.at + direction;
     for (int64_t seen = 0; k >= 0 && k < static_cast<int64_t>(sa.size()) && seen < candidates;
          k += direction, ++seen) {
       const int64_t p = sa[static_cast<size_t>(k)];
       if (n - p < best.length || CommonLength(old + p, best.length, fresh, best.length) < best.length) break;
       const int64_t distance = p > want ? p - want : want - p;
-      if (distance < bestDistance || (distance == bestDistance && p < best.pos)) {
+      if (distance < bestDistance || (distance == bestDistance && p < pos)) {
         bestDistance = distance;
-        best.pos = p;
+        pos = p;
       }
     }
   }
-  return best;
+  return pos;
 }
 
 void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
@@ -135,12 +145,15 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
     int64_t oldScore = 0;
     int64_t scored = scan += length;
     for (; scan < newSize; ++scan) {
-      const Match m = LongestMatch(index, fresh + scan, newSize - scan, scan + lastOffset);
+      const Match m = LongestMatch(index, fresh + scan, newSize - scan);
       length = m.length;
-      pos = m.pos;
       for (; scored < scan + length; ++scored)
         if (same(scored, scored + lastOffset)) ++oldScore;
-      if ((length == oldScore && length != 0) || length > oldScore + minGain) break;
+      if (length == oldScore && length != 0) break;
+      if (length > oldScore + minGain) {
+        pos = NearestPos(index, fresh + scan, m, scan + lastOffset);
+        break;
+      }
       if (same(scan, scan + lastOffset)) --oldScore;
     }
     if (length == oldScore && scan != newSize) continue;
