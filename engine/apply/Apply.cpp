@@ -126,7 +126,9 @@ class Run : public OldFiles {
     std::vector<std::string> clientFiles;
     if (!mFs.List(&clientFiles)) return SendError(mListener, kErrRead, "client folder");
     FormatError error;
-    if (!ResolveNames(&patch, clientFiles, &error)) return SendError(mListener, error.number, error.detail);
+    const auto sizeOf = [this](const std::string& name, uint64_t* size) { return mFs.SizeOf(name, size); };
+    if (!ResolveNames(&patch, clientFiles, sizeOf, &error))
+      return SendError(mListener, error.number, error.detail);
     for (size_t i = 0; i < mFiles.size(); ++i) mFiles[i].name = patch.files[i].name;
     return kOk;
   }

@@ -29,26 +29,36 @@ bool HasNamesByHash(const Patch& patch) {
   return false;
 }
 
-bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, FormatError* error) {
+bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, const SizeOfFile& sizeOf,
+                  FormatError* error) {
   std::unordered_map<uint64_t, size_t> wanted;  // hash -> source
   for (size_t s = 0; s < patch->sources.size(); ++s)
     if (patch->sources[s].byHash) wanted[patch->sources[s].nameHash] = s;
-  std::vector<const std::string*> found(patch->sources.size(), nullptr);
+  std::vector<std::vector<const std::string*>> answering(patch->sources.size());
   for (const std::string& name : clientFiles) {
     const auto at = wanted.find(NameHash(name));
     // No builder names a file the patch cannot carry: such a name answering to a hash is chance.
-    if (at == wanted.end() || !IsValidName(name)) continue;
-    if (found[at->second])
-      return FailFormat(error, kErrFileNotFound,
-                        "two client files answer to one name: " + *found[at->second] + ", " + name);
-    found[at->second] = &name;
+    if (at != wanted.end() && IsValidName(name)) answering[at->second].push_back(&name);
   }
+  std::vector<const std::string*> found(patch->sources.size(), nullptr);
   for (size_t s = 0; s < patch->sources.size(); ++s) {
     const SourceFile& source = patch->sources[s];
-    if (source.byHash && !found[s])
+    std::vector<const std::string*>& names = answering[s];
+    if (names.size() > 1) {
+      std::vector<const std::string*> sized;
+      uint64_t size = 0;
+      for (const std::string* name : names)
+        if (sizeOf(*name, &size) && size == source.size) sized.push_back(name);
+      if (sized.size() > 1)
+        return FailFormat(error, kErrFileNotFound,
+                          "two client files answer to one name: " + *sized[0] + ", " + *sized[1]);
+      names.swap(sized);
+    }
+    if (source.byHash && names.empty())
       return FailFormat(error, kErrFileNotFound,
                         "an old file of " + std::to_string(source.size) + " bytes (name hash " +
                             HashText(source.nameHash) + ")");
+    if (source.byHash) found[s] = names[0];
   }
   for (size_t s = 0; s < patch->sources.size(); ++s)
     if (found[s]) patch->sources[s].name = *found[s];

@@ -36,7 +36,7 @@
 // Names by hash: the apply lists the client folder and finds each such file by the hash of its name, so
 // a patch that changes a few files of a large client spends a few bytes on each name. The builder names
 // a file so only when no other old or new file's name has that hash; the apply refuses a hash that no
-// client file or more than one answers to.
+// client file answers to, or more than one of the size the patch expects. Format 2 names every file.
 //
 // Names: the client file, relative to the client folder, '\' between folders: UTF-8 text (well formed)
 // without control characters and <>:"|?*/, at most kMaxNameLength bytes, no empty, "." or ".." part, no
@@ -56,6 +56,7 @@
 // A step never crosses the end of a file. Every written file is summed as it is built and must match
 // its size and CRC-32C, or nothing of the client is replaced.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -148,15 +149,19 @@ bool WritePatch(const Patch& patch, const std::vector<uint8_t> (&streams)[kStrea
                 uint64_t* size);
 
 // The hash that names a file: FNV-1a (64 bits) of the name as Windows compares it, cut to its low
-// kNameHashBytes bytes.
-constexpr int kNameHashBytes = 6;
+// kNameHashBytes bytes. Two client files that answer to one hash are told apart by their sizes, so a
+// short hash serves clients of millions of files.
+constexpr int kNameHashBytes = 4;
 uint64_t NameHash(const std::string& name);
 // Whether the patch names some old file by hash only.
 bool HasNamesByHash(const Patch& patch);
-// Gives every file named by hash the name of the one client file (of `clientFiles`, every file below the
-// client folder) that answers to it, and the patch's files their names. Error 15 when no client file
-// answers to a hash, or more than one.
-bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, FormatError* error);
+// A client file's size; false when it cannot be told.
+using SizeOfFile = std::function<bool(const std::string& name, uint64_t* size)>;
+// Gives every file named by hash the name of the client file (of `clientFiles`, every file below the
+// client folder) that answers to it, of its size where several do, and the patch's files their names.
+// Error 15 when none answers to a hash, or several of the size.
+bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, const SizeOfFile& sizeOf,
+                  FormatError* error);
 
 // The client-file name rule above.
 bool IsValidName(const std::string& name);

@@ -23,8 +23,8 @@ bool TakeText(VarintReader& in, size_t most, std::string* out) {
 }
 
 // The name of one old file: a text after what it shares with the name before, or a hash.
-bool TakeSourceName(VarintReader& in, std::string* previous, SourceFile* source) {
-  const uint64_t shared = in.Bounded(previous->size() + 1);
+bool TakeSourceName(VarintReader& in, uint16_t version, std::string* previous, SourceFile* source) {
+  const uint64_t shared = in.Bounded(previous->size() + (version > 2 ? 1 : 0));
   if (shared == previous->size() + 1) {
     source->byHash = true;
     source->nameHash = in.Fixed(kNameHashBytes);
@@ -43,7 +43,7 @@ bool DecodeSources(VarintReader& in, uint16_t version, Patch* out, FormatError* 
   std::string previous;
   for (uint64_t i = 0; in.Ok() && i < sourceCount; ++i) {
     SourceFile source;
-    if (!TakeSourceName(in, &previous, &source)) break;
+    if (!TakeSourceName(in, version, &previous, &source)) break;
     if (version == 2) source.size = in.Bounded(kMaxFileSize);
     out->sources.push_back(std::move(source));
   }

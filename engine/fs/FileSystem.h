@@ -44,6 +44,13 @@ class FileSystem {
   virtual bool ListNames(const std::string& folder, std::vector<std::string>* names) = 0;
   // Opens the file to be read in pieces; others may go on reading and writing it meanwhile.
   virtual FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) = 0;
+  // The size of a file that can be opened to be read.
+  bool SizeOf(const std::string& name, uint64_t* size) {
+    std::unique_ptr<Source> file;
+    if (OpenRead(name, &file) != FsStatus::Ok) return false;
+    *size = file->Size();
+    return true;
+  }
   // Creates or truncates the file to be written in pieces, creating missing folders on its way; Locked
   // when another program holds it.
   virtual FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) = 0;

@@ -245,7 +245,7 @@ std::string Printable(const rtp::ByteView& bytes) {
 std::string SourceName(const rtp::SourceFile& source) {
   if (!source.name.empty()) return source.name;
   char text[20];
-  std::snprintf(text, sizeof text, "#%012" PRIx64, source.nameHash);
+  std::snprintf(text, sizeof text, "#%0*" PRIx64, 2 * rtp::kNameHashBytes, source.nameHash);
   return text;
 }
 
@@ -287,9 +287,11 @@ int Info(const std::vector<std::string>& args) {
   if (!rtp::ParsePatch(*bytes, &patch, &error))
     return Failed(positional[0] + ": " + rtp::ErrorText(error.number, error.detail));
   if (positional.size() == 2) {
+    const std::unique_ptr<rtp::FileSystem> client = OpenFolder(positional[1]);
     std::vector<std::string> clientFiles;
-    if (!OpenFolder(positional[1])->List(&clientFiles)) return Failed("cannot list " + positional[1]);
-    if (!rtp::ResolveNames(&patch, clientFiles, &error))
+    if (!client->List(&clientFiles)) return Failed("cannot list " + positional[1]);
+    const auto sizeOf = [&](const std::string& name, uint64_t* size) { return client->SizeOf(name, size); };
+    if (!rtp::ResolveNames(&patch, clientFiles, sizeOf, &error))
       return Failed(positional[1] + ": " + rtp::ErrorText(error.number, error.detail));
   }
   PrintInfo(positional[0], patch);

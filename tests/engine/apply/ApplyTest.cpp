@@ -197,7 +197,7 @@ TEST_F(EngineRun, AMissingOldFileIsError15BeforeAnyFileIsWritten) {
   // The patch names the file by the hash of its name.
   ASSERT_EQ(listener.Ids(), (std::vector<uint32_t>{rtp::kIdFileCount, rtp::kIdError}));
   char hash[16];
-  std::snprintf(hash, sizeof hash, "%012llx",
+  std::snprintf(hash, sizeof hash, "%08llx",
                 static_cast<unsigned long long>(rtp::NameHash("script\\compiled.code")));
   EXPECT_EQ(listener.calls[1].text,
             std::string("Error ept15: file not found: an old file of 7000 bytes (name hash ") + hash + ")");

@@ -44,7 +44,10 @@ std::vector<std::string> Listing(rtp::Patch patch, const Tree& client) {
   std::vector<std::string> clientFiles;
   for (const auto& file : client) clientFiles.push_back(file.first);
   rtp::FormatError error;
-  EXPECT_TRUE(rtp::ResolveNames(&patch, clientFiles, &error)) << error.detail;
+  const auto sizeOf = [&](const std::string& name, uint64_t* size) {
+    return *size = client.at(name).size(), true;
+  };
+  EXPECT_TRUE(rtp::ResolveNames(&patch, clientFiles, sizeOf, &error)) << error.detail;
   std::vector<std::string> lines;
   for (const rtp::TreeFile& file : patch.files)
     lines.push_back(std::string(file.kind == rtp::FileKind::Delete ? "delete "

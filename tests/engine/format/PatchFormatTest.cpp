@@ -251,12 +251,17 @@ TEST(PatchFormatNames, FilesNamedByHashAreFoundAmongTheClientFilesOnce) {
   ASSERT_TRUE(rtp::ParsePatch(source, &parsed, &error)) << error.detail;
   EXPECT_EQ(parsed.sources[1].name, "b");
   EXPECT_TRUE(parsed.sources[0].name.empty() && parsed.files[1].name.empty());
-  EXPECT_FALSE(rtp::ResolveNames(&parsed, {"b", "A"}, &error));  // "C" is missing
+  // Every client file has the size of "C" (30 bytes) but "c", which has `cSize`.
+  const auto sizes = [](uint64_t cSize) {
+    return
+        [cSize](const std::string& name, uint64_t* size) { return *size = name == "c" ? cSize : 30, true; };
+  };
+  EXPECT_FALSE(rtp::ResolveNames(&parsed, {"b", "A"}, sizes(30), &error));  // "C" is missing
   EXPECT_EQ(error.number, rtp::kErrFileNotFound);
-  EXPECT_FALSE(rtp::ResolveNames(&parsed, {"A", "c", "C", "b"}, &error));  // "C" answers twice
-  ASSERT_TRUE(rtp::ResolveNames(&parsed, {"x\\b", "A", "b", "c"}, &error)) << error.detail;
+  EXPECT_FALSE(rtp::ResolveNames(&parsed, {"A", "c", "C", "b"}, sizes(30), &error));  // two of its size
+  ASSERT_TRUE(rtp::ResolveNames(&parsed, {"x\\b", "A", "b", "c", "C"}, sizes(31), &error)) << error.detail;
   EXPECT_EQ(parsed.files[0].name, "A");
-  EXPECT_EQ(parsed.files[1].name, "c");
+  EXPECT_EQ(parsed.files[1].name, "C");
 }
 
 TEST(PatchFormatNames, AHashThatCouldAnswerForTwoFilesIsRefused) {
