@@ -124,7 +124,7 @@ class Run : public OldFiles {
   uint32_t FindNamedByHash(Patch& patch) {
     if (!HasNamesByHash(patch)) return kOk;
     std::vector<std::string> clientFiles;
-    if (!mFs.List(&clientFiles)) return SendError(mListener, kErrRead, "client folder");
+    if (!mFs.ListReadable(&clientFiles)) return SendError(mListener, kErrRead, "client folder");
     FormatError error;
     const auto sizeOf = [this](const std::string& name, uint64_t* size) { return mFs.SizeOf(name, size); };
     if (!ResolveNames(&patch, clientFiles, sizeOf, &error))

@@ -39,6 +39,10 @@ class FileSystem {
   virtual bool FreeSpace(uint64_t* bytes) = 0;
   // Every file below the folder (not folders), in any order.
   virtual bool List(std::vector<std::string>* names) = 0;
+  // As List, for a client a player keeps: links to folders are not followed, and what cannot be read or
+  // named is left out, so one odd folder does not stop a run; false only when the folder itself cannot
+  // be read.
+  virtual bool ListReadable(std::vector<std::string>* names) { return List(names); }
   // The names of the files and folders right in `folder` ("" for the client folder itself), in any
   // order; a folder that is not there has none. False when it cannot be read.
   virtual bool ListNames(const std::string& folder, std::vector<std::string>* names) = 0;

@@ -153,18 +153,25 @@ bool PosixFileSystem::FreeSpace(uint64_t* bytes) {
   return true;
 }
 
-bool PosixFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth) {
-  if (depth > kMaxDepth) return false;
+bool PosixFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth,
+                                 bool readable) {
+  if (depth > kMaxDepth) return readable;
   Dir dir(prefix.empty() ? mRoot : PathOf(prefix));
-  if (!dir.Get()) return false;
+  if (!dir.Get()) return readable && !prefix.empty();
   while (const dirent* item = ::readdir(dir.Get())) {
     const std::string leaf = item->d_name;
     if (leaf == "." || leaf == "..") continue;
     const std::string name = prefix.empty() ? leaf : prefix + '\\' + leaf;
     struct stat info;
-    if (::stat(PathOf(name).c_str(), &info) != 0) return false;
+    if (::stat(PathOf(name).c_str(), &info) != 0) {
+      if (readable) continue;
+      return false;
+    }
+    struct stat link;
+    const bool linked = ::lstat(PathOf(name).c_str(), &link) == 0 && S_ISLNK(link.st_mode);
     if (S_ISDIR(info.st_mode)) {
-      if (!ListFolder(name, names, depth + 1)) return false;
+      if (readable && linked) continue;
+      if (!ListFolder(name, names, depth + 1, readable)) return false;
     } else if (S_ISREG(info.st_mode)) {
       names->push_back(name);
     }
@@ -185,7 +192,12 @@ bool PosixFileSystem::ListNames(const std::string& folder, std::vector<std::stri
 
 bool PosixFileSystem::List(std::vector<std::string>* names) {
   names->clear();
-  return ListFolder(std::string(), names, 0);
+  return ListFolder(std::string(), names, 0, false);
+}
+
+bool PosixFileSystem::ListReadable(std::vector<std::string>* names) {
+  names->clear();
+  return ListFolder(std::string(), names, 0, true);
 }
 
 FsStatus PosixFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source>* out) {

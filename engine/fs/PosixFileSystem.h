@@ -17,6 +17,7 @@ class PosixFileSystem : public FileSystem {
   bool RootExists() override;
   bool FreeSpace(uint64_t* bytes) override;
   bool List(std::vector<std::string>* names) override;
+  bool ListReadable(std::vector<std::string>* names) override;
   bool ListNames(const std::string& folder, std::vector<std::string>* names) override;
   FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
   FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
@@ -39,7 +40,8 @@ class PosixFileSystem : public FileSystem {
   // `size`, when given, is the length the file is made.
   FsStatus CreateAs(const std::string& name, int mode, std::unique_ptr<Sink>* out,
                     const uint64_t* size = nullptr);
-  bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
+  // `readable`: as ListReadable rather than List.
+  bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth, bool readable);
 
   std::string mRoot;
 };

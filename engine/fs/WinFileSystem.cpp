@@ -185,24 +185,29 @@ bool WinFileSystem::FreeSpace(uint64_t* bytes) {
   return true;
 }
 
-bool WinFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth) {
-  if (depth > kMaxDepth) return false;
+bool WinFileSystem::ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth,
+                               bool readable) {
+  if (depth > kMaxDepth) return readable;
   const std::wstring pattern = (prefix.empty() ? mRoot + L"\\" : PathOf(prefix) + L"\\") + L"*";
   WIN32_FIND_DATAW found;
   const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (search == INVALID_HANDLE_VALUE)
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND || (readable && !prefix.empty());
   bool ok = true;
   do {
     const std::wstring leaf = found.cFileName;
     if (leaf == L"." || leaf == L"..") continue;
     std::string narrow;
     if (!Narrow(leaf, CP_UTF8, &narrow)) {
+      if (readable) continue;
       ok = false;
       break;
     }
     const std::string name = prefix.empty() ? narrow : prefix + '\\' + narrow;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!ListFolder(name, names, depth + 1)) {
+      // A junction or a link to a folder may lead out of the client, or back into it.
+      if (readable && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+      if (!ListFolder(name, names, depth + 1, readable)) {
         ok = false;
         break;
       }
@@ -237,7 +242,12 @@ bool WinFileSystem::ListNames(const std::string& folder, std::vector<std::string
 
 bool WinFileSystem::List(std::vector<std::string>* names) {
   names->clear();
-  return ListFolder(std::string(), names, 0);
+  return ListFolder(std::string(), names, 0, false);
+}
+
+bool WinFileSystem::ListReadable(std::vector<std::string>* names) {
+  names->clear();
+  return ListFolder(std::string(), names, 0, true);
 }
 
 FsStatus WinFileSystem::OpenRead(const std::string& name, std::unique_ptr<Source>* out) {

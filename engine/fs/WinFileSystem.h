@@ -1,8 +1,8 @@
 #pragma once
 // A client folder on Windows (the engine library and the builder tool there). Patch names are UTF-8, the
-// folder UTF-16; a path beyond MAX_PATH goes in the long form ("\\?\"). A file another program holds so that it cannot be
-// replaced or deleted is Locked; replacing and deleting it can then be scheduled for the next restart
-// (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, kept in the registry's PendingFileRenameOperations).
+// folder UTF-16; a path beyond MAX_PATH goes in the long form ("\\?\"). A file another program holds so that
+// it cannot be replaced or deleted is Locked; replacing and deleting it can then be scheduled for the next
+// restart (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, kept in the registry's PendingFileRenameOperations).
 #include <windows.h>
 
 #include <string>
@@ -20,6 +20,7 @@ class WinFileSystem : public FileSystem {
   bool RootExists() override;
   bool FreeSpace(uint64_t* bytes) override;
   bool List(std::vector<std::string>* names) override;
+  bool ListReadable(std::vector<std::string>* names) override;
   bool ListNames(const std::string& folder, std::vector<std::string>* names) override;
   FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) override;
   FsStatus Create(const std::string& name, std::unique_ptr<Sink>* out) override;
@@ -42,7 +43,8 @@ class WinFileSystem : public FileSystem {
   // `size`, when given, is the length the file is made.
   FsStatus CreateAs(const std::string& name, DWORD disposition, std::unique_ptr<Sink>* out,
                     const uint64_t* size = nullptr);
-  bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth);
+  // `readable`: as ListReadable rather than List.
+  bool ListFolder(const std::string& prefix, std::vector<std::string>* names, int depth, bool readable);
 
   std::wstring mRoot;
 };

@@ -289,7 +289,7 @@ int Info(const std::vector<std::string>& args) {
   if (positional.size() == 2) {
     const std::unique_ptr<rtp::FileSystem> client = OpenFolder(positional[1]);
     std::vector<std::string> clientFiles;
-    if (!client->List(&clientFiles)) return Failed("cannot list " + positional[1]);
+    if (!client->ListReadable(&clientFiles)) return Failed("cannot list " + positional[1]);
     const auto sizeOf = [&](const std::string& name, uint64_t* size) { return client->SizeOf(name, size); };
     if (!rtp::ResolveNames(&patch, clientFiles, sizeOf, &error))
       return Failed(positional[1] + ": " + rtp::ErrorText(error.number, error.detail));

@@ -188,6 +188,17 @@ TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullThenADeta
   EXPECT_EQ(listener.Of(rtp::kIdDetail)[3].text, "Added data\\maps\\new.map");
 }
 
+TEST_F(EngineRun, LinksThatLoopOrLeadNowhereInTheClientDoNotStopTheRun) {
+  const std::string patch = MakePatch();
+  WriteTree(client, before);
+  std::filesystem::create_directory_symlink(client, client / "loop");
+  std::filesystem::create_symlink(client / "nowhere", client / "dangling");
+  EXPECT_EQ(Run(patch), rtp::kOk) << listener.Dump();
+  std::filesystem::remove(client / "loop");
+  std::filesystem::remove(client / "dangling");
+  EXPECT_EQ(ReadTree(client), after);
+}
+
 TEST_F(EngineRun, AMissingOldFileIsError15BeforeAnyFileIsWritten) {
   const std::string patch = MakePatch();
   Tree damaged = before;
