@@ -106,6 +106,8 @@ class TreeBuild {
   bool DropSuffixArray() {
     std::vector<int32_t>().swap(mIndex.order);
     std::vector<uint32_t>().swap(mIndex.pairs);
+    std::vector<uint64_t>().swap(mIndex.triples);
+    std::vector<uint64_t>().swap(mIndex.quads);
     return true;
   }
 

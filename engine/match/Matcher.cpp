@@ -38,12 +38,44 @@ struct Match {
   int64_t at = 0;  // its place in the suffix array
 };
 
-// The longest match of `fresh` in the index: one of them, as the suffix array gives it.
+bool HasBit(const std::vector<uint64_t>& bits, size_t at) {
+  return bits[at >> 6] >> (at & 63) & 1;
+}
+void SetBit(std::vector<uint64_t>* bits, size_t at) {
+  (*bits)[at >> 6] |= uint64_t{1} << (at & 63);
+}
+uint32_t Triple(const uint8_t* p) {
+  return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+uint32_t QuadBit(const uint8_t* p, uint32_t shift) {
+  return static_cast<uint32_t>((ReadU32(p) * 0x9E3779B1u) >> shift);
+}
+
+// The length of the longest match of `fresh` (at least four bytes) when it is shorter than four; -1 when
+// it may be longer.
+int64_t ShortMatchLength(const OldIndex& index, const uint8_t* fresh) {
+  if (index.quads.empty() || HasBit(index.quads, QuadBit(fresh, index.quadShift))) return -1;
+  if (HasBit(index.triples, Triple(fresh))) return 3;
+  const size_t pair = size_t{fresh[0]} << 8 | fresh[1];
+  if (index.pairs[pair + 1] > index.pairs[pair]) return 2;
+  // The suffixes that start with this byte, whatever follows (the last byte alone among them).
+  return index.pairs[(size_t{fresh[0]} + 1) << 8] > index.pairs[size_t{fresh[0]} << 8] ||
+                 index.bytes.data[index.bytes.size - 1] == fresh[0]
+             ? 1
+             : 0;
+}
+
+// The longest match of `fresh` in the index: one of them, as the suffix array gives it; of a match
+// shorter than four bytes only the length.
 Match LongestMatch(const OldIndex& index, const uint8_t* fresh, int64_t freshLength) {
   const std::vector<int32_t>& sa = index.order;
   const uint8_t* old = index.bytes.data;
   const int64_t n = static_cast<int64_t>(index.bytes.size);
   if (sa.empty() || freshLength == 0) return {};
+  if (freshLength >= 4) {
+    const int64_t shortLength = ShortMatchLength(index, fresh);
+    if (shortLength >= 0) return {0, shortLength, -1};
+  }
   int64_t lo = 0, hi = static_cast<int64_t>(sa.size()) - 1;
   if (freshLength >= 2 && !index.pairs.empty()) {
     // The two suffixes around where `fresh` sorts lie from the one before its first two bytes' suffixes
@@ -108,6 +140,8 @@ void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
 
 bool BuildIndex(OldIndex* index) {
   index->pairs.clear();
+  index->triples.clear();
+  index->quads.clear();
   if (!BuildSuffixArray(index->bytes, &index->order)) return false;
   const uint8_t* bytes = index->bytes.data;
   const size_t n = index->bytes.size;
@@ -120,6 +154,17 @@ bool BuildIndex(OldIndex* index) {
   for (size_t pair = 0; pair < 65536; ++pair) pairs[pair + 1] += pairs[pair];
   for (size_t pair = lastAlone; pair <= 65536; ++pair) ++pairs[pair];
   index->pairs.swap(pairs);
+  // A filter of about eight bits an old byte keeps false answers of "may be longer" near one in eight.
+  uint32_t bits = 20;
+  while (bits < 30 && (uint64_t{1} << bits) < 8 * uint64_t{n}) ++bits;
+  std::vector<uint64_t> triples(size_t{1} << 18, 0), quads(size_t{1} << (bits - 6), 0);
+  index->quadShift = 32 - bits;
+  for (size_t i = 0; i + 3 <= n; ++i) {
+    SetBit(&triples, Triple(bytes + i));
+    if (i + 4 <= n) SetBit(&quads, QuadBit(bytes + i, index->quadShift));
+  }
+  index->triples.swap(triples);
+  index->quads.swap(quads);
   return true;
 }
 

@@ -25,6 +25,11 @@ struct OldIndex {
   // Per first two bytes (65,536 and an end): where the suffixes that start so begin in `order`, so a
   // search starts among them and not at the whole array.
   std::vector<uint32_t> pairs;
+  // Which three-byte strings the bytes hold (a bit each), and a filter of the four-byte ones (a clear bit:
+  // none): where no match can be four bytes long, its length is told without a search (data that does
+  // not occur in the old files, packed assets above all, would cost a search at every byte).
+  std::vector<uint64_t> triples, quads;
+  uint32_t quadShift = 0;
 };
 
 // The suffix array of `index->bytes` and its table of first two bytes; false as BuildSuffixArray.
