@@ -104,10 +104,7 @@ class TreeBuild {
 
   // The steps read the old bytes only: the suffix array's memory goes back before the coders take theirs.
   bool DropSuffixArray() {
-    std::vector<int32_t>().swap(mIndex.order);
-    std::vector<uint32_t>().swap(mIndex.pairs);
-    std::vector<uint64_t>().swap(mIndex.triples);
-    std::vector<uint64_t>().swap(mIndex.quads);
+    ReleaseSearch(&mIndex);
     return true;
   }
 

@@ -6,16 +6,12 @@
 
 namespace rtp {
 
-namespace {
-
-std::string HashText(uint64_t hash) {
+std::string NameHashText(uint64_t hash) {
   static const char kDigits[] = "0123456789abcdef";
   std::string text(2 * kNameHashBytes, '0');
   for (size_t i = text.size(); i-- > 0; hash >>= 4) text[i] = kDigits[hash & 0xF];
   return text;
 }
-
-}  // namespace
 
 uint64_t NameHash(const std::string& name) {
   uint64_t hash = 0xCBF29CE484222325ull;
@@ -57,7 +53,7 @@ bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, con
     if (source.byHash && names.empty())
       return FailFormat(error, kErrFileNotFound,
                         "an old file of " + std::to_string(source.size) + " bytes (name hash " +
-                            HashText(source.nameHash) + ")");
+                            NameHashText(source.nameHash) + ")");
     if (source.byHash) found[s] = names[0];
   }
   for (size_t s = 0; s < patch->sources.size(); ++s)

@@ -153,6 +153,8 @@ bool WritePatch(const Patch& patch, const std::vector<uint8_t> (&streams)[kStrea
 // short hash serves clients of millions of files.
 constexpr int kNameHashBytes = 4;
 uint64_t NameHash(const std::string& name);
+// A hash as the engine's errors and rtpbuild show it: lower-case hexadecimal, every digit.
+std::string NameHashText(uint64_t hash);
 // Whether the patch names some old file by hash only.
 bool HasNamesByHash(const Patch& patch);
 // A client file's size; false when it cannot be told.

@@ -168,6 +168,13 @@ bool BuildIndex(OldIndex* index) {
   return true;
 }
 
+void ReleaseSearch(OldIndex* index) {
+  std::vector<int32_t>().swap(index->order);
+  std::vector<uint32_t>().swap(index->pairs);
+  std::vector<uint64_t>().swap(index->triples);
+  std::vector<uint64_t>().swap(index->quads);
+}
+
 int64_t MinGain(CoverStyle style) {
   return style == CoverStyle::Differences ? 6 : 24;
 }

@@ -32,8 +32,10 @@ struct OldIndex {
   uint32_t quadShift = 0;
 };
 
-// The suffix array of `index->bytes` and its table of first two bytes; false as BuildSuffixArray.
+// The suffix array of `index->bytes` and the tables beside it; false as BuildSuffixArray.
 bool BuildIndex(OldIndex* index);
+// Gives back the memory of the array and its tables; the index keeps its bytes (the steps read them).
+void ReleaseSearch(OldIndex* index);
 
 struct Cover {
   uint64_t oldPos = 0;  // in the index's bytes, plus its base

@@ -243,10 +243,7 @@ std::string Printable(const rtp::ByteView& bytes) {
 
 // A source's name, or "#" and its hash for one the patch names by hash, until it is found.
 std::string SourceName(const rtp::SourceFile& source) {
-  if (!source.name.empty()) return source.name;
-  char text[20];
-  std::snprintf(text, sizeof text, "#%0*" PRIx64, 2 * rtp::kNameHashBytes, source.nameHash);
-  return text;
+  return source.name.empty() ? "#" + rtp::NameHashText(source.nameHash) : source.name;
 }
 
 void PrintInfo(const std::string& path, const rtp::Patch& patch) {
