@@ -76,6 +76,31 @@ void NameByHash(const BuildPlan& plan, Patch* patch) {
   }
 }
 
+// Files of one kind and name in different folders (the same image at several sizes, one table in
+// several languages) tend to resemble each other: ordered by folded extension, then by the name without
+// its folder, then by the whole name, they follow one another in the streams and the coder sees one
+// while coding the other.
+std::string KindOrderKey(const std::string& name) {
+  const std::string folded = FoldName(name);
+  const size_t slash = folded.find_last_of("\\/");
+  const std::string base = slash == std::string::npos ? folded : folded.substr(slash + 1);
+  const size_t dot = base.rfind('.');
+  const std::string extension = dot == std::string::npos ? std::string() : base.substr(dot + 1);
+  return extension + '\0' + base + '\0' + folded;
+}
+
+template <typename T, typename NameOf>
+void OrderByKind(std::vector<T>* items, NameOf nameOf) {
+  std::vector<std::pair<std::string, T>> keyed;
+  keyed.reserve(items->size());
+  for (T& item : *items) keyed.emplace_back(KindOrderKey(nameOf(item)), std::move(item));
+  std::stable_sort(keyed.begin(), keyed.end(),
+                   [](const std::pair<std::string, T>& a, const std::pair<std::string, T>& b) {
+                     return a.first < b.first;
+                   });
+  for (size_t i = 0; i < keyed.size(); ++i) (*items)[i] = std::move(keyed[i].second);
+}
+
 }  // namespace
 
 bool Fail(std::string* error, const std::string& message) {
@@ -120,6 +145,10 @@ bool PlanPatch(FileSystem& oldTree, FileSystem& newTree, const BuildOptions& opt
     }
     plan->files.push_back({item.second, old->second, item.second});
   }
+  OrderByKind(&plan->oldFiles, [](const std::string& name) { return name; });
+  std::vector<PlannedFile> written(plan->files.begin() + counts.deleted, plan->files.end());
+  OrderByKind(&written, [](const PlannedFile& file) { return file.name; });
+  std::move(written.begin(), written.end(), plan->files.begin() + counts.deleted);
   return true;
 }
 

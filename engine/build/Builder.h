@@ -1,7 +1,8 @@
 #pragma once
 // Makes a patch from two folders: every file that was added, changed or removed between the old and the
-// new folder gets one entry (deletions first, then the rest by name); unchanged files get none. Names are
-// matched ignoring case, as Windows does.
+// new folder gets one entry (deletions first, then the rest by kind: files of one extension and name in
+// different folders next to each other); unchanged files get none. Names are matched ignoring case, as
+// Windows does.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -39,10 +40,10 @@ struct PlannedFile {
 };
 
 struct BuildPlan {
-  std::vector<PlannedFile> files;  // deletions first, then the rest by name
-  std::vector<std::string>
-      oldFiles;          // every file of the old folder, by folded name: what files may copy from
-  BuildSummary summary;  // all but the changed files, which are counted as they are written
+  // Deletions first, then the rest by kind: extension, then name without folder, then name (folded).
+  std::vector<PlannedFile> files;
+  std::vector<std::string> oldFiles;  // every file of the old folder, by kind: what files may copy from
+  BuildSummary summary;               // all but the changed files, which are counted as they are written
   BuildProgress progress;
   uint64_t maxMemory = 0;
 };

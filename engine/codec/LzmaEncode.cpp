@@ -18,9 +18,12 @@ struct LiteralSetting {
   int lc, lp, pb;
 };
 constexpr LiteralSetting kSettings[] = {{0, 0, 0}, {3, 0, 2}, {1, 0, 0}, {2, 0, 0}, {0, 1, 1}, {4, 0, 0}};
-// Large streams take the first setting only: another one gains least there (0.07 % on the streams of an
-// 11 MB executable) and would take as long again as the first.
+// Large streams take one setting only: another one gains least there (0.07 % on the streams of an 11 MB
+// executable) and would take as long again as the first. Whether it is the first or the second (0.3 % on
+// images) is told by coding samples of the stream with each.
 constexpr size_t kLargeStream = 1u << 20;
+constexpr size_t kSamples = 4;
+constexpr size_t kSampleSize = 64 << 10;
 // After the old space, each setting reads all of it again: the first two only.
 constexpr size_t kAfterOldSettings = 2;
 // A stream smaller than the old space by this much is coded after it with hash chains, one setting.
@@ -65,6 +68,36 @@ bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vec
   return true;
 }
 
+// `in` coded alone with `props`.
+bool EncodeAlone(ByteView in, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
+  const size_t capacity = in.size + in.size / 2 + 1024;
+  out->assign(kPropsSize + capacity, 0);
+  SizeT destLen = capacity;
+  SizeT propsSize = kPropsSize;
+  const SRes result = LzmaEncode(out->data() + kPropsSize, &destLen, in.data, in.size, &props, out->data(),
+                                 &propsSize, 0, nullptr, LzmaHeap(), LzmaHeap());
+  // Kept: the property byte, then the data after its leading zero (the dictionary size is implied).
+  if (result != SZ_OK || propsSize != kPropsSize || destLen == 0 || (*out)[kPropsSize] != 0) return false;
+  out->resize(kPropsSize + destLen);
+  out->erase(out->begin() + 1, out->begin() + kPropsSize + 1);
+  return true;
+}
+
+// The setting a stream is coded with: a large one's is the first or the second, whichever codes its
+// samples smaller.
+size_t SettingFor(ByteView in, size_t settingNumber) {
+  if (in.size < kLargeStream) return settingNumber;
+  uint64_t sizes[2] = {0, 0};
+  std::vector<uint8_t> out;
+  for (size_t setting = 0; setting < 2; ++setting)
+    for (size_t k = 0; k < kSamples; ++k) {
+      const ByteView sample(in.data + (in.size - kSampleSize) / (kSamples - 1) * k, kSampleSize);
+      const CLzmaEncProps props = PropsFor(sample, DictionaryFor(sample.size), setting);
+      sizes[setting] += EncodeAlone(sample, props, &out) ? out.size() : sample.size;
+    }
+  return sizes[1] < sizes[0] ? 1 : 0;
+}
+
 }  // namespace
 
 size_t LzmaSettingsFor(uint64_t size, uint64_t) {
@@ -77,7 +110,7 @@ size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize) {
 }
 
 bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, std::vector<uint8_t>* out) {
-  CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), settingNumber);
+  CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), SettingFor(in, settingNumber));
   // A stream much smaller than the old space spends its time reading the old space into the match
   // finder: hash chains read it in a fraction of the time and memory of binary trees.
   if (in.size < old.size / kSmallAfterOld) props.btMode = 0;
@@ -98,18 +131,7 @@ uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old) {
 }
 
 bool EncodeLzma(ByteView in, ByteView, size_t settingNumber, std::vector<uint8_t>* out) {
-  CLzmaEncProps props = PropsFor(in, DictionaryFor(in.size), settingNumber);
-  const size_t capacity = in.size + in.size / 2 + 1024;
-  out->assign(kPropsSize + capacity, 0);
-  SizeT destLen = capacity;
-  SizeT propsSize = kPropsSize;
-  const SRes result = LzmaEncode(out->data() + kPropsSize, &destLen, in.data, in.size, &props, out->data(),
-                                 &propsSize, 0, nullptr, LzmaHeap(), LzmaHeap());
-  // Kept: the property byte, then the data after its leading zero (the dictionary size is implied).
-  if (result != SZ_OK || propsSize != kPropsSize || destLen == 0 || (*out)[kPropsSize] != 0) return false;
-  out->resize(kPropsSize + destLen);
-  out->erase(out->begin() + 1, out->begin() + kPropsSize + 1);
-  return true;
+  return EncodeAlone(in, PropsFor(in, DictionaryFor(in.size), SettingFor(in, settingNumber)), out);
 }
 
 }  // namespace rtp

@@ -179,13 +179,12 @@ TEST_F(EngineRun, AnnouncesTheCountThenEachFileWithRisingProgressToFullThenADeta
     }
   }
   EXPECT_EQ(lastProgress, 0x8000u);
-  EXPECT_EQ(started,
-            (std::vector<std::string>{"old\\deep\\gone.dat", "bin\\zav.exe", "common.ini",
-                                      "data\\maps\\new.map", "emptied.txt", "script\\compiled.code"}));
+  EXPECT_EQ(started, (std::vector<std::string>{"old\\deep\\gone.dat", "script\\compiled.code", "bin\\zav.exe",
+                                               "common.ini", "data\\maps\\new.map", "emptied.txt"}));
   EXPECT_EQ(listener.Of(rtp::kIdDetail).size(), 6u);
   EXPECT_EQ(listener.Of(rtp::kIdDetail)[0].text, "Deleted old\\deep\\gone.dat");
-  EXPECT_EQ(listener.Of(rtp::kIdDetail)[1].text, "Patched bin\\zav.exe");
-  EXPECT_EQ(listener.Of(rtp::kIdDetail)[3].text, "Added data\\maps\\new.map");
+  EXPECT_EQ(listener.Of(rtp::kIdDetail)[2].text, "Patched bin\\zav.exe");
+  EXPECT_EQ(listener.Of(rtp::kIdDetail)[4].text, "Added data\\maps\\new.map");
 }
 
 TEST_F(EngineRun, LinksThatLoopOrLeadNowhereInTheClientDoNotStopTheRun) {
@@ -344,7 +343,7 @@ TEST_F(EngineRun, ALockedFileIsScheduledForTheRestartAndReported26) {
   const auto locked = listener.Of(rtp::kIdLockedReplace);
   ASSERT_EQ(locked.size(), 1u);
   EXPECT_FALSE(locked[0].hasParam);
-  EXPECT_EQ(listener.Of(rtp::kIdDetail)[1].text,
+  EXPECT_EQ(listener.Of(rtp::kIdDetail)[2].text,
             "bin\\zav.exe is in use: it will be replaced when the computer restarts");
   const Tree result = ReadTree(client);
   EXPECT_EQ(result.at("bin\\zav.exe"), before.at("bin\\zav.exe"));

@@ -78,14 +78,17 @@ class PatchBuilder : public ::testing::Test {
   Tree before, after;
 };
 
-TEST_F(PatchBuilder, OnlyAddedChangedAndRemovedFilesGetEntriesDeletionsFirst) {
+// Files of one extension and name follow one another, whatever their folders.
+TEST_F(PatchBuilder, OnlyAddedChangedAndRemovedFilesGetEntriesDeletionsFirstThenByKind) {
+  after["lang\\zh\\common.ini"] = "build=4536\r\nlang=zh\r\n";
   Built built;
   std::string error;
   ASSERT_TRUE(Build(work, before, after, rtp::BuildOptions(), &built, &error)) << error;
   EXPECT_EQ(Listing(built.patch, before),
             (std::vector<std::string>{"delete old\\gone.dat", "delete zz_last_gone.txt", "patch bin\\zav.exe",
-                                      "patch common.ini", "add data\\new.pak", "add empty.txt"}));
-  EXPECT_EQ(built.summary.added, 2u);
+                                      "patch common.ini", "add lang\\zh\\common.ini", "add data\\new.pak",
+                                      "add empty.txt"}));
+  EXPECT_EQ(built.summary.added, 3u);
   EXPECT_EQ(built.summary.patched, 2u);
   EXPECT_EQ(built.summary.deleted, 2u);
   EXPECT_EQ(built.summary.unchanged, 2u);
