@@ -70,6 +70,16 @@ std::vector<Cover> MapCovers(const OldIndex& index, ByteView fresh, uint64_t at,
   return covers;
 }
 
+// What a file's steps cost at the rate each stream compressed as a whole.
+double AtRates(const Slice& slice, const StreamInfo (&info)[kStreamCount]) {
+  double cost = 0;
+  for (int s = 0; s < kStreamCount; ++s)
+    if (info[s].decodedSize)
+      cost += static_cast<double>(slice.length[s]) * static_cast<double>(info[s].storedSize) /
+              static_cast<double>(info[s].decodedSize);
+  return cost;
+}
+
 // One build of a patch's directory and streams from a plan, in the phases Run names.
 class TreeBuild {
  public:
@@ -368,18 +378,12 @@ class TreeBuild {
     std::vector<std::array<double, 2>> costs(mWritten.size());
     for (size_t i = 0; i < mWritten.size(); ++i) {
       std::array<double, 2>& cost = costs[i];
-      for (int style = 0; style < 2; ++style)
-        for (int s = 0; s < kStreamCount; ++s)
-          if (info[style][s].decodedSize)
-            cost[style] += static_cast<double>(mSlices[style][i].length[s]) *
-                           static_cast<double>(info[style][s].storedSize) /
-                           static_cast<double>(info[style][s].decodedSize);
+      for (int style = 0; style < 2; ++style) cost[style] = AtRates(mSlices[style][i], info[style]);
       const bool close = cost[0] < cost[1] * kClearly && cost[1] < cost[0] * kClearly;
       if (close && mSlices[0][i].Total() + mSlices[1][i].Total() >= kMeasuredSteps) {
         const auto measure = [&](int style) {
-          cost[style] = static_cast<double>(mSlices[style][i].IsMostOf(mStyles[style])
-                                                ? sizes[style]
-                                                : CompressedSize(mStyles[style], mSlices[style][i]));
+          cost[style] = mSlices[style][i].IsMostOf(mStyles[style]) ? static_cast<double>(sizes[style])
+                                                                   : MeasuredCost(i, style, info[style]);
         };
         OnBothCores([&] { measure(0); }, [&] { measure(1); });
       }
@@ -404,6 +408,28 @@ class TreeBuild {
     const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
     return CompressChosen(*raws[best], sizes[best], stored[best], info[best], streams);
+  }
+
+  // What file i's steps cost in `style` compressed on their own. The streams where they are the same in
+  // both styles cost the same in either, and are left out, unless a style's steps are most of its
+  // streams and measured with them. Those that did not compress as a whole (packed assets) are counted
+  // at their rate rather than compressed again.
+  double MeasuredCost(size_t i, int style, const StreamInfo (&info)[kStreamCount]) const {
+    const Slice both[2] = {mSlices[0][i], mSlices[1][i]};
+    const bool leaveSame = !both[0].IsMostOf(mStyles[0]) && !both[1].IsMostOf(mStyles[1]);
+    Slice measured = both[style], atRate;
+    for (int s = 0; s < kStreamCount; ++s) {
+      const std::vector<uint8_t>& first = mStyles[0].bytes[s];
+      const std::vector<uint8_t>& second = mStyles[1].bytes[s];
+      if (leaveSame && both[0].length[s] == both[1].length[s] &&
+          std::equal(first.begin() + both[0].from[s], first.begin() + both[0].from[s] + both[0].length[s],
+                     second.begin() + both[1].from[s])) {
+        measured.length[s] = 0;
+      } else if (DidNotCompress(info[s].storedSize, info[s].decodedSize)) {
+        std::swap(measured.length[s], atRate.length[s]);
+      }
+    }
+    return static_cast<double>(CompressedSize(mStyles[style], measured)) + AtRates(atRate, info);
   }
 
   // The chosen steps with every setting. Where the old space fits a decoder's dictionary, their literals

@@ -72,6 +72,12 @@ const CodecEntry& EntryOf(Codec codec);
 bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0, size_t from = 0,
                   ByteView old = ByteView());
 
+// Whether `storedSize` bytes coded from `decodedSize` saved too little to call them compressed (packed
+// assets, random bytes): less than a 64th.
+inline bool DidNotCompress(uint64_t storedSize, uint64_t decodedSize) {
+  return storedSize >= decodedSize - decodedSize / 64;
+}
+
 // As EncodeStream, with only the encoders that read the old space.
 bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec);
 

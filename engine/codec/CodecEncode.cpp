@@ -40,7 +40,7 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
       if (most && number >= most) return true;
       if (number < from || !encoder.encode(in, old, s, &candidate)) continue;
       // Data that does not compress (packed assets, random bytes) is not tried again with this encoder.
-      const bool incompressible = candidate.size() >= in.size - in.size / 64;
+      const bool incompressible = DidNotCompress(candidate.size(), in.size);
       if (candidate.size() < out->size()) {
         out->swap(candidate);
         *codec = encoder.id;
