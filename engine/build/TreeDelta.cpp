@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstring>
 #include <map>
+#include <mutex>
 
 #include "engine/base/Crc32c.h"
 #include "engine/base/Varint.h"
@@ -80,6 +82,29 @@ double AtRates(const Slice& slice, const StreamInfo (&info)[kStreamCount]) {
   return cost;
 }
 
+// A size one thread gives another as soon as it knows it; only the first one given counts.
+class Handover {
+ public:
+  void Give(uint64_t value) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mGiven) return;
+    mValue = value;
+    mGiven = true;
+    mReady.notify_all();
+  }
+  uint64_t Take() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    mReady.wait(lock, [&] { return mGiven; });
+    return mValue;
+  }
+
+ private:
+  std::mutex mMutex;
+  std::condition_variable mReady;
+  uint64_t mValue = 0;
+  bool mGiven = false;
+};
+
 // One build of a patch's directory and streams from a plan, in the phases Run names.
 class TreeBuild {
  public:
@@ -96,7 +121,7 @@ class TreeBuild {
   bool Run(std::vector<uint8_t> (&streams)[kStreamCount]) {
     return ListOldFiles() && ListWrittenFiles() && ChooseWhatIsIndexed() && IndexOldFiles() &&
            TranslateExecutables() && MatchNewFiles() && DropSuffixArray() && KeepUsefulSources() &&
-           WriteBothStyles() && ChooseAndCompress(streams);
+           WriteAndCompress(streams);
   }
 
  private:
@@ -367,13 +392,17 @@ class TreeBuild {
   // of the streams was measured with them). The mixed streams are made when the files that would change
   // style gain enough, and kept only when they come out smaller than either style alone; the smallest is
   // then tried with every setting.
-  bool ChooseAndCompress(std::vector<uint8_t> (&streams)[kStreamCount]) {
+  // `once` is given the smaller style's size as soon as it is known; the chosen steps are compressed
+  // with every setting on `threads` threads into `out` and `outInfo`.
+  bool ChooseAndCompress(ByteView old, int threads, Handover* once, std::vector<uint8_t> (&out)[kStreamCount],
+                         StreamInfo (&outInfo)[kStreamCount], uint64_t* outSize) {
     Report("compressing", 0, 1);
     std::vector<uint8_t> stored[3][kStreamCount];
     StreamInfo info[3][kStreamCount];
     uint64_t sizes[3] = {0, 0, UINT64_MAX};
     OnBothCores([&] { sizes[0] = Compress(mStyles[0], 1, 1, stored[0], info[0]); },
                 [&] { sizes[1] = Compress(mStyles[1], 1, 1, stored[1], info[1]); });
+    once->Give(std::min(sizes[0], sizes[1]));
     std::vector<int> chosen(mWritten.size(), 0);
     std::vector<std::array<double, 2>> costs(mWritten.size());
     for (size_t i = 0; i < mWritten.size(); ++i) {
@@ -407,7 +436,12 @@ class TreeBuild {
     }
     const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
-    return CompressChosen(*raws[best], sizes[best], stored[best], info[best], streams);
+    *outSize = Compress(*raws[best], 0, threads, stored[best], info[best], old);
+    for (int st = 0; st < kStreamCount; ++st) {
+      out[st].swap(stored[best][st]);
+      outInfo[st] = info[best][st];
+    }
+    return true;
   }
 
   // What file i's steps cost in `style` compressed on their own. The streams where they are the same in
@@ -432,35 +466,38 @@ class TreeBuild {
     return static_cast<double>(CompressedSize(mStyles[style], measured)) + AtRates(atRate, info);
   }
 
-  // The chosen steps with every setting. Where the old space fits a decoder's dictionary, their literals
-  // may be coded after it, and every file as one literal coded after it (LZMA's own parse over old and
-  // new) is tried too, one on each core; the smaller is kept.
-  bool CompressChosen(const RawStreams& raw, uint64_t onceSize, std::vector<uint8_t> (&stored)[kStreamCount],
-                      StreamInfo (&info)[kStreamCount], std::vector<uint8_t> (&streams)[kStreamCount]) {
+  // The steps of both styles are written and compressed on one thread. Where the old space and the new
+  // bytes fit a decoder's dictionary together, every written file as one literal coded after the old
+  // space (LZMA's own parse over old and new) is tried on the other meanwhile: a quick guess first, then
+  // in full only where the guess may beat the steps compressed once. The smaller is kept.
+  bool WriteAndCompress(std::vector<uint8_t> (&streams)[kStreamCount]) {
     Buffer old;
-    if (!OldSpaceBytes(&old)) {
-      Compress(raw, 0, 2, stored, info);
-      return Keep(stored, info, streams);
-    }
-    if (MostlyExecutables() || !FitsOneWindow(old.size())) {
-      Compress(raw, 0, 2, stored, info, old.view());
-      return Keep(stored, info, streams);
-    }
+    const bool hasOld = OldSpaceBytes(&old);
+    const ByteView oldView = hasOld ? old.view() : ByteView();
+    const bool tryLiteral = hasOld && !MostlyExecutables() && FitsOneWindow(old.size());
     RawStreams literal;
-    std::vector<uint8_t> literalStored[kStreamCount];
-    StreamInfo literalInfo[kStreamCount];
-    uint64_t size = 0, literalSize = UINT64_MAX;
-    bool literalOk = true;
-    OnBothCores([&] { size = Compress(raw, 0, 1, stored, info, old.view()); },
-                [&] {
-                  literalOk = WriteLiteralSteps(&literal);
-                  if (!literalOk) return;
-                  // A quick guess first: coded in full only where it may come out smaller.
-                  const ByteView bytes(literal.bytes[kLiterals].data(), literal.bytes[kLiterals].size());
-                  if (EstimateLzmaAfterOld(bytes, old.view()) > onceSize + onceSize / kEstimateMargin) return;
-                  literalSize = CompressAfterOld(literal, old.view(), literalStored, literalInfo);
-                });
-    if (!literalOk) return false;
+    if (tryLiteral && !WriteLiteralSteps(&literal)) return false;
+    std::vector<uint8_t> stored[kStreamCount], literalStored[kStreamCount];
+    StreamInfo info[kStreamCount], literalInfo[kStreamCount];
+    uint64_t size = UINT64_MAX, literalSize = UINT64_MAX;
+    Handover once;
+    bool ok = true;
+    const auto steps = [&] {
+      ok = WriteBothStyles() && ChooseAndCompress(oldView, tryLiteral ? 1 : 2, &once, stored, info, &size);
+      once.Give(0);  // when it failed before it knew
+    };
+    if (!tryLiteral) {
+      steps();
+    } else {
+      OnBothCores(steps, [&] {
+        const ByteView bytes(literal.bytes[kLiterals].data(), literal.bytes[kLiterals].size());
+        const uint64_t guess = EstimateLzmaAfterOld(bytes, oldView);
+        const uint64_t onceSize = once.Take();
+        if (guess > onceSize + onceSize / kEstimateMargin) return;
+        literalSize = CompressAfterOld(literal, oldView, literalStored, literalInfo);
+      });
+    }
+    if (!ok) return false;
     return literalSize < size ? Keep(literalStored, literalInfo, streams) : Keep(stored, info, streams);
   }
 
