@@ -47,14 +47,20 @@ void SetBit(std::vector<uint64_t>* bits, size_t at) {
 uint32_t Triple(const uint8_t* p) {
   return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
 }
+// The filter's two bits of a four-byte string, from two unrelated hashes of it.
 uint32_t QuadBit(const uint8_t* p, uint32_t shift) {
   return static_cast<uint32_t>((ReadU32(p) * 0x9E3779B1u) >> shift);
+}
+uint32_t QuadBit2(const uint8_t* p, uint32_t shift) {
+  return static_cast<uint32_t>((uint64_t{ReadU32(p)} * 0xC2B2AE3D27D4EB4Full) >> (32 + shift));
 }
 
 // The length of the longest match of `fresh` (at least four bytes) when it is shorter than four; -1 when
 // it may be longer.
 int64_t ShortMatchLength(const OldIndex& index, const uint8_t* fresh) {
-  if (index.quads.empty() || HasBit(index.quads, QuadBit(fresh, index.quadShift))) return -1;
+  if (index.quads.empty() || (HasBit(index.quads, QuadBit(fresh, index.quadShift)) &&
+                              HasBit(index.quads, QuadBit2(fresh, index.quadShift))))
+    return -1;
   if (HasBit(index.triples, Triple(fresh))) return 3;
   const size_t pair = size_t{fresh[0]} << 8 | fresh[1];
   if (index.pairs[pair + 1] > index.pairs[pair]) return 2;
@@ -154,14 +160,18 @@ bool BuildIndex(OldIndex* index) {
   for (size_t pair = 0; pair < 65536; ++pair) pairs[pair + 1] += pairs[pair];
   for (size_t pair = lastAlone; pair <= 65536; ++pair) ++pairs[pair];
   index->pairs.swap(pairs);
-  // A filter of about eight bits an old byte keeps false answers of "may be longer" near one in eight.
+  // A filter of about eight bits an old byte, two set for each four-byte string, keeps false answers of
+  // "may be longer" near one in twenty (one bit each: one in eight).
   uint32_t bits = 20;
   while (bits < 30 && (uint64_t{1} << bits) < 8 * uint64_t{n}) ++bits;
   std::vector<uint64_t> triples(size_t{1} << 18, 0), quads(size_t{1} << (bits - 6), 0);
   index->quadShift = 32 - bits;
   for (size_t i = 0; i + 3 <= n; ++i) {
     SetBit(&triples, Triple(bytes + i));
-    if (i + 4 <= n) SetBit(&quads, QuadBit(bytes + i, index->quadShift));
+    if (i + 4 <= n) {
+      SetBit(&quads, QuadBit(bytes + i, index->quadShift));
+      SetBit(&quads, QuadBit2(bytes + i, index->quadShift));
+    }
   }
   index->triples.swap(triples);
   index->quads.swap(quads);
