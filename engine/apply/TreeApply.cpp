@@ -169,7 +169,15 @@ uint32_t TreeBuilder::Open(const std::function<bool()>& alive, std::string* deta
     if (!mStreams[s]) return kErrNoMemory;
     bool noMemory = false;
     if (decoderMemory > kMaxDecoderMemory) return kErrCorrupt;
-    if (!mStreams[s]->Open(mPatchFile, info.offset, info.storedSize, info.decodedSize, info.codec, &noMemory,
+    // A stream the directory holds is read from the parsed directory.
+    Source* from = &mPatchFile;
+    if (info.codec == Codec::InDirectory) {
+      const std::vector<uint8_t>& held = mPatch.held[s];
+      mHeld[s].reset(new (std::nothrow) MemorySource(ByteView(held.data(), held.size())));
+      if (!mHeld[s]) return kErrNoMemory;
+      from = mHeld[s].get();
+    }
+    if (!mStreams[s]->Open(*from, info.offset, info.storedSize, info.decodedSize, info.codec, &noMemory,
                            mOld.get())) {
       if (const uint32_t failed = mOld->Failure(detail)) return failed;
       return noMemory ? kErrNoMemory : kErrCorrupt;

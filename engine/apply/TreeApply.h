@@ -51,6 +51,7 @@ class TreeBuilder {
   const Patch& mPatch;
   Source& mPatchFile;
   std::unique_ptr<OldSpace> mOld;
+  std::unique_ptr<MemorySource> mHeld[kStreamCount];  // where the streams the directory holds are read
   std::unique_ptr<StreamDecoder> mStreams[kStreamCount];
   uint64_t mLastOldEnd = 0;
   std::unique_ptr<uint8_t[]> mScratch;

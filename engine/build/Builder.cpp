@@ -156,10 +156,10 @@ bool WritePlannedPatch(FileSystem& oldTree, FileSystem& newTree, const BuildPlan
                        BuildSummary* summary, std::string* error) {
   BuildSummary counts = plan.summary;
   Patch patch;
-  std::vector<uint8_t> streams[kStreamCount];
-  if (!WriteTreeStreams(oldTree, newTree, plan, &patch, streams, &counts, error)) return false;
+  std::vector<uint8_t> streams[kStreamCount], offered[kStreamCount];
+  if (!WriteTreeStreams(oldTree, newTree, plan, &patch, streams, offered, &counts, error)) return false;
   NameByHash(plan, &patch);
-  if (!WritePatch(patch, streams, out, &counts.bytes)) return Fail(error, "cannot write the patch");
+  if (!WritePatch(patch, streams, offered, out, &counts.bytes)) return Fail(error, "cannot write the patch");
   if (summary) *summary = counts;
   return true;
 }

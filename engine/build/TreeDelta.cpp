@@ -118,10 +118,10 @@ class TreeBuild {
         mError(error),
         mBudget(BudgetFor(plan.maxMemory ? plan.maxMemory : kDefaultBuildMemory)) {}
 
-  bool Run(std::vector<uint8_t> (&streams)[kStreamCount]) {
+  bool Run(std::vector<uint8_t> (&streams)[kStreamCount], std::vector<uint8_t> (&offered)[kStreamCount]) {
     return ListOldFiles() && ListWrittenFiles() && ChooseWhatIsIndexed() && IndexOldFiles() &&
            TranslateExecutables() && MatchNewFiles() && DropSuffixArray() && KeepUsefulSources() &&
-           WriteAndCompress(streams);
+           WriteAndCompress(streams, offered);
   }
 
  private:
@@ -392,14 +392,15 @@ class TreeBuild {
   // of the streams was measured with them). The mixed streams are made when the files that would change
   // style gain enough, and kept only when they come out smaller than either style alone; the smallest is
   // then tried with every setting.
-  // `once` is given the smaller style's size as soon as it is known; the chosen steps are compressed
-  // with every setting on `threads` threads into `out` and `outInfo`.
+  // `once` is given the smaller style's size as soon as it is known; the chosen steps (`*kept`) are
+  // compressed with every setting on `threads` threads into `out` and `outInfo`.
   bool ChooseAndCompress(ByteView old, int threads, Handover* once, std::vector<uint8_t> (&out)[kStreamCount],
-                         StreamInfo (&outInfo)[kStreamCount], uint64_t* outSize) {
+                         StreamInfo (&outInfo)[kStreamCount], uint64_t* outSize, const RawStreams** kept) {
     Report("compressing", 0, 1);
     // Translated executables take differences: their exact pieces are not compressed to be told apart.
     if (MostlyExecutables()) {
       once->Give(0);
+      *kept = &mStyles[0];
       *outSize = Compress(mStyles[0], 0, threads, out, outInfo, old);
       return true;
     }
@@ -432,7 +433,7 @@ class TreeBuild {
       chose[chosen[i]] = true;
       if (chosen[i] != single) gain += costs[i][single] - costs[i][1 - single];
     }
-    RawStreams both;
+    RawStreams& both = mMixed;
     if (chose[0] && chose[1] && gain * kWorthMixing >= static_cast<double>(sizes[single])) {
       for (size_t i = 0; i < mWritten.size(); ++i)
         if (!WriteFileSteps(mWritten[i],
@@ -442,6 +443,7 @@ class TreeBuild {
     }
     const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
+    *kept = raws[best];
     *outSize = Compress(*raws[best], 0, threads, stored[best], info[best], old);
     for (int st = 0; st < kStreamCount; ++st) {
       out[st].swap(stored[best][st]);
@@ -476,7 +478,8 @@ class TreeBuild {
   // bytes fit a decoder's dictionary together, every written file as one literal coded after the old
   // space (LZMA's own parse over old and new) is tried on the other meanwhile: a quick guess first, then
   // in full only where the guess may beat the steps compressed once. The smaller is kept.
-  bool WriteAndCompress(std::vector<uint8_t> (&streams)[kStreamCount]) {
+  bool WriteAndCompress(std::vector<uint8_t> (&streams)[kStreamCount],
+                        std::vector<uint8_t> (&offered)[kStreamCount]) {
     Buffer old;
     const bool hasOld = OldSpaceBytes(&old);
     const ByteView oldView = hasOld ? old.view() : ByteView();
@@ -488,8 +491,10 @@ class TreeBuild {
     uint64_t size = UINT64_MAX, literalSize = UINT64_MAX;
     Handover once;
     bool ok = true;
+    const RawStreams* chosen = nullptr;
     const auto steps = [&] {
-      ok = WriteBothStyles() && ChooseAndCompress(oldView, tryLiteral ? 1 : 2, &once, stored, info, &size);
+      ok = WriteBothStyles() &&
+           ChooseAndCompress(oldView, tryLiteral ? 1 : 2, &once, stored, info, &size, &chosen);
       once.Give(0);  // when it failed before it knew
     };
     if (!tryLiteral) {
@@ -504,14 +509,18 @@ class TreeBuild {
       });
     }
     if (!ok) return false;
-    return literalSize < size ? Keep(literalStored, literalInfo, streams) : Keep(stored, info, streams);
+    return literalSize < size ? Keep(literal, literalStored, literalInfo, streams, offered)
+                              : Keep(*chosen, stored, info, streams, offered);
   }
 
-  bool Keep(std::vector<uint8_t> (&stored)[kStreamCount], const StreamInfo (&info)[kStreamCount],
-            std::vector<uint8_t> (&streams)[kStreamCount]) {
+  // The streams kept, and the bytes of the small ones, which the directory may hold instead.
+  bool Keep(const RawStreams& raw, std::vector<uint8_t> (&stored)[kStreamCount],
+            const StreamInfo (&info)[kStreamCount], std::vector<uint8_t> (&streams)[kStreamCount],
+            std::vector<uint8_t> (&offered)[kStreamCount]) {
     for (int s = 0; s < kStreamCount; ++s) {
       mPatch->streams[s] = info[s];
       streams[s].swap(stored[s]);
+      if (raw.bytes[s].size() <= kHeldOffer) offered[s] = raw.bytes[s];
     }
     Report("compressing", 1, 1);
     return true;
@@ -584,16 +593,18 @@ class TreeBuild {
   std::vector<uint64_t> mCopied;     // bytes the covers take from each old file
   std::vector<size_t> mSourceFiles;  // the old files the patch keeps, in its order
   RawStreams mStyles[2];
+  RawStreams mMixed;              // the steps of each file in the style it chose
   std::vector<Slice> mSlices[2];  // per written file and style: where its steps lie in each stream
 };
 
 }  // namespace
 
 bool WriteTreeStreams(FileSystem& oldTree, FileSystem& newTree, const BuildPlan& plan, Patch* patch,
-                      std::vector<uint8_t> (&streams)[kStreamCount], BuildSummary* counts,
+                      std::vector<uint8_t> (&streams)[kStreamCount],
+                      std::vector<uint8_t> (&offered)[kStreamCount], BuildSummary* counts,
                       std::string* error) {
   TreeBuild build(oldTree, newTree, plan, patch, counts, error);
-  return build.Run(streams);
+  return build.Run(streams, offered);
 }
 
 }  // namespace rtp

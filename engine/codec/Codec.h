@@ -14,8 +14,9 @@
 namespace rtp {
 
 // A codec's number in a patch. LzmaAfterOld is LZMA whose dictionary starts with the patch's old space:
-// a new byte may copy from any old one, as the covers do, in LZMA's own parse.
-enum class Codec : uint8_t { Stored = 0, Lzma = 1, LzmaAfterOld = 2 };
+// a new byte may copy from any old one, as the covers do, in LZMA's own parse. InDirectory is a small
+// stream whose bytes the directory holds, coded with it (format 4 on): a small patch pays for one coder.
+enum class Codec : uint8_t { Stored = 0, Lzma = 1, LzmaAfterOld = 2, InDirectory = 3 };
 
 // The memory the apply's stream decoders may take together: with its buffers, a run stays well under
 // 64 MiB in a 32-bit process.

@@ -14,6 +14,7 @@ constexpr CodecEntry kCodecs[] = {
     {Codec::Stored, "stored", false, false, NoMemory, nullptr},
     {Codec::Lzma, "lzma", true, false, LzmaDecoderMemory, NewLzmaDecoder},
     {Codec::LzmaAfterOld, "lzma after old", true, true, LzmaAfterOldMemory, NewLzmaAfterOldDecoder},
+    {Codec::InDirectory, "in the directory", false, false, NoMemory, nullptr},
 };
 
 constexpr size_t kCodecCount = sizeof kCodecs / sizeof kCodecs[0];

@@ -6,8 +6,8 @@
 //
 // Header, 17 to 25 bytes:
 //   0  8  magic "TESPATCH"
-//   8  2  format version, 3 (little-endian); a reader refuses a version it does not read (it reads 2
-//         and 3) with error 8 before it looks at anything else
+//   8  2  format version, 4 (little-endian); a reader refuses a version it does not read (it reads 2
+//         to 4) with error 8 before it looks at anything else
 //  10  1  directory's codec (see Codec.h)
 //  11     directory's stored size, then its decoded size (varints, each at most kMaxDirectory)
 //         then the CRC-32C (4 bytes, low first) of the header bytes before it followed by the directory's
@@ -26,12 +26,15 @@
 //            (4 bytes)
 //   Version 2 wrote each entry's fields together, and a file's old file as its source number + 1.
 //   streams: a byte with a bit for each stream that is not empty, then for each of those its codec,
-//            stored size and, for a codec that needs it, decoded size; then the CRC-32C of all streams'
-//            stored bytes (4 bytes)
+//            stored size and, for a codec that needs it, decoded size; then the CRC-32C of the stored
+//            bytes of all streams after the directory (4 bytes)
 //   translations: count, then per old executable read through the transform (PeTranslate.h): its
 //            source number, the new image base, and the address map as segment count and per segment
 //            the start and the shift, each as a change from the segment before
 //   reserved: 0 (a reader refuses any other value)
+//   held:    the bytes of each stream whose codec is InDirectory (format 4 on), in stream order, each at
+//            most kMaxHeldStream; they are not repeated after the directory. A small patch's streams
+//            share the directory's coder rather than each paying for its own.
 //
 // Names by hash: the apply lists the client folder and finds each such file by the hash of its name, so
 // a patch that changes a few files of a large client spends a few bytes on each name. The builder names
@@ -68,7 +71,7 @@
 namespace rtp {
 
 constexpr uint8_t kMagic[8] = {'T', 'E', 'S', 'P', 'A', 'T', 'C', 'H'};
-constexpr uint16_t kFormatVersion = 3;
+constexpr uint16_t kFormatVersion = 4;
 constexpr uint16_t kOldestVersion = 2;  // the oldest version this engine still reads
 constexpr uint32_t kMaxHeaderSize = 25;
 constexpr uint32_t kMaxDirectory = 64u << 20;
@@ -76,6 +79,9 @@ constexpr uint32_t kMaxDirectory = 64u << 20;
 constexpr size_t kMaxNameLength = 1023;
 // Every file is held in memory while the patch is applied; no client has nearly this many files.
 constexpr uint32_t kMaxEntries = 1u << 20;
+// The largest stream the directory may hold; the builder offers it the streams of up to kHeldOffer bytes.
+constexpr uint64_t kMaxHeldStream = 64 * 1024;
+constexpr uint64_t kHeldOffer = 16 * 1024;
 
 enum StreamId { kLiteralLengths = 0, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kStreamCount };
 
@@ -116,7 +122,8 @@ struct Patch {
   std::vector<SourceFile> sources;
   std::vector<TreeFile> files;
   StreamInfo streams[kStreamCount];
-  uint32_t streamsCrc = 0;  // of every stream's stored bytes, in order
+  uint32_t streamsCrc = 0;                  // of every stream's stored bytes after the directory, in order
+  std::vector<uint8_t> held[kStreamCount];  // the bytes of the streams the directory holds
 
   uint32_t WrittenCount() const;
 };
@@ -144,9 +151,10 @@ inline bool FailFormat(FormatError* error, uint32_t number, std::string detail) 
 bool ParsePatch(Source& patch, Patch* out, FormatError* error, bool checkStreams = true);
 
 // Writes header, directory and the streams as stored (their entries in `patch` describe them; the
-// streams' CRC-32C is computed here).
-bool WritePatch(const Patch& patch, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
-                uint64_t* size);
+// streams' CRC-32C is computed here). `offered` holds the decoded bytes of the streams the directory may
+// hold instead (empty for the others): it holds all of them where that makes the patch smaller.
+bool WritePatch(const Patch& patch, const std::vector<uint8_t> (&streams)[kStreamCount],
+                const std::vector<uint8_t> (&offered)[kStreamCount], Sink& out, uint64_t* size);
 
 // The hash that names a file: FNV-1a (64 bits) of the name as Windows compares it, cut to its low
 // kNameHashBytes bytes. Two client files that answer to one hash are told apart by their sizes, so a

@@ -161,6 +161,7 @@ bool DecodeStreams(VarintReader& in, Patch* out, FormatError* error) {
     if (!(present & (1u << s))) continue;
     StreamInfo& stream = out->streams[s];
     const CodecEntry* codec = FindCodec(static_cast<uint8_t>(in.Bounded(UINT8_MAX)));
+    if (codec && codec->id == Codec::InDirectory && out->version < 4) codec = nullptr;
     if (in.Ok() && !codec) return FailFormat(error, kErrCorrupt, "unknown codec");
     if (codec) stream.codec = codec->id;
     stream.storedSize = in.Bounded(kMaxFileSize);
@@ -239,6 +240,13 @@ bool DecodeDirectory(VarintReader& in, Patch* out, FormatError* error) {
     return false;
   const auto corrupt = [&](const std::string& what) { return FailFormat(error, kErrCorrupt, what); };
   if (in.Ok() && in.Number() != 0) return corrupt("reserved field set");
+  for (int s = 0; s < kStreamCount && in.Ok(); ++s) {
+    const StreamInfo& stream = out->streams[s];
+    if (stream.codec != Codec::InDirectory || !stream.storedSize) continue;
+    if (stream.storedSize > kMaxHeldStream) return corrupt("held stream too large");
+    const uint8_t* bytes = in.Take(static_cast<size_t>(stream.storedSize));
+    if (bytes) out->held[s].assign(bytes, bytes + stream.storedSize);
+  }
   if (!in.Ok()) return corrupt("directory damaged");
   if (!in.AtEnd()) return corrupt("bytes after the directory");
   if (HasNameTwice(out->files)) return corrupt("a file is named twice");
@@ -275,7 +283,8 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error, bool checkStream
   const uint32_t storedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
   const uint32_t decodedSize = static_cast<uint32_t>(sizes.Bounded(kMaxDirectory));
   const size_t crcAt = got - sizes.Left();
-  if (!sizes.Ok() || crcAt + 4 > got || !FindCodec(codec))
+  if (!sizes.Ok() || crcAt + 4 > got || !FindCodec(codec) ||
+      codec == static_cast<uint8_t>(Codec::InDirectory))
     return FailFormat(error, kErrCorrupt, "unexpected header");
   const uint64_t headerSize = crcAt + 4;
   if (size - headerSize < storedSize) return FailFormat(error, kErrCorrupt, "truncated");
@@ -298,15 +307,16 @@ bool ParsePatch(Source& source, Patch* out, FormatError* error, bool checkStream
   }
   VarintReader in(directory.data(), directory.size());
   if (!DecodeDirectory(in, out, error)) return false;
-  uint64_t at = headerSize + storedSize;
+  const uint64_t streamsAt = headerSize + storedSize;
+  uint64_t at = streamsAt;
   for (StreamInfo& stream : out->streams) {
+    if (stream.codec == Codec::InDirectory) continue;
     stream.offset = at;
     if (stream.storedSize > size - at) return FailFormat(error, kErrCorrupt, "truncated");
     at += stream.storedSize;
   }
   if (at != size) return FailFormat(error, kErrCorrupt, "bytes after the last stream");
   if (!checkStreams) return true;
-  const uint64_t streamsAt = out->streams[0].offset;
   StreamReader reader(source, streamsAt, size - streamsAt);
   if (!reader.Ok()) return FailFormat(error, kErrNoMemory, "patch buffer");
   uint32_t crc = 0;

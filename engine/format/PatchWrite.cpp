@@ -91,38 +91,73 @@ std::vector<uint8_t> EncodeDirectory(const Patch& patch) {
     }
   }
   PutVarint(&d, 0);  // reserved
+  for (const std::vector<uint8_t>& held : patch.held) d.insert(d.end(), held.begin(), held.end());
   return d;
 }
 
-}  // namespace
-
-bool WritePatch(const Patch& described, const std::vector<uint8_t> (&streams)[kStreamCount], Sink& out,
-                uint64_t* size) {
-  Patch patch = described;
-  patch.streamsCrc = 0;
-  for (const std::vector<uint8_t>& stream : streams)
-    patch.streamsCrc = Crc32c(ByteView(stream.data(), stream.size()), patch.streamsCrc);
+// The header and the coded directory of `patch`; false when the directory is too large or memory runs
+// out.
+bool EncodeHead(const Patch& patch, std::vector<uint8_t>* head) {
   const std::vector<uint8_t> plain = EncodeDirectory(patch);
   if (plain.size() > kMaxDirectory) return false;
   std::vector<uint8_t> stored;
   Codec codec;
   if (!EncodeStream(ByteView(plain.data(), plain.size()), &stored, &codec)) return false;
-  std::vector<uint8_t> h(kMagic, kMagic + sizeof kMagic);
+  std::vector<uint8_t>& h = *head;
+  h.assign(kMagic, kMagic + sizeof kMagic);
   h.push_back(static_cast<uint8_t>(kFormatVersion & 0xFF));
   h.push_back(static_cast<uint8_t>(kFormatVersion >> 8));
   h.push_back(static_cast<uint8_t>(codec));
   PutVarint(&h, stored.size());
   PutVarint(&h, plain.size());
   PutFixed32(&h, Crc32c(ByteView(stored.data(), stored.size()), Crc32c(ByteView(h.data(), h.size()))));
+  h.insert(h.end(), stored.begin(), stored.end());
+  return true;
+}
+
+// The patch as described, its streams after the directory all but those it holds.
+bool EncodeLayout(const Patch& described, const std::vector<uint8_t> (&streams)[kStreamCount],
+                  const std::vector<uint8_t> (*held)[kStreamCount], Patch* patch, std::vector<uint8_t>* head,
+                  uint64_t* size) {
+  *patch = described;
+  patch->streamsCrc = 0;
+  *size = 0;
+  for (int s = 0; s < kStreamCount; ++s) {
+    if (held && !(*held)[s].empty()) {
+      patch->held[s] = (*held)[s];
+      patch->streams[s] = {Codec::InDirectory, (*held)[s].size(), (*held)[s].size(), 0};
+      continue;
+    }
+    patch->streamsCrc = Crc32c(ByteView(streams[s].data(), streams[s].size()), patch->streamsCrc);
+    *size += streams[s].size();
+  }
+  if (!EncodeHead(*patch, head)) return false;
+  *size += head->size();
+  return true;
+}
+
+}  // namespace
+
+bool WritePatch(const Patch& described, const std::vector<uint8_t> (&streams)[kStreamCount],
+                const std::vector<uint8_t> (&offered)[kStreamCount], Sink& out, uint64_t* size) {
+  Patch patch, holding;
+  std::vector<uint8_t> head, holdingHead;
+  uint64_t total = 0, holdingTotal = UINT64_MAX;
+  if (!EncodeLayout(described, streams, nullptr, &patch, &head, &total)) return false;
+  bool offers = false;
+  for (const std::vector<uint8_t>& bytes : offered) offers = offers || !bytes.empty();
+  const bool hold = offers &&
+                    EncodeLayout(described, streams, &offered, &holding, &holdingHead, &holdingTotal) &&
+                    holdingTotal < total;
   uint64_t at = 0;
-  const auto put = [&](const uint8_t* data, size_t length) {
-    if (!out.WriteAt(at, ByteView(data, length))) return false;
-    at += length;
+  const auto put = [&](const std::vector<uint8_t>& bytes) {
+    if (!out.WriteAt(at, ByteView(bytes.data(), bytes.size()))) return false;
+    at += bytes.size();
     return true;
   };
-  if (!put(h.data(), h.size()) || !put(stored.data(), stored.size())) return false;
-  for (const std::vector<uint8_t>& stream : streams)
-    if (!put(stream.data(), stream.size())) return false;
+  if (!put(hold ? holdingHead : head)) return false;
+  for (int s = 0; s < kStreamCount; ++s)
+    if (!(hold && !offered[s].empty()) && !put(streams[s])) return false;
   *size = at;
   return true;
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of the fuzzers into fuzz_corpus/: small patches of every operation made by
-# rtpbuild, one whose literals are coded after the old space, a header of another version, an engine command line, a commit journal and a keep file.
-# "format-1-patch" there is a patch of the first format, kept as it was written: a reader refuses it as
-# another version. Run it again after changing the format:
+# rtpbuild (their small streams held in the directory), one of text edited every few words, a header of
+# another version, an engine command line, a commit journal and a keep file.
+# "format-N-..." there are patches of earlier formats, kept as they were written: the first is another
+# version to a reader, the second and third still apply ("format-2-after-old" codes its literals after
+# the old space). Run it again after changing the format:
 #   make_corpus.sh BUILD/bin/rtpbuild
 set -euo pipefail
 tool=$(realpath "${1:?usage: make_corpus.sh RTPBUILD}")
@@ -23,12 +25,12 @@ printf 'a new file' >new/data/new.pak
 mkdir -p "$out"
 "$tool" build --quiet old new "$out/all-operations" >/dev/null
 "$tool" build --quiet old old "$out/empty" >/dev/null
-# Text edited every few words: its literals are coded after the old space.
+# Text edited every few words.
 mkdir -p text-old text-new
 awk 'BEGIN { for (i = 0; i < 4000; i++) printf "w%d%s", (i * 7919) % 3001, i % 7 ? " " : "\n" }' >text-old/a.txt
 awk '{ for (i = 1; i <= NF; i++) printf "%s ", (i % 4 ? $i : "e" i) ; print "" }' text-old/a.txt >text-new/a.txt
 "$tool" build --quiet text-old text-new "$out/after-old" >/dev/null
-{ head -c 8 "$out/empty"; printf '\003'; tail -c +10 "$out/empty"; } >"$out/version-3"
+{ head -c 8 "$out/empty"; printf '\005'; tail -c +10 "$out/empty"; } >"$out/version-5"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
 printf 'TPJ1\0\0\0\0\020\002\001\007zav.exe\002\004gone\0\0\0\0' >"$out/journal"
 # A keep file of two records (entry, size, CRC-32C, bytes), their sums left 0 as in a damaged one.

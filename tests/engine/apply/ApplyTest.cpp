@@ -44,18 +44,21 @@ Tree AppliedTo(const TempFolder& work, const Tree& before, const std::string& pa
   return ReadTree(work.path() / "client");
 }
 
-TEST(EngineRunFormats, APatchOfTheSecondFormatCommittedBesideTheTestsStillApplies) {
-  std::ifstream file(PATCHENGINE_CORPUS "/format-2-patch", std::ios::binary);
-  const std::string patch((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  ASSERT_EQ(patch.substr(0, 10), std::string("TESPATCH\x02\x00", 10));
+// Patches of earlier formats, committed beside the tests as the releases of their time wrote them.
+TEST(EngineRunFormats, PatchesOfEarlierFormatsCommittedBesideTheTestsStillApply) {
   const Tree before = {{"bin\\zav.exe", "zav client 4526: the old executable text\n"},
                        {"common.ini", "build=4526\r\n"},
                        {"junk\\gone.txt", "obsolete"}};
   const Tree after = {{"bin\\zav.exe", "zav client 4536: the new executable text\n"},
                       {"common.ini", "build=4536\r\n"},
                       {"data\\new.pak", "new data"}};
-  TempFolder work;
-  EXPECT_EQ(AppliedTo(work, before, patch), after);
+  for (const char version : {'\x02', '\x03'}) {
+    std::ifstream file(PATCHENGINE_CORPUS "/format-" + std::to_string(version) + "-patch", std::ios::binary);
+    const std::string patch((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(patch.substr(0, 10), std::string("TESPATCH") + version + '\0');
+    TempFolder work;
+    EXPECT_EQ(AppliedTo(work, before, patch), after) << int{version};
+  }
 }
 
 class EngineRun : public ::testing::Test {
@@ -253,7 +256,7 @@ TEST_F(EngineRun, ADamagedOrTruncatedPatchIsError9AndAnotherVersionError8WithNot
   std::string flipped = patch;
   flipped[flipped.size() / 2] ^= 0x40;
   std::string version = patch;
-  version[8] = 4;
+  version[8] = 5;
   for (const Case& c :
        {Case{patch.substr(0, patch.size() - 1), rtp::kErrCorrupt}, Case{flipped, rtp::kErrCorrupt},
         Case{"", rtp::kErrCorrupt}, Case{version, rtp::kErrFormatVersion}}) {

@@ -20,10 +20,13 @@ using enginetest::View;
 
 using Streams = std::vector<uint8_t>[rtp::kStreamCount];
 
-std::string Write(const rtp::Patch& patch, const Streams& streams) {
+const Streams kNoneOffered{};
+
+// `offered`: the streams the directory may hold (none unless given).
+std::string Write(const rtp::Patch& patch, const Streams& streams, const Streams& offered = kNoneOffered) {
   rtp::MemorySink sink;
   uint64_t size = 0;
-  EXPECT_TRUE(rtp::WritePatch(patch, streams, sink, &size));
+  EXPECT_TRUE(rtp::WritePatch(patch, streams, offered, sink, &size));
   return std::string(sink.bytes.begin(), sink.bytes.end());
 }
 
@@ -78,7 +81,7 @@ TEST(PatchFormatLayout, WrittenPatchReadsBackFieldForField) {
   patch.streams[rtp::kLiterals].storedSize = patch.streams[rtp::kLiterals].decodedSize = 3;
   patch.streams[rtp::kMoves].storedSize = patch.streams[rtp::kMoves].decodedSize = 1;
   const std::string bytes = Write(patch, streams);
-  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x03\x00", 10)), 0);
+  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x04\x00", 10)), 0);
 
   rtp::Patch parsed;
   rtp::FormatError error;
@@ -105,6 +108,17 @@ TEST(PatchFormatLayout, WrittenPatchReadsBackFieldForField) {
   EXPECT_EQ(parsed.WrittenCount(), 3u);
   EXPECT_EQ(parsed.streams[rtp::kMoves].offset + 1, parsed.streams[rtp::kLiterals].offset);
   EXPECT_EQ(parsed.streams[rtp::kLiterals].offset + 3, bytes.size());
+
+  // Offered a stream that costs less held in the directory, the writer holds it there.
+  Streams offered;
+  streams[rtp::kLiterals] = offered[rtp::kLiterals] = std::vector<uint8_t>(300, 'a');
+  patch.streams[rtp::kLiterals].storedSize = patch.streams[rtp::kLiterals].decodedSize = 300;
+  const std::string holding = Write(patch, streams, offered);
+  rtp::MemorySource holdingSource(View(holding));
+  ASSERT_TRUE(rtp::ParsePatch(holdingSource, &parsed, &error)) << error.detail;
+  EXPECT_EQ(parsed.streams[rtp::kLiterals].codec, rtp::Codec::InDirectory);
+  EXPECT_EQ(parsed.held[rtp::kLiterals], offered[rtp::kLiterals]);
+  EXPECT_EQ(parsed.streams[rtp::kMoves].offset + 1, holding.size());
 }
 
 TEST_F(PatchFormat, EveryTruncationIsRefusedAsCorrupt) {
@@ -129,10 +143,10 @@ TEST_F(PatchFormat, EveryFlippedBitIsRefusedAndOnlyTheVersionFieldGivesError8) {
 
 TEST_F(PatchFormat, AnotherFormatVersionIsError8EvenWhenTheRestIsCut) {
   std::string next = patch;
-  next[8] = 4;
+  next[8] = 5;
   std::string detail;
   EXPECT_EQ(ParseError(next.substr(0, 10), &detail), rtp::kErrFormatVersion);
-  EXPECT_NE(detail.find("version 4"), std::string::npos) << detail;
+  EXPECT_NE(detail.find("version 5"), std::string::npos) << detail;
   // A patch of the first format, committed beside the tests: another version to this reader.
   std::unique_ptr<rtp::Source> first;
   ASSERT_EQ(rtp::OpenHostFile(std::string(PATCHENGINE_CORPUS "/format-1-patch"), &first), rtp::FsStatus::Ok);
