@@ -1,7 +1,9 @@
 // The LZMA codecs' encoder (the LZMA SDK's), linked into the builder only.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
+#include "engine/base/Stream.h"
 #include "engine/codec/Lzma.h"
 #include "engine/codec/LzmaEncAfter.h"
 #include "engine/codec/LzmaMemory.h"
@@ -49,41 +51,52 @@ CLzmaEncProps PropsFor(ByteView in, uint32_t dictionary, size_t settingNumber) {
   return props;
 }
 
+// The room a coder writes `in` into: coded as long as it is, a stream loses to storing it, so the
+// coder may stop there. Not cleared first, so a stream that does not compress takes no more memory than
+// the bytes written.
+constexpr size_t kRoomBeyond = 16;
+std::unique_ptr<uint8_t[]> RoomFor(ByteView in, size_t* room) {
+  *room = in.size + kRoomBeyond;
+  return NewBytes(*room);
+}
+
 // `in` coded after `old` with `props`.
 bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
   // The match finder reads the old space and the stream as one run of bytes.
   std::vector<uint8_t> both(old.size + in.size);
   if (old.size) std::memcpy(both.data(), old.data, old.size);
   if (in.size) std::memcpy(both.data() + old.size, in.data, in.size);
-  CLzmaEncHandle encoder = LzmaEnc_Create(LzmaHeap());
+  size_t room = 0;
+  const std::unique_ptr<uint8_t[]> coded = RoomFor(in, &room);
+  CLzmaEncHandle encoder = coded ? LzmaEnc_Create(LzmaHeap()) : nullptr;
   if (!encoder) return false;
-  SizeT written = in.size + in.size / 2 + 1024;
-  out->assign(1 + written, 0);
+  SizeT written = room;
   SRes result = LzmaEnc_SetProps(encoder, &props);
   if (result == SZ_OK)
-    result = LzmaEnc_MemEncodeAfter(encoder, out->data() + 1, &written, both.data(), old.size, in.size,
+    result = LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, both.data(), old.size, in.size,
                                     LzmaHeap(), LzmaHeap());
   LzmaEnc_Destroy(encoder, LzmaHeap(), LzmaHeap());
   // Kept: the property byte, then the data after its leading zero.
-  if (result != SZ_OK || written == 0 || (*out)[1] != 0) return false;
-  (*out)[1] = static_cast<uint8_t>((props.pb * 5 + props.lp) * 9 + props.lc);
-  out->resize(1 + written);
-  out->erase(out->begin());
+  if (result != SZ_OK || written == 0 || coded[0] != 0) return false;
+  out->assign(coded.get(), coded.get() + written);
+  (*out)[0] = static_cast<uint8_t>((props.pb * 5 + props.lp) * 9 + props.lc);
   return true;
 }
 
 // `in` coded alone with `props`.
 bool EncodeAlone(ByteView in, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
-  const size_t capacity = in.size + in.size / 2 + 1024;
-  out->assign(kPropsSize + capacity, 0);
-  SizeT destLen = capacity;
+  size_t room = 0;
+  const std::unique_ptr<uint8_t[]> coded = RoomFor(in, &room);
+  if (!coded) return false;
+  uint8_t properties[kPropsSize];
+  SizeT destLen = room;
   SizeT propsSize = kPropsSize;
-  const SRes result = LzmaEncode(out->data() + kPropsSize, &destLen, in.data, in.size, &props, out->data(),
-                                 &propsSize, 0, nullptr, LzmaHeap(), LzmaHeap());
+  const SRes result = LzmaEncode(coded.get(), &destLen, in.data, in.size, &props, properties, &propsSize, 0,
+                                 nullptr, LzmaHeap(), LzmaHeap());
   // Kept: the property byte, then the data after its leading zero (the dictionary size is implied).
-  if (result != SZ_OK || propsSize != kPropsSize || destLen == 0 || (*out)[kPropsSize] != 0) return false;
-  out->resize(kPropsSize + destLen);
-  out->erase(out->begin() + 1, out->begin() + kPropsSize + 1);
+  if (result != SZ_OK || propsSize != kPropsSize || destLen == 0 || coded[0] != 0) return false;
+  out->assign(coded.get(), coded.get() + destLen);
+  (*out)[0] = properties[0];
   return true;
 }
 
