@@ -51,12 +51,11 @@ CLzmaEncProps PropsFor(ByteView in, uint32_t dictionary, size_t settingNumber) {
   return props;
 }
 
-// The room a coder writes `in` into: coded as long as it is, a stream loses to storing it, so the
-// coder may stop there. Not cleared first, so a stream that does not compress takes no more memory than
-// the bytes written.
-constexpr size_t kRoomBeyond = 16;
+// The room a coder writes `in` into: what bytes that do not compress grow to (LZMA adds about 1 %), so
+// they are coded to the end and told as such rather than tried with every setting. Not cleared first:
+// the memory taken is the bytes written.
 std::unique_ptr<uint8_t[]> RoomFor(ByteView in, size_t* room) {
-  *room = in.size + kRoomBeyond;
+  *room = in.size + in.size / 32 + 1024;
   return NewBytes(*room);
 }
 
