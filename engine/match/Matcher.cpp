@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "engine/base/Varint.h"
 #include "engine/match/SuffixArray.h"
@@ -144,14 +145,12 @@ void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
 
 }  // namespace
 
-bool BuildIndex(OldIndex* index) {
-  index->pairs.clear();
-  index->triples.clear();
-  index->quads.clear();
-  if (!BuildSuffixArray(index->bytes, &index->order)) return false;
+namespace {
+
+// The tables beside the suffix array (see OldIndex), from the bytes alone.
+void BuildTables(OldIndex* index) {
   const uint8_t* bytes = index->bytes.data;
   const size_t n = index->bytes.size;
-  if (n == 0) return true;
   // Counted from the bytes, not read from the array: the suffix of the last byte alone sorts first
   // among those that start with its byte.
   std::vector<uint32_t> pairs(65537, 0);
@@ -175,7 +174,20 @@ bool BuildIndex(OldIndex* index) {
   }
   index->triples.swap(triples);
   index->quads.swap(quads);
-  return true;
+}
+
+}  // namespace
+
+bool BuildIndex(OldIndex* index) {
+  index->pairs.clear();
+  index->triples.clear();
+  index->quads.clear();
+  if (index->bytes.size == 0) return BuildSuffixArray(index->bytes, &index->order);
+  // The tables read only the bytes: they are built on a second thread while the array is sorted.
+  std::thread tables(BuildTables, index);
+  const bool sorted = BuildSuffixArray(index->bytes, &index->order);
+  tables.join();
+  return sorted;
 }
 
 void ReleaseSearch(OldIndex* index) {
