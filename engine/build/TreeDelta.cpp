@@ -105,6 +105,14 @@ class Handover {
   bool mGiven = false;
 };
 
+// Streams as coded, with the raw steps they were coded from.
+struct CodedStreams {
+  std::vector<uint8_t> stored[kStreamCount];
+  StreamInfo info[kStreamCount];
+  uint64_t size = UINT64_MAX;
+  const RawStreams* raw = nullptr;
+};
+
 // One build of a patch's directory and streams from a plan, in the phases Run names.
 class TreeBuild {
  public:
@@ -391,17 +399,15 @@ class TreeBuild {
   // it close, a file with many steps is measured by compressing them on their own (a file that makes most
   // of the streams was measured with them). The mixed streams are made when the files that would change
   // style gain enough, and kept only when they come out smaller than either style alone; the smallest is
-  // then tried with every setting.
-  // `once` is given the smaller style's size as soon as it is known; the chosen steps (`*kept`) are
-  // compressed with every setting on `threads` threads into `out` and `outInfo`.
-  bool ChooseAndCompress(ByteView old, int threads, Handover* once, std::vector<uint8_t> (&out)[kStreamCount],
-                         StreamInfo (&outInfo)[kStreamCount], uint64_t* outSize, const RawStreams** kept) {
+  // then tried with every setting on `threads` threads. `once` is given the smaller style's size as soon
+  // as it is known.
+  bool ChooseAndCompress(ByteView old, int threads, Handover* once, CodedStreams* out) {
     Report("compressing", 0, 1);
     // Translated executables take differences: their exact pieces are not compressed to be told apart.
     if (MostlyExecutables()) {
       once->Give(0);
-      *kept = &mStyles[0];
-      *outSize = Compress(mStyles[0], 0, threads, out, outInfo, old);
+      out->raw = &mStyles[0];
+      out->size = Compress(mStyles[0], 0, threads, out->stored, out->info, old);
       return true;
     }
     std::vector<uint8_t> stored[3][kStreamCount];
@@ -443,11 +449,11 @@ class TreeBuild {
     }
     const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
-    *kept = raws[best];
-    *outSize = Compress(*raws[best], 0, threads, stored[best], info[best], old);
+    out->raw = raws[best];
+    out->size = Compress(*raws[best], 0, threads, stored[best], info[best], old);
     for (int st = 0; st < kStreamCount; ++st) {
-      out[st].swap(stored[best][st]);
-      outInfo[st] = info[best][st];
+      out->stored[st].swap(stored[best][st]);
+      out->info[st] = info[best][st];
     }
     return true;
   }
@@ -484,43 +490,38 @@ class TreeBuild {
     const bool hasOld = OldSpaceBytes(&old);
     const ByteView oldView = hasOld ? old.view() : ByteView();
     const bool tryLiteral = hasOld && !MostlyExecutables() && FitsOneWindow(old.size());
-    RawStreams literal;
-    if (tryLiteral && !WriteLiteralSteps(&literal)) return false;
-    std::vector<uint8_t> stored[kStreamCount], literalStored[kStreamCount];
-    StreamInfo info[kStreamCount], literalInfo[kStreamCount];
-    uint64_t size = UINT64_MAX, literalSize = UINT64_MAX;
+    RawStreams literalSteps;
+    if (tryLiteral && !WriteLiteralSteps(&literalSteps)) return false;
+    CodedStreams steps, literal;
+    literal.raw = &literalSteps;
     Handover once;
     bool ok = true;
-    const RawStreams* chosen = nullptr;
-    const auto steps = [&] {
-      ok = WriteBothStyles() &&
-           ChooseAndCompress(oldView, tryLiteral ? 1 : 2, &once, stored, info, &size, &chosen);
+    const auto writeSteps = [&] {
+      ok = WriteBothStyles() && ChooseAndCompress(oldView, tryLiteral ? 1 : 2, &once, &steps);
       once.Give(0);  // when it failed before it knew
     };
     if (!tryLiteral) {
-      steps();
+      writeSteps();
     } else {
-      OnBothCores(steps, [&] {
-        const ByteView bytes(literal.bytes[kLiterals].data(), literal.bytes[kLiterals].size());
+      OnBothCores(writeSteps, [&] {
+        const ByteView bytes(literalSteps.bytes[kLiterals].data(), literalSteps.bytes[kLiterals].size());
         const uint64_t guess = EstimateLzmaAfterOld(bytes, oldView);
         const uint64_t onceSize = once.Take();
         if (guess > onceSize + onceSize / kEstimateMargin) return;
-        literalSize = CompressAfterOld(literal, oldView, literalStored, literalInfo);
+        literal.size = CompressAfterOld(literalSteps, oldView, literal.stored, literal.info);
       });
     }
     if (!ok) return false;
-    return literalSize < size ? Keep(literal, literalStored, literalInfo, streams, offered)
-                              : Keep(*chosen, stored, info, streams, offered);
+    return Keep(literal.size < steps.size ? &literal : &steps, streams, offered);
   }
 
   // The streams kept, and the bytes of the small ones, which the directory may hold instead.
-  bool Keep(const RawStreams& raw, std::vector<uint8_t> (&stored)[kStreamCount],
-            const StreamInfo (&info)[kStreamCount], std::vector<uint8_t> (&streams)[kStreamCount],
+  bool Keep(CodedStreams* kept, std::vector<uint8_t> (&streams)[kStreamCount],
             std::vector<uint8_t> (&offered)[kStreamCount]) {
     for (int s = 0; s < kStreamCount; ++s) {
-      mPatch->streams[s] = info[s];
-      streams[s].swap(stored[s]);
-      if (raw.bytes[s].size() <= kHeldOffer) offered[s] = raw.bytes[s];
+      mPatch->streams[s] = kept->info[s];
+      streams[s].swap(kept->stored[s]);
+      if (kept->raw->bytes[s].size() <= kHeldOffer) offered[s] = kept->raw->bytes[s];
     }
     Report("compressing", 1, 1);
     return true;

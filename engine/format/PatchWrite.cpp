@@ -95,6 +95,9 @@ std::vector<uint8_t> EncodeDirectory(const Patch& patch) {
   return d;
 }
 
+// Beyond this, a coded directory is not coded again to hold the streams.
+constexpr size_t kLargestHoldingHead = 64 * 1024;
+
 // The header and the coded directory of `patch`; false when the directory is too large or memory runs
 // out.
 bool EncodeHead(const Patch& patch, std::vector<uint8_t>* head) {
@@ -144,8 +147,11 @@ bool WritePatch(const Patch& described, const std::vector<uint8_t> (&streams)[kS
   std::vector<uint8_t> head, holdingHead;
   uint64_t total = 0, holdingTotal = UINT64_MAX;
   if (!EncodeLayout(described, streams, nullptr, &patch, &head, &total)) return false;
+  // Held streams save a few bytes of each coder's ending: beside a large directory that is not worth
+  // coding it twice.
   bool offers = false;
   for (const std::vector<uint8_t>& bytes : offered) offers = offers || !bytes.empty();
+  offers = offers && head.size() <= kLargestHoldingHead;
   const bool hold = offers &&
                     EncodeLayout(described, streams, &offered, &holding, &holdingHead, &holdingTotal) &&
                     holdingTotal < total;

@@ -143,10 +143,6 @@ void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
   PutVarint(&out->bytes[kSegments], exact);
 }
 
-}  // namespace
-
-namespace {
-
 // The tables beside the suffix array (see OldIndex), from the bytes alone.
 void BuildTables(OldIndex* index) {
   const uint8_t* bytes = index->bytes.data;

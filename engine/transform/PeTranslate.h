@@ -7,8 +7,8 @@
 // builder learns from a first matching where each part of the old image went (an address map, carried in
 // the patch) and matches the new file against the old one with those addresses already moved: absolute
 // addresses go through the map, and a branch's displacement is recomputed from where branch and target
-// went. (Patches of format 2 move calls only.) The apply
-// moves them the same way as it reads the old file, so nothing of this is stored but the map.
+// went (patches of format 2 move calls only). The apply moves them the same way as it reads the old file,
+// so nothing of this is stored but the map.
 //
 // What is moved is decided from the old file alone and from a few bytes around each byte, so any range
 // of the old file can be translated on its own: the result of a range is the same as that range of the
