@@ -64,15 +64,22 @@ bool CompareFiles(FileSystem& oldTree, const std::string& oldName, FileSystem& n
 }
 
 // Names by hash every old file of the patch whose name's hash no other old file, nor a file the patch
-// adds, shares.
+// adds, shares, in the fewest bytes that no other such name shares.
 void NameByHash(const BuildPlan& plan, Patch* patch) {
-  std::unordered_map<uint64_t, int> owners;
-  for (const std::string& name : plan.oldFiles) ++owners[NameHash(name)];
+  std::unordered_map<uint64_t, int> owners[kNameHashBytes + 1];  // per hash length
+  const auto own = [&](const std::string& name) {
+    for (int bytes = kShortestNameHash; bytes <= kNameHashBytes; ++bytes)
+      ++owners[bytes][NameHash(name, bytes)];
+  };
+  for (const std::string& name : plan.oldFiles) own(name);
   for (const PlannedFile& file : plan.files)
-    if (file.oldName.empty()) ++owners[NameHash(file.newName)];
+    if (file.oldName.empty()) own(file.newName);
   for (SourceFile& source : patch->sources) {
-    source.nameHash = NameHash(source.name);
-    source.byHash = owners[source.nameHash] == 1;
+    for (int bytes = kShortestNameHash; bytes <= kNameHashBytes && !source.byHash; ++bytes) {
+      source.nameHash = NameHash(source.name, bytes);
+      source.hashBytes = bytes;
+      source.byHash = owners[bytes][source.nameHash] == 1;
+    }
   }
 }
 

@@ -6,17 +6,17 @@
 
 namespace rtp {
 
-std::string NameHashText(uint64_t hash) {
+std::string NameHashText(uint64_t hash, int bytes) {
   static const char kDigits[] = "0123456789abcdef";
-  std::string text(2 * kNameHashBytes, '0');
+  std::string text(2 * static_cast<size_t>(bytes), '0');
   for (size_t i = text.size(); i-- > 0; hash >>= 4) text[i] = kDigits[hash & 0xF];
   return text;
 }
 
-uint64_t NameHash(const std::string& name) {
+uint64_t NameHash(const std::string& name, int bytes) {
   uint64_t hash = 0xCBF29CE484222325ull;
   for (const char c : FoldName(name)) hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001B3ull;
-  return hash & ((uint64_t{1} << (8 * kNameHashBytes)) - 1);
+  return LowBytes(hash, bytes);
 }
 
 bool HasNamesByHash(const Patch& patch) {
@@ -27,14 +27,21 @@ bool HasNamesByHash(const Patch& patch) {
 
 bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, const SizeOfFile& sizeOf,
                   FormatError* error) {
-  std::unordered_map<uint64_t, size_t> wanted;  // hash -> source
-  for (size_t s = 0; s < patch->sources.size(); ++s)
-    if (patch->sources[s].byHash) wanted[patch->sources[s].nameHash] = s;
+  // Per hash length, hash -> source.
+  std::unordered_map<uint64_t, size_t> wanted[kNameHashBytes + 1];
+  for (size_t s = 0; s < patch->sources.size(); ++s) {
+    const SourceFile& source = patch->sources[s];
+    if (source.byHash) wanted[source.hashBytes][source.nameHash] = s;
+  }
   std::vector<std::vector<const std::string*>> answering(patch->sources.size());
   for (const std::string& name : clientFiles) {
-    const auto at = wanted.find(NameHash(name));
-    // No builder names a file the patch cannot carry: such a name answering to a hash is chance.
-    if (at != wanted.end() && IsValidName(name)) answering[at->second].push_back(&name);
+    const uint64_t hash = NameHash(name);
+    for (int bytes = kShortestNameHash; bytes <= kNameHashBytes; ++bytes) {
+      if (wanted[bytes].empty()) continue;
+      const auto at = wanted[bytes].find(LowBytes(hash, bytes));
+      // No builder names a file the patch cannot carry: such a name answering to a hash is chance.
+      if (at != wanted[bytes].end() && IsValidName(name)) answering[at->second].push_back(&name);
+    }
   }
   std::vector<const std::string*> found(patch->sources.size(), nullptr);
   for (size_t s = 0; s < patch->sources.size(); ++s) {
@@ -53,7 +60,7 @@ bool ResolveNames(Patch* patch, const std::vector<std::string>& clientFiles, con
     if (source.byHash && names.empty())
       return FailFormat(error, kErrFileNotFound,
                         "an old file of " + std::to_string(source.size) + " bytes (name hash " +
-                            NameHashText(source.nameHash) + ")");
+                            NameHashText(source.nameHash, source.hashBytes) + ")");
     if (source.byHash) found[s] = names[0];
   }
   for (size_t s = 0; s < patch->sources.size(); ++s)

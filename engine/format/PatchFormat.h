@@ -6,8 +6,8 @@
 //
 // Header, 17 to 25 bytes:
 //   0  8  magic "TESPATCH"
-//   8  2  format version, 4 (little-endian); a reader refuses a version it does not read (it reads 2
-//         to 4) with error 8 before it looks at anything else
+//   8  2  format version, 5 (little-endian); a reader refuses a version it does not read (it reads 2
+//         to 5) with error 8 before it looks at anything else
 //  10  1  directory's codec (see Codec.h)
 //  11     directory's stored size, then its decoded size (varints, each at most kMaxDirectory)
 //         then the CRC-32C (4 bytes, low first) of the header bytes before it followed by the directory's
@@ -18,7 +18,8 @@
 // by field, each field for every entry before the next, so the coder finds the runs a field makes:
 //   sources: count, then per old file the patch reads its name: how many first bytes it shares with the
 //            name before (the last one written out) and the rest; or, for a file named by its hash, that
-//            count's greatest value + 1 and the hash (kNameHashBytes); then per old file its size
+//            count's greatest value + 1 and the hash (4 bytes), or (format 5 on) + 2 and its low 3 bytes,
+//            + 3 and its low 2 bytes; then per old file its size
 //   files:   count, then per file its kind (1 write, 2 delete); per file the old file it replaces or
 //            deletes: 0 for a file that is new, else 1 + (folded) its source number less the one after
 //            the last old file so named; per file its name (empty when it is the old file's); per write
@@ -38,8 +39,9 @@
 //
 // Names by hash: the apply lists the client folder and finds each such file by the hash of its name, so
 // a patch that changes a few files of a large client spends a few bytes on each name. The builder names
-// a file so only when no other old or new file's name has that hash; the apply refuses a hash that no
-// client file answers to, or more than one of the size the patch expects. Format 2 names every file.
+// a file so, with the fewest bytes of the hash, only when no other old or new file's name has those
+// bytes; the apply refuses a hash that no client file answers to, or more than one of the size the
+// patch expects. Format 2 names every file; formats 3 and 4 give every hash in 4 bytes.
 //
 // Names: the client file, relative to the client folder, '\' between folders: UTF-8 text (well formed)
 // without control characters and <>:"|?*/, at most kMaxNameLength bytes, no empty, "." or ".." part, no
@@ -71,7 +73,7 @@
 namespace rtp {
 
 constexpr uint8_t kMagic[8] = {'T', 'E', 'S', 'P', 'A', 'T', 'C', 'H'};
-constexpr uint16_t kFormatVersion = 4;
+constexpr uint16_t kFormatVersion = 5;
 constexpr uint16_t kOldestVersion = 2;  // the oldest version this engine still reads
 constexpr uint32_t kMaxHeaderSize = 25;
 constexpr uint32_t kMaxDirectory = 64u << 20;
@@ -82,6 +84,9 @@ constexpr uint32_t kMaxEntries = 1u << 20;
 // The largest stream the directory may hold; the builder offers it the streams of up to kHeldOffer bytes.
 constexpr uint64_t kMaxHeldStream = 64 * 1024;
 constexpr uint64_t kHeldOffer = 16 * 1024;
+// The longest and shortest name hash a patch gives, in bytes (see NameHash).
+constexpr int kNameHashBytes = 4;
+constexpr int kShortestNameHash = 2;
 
 enum StreamId { kLiteralLengths = 0, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kStreamCount };
 
@@ -91,8 +96,9 @@ struct SourceFile {
   uint64_t start = 0;       // in the old space, computed when read
   bool translated = false;  // read through the executable transform with `map`
   AddressMap map;
-  bool byHash = false;    // the patch gives its name's hash only
-  uint64_t nameHash = 0;  // NameHash of the name, when by hash
+  bool byHash = false;             // the patch gives its name's hash only
+  uint64_t nameHash = 0;           // NameHash of the name, when by hash
+  int hashBytes = kNameHashBytes;  // how many of the hash's low bytes the patch gives
 };
 
 enum class FileKind : uint8_t { Write = 1, Delete = 2 };
@@ -157,12 +163,14 @@ bool WritePatch(const Patch& patch, const std::vector<uint8_t> (&streams)[kStrea
                 const std::vector<uint8_t> (&offered)[kStreamCount], Sink& out, uint64_t* size);
 
 // The hash that names a file: FNV-1a (64 bits) of the name as Windows compares it, cut to its low
-// kNameHashBytes bytes. Two client files that answer to one hash are told apart by their sizes, so a
-// short hash serves clients of millions of files.
-constexpr int kNameHashBytes = 4;
-uint64_t NameHash(const std::string& name);
+// `bytes` bytes (kShortestNameHash to kNameHashBytes). Two client files that answer to one hash are told
+// apart by their sizes, so a short hash serves clients of millions of files.
+uint64_t NameHash(const std::string& name, int bytes = kNameHashBytes);
+inline uint64_t LowBytes(uint64_t hash, int bytes) {
+  return hash & ((uint64_t{1} << (8 * bytes)) - 1);
+}
 // A hash as the engine's errors and rtpbuild show it: lower-case hexadecimal, every digit.
-std::string NameHashText(uint64_t hash);
+std::string NameHashText(uint64_t hash, int bytes = kNameHashBytes);
 // Whether the patch names some old file by hash only.
 bool HasNamesByHash(const Patch& patch);
 // A client file's size; false when it cannot be told.

@@ -24,10 +24,12 @@ bool TakeText(VarintReader& in, size_t most, std::string* out) {
 
 // The name of one old file: a text after what it shares with the name before, or a hash.
 bool TakeSourceName(VarintReader& in, uint16_t version, std::string* previous, SourceFile* source) {
-  const uint64_t shared = in.Bounded(previous->size() + (version > 2 ? 1 : 0));
-  if (shared == previous->size() + 1) {
+  const int hashLengths = version > 4 ? kNameHashBytes - kShortestNameHash + 1 : version > 2 ? 1 : 0;
+  const uint64_t shared = in.Bounded(previous->size() + hashLengths);
+  if (shared > previous->size()) {
     source->byHash = true;
-    source->nameHash = in.Fixed(kNameHashBytes);
+    source->hashBytes = kNameHashBytes - static_cast<int>(shared - previous->size() - 1);
+    source->nameHash = in.Fixed(source->hashBytes);
     return in.Ok();
   }
   if (!TakeText(in, kMaxNameLength, &source->name)) return false;
@@ -138,7 +140,8 @@ bool CheckFile(size_t i, const FileFields& fields, Patch* out, FormatError* erro
   const bool pending = old && old->byHash && file.name.empty();
   if (!pending && !IsValidName(file.name)) return corrupt(": invalid file name");
   if (old && !pending &&
-      (old->byHash ? NameHash(file.name) != old->nameHash : FoldName(old->name) != FoldName(file.name)))
+      (old->byHash ? NameHash(file.name, old->hashBytes) != old->nameHash
+                   : FoldName(old->name) != FoldName(file.name)))
     return corrupt(" (" + file.name + "): replaces a file of another name");
   out->files.push_back(std::move(file));
   return true;
@@ -216,21 +219,33 @@ bool HasNameTwice(const std::vector<Named>& entries) {
 }
 
 // True when a hash names two old files, or an old file and a file of another name: once the apply has
-// found them, two entries would name one client file.
+// found them, two entries would name one client file. A shorter hash answers to every name a longer one
+// with its low bytes does.
 bool HasHashTwice(const Patch& patch) {
-  std::set<uint64_t> named, hashed;
+  std::set<uint64_t> named[kNameHashBytes + 1], hashed[kNameHashBytes + 1];  // per hash length
+  const auto name = [&](const std::string& text) {
+    for (int bytes = kShortestNameHash; bytes <= kNameHashBytes; ++bytes)
+      named[bytes].insert(NameHash(text, bytes));
+  };
   std::set<uint32_t> replaced;
+  std::vector<const SourceFile*> byHash;
   for (const SourceFile& source : patch.sources)
-    if (!source.byHash) named.insert(NameHash(source.name));
+    source.byHash ? byHash.push_back(&source) : name(source.name);
   for (const TreeFile& file : patch.files) {
     if (!file.oldSource || !patch.sources[file.oldSource - 1].byHash)
-      named.insert(NameHash(file.name));
+      name(file.name);
     else if (!replaced.insert(file.oldSource).second)
       return true;
   }
-  for (const SourceFile& source : patch.sources)
-    if (source.byHash && (named.count(source.nameHash) || !hashed.insert(source.nameHash).second))
-      return true;
+  // Shortest first, so each hash meets every shorter one before it.
+  std::stable_sort(byHash.begin(), byHash.end(),
+                   [](const SourceFile* a, const SourceFile* b) { return a->hashBytes < b->hashBytes; });
+  for (const SourceFile* source : byHash) {
+    if (named[source->hashBytes].count(source->nameHash)) return true;
+    for (int bytes = kShortestNameHash; bytes <= source->hashBytes; ++bytes)
+      if (hashed[bytes].count(LowBytes(source->nameHash, bytes))) return true;
+    hashed[source->hashBytes].insert(source->nameHash);
+  }
   return false;
 }
 

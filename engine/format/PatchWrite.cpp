@@ -22,8 +22,8 @@ void EncodeSources(const Patch& patch, std::vector<uint8_t>* d) {
   std::string previous;
   for (const SourceFile& source : patch.sources) {
     if (source.byHash) {
-      PutVarint(d, previous.size() + 1);
-      PutFixed(d, source.nameHash, kNameHashBytes);
+      PutVarint(d, previous.size() + 1 + (kNameHashBytes - source.hashBytes));
+      PutFixed(d, source.nameHash, source.hashBytes);
       continue;
     }
     size_t shared = 0;

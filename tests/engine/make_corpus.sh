@@ -3,8 +3,8 @@
 # rtpbuild (their small streams held in the directory), one of text edited every few words, a header of
 # another version, an engine command line, a commit journal and a keep file.
 # "format-N-..." there are patches of earlier formats, kept as they were written: the first is another
-# version to a reader, the second and third still apply ("format-2-after-old" codes its literals after
-# the old space). Run it again after changing the format:
+# version to a reader, the others still apply ("format-2-after-old" codes its literals after the old
+# space). Run it again after changing the format:
 #   make_corpus.sh BUILD/bin/rtpbuild
 set -euo pipefail
 tool=$(realpath "${1:?usage: make_corpus.sh RTPBUILD}")
@@ -30,7 +30,7 @@ mkdir -p text-old text-new
 awk 'BEGIN { for (i = 0; i < 4000; i++) printf "w%d%s", (i * 7919) % 3001, i % 7 ? " " : "\n" }' >text-old/a.txt
 awk '{ for (i = 1; i <= NF; i++) printf "%s ", (i % 4 ? $i : "e" i) ; print "" }' text-old/a.txt >text-new/a.txt
 "$tool" build --quiet text-old text-new "$out/after-old" >/dev/null
-{ head -c 8 "$out/empty"; printf '\005'; tail -c +10 "$out/empty"; } >"$out/version-5"
+{ head -c 8 "$out/empty"; printf '\006'; tail -c +10 "$out/empty"; } >"$out/version-6"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
 printf 'TPJ1\0\0\0\0\020\002\001\007zav.exe\002\004gone\0\0\0\0' >"$out/journal"
 # A keep file of two records (entry, size, CRC-32C, bytes), their sums left 0 as in a damaged one.

@@ -244,7 +244,7 @@ std::string Printable(const rtp::ByteView& bytes) {
 
 // A source's name, or "#" and its hash for one the patch names by hash, until it is found.
 std::string SourceName(const rtp::SourceFile& source) {
-  return source.name.empty() ? "#" + rtp::NameHashText(source.nameHash) : source.name;
+  return source.name.empty() ? "#" + rtp::NameHashText(source.nameHash, source.hashBytes) : source.name;
 }
 
 void PrintInfo(const std::string& path, const rtp::Patch& patch) {

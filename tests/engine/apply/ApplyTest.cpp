@@ -52,7 +52,7 @@ TEST(EngineRunFormats, PatchesOfEarlierFormatsCommittedBesideTheTestsStillApply)
   const Tree after = {{"bin\\zav.exe", "zav client 4536: the new executable text\n"},
                       {"common.ini", "build=4536\r\n"},
                       {"data\\new.pak", "new data"}};
-  for (const char version : {'\x02', '\x03'}) {
+  for (const char version : {'\x02', '\x03', '\x04'}) {
     std::ifstream file(PATCHENGINE_CORPUS "/format-" + std::to_string(version) + "-patch", std::ios::binary);
     const std::string patch((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_EQ(patch.substr(0, 10), std::string("TESPATCH") + version + '\0');
@@ -207,11 +207,11 @@ TEST_F(EngineRun, AMissingOldFileIsError15BeforeAnyFileIsWritten) {
   damaged.erase("script\\compiled.code");  // the last file the patch handles
   WriteTree(client, damaged);
   EXPECT_EQ(Run(patch), rtp::kErrFileNotFound);
-  // The patch names the file by the hash of its name.
+  // The patch names the file by the hash of its name, two bytes of it in a tree this small.
   ASSERT_EQ(listener.Ids(), (std::vector<uint32_t>{rtp::kIdFileCount, rtp::kIdError}));
   char hash[16];
-  std::snprintf(hash, sizeof hash, "%08llx",
-                static_cast<unsigned long long>(rtp::NameHash("script\\compiled.code")));
+  std::snprintf(hash, sizeof hash, "%04llx",
+                static_cast<unsigned long long>(rtp::NameHash("script\\compiled.code", 2)));
   EXPECT_EQ(listener.calls[1].text,
             std::string("Error ept15: file not found: an old file of 7000 bytes (name hash ") + hash + ")");
   EXPECT_EQ(ReadTree(client), damaged);
@@ -256,7 +256,7 @@ TEST_F(EngineRun, ADamagedOrTruncatedPatchIsError9AndAnotherVersionError8WithNot
   std::string flipped = patch;
   flipped[flipped.size() / 2] ^= 0x40;
   std::string version = patch;
-  version[8] = 5;
+  version[8] = 6;
   for (const Case& c :
        {Case{patch.substr(0, patch.size() - 1), rtp::kErrCorrupt}, Case{flipped, rtp::kErrCorrupt},
         Case{"", rtp::kErrCorrupt}, Case{version, rtp::kErrFormatVersion}}) {

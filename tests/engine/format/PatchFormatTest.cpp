@@ -81,7 +81,7 @@ TEST(PatchFormatLayout, WrittenPatchReadsBackFieldForField) {
   patch.streams[rtp::kLiterals].storedSize = patch.streams[rtp::kLiterals].decodedSize = 3;
   patch.streams[rtp::kMoves].storedSize = patch.streams[rtp::kMoves].decodedSize = 1;
   const std::string bytes = Write(patch, streams);
-  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x04\x00", 10)), 0);
+  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x05\x00", 10)), 0);
 
   rtp::Patch parsed;
   rtp::FormatError error;
@@ -143,10 +143,10 @@ TEST_F(PatchFormat, EveryFlippedBitIsRefusedAndOnlyTheVersionFieldGivesError8) {
 
 TEST_F(PatchFormat, AnotherFormatVersionIsError8EvenWhenTheRestIsCut) {
   std::string next = patch;
-  next[8] = 5;
+  next[8] = 6;
   std::string detail;
   EXPECT_EQ(ParseError(next.substr(0, 10), &detail), rtp::kErrFormatVersion);
-  EXPECT_NE(detail.find("version 5"), std::string::npos) << detail;
+  EXPECT_NE(detail.find("version 6"), std::string::npos) << detail;
   // A patch of the first format, committed beside the tests: another version to this reader.
   std::unique_ptr<rtp::Source> first;
   ASSERT_EQ(rtp::OpenHostFile(std::string(PATCHENGINE_CORPUS "/format-1-patch"), &first), rtp::FsStatus::Ok);
@@ -246,11 +246,14 @@ TEST(PatchFormatNames, AFileNamedTwiceIgnoringCaseIsRefused) {
   EXPECT_EQ(ParseError(NewFiles({"Z", "z"})), rtp::kErrCorrupt);
 }
 
-// Old files "a" and "C" named by hash, "b" by name; the patch writes "a" and deletes "C".
+// Old files "a" and "C" named by hash (of 4 and 2 bytes), "b" by name; the patch writes "a" and deletes
+// "C".
 rtp::Patch HashedPatch() {
   rtp::Patch patch;
   patch.sources = {{"a", 10}, {"b", 20}, {"C", 30}};
-  for (rtp::SourceFile& source : patch.sources) source.nameHash = rtp::NameHash(source.name);
+  patch.sources[2].hashBytes = 2;
+  for (rtp::SourceFile& source : patch.sources)
+    source.nameHash = rtp::NameHash(source.name, source.hashBytes);
   patch.sources[0].byHash = patch.sources[2].byHash = true;
   patch.files = {{rtp::FileKind::Write, "a", 1, 11, 0}, {rtp::FileKind::Delete, "C", 3, 0, 0}};
   return patch;
@@ -280,11 +283,14 @@ TEST(PatchFormatNames, FilesNamedByHashAreFoundAmongTheClientFilesOnce) {
 
 TEST(PatchFormatNames, AHashThatCouldAnswerForTwoFilesIsRefused) {
   const Streams none;
-  std::vector<rtp::Patch> damaged(4, HashedPatch());
-  damaged[0].sources[2].nameHash = damaged[0].sources[0].nameHash;   // two old files
-  damaged[1].sources[0].nameHash = rtp::NameHash("B");               // and a named one
-  damaged[2].files.push_back({rtp::FileKind::Write, "A", 0, 0, 0});  // and a new file
-  damaged[3].files.push_back({rtp::FileKind::Write, "a", 1, 0, 0});  // one replaced twice
+  std::vector<rtp::Patch> damaged(6, HashedPatch());
+  damaged[0].sources[2].nameHash = rtp::LowBytes(damaged[0].sources[0].nameHash, 2);  // two old files
+  damaged[1].sources[0].nameHash = rtp::NameHash("B");                                // and a named one
+  damaged[2].files.push_back({rtp::FileKind::Write, "A", 0, 0, 0});                   // and a new file
+  damaged[3].files.push_back({rtp::FileKind::Write, "a", 1, 0, 0});                   // one replaced twice
+  damaged[4].sources[2].nameHash = rtp::NameHash("b", 2);  // a short hash and a named one
+  damaged[5].sources[0].hashBytes = 2;                     // two short ones
+  damaged[5].sources[0].nameHash = damaged[5].sources[2].nameHash;
   for (size_t i = 0; i < damaged.size(); ++i)
     EXPECT_EQ(ParseError(Write(damaged[i], none)), rtp::kErrCorrupt) << i;
 }
