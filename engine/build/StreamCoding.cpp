@@ -76,7 +76,7 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     const bool triedOnce = tries == 0 && info[s].decodedSize == bytes.size();
     Codec codec = info[s].codec;
     EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0,
-                 s == kLiterals ? before : ByteView());
+                 s == kLiterals ? before : ByteView(), threads);
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();

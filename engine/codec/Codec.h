@@ -16,7 +16,9 @@ namespace rtp {
 // A codec's number in a patch. LzmaAfterOld is LZMA whose dictionary starts with the patch's old space:
 // a new byte may copy from any old one, as the covers do, in LZMA's own parse. InDirectory is a small
 // stream whose bytes the directory holds, coded with it (format 4 on): a small patch pays for one coder.
-enum class Codec : uint8_t { Stored = 0, Lzma = 1, LzmaAfterOld = 2, InDirectory = 3 };
+// LzmaParts is a large stream coded as LZMA in two halves, the second as if the first had been coded
+// just before it (format 5 on): the builder codes them at once, on two cores.
+enum class Codec : uint8_t { Stored = 0, Lzma = 1, LzmaAfterOld = 2, InDirectory = 3, LzmaParts = 4 };
 
 // The memory the apply's stream decoders may take together: with its buffers, a run stays well under
 // 64 MiB in a 32-bit process.
@@ -69,9 +71,10 @@ const CodecEntry& EntryOf(Codec codec);
 // read the old space are tried when `old` holds it. The same input always gives the same output. False
 // when memory runs out.
 // With `from` above 0, *out and *codec already hold the best of the settings before it, which the
-// others must beat: a stream tried once need not be encoded again with the same setting.
+// others must beat: a stream tried once need not be encoded again with the same setting. An encoder
+// may take `threads` threads; the output does not depend on them.
 bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0, size_t from = 0,
-                  ByteView old = ByteView());
+                  ByteView old = ByteView(), int threads = 1);
 
 // Whether `storedSize` bytes coded from `decodedSize` saved too little to call them compressed (packed
 // assets, random bytes): less than a 64th.

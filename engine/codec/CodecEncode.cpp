@@ -10,10 +10,11 @@ namespace {
 struct CodecEncoder {
   Codec id;
   size_t (*settingsFor)(uint64_t size, uint64_t oldSize);
-  bool (*encode)(ByteView in, ByteView old, size_t setting, std::vector<uint8_t>* out);
+  bool (*encode)(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 };
 
 constexpr CodecEncoder kEncoders[] = {{Codec::Lzma, LzmaSettingsFor, EncodeLzma},
+                                      {Codec::LzmaParts, LzmaPartsSettingsFor, EncodeLzmaParts},
                                       {Codec::LzmaAfterOld, LzmaAfterOldSettingsFor, EncodeLzmaAfterOld}};
 
 // Streams this short are stored: no coder's fixed cost is repaid.
@@ -24,7 +25,7 @@ constexpr size_t kShortestEncoded = 8;
 // Tries the encoders `use` accepts; see EncodeStream.
 template <typename Accept>
 bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from, ByteView old,
-                Accept use) {
+                int threads, Accept use) {
   if (from == 0) {
     out->assign(in.data, in.data + in.size);
     *codec = Codec::Stored;
@@ -38,7 +39,7 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
     for (size_t s = 0; s < settings; ++s) {
       const size_t number = first + s;
       if (most && number >= most) return true;
-      if (number < from || !encoder.encode(in, old, s, &candidate)) continue;
+      if (number < from || !encoder.encode(in, old, s, threads, &candidate)) continue;
       // Data that does not compress (packed assets, random bytes) is not tried again with this encoder.
       const bool incompressible = DidNotCompress(candidate.size(), in.size);
       if (candidate.size() < out->size()) {
@@ -53,12 +54,12 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
 }
 
 bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from,
-                  ByteView old) {
-  return EncodeWith(in, out, codec, most, from, old, [](Codec) { return true; });
+                  ByteView old, int threads) {
+  return EncodeWith(in, out, codec, most, from, old, threads, [](Codec) { return true; });
 }
 
 bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec) {
-  return EncodeWith(in, out, codec, 0, 0, old, [](Codec id) { return EntryOf(id).readsOld; });
+  return EncodeWith(in, out, codec, 0, 0, old, 1, [](Codec id) { return EntryOf(id).readsOld; });
 }
 
 }  // namespace rtp

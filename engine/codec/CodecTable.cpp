@@ -15,6 +15,7 @@ constexpr CodecEntry kCodecs[] = {
     {Codec::Lzma, "lzma", true, false, LzmaDecoderMemory, NewLzmaDecoder},
     {Codec::LzmaAfterOld, "lzma after old", true, true, LzmaAfterOldMemory, NewLzmaAfterOldDecoder},
     {Codec::InDirectory, "in the directory", false, false, NoMemory, nullptr},
+    {Codec::LzmaParts, "lzma in two parts", true, false, LzmaDecoderMemory, NewLzmaPartsDecoder},
 };
 
 constexpr size_t kCodecCount = sizeof kCodecs / sizeof kCodecs[0];

@@ -6,6 +6,11 @@
 // LzmaAfterOld is LZMA as if the old space had been coded just before the stream: the decoder's
 // dictionary starts holding the old space (its position is the old space's size, its last byte the
 // context of the first literal), so a match may reach into it; its dictionary is WindowAfterOld.
+// LzmaParts is the part sizes (the first's decoded size, then its coded size without the property byte,
+// as varints), the property byte, then the data of each part without its first byte. The first part is
+// a stream of its own; the second goes on in the same dictionary from where the first ended, with the
+// coder's state (probabilities, repeated distances, the range coder) set afresh. Its dictionary is
+// DictionaryFor of the whole.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -49,13 +54,21 @@ uint64_t LzmaDecoderMemory(uint64_t decodedSize, uint64_t oldSize);
 uint64_t LzmaAfterOldMemory(uint64_t decodedSize, uint64_t oldSize);
 std::unique_ptr<CodecDecoder> NewLzmaDecoder();
 std::unique_ptr<CodecDecoder> NewLzmaAfterOldDecoder();
+std::unique_ptr<CodecDecoder> NewLzmaPartsDecoder();
 
 // The encoders' settings for a stream of `size` bytes, tried in order (after an old space of `oldSize`:
 // none when it does not fit the window); false when memory runs out or the setting cannot encode `in`.
 size_t LzmaSettingsFor(uint64_t size, uint64_t oldSize);
-bool EncodeLzma(ByteView in, ByteView old, size_t setting, std::vector<uint8_t>* out);
+bool EncodeLzma(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
+size_t LzmaPartsSettingsFor(uint64_t size, uint64_t oldSize);
+bool EncodeLzmaParts(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize);
-bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, std::vector<uint8_t>* out);
+bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
+// A stream at least this large is coded in parts (LzmaParts), where the first kPartReach bytes before
+// the second part are what its coder reads ahead of it; the first part ends at a multiple of 16 bytes,
+// so positions have the low bits (LZMA's position contexts) the decoder gives them.
+constexpr uint64_t kPartedStream = 2u << 20;
+constexpr size_t kPartReach = 1u << 20;
 // A quick guess at what EncodeLzmaAfterOld comes to (a little more); UINT64_MAX when it cannot code `in`.
 uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old);
 

@@ -2,8 +2,10 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "engine/base/Stream.h"
+#include "engine/base/Varint.h"
 #include "engine/codec/Lzma.h"
 #include "engine/codec/LzmaEncAfter.h"
 #include "engine/codec/LzmaMemory.h"
@@ -13,6 +15,19 @@ namespace rtp {
 namespace {
 
 constexpr size_t kPropsSize = LZMA_PROPS_SIZE;
+
+// Runs both, at once when `threads` allows.
+template <typename First, typename Second>
+void OnTwoThreads(int threads, const First& first, const Second& second) {
+  if (threads < 2) {
+    first();
+    second();
+    return;
+  }
+  std::thread other(second);
+  first();
+  other.join();
+}
 
 // Literal context bits, literal position bits, position bits: text likes the default, code and the
 // difference streams of executables the others.
@@ -61,10 +76,16 @@ std::unique_ptr<uint8_t[]> RoomFor(ByteView in, size_t* room) {
 
 // `in` coded after `old` with `props`.
 bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
-  // The match finder reads the old space and the stream as one run of bytes.
-  std::vector<uint8_t> both(old.size + in.size);
-  if (old.size) std::memcpy(both.data(), old.data, old.size);
-  if (in.size) std::memcpy(both.data() + old.size, in.data, in.size);
+  // The match finder reads the old space and the stream as one run of bytes: copied together unless
+  // they already are.
+  std::vector<uint8_t> both;
+  const uint8_t* run = old.data;
+  if (old.data + old.size != in.data) {
+    both.resize(old.size + in.size);
+    if (old.size) std::memcpy(both.data(), old.data, old.size);
+    if (in.size) std::memcpy(both.data() + old.size, in.data, in.size);
+    run = both.data();
+  }
   size_t room = 0;
   const std::unique_ptr<uint8_t[]> coded = RoomFor(in, &room);
   CLzmaEncHandle encoder = coded ? LzmaEnc_Create(LzmaHeap()) : nullptr;
@@ -72,8 +93,8 @@ bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vec
   SizeT written = room;
   SRes result = LzmaEnc_SetProps(encoder, &props);
   if (result == SZ_OK)
-    result = LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, both.data(), old.size, in.size,
-                                    LzmaHeap(), LzmaHeap());
+    result = LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, old.size, in.size, LzmaHeap(),
+                                    LzmaHeap());
   LzmaEnc_Destroy(encoder, LzmaHeap(), LzmaHeap());
   // Kept: the property byte, then the data after its leading zero.
   if (result != SZ_OK || written == 0 || coded[0] != 0) return false;
@@ -100,24 +121,64 @@ bool EncodeAlone(ByteView in, const CLzmaEncProps& props, std::vector<uint8_t>* 
 }
 
 // The setting a stream is coded with: a large one's is the first or the second, whichever codes its
-// samples smaller.
-size_t SettingFor(ByteView in, size_t settingNumber) {
+// samples smaller (each setting on a thread of its own when there are two).
+size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1) {
   if (in.size < kLargeStream) return settingNumber;
   uint64_t sizes[2] = {0, 0};
-  std::vector<uint8_t> out;
-  for (size_t setting = 0; setting < 2; ++setting)
+  const auto code = [&](size_t setting) {
+    std::vector<uint8_t> out;
     for (size_t k = 0; k < kSamples; ++k) {
       const ByteView sample(in.data + (in.size - kSampleSize) / (kSamples - 1) * k, kSampleSize);
       const CLzmaEncProps props = PropsFor(sample, DictionaryFor(sample.size), setting);
       sizes[setting] += EncodeAlone(sample, props, &out) ? out.size() : sample.size;
     }
+  };
+  OnTwoThreads(
+      threads, [&] { code(0); }, [&] { code(1); });
   return sizes[1] < sizes[0] ? 1 : 0;
 }
 
 }  // namespace
 
 size_t LzmaSettingsFor(uint64_t size, uint64_t) {
+  if (size >= kPartedStream) return 0;
   return size >= kLargeStream ? 1 : sizeof kSettings / sizeof kSettings[0];
+}
+
+size_t LzmaPartsSettingsFor(uint64_t size, uint64_t) {
+  return size >= kPartedStream ? 1 : 0;
+}
+
+bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, std::vector<uint8_t>* out) {
+  if (in.size < 32) return false;
+  const size_t split = in.size / 2 / 16 * 16;
+  const ByteView first(in.data, split), second(in.data + split, in.size - split);
+  const size_t reach = std::min(kPartReach, split);
+  const size_t setting = SettingFor(in, settingNumber, threads);
+  std::vector<uint8_t> coded[2];
+  bool ok[2] = {false, false};
+  // Each coder's dictionary holds what it reads, within the decoder's: the match finders take memory in
+  // proportion.
+  const auto dictionary = [&](uint64_t bytes) {
+    constexpr uint64_t kStep = 64 * 1024;
+    return static_cast<uint32_t>(
+        std::min<uint64_t>((bytes + kStep - 1) / kStep * kStep, DictionaryFor(in.size)));
+  };
+  const auto codeFirst = [&] {
+    ok[0] = EncodeAlone(first, PropsFor(first, dictionary(first.size), setting), &coded[0]);
+  };
+  const auto codeSecond = [&] {
+    const CLzmaEncProps props = PropsFor(second, dictionary(reach + second.size), setting);
+    ok[1] = EncodeAfter(second, ByteView(first.data + split - reach, reach), props, &coded[1]);
+  };
+  OnTwoThreads(threads, codeFirst, codeSecond);
+  if (!ok[0] || !ok[1]) return false;
+  out->clear();
+  PutVarint(out, split);
+  PutVarint(out, coded[0].size() - 1);
+  out->insert(out->end(), coded[0].begin(), coded[0].end());
+  out->insert(out->end(), coded[1].begin() + 1, coded[1].end());
+  return true;
 }
 
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize) {
@@ -125,7 +186,7 @@ size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize) {
   return size >= kLargeStream || size < oldSize / kSmallAfterOld ? 1 : kAfterOldSettings;
 }
 
-bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, std::vector<uint8_t>* out) {
+bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, std::vector<uint8_t>* out) {
   CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), SettingFor(in, settingNumber));
   // A stream much smaller than the old space spends its time reading the old space into the match
   // finder: hash chains read it in a fraction of the time and memory of binary trees.
@@ -146,8 +207,8 @@ uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old) {
   return EncodeAfter(in, old, props, &out) ? out.size() : UINT64_MAX;
 }
 
-bool EncodeLzma(ByteView in, ByteView, size_t settingNumber, std::vector<uint8_t>* out) {
-  return EncodeAlone(in, PropsFor(in, DictionaryFor(in.size), SettingFor(in, settingNumber)), out);
+bool EncodeLzma(ByteView in, ByteView, size_t settingNumber, int threads, std::vector<uint8_t>* out) {
+  return EncodeAlone(in, PropsFor(in, DictionaryFor(in.size), SettingFor(in, settingNumber, threads)), out);
 }
 
 }  // namespace rtp

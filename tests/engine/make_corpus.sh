@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of the fuzzers into fuzz_corpus/: small patches of every operation made by
-# rtpbuild (their small streams held in the directory), one of text edited every few words, a header of
-# another version, an engine command line, a commit journal and a keep file.
+# rtpbuild (their small streams held in the directory), one of text edited every few words, one whose
+# difference stream is coded in two parts, a header of another version, an engine command line, a commit
+# journal and a keep file.
 # "format-N-..." there are patches of earlier formats, kept as they were written: the first is another
 # version to a reader, the others still apply ("format-2-after-old" codes its literals after the old
 # space). Run it again after changing the format:
@@ -30,6 +31,12 @@ mkdir -p text-old text-new
 awk 'BEGIN { for (i = 0; i < 4000; i++) printf "w%d%s", (i * 7919) % 3001, i % 7 ? " " : "\n" }' >text-old/a.txt
 awk '{ for (i = 1; i <= NF; i++) printf "%s ", (i % 4 ? $i : "e" i) ; print "" }' text-old/a.txt >text-new/a.txt
 "$tool" build --quiet text-old text-new "$out/after-old" >/dev/null
+# A file of 3.2 MB changed every 16 bytes: its difference stream is large enough to be coded in two parts.
+mkdir -p big-old big-new
+LC_ALL=C awk 'BEGIN { for (i = 0; i < 3200000; i++) printf "%c", (i * 7919 % 65521) % 251 + 1 }' >big-old/big.dat
+LC_ALL=C awk 'BEGIN { for (i = 0; i < 3200000; i++) printf "%c", (i * 7919 % 65521) % 251 + 1 + (i % 16 == 5) }' \
+  >big-new/big.dat
+"$tool" build --quiet big-old big-new "$out/two-parts" >/dev/null
 { head -c 8 "$out/empty"; printf '\006'; tail -c +10 "$out/empty"; } >"$out/version-6"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
 printf 'TPJ1\0\0\0\0\020\002\001\007zav.exe\002\004gone\0\0\0\0' >"$out/journal"
