@@ -1,24 +1,16 @@
-// Large streams coded in two parts: the same bytes from one thread or two, decoded exactly across the
-// parts' boundary however the reads fall, and refused when the parts' sizes do not fit the stream.
+// A large stream coded in two parts: the same bytes from one thread or two, decoded exactly however the
+// reads fall across the parts' boundary, and refused when the parts' sizes do not fit the stream.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
 #include "EngineTestSupport.h"
+#include "engine/base/Varint.h"
 #include "engine/codec/Codec.h"
 #include "engine/codec/Lzma.h"
 
 namespace {
-
-// Words, so the second part copies from the first at many distances.
-std::string Words(uint32_t seed, size_t bytes) {
-  std::mt19937 random(seed);
-  std::string text;
-  while (text.size() < bytes) text += "w" + std::to_string(random() % 3000) + (random() % 9 ? " " : "\n");
-  return text;
-}
 
 // Decodes `stored` to `size` bytes, `piece` bytes a read; false when the decoder refuses it.
 bool Decode(const std::string& stored, size_t size, size_t piece, std::string* out) {
@@ -32,41 +24,35 @@ bool Decode(const std::string& stored, size_t size, size_t piece, std::string* o
   return decoder.Finish();
 }
 
-TEST(LzmaParts, ALargeStreamIsCodedInTwoPartsAlikeOnOneThreadOrTwoAndDecodesInAnyPieces) {
-  const std::string text = Words(7, rtp::kPartedStream + 12345);
+TEST(LzmaParts, ALargeStreamDecodesAlikeFromOneThreadOrTwoInAnyPiecesAndBadPartSizesAreRefused) {
+  // Copies of one block, each a little changed: the second part copies from the first.
+  const std::string block = enginetest::RandomBytes(3, 100000);
+  std::string text;
+  for (char k = 0; text.size() < rtp::kPartedStream; ++k) text += block + k;
   std::vector<uint8_t> coded[2];
-  for (int threads = 1; threads <= 2; ++threads) {
-    rtp::Codec codec = rtp::Codec::Stored;
+  rtp::Codec codec = rtp::Codec::Stored;
+  for (int threads : {1, 2})
     ASSERT_TRUE(rtp::EncodeStream(enginetest::View(text), &coded[threads - 1], &codec, 0, 0, {}, threads));
-    ASSERT_EQ(codec, rtp::Codec::LzmaParts);
-  }
+  ASSERT_EQ(codec, rtp::Codec::LzmaParts);
   ASSERT_EQ(coded[0], coded[1]);
   const std::string stored(coded[0].begin(), coded[0].end());
   std::string decoded;
-  for (size_t piece : {size_t{1} << 20, size_t{65536}, size_t{4099}}) {
-    ASSERT_TRUE(Decode(stored, text.size(), piece, &decoded)) << piece;
-    EXPECT_TRUE(decoded == text) << piece;
-  }
-}
-
-TEST(LzmaParts, PartSizesThatDoNotFitTheStreamAreRefused) {
-  const std::string text = Words(8, 5000);
-  std::vector<uint8_t> coded;
-  ASSERT_TRUE(rtp::EncodeLzmaParts(enginetest::View(text), {}, 0, 1, &coded));
-  const std::string stored(coded.begin(), coded.end());
-  std::string decoded;
-  ASSERT_TRUE(Decode(stored, text.size(), 777, &decoded));
-  EXPECT_TRUE(decoded == text);
-  // The first part's decoded size (2496, two varint bytes), then its coded size (one or two bytes):
-  // none, the whole stream, a first part cut short or longer than the stream, the stream cut short.
-  ASSERT_EQ(stored.substr(0, 2), "\xC0\x13");
-  const size_t sizesEnd = 2 + (static_cast<uint8_t>(stored[2]) & 0x80 ? 2 : 1);
-  const std::string rest = stored.substr(sizesEnd);
-  for (const std::string& damaged :
-       {std::string("\x00\x01", 2) + rest, std::string("\x88\x27\x01", 3) + rest,
-        std::string("\xC0\x13\x01", 3) + rest, stored.substr(0, 2) + "\xFF\xFF\x03" + rest,
-        stored.substr(0, stored.size() - 1)})
-    EXPECT_FALSE(Decode(damaged, text.size(), 777, &decoded));
+  for (size_t piece : {size_t{1} << 20, size_t{65536}, size_t{4099}})
+    EXPECT_TRUE(Decode(stored, text.size(), piece, &decoded) && decoded == text) << piece;
+  // The parts' sizes (the first's decoded, then coded size): none, the whole stream's, a first part cut
+  // short or longer than the stream; then the stream cut short.
+  rtp::VarintReader sizes(coded[0].data(), coded[0].size());
+  const uint64_t split = sizes.Number(), firstCoded = sizes.Number();
+  const std::string rest = stored.substr(stored.size() - sizes.Left());
+  const auto head = [&](uint64_t decoded, uint64_t coded) {
+    std::vector<uint8_t> bytes;
+    rtp::PutVarint(&bytes, decoded);
+    rtp::PutVarint(&bytes, coded);
+    return std::string(bytes.begin(), bytes.end()) + rest;
+  };
+  for (const std::string& damaged : {head(0, firstCoded), head(text.size(), firstCoded), head(split, 1),
+                                     head(split, stored.size()), stored.substr(0, stored.size() - 1)})
+    EXPECT_FALSE(Decode(damaged, text.size(), 65536, &decoded));
 }
 
 }  // namespace
