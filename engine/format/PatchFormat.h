@@ -28,8 +28,8 @@
 //   Version 2 wrote each entry's fields together, and a file's old file as its source number + 1.
 //   streams: a byte with a bit for each stream that is not empty, then for each of those its codec
 //            (InDirectory from format 4 on, LzmaParts from format 5 on), stored size and, for a codec
-//            that needs it, decoded size; then the CRC-32C of the stored
-//            bytes of all streams after the directory (4 bytes)
+//            that needs it, decoded size; then the CRC-32C of the stored bytes of all streams after the
+//            directory (4 bytes)
 //   translations: count, then per old executable read through the transform (PeTranslate.h): its
 //            source number, the new image base, and the address map as segment count and per segment
 //            the start and the shift, each as a change from the segment before
