@@ -68,8 +68,9 @@ bool CompareFiles(FileSystem& oldTree, const std::string& oldName, FileSystem& n
 void NameByHash(const BuildPlan& plan, Patch* patch) {
   std::unordered_map<uint64_t, int> owners[kNameHashBytes + 1];  // per hash length
   const auto own = [&](const std::string& name) {
+    const uint64_t hash = NameHash(name);
     for (int bytes = kShortestNameHash; bytes <= kNameHashBytes; ++bytes)
-      ++owners[bytes][NameHash(name, bytes)];
+      ++owners[bytes][LowBytes(hash, bytes)];
   };
   for (const std::string& name : plan.oldFiles) own(name);
   for (const PlannedFile& file : plan.files)

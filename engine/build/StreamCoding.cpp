@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "engine/build/TreeRead.h"
+#include "engine/base/Cores.h"
 #include "engine/codec/Codec.h"
 
 namespace rtp {
@@ -85,14 +85,14 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   int order[kStreamCount] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals};
   std::stable_sort(std::begin(order), std::end(order),
                    [&](int a, int b) { return raw.bytes[a].size() > raw.bytes[b].size(); });
-  const int step = threads > 1 ? 2 : 1;
   OnBothCores(
       [&] {
-        for (int i = 0; i < kStreamCount; i += step) one(order[i], old);
+        for (int i = 0; i < kStreamCount; i += 2) one(order[i], old);
       },
       [&] {
-        for (int i = 1; step == 2 && i < kStreamCount; i += 2) one(order[i], old);
-      });
+        for (int i = 1; i < kStreamCount; i += 2) one(order[i], old);
+      },
+      threads > 1);
   if (DecoderMemory(info, old.size) > kMaxDecoderMemory && info[kLiterals].codec == Codec::LzmaAfterOld) {
     info[kLiterals] = StreamInfo();
     one(kLiterals, ByteView());

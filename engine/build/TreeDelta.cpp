@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "engine/base/Cores.h"
 #include "engine/base/Crc32c.h"
 #include "engine/base/Varint.h"
 #include "engine/build/OldSpace.h"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <thread>
 
 #include "engine/build/Builder.h"
 
@@ -49,12 +48,6 @@ bool FileSize(FileSystem& tree, const std::string& name, uint64_t* size, std::st
   if (tree.OpenRead(name, &file) != FsStatus::Ok) return Fail(error, "cannot read " + name);
   *size = file->Size();
   return true;
-}
-
-void OnBothCores(const std::function<void()>& here, const std::function<void()>& there) {
-  std::thread other(there);
-  here();
-  other.join();
 }
 
 }  // namespace rtp

@@ -1,7 +1,6 @@
 #pragma once
 // How the builder reads the folders it compares, and runs two tasks on the machine's two cores.
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "engine/base/Bytes.h"
@@ -17,8 +16,5 @@ bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::s
 bool ReadRange(FileSystem& tree, const std::string& name, uint64_t at, uint64_t size, Buffer* out,
                std::string* error);
 bool FileSize(FileSystem& tree, const std::string& name, uint64_t* size, std::string* error);
-
-// Runs `there` on a thread of its own while `here` runs on this one, and returns when both are done.
-void OnBothCores(const std::function<void()>& here, const std::function<void()>& there);
 
 }  // namespace rtp

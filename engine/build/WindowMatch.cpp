@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/base/Cores.h"
 #include "engine/base/Crc32c.h"
 #include "engine/build/Builder.h"
 #include "engine/build/TreeRead.h"

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <thread>
 
+#include "engine/base/Cores.h"
 #include "engine/base/Stream.h"
 #include "engine/base/Varint.h"
 #include "engine/codec/Lzma.h"
@@ -15,19 +15,6 @@ namespace rtp {
 namespace {
 
 constexpr size_t kPropsSize = LZMA_PROPS_SIZE;
-
-// Runs both, at once when `threads` allows.
-template <typename First, typename Second>
-void OnTwoThreads(int threads, const First& first, const Second& second) {
-  if (threads < 2) {
-    first();
-    second();
-    return;
-  }
-  std::thread other(second);
-  first();
-  other.join();
-}
 
 // Literal context bits, literal position bits, position bits: text likes the default, code and the
 // difference streams of executables the others.
@@ -133,8 +120,7 @@ size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1) {
       sizes[setting] += EncodeAlone(sample, props, &out) ? out.size() : sample.size;
     }
   };
-  OnTwoThreads(
-      threads, [&] { code(0); }, [&] { code(1); });
+  OnBothCores([&] { code(0); }, [&] { code(1); }, threads > 1);
   return sizes[1] < sizes[0] ? 1 : 0;
 }
 
@@ -157,12 +143,10 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
   const size_t setting = SettingFor(in, settingNumber, threads);
   std::vector<uint8_t> coded[2];
   bool ok[2] = {false, false};
-  // Each coder's dictionary holds what it reads, within the decoder's: the match finders take memory in
-  // proportion.
+  // Each coder's dictionary holds what it reads (in whole 64 KiB), within the decoder's: the match
+  // finders take memory in proportion.
   const auto dictionary = [&](uint64_t bytes) {
-    constexpr uint64_t kStep = 64 * 1024;
-    return static_cast<uint32_t>(
-        std::min<uint64_t>((bytes + kStep - 1) / kStep * kStep, DictionaryFor(in.size)));
+    return std::min(WindowAfterOld(0, bytes), DictionaryFor(in.size));
   };
   const auto codeFirst = [&] {
     ok[0] = EncodeAlone(first, PropsFor(first, dictionary(first.size), setting), &coded[0]);
@@ -171,7 +155,7 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
     const CLzmaEncProps props = PropsFor(second, dictionary(reach + second.size), setting);
     ok[1] = EncodeAfter(second, ByteView(first.data + split - reach, reach), props, &coded[1]);
   };
-  OnTwoThreads(threads, codeFirst, codeSecond);
+  OnBothCores(codeFirst, codeSecond, threads > 1);
   if (!ok[0] || !ok[1]) return false;
   out->clear();
   PutVarint(out, split);

@@ -225,8 +225,9 @@ bool HasNameTwice(const std::vector<Named>& entries) {
 bool HasHashTwice(const Patch& patch) {
   std::set<uint64_t> named[kNameHashBytes + 1], hashed[kNameHashBytes + 1];  // per hash length
   const auto name = [&](const std::string& text) {
+    const uint64_t hash = NameHash(text);
     for (int bytes = kShortestNameHash; bytes <= kNameHashBytes; ++bytes)
-      named[bytes].insert(NameHash(text, bytes));
+      named[bytes].insert(LowBytes(hash, bytes));
   };
   std::set<uint32_t> replaced;
   std::vector<const SourceFile*> byHash;

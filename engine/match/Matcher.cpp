@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
+#include "engine/base/Cores.h"
 #include "engine/base/Varint.h"
 #include "engine/match/SuffixArray.h"
 
@@ -180,9 +180,8 @@ bool BuildIndex(OldIndex* index) {
   index->quads.clear();
   if (index->bytes.size == 0) return BuildSuffixArray(index->bytes, &index->order);
   // The tables read only the bytes: they are built on a second thread while the array is sorted.
-  std::thread tables(BuildTables, index);
-  const bool sorted = BuildSuffixArray(index->bytes, &index->order);
-  tables.join();
+  bool sorted = false;
+  OnBothCores([&] { sorted = BuildSuffixArray(index->bytes, &index->order); }, [&] { BuildTables(index); });
   return sorted;
 }
 
