@@ -158,7 +158,7 @@ TreeBuilder::TreeBuilder(const Patch& patch, Source& patchFile, OldFiles& old)
 TreeBuilder::~TreeBuilder() = default;
 
 uint32_t TreeBuilder::Open(const std::function<bool()>& alive, std::string* detail) {
-  mScratch = NewBytes(kScratch);
+  mScratch = NewBytes(kContextBefore + kScratch + kContextAfter + kScratch);
   if (!mOld || !mScratch) return kErrNoMemory;
   mOld->KeepAlive(alive);
   uint64_t decoderMemory = 0;
@@ -191,6 +191,15 @@ uint32_t TreeBuilder::StreamError() const {
   for (const auto& stream : mStreams)
     if (stream->ReadFailed()) return kErrPatchUnreadable;
   return kErrCorrupt;
+}
+
+uint32_t TreeBuilder::ReadWindow(uint64_t coverStart, uint64_t coverEnd, uint64_t pos, size_t n, bool around,
+                                 uint8_t* old, std::string* detail) {
+  if (!around) return mOld->Read(pos, old, n, detail);
+  const uint64_t from = std::max(coverStart, pos - std::min<uint64_t>(pos, kContextBefore));
+  const uint64_t to = std::min(coverEnd, pos + n + kContextAfter);
+  std::memset(old - kContextBefore, 0, kContextBefore + n + kContextAfter);
+  return mOld->Read(from, old - (pos - from), static_cast<size_t>(to - from), detail);
 }
 
 uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* detail) {
@@ -241,15 +250,15 @@ uint32_t TreeBuilder::Build(const TreeFile& file, BuildSink& out, std::string* d
         const size_t n = static_cast<size_t>(std::min<uint64_t>(differences + exact - done, kScratch));
         const size_t changed =
             static_cast<size_t>(std::min<uint64_t>(n, done < differences ? differences - done : 0));
-        if (const uint32_t failed = mOld->Read(pos, scratch, n, detail)) return failed;
-        for (size_t at = 0; at < changed;) {
-          ByteView piece;
-          if (!diff.Take(changed - at, &piece)) return StreamError();
-          for (size_t k = 0; k < piece.size; ++k)
-            scratch[at + k] = static_cast<uint8_t>(scratch[at + k] + piece.data[k]);
-          at += piece.size;
+        uint8_t* old = scratch + kContextBefore;
+        if (const uint32_t failed = ReadWindow(start, start + cover, pos, n, changed != 0, old, detail))
+          return failed;
+        if (changed) {
+          uint8_t* added = old + kScratch + kContextAfter;
+          if (!diff.ReadDifferences(old, changed, done == 0, added)) return StreamError();
+          for (size_t k = 0; k < changed; ++k) old[k] = static_cast<uint8_t>(old[k] + added[k]);
         }
-        if (!out.Put(ByteView(scratch, n))) return kErrWrite;
+        if (!out.Put(ByteView(old, n))) return kErrWrite;
         pos += n;
         done += n;
       }

@@ -47,6 +47,10 @@ class TreeBuilder {
  private:
   class OldSpace;
   uint32_t StreamError() const;
+  // The old bytes of `n` at `pos` in a cover, into old[0..n); when `around`, with the bytes its
+  // differences are told by (old[-kContextBefore..n + kContextAfter), zero outside the cover).
+  uint32_t ReadWindow(uint64_t coverStart, uint64_t coverEnd, uint64_t pos, size_t n, bool around,
+                      uint8_t* old, std::string* detail);
 
   const Patch& mPatch;
   Source& mPatchFile;
@@ -54,7 +58,7 @@ class TreeBuilder {
   std::unique_ptr<MemorySource> mHeld[kStreamCount];  // where the streams the directory holds are read
   std::unique_ptr<StreamDecoder> mStreams[kStreamCount];
   uint64_t mLastOldEnd = 0;
-  std::unique_ptr<uint8_t[]> mScratch;
+  std::unique_ptr<uint8_t[]> mScratch;  // a window of old bytes with its margins, and its differences
 };
 
 }  // namespace rtp

@@ -35,6 +35,10 @@ uint64_t CompressedSize(const RawStreams& raw, const Slice& slice) {
 
 namespace {
 
+// The difference bytes are coded by the old bytes around them up to this many: the model decodes a few
+// megabytes a second, and a larger stream of them would slow the apply down.
+constexpr size_t kLargestModelled = 32u << 20;
+
 // What the apply's decoders of these streams take together.
 uint64_t DecoderMemory(const StreamInfo (&info)[kStreamCount], uint64_t oldSize) {
   uint64_t memory = 0;
@@ -77,22 +81,53 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     Codec codec = info[s].codec;
     EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0,
                  s == kLiterals ? before : ByteView(), threads);
+    std::vector<uint8_t> modelled;
+    if (s == kDiff && codec != Codec::Differences && bytes.size() <= kLargestModelled &&
+        EncodeDifferences(ByteView(bytes.data(), bytes.size()), raw.differences, &modelled) &&
+        modelled.size() < stored[s].size()) {
+      stored[s].swap(modelled);
+      codec = Codec::Differences;
+    }
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();
   };
-  // The largest streams first, alternately on each thread.
-  int order[kStreamCount] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals};
-  std::stable_sort(std::begin(order), std::end(order),
-                   [&](int a, int b) { return raw.bytes[a].size() > raw.bytes[b].size(); });
-  OnBothCores(
-      [&] {
-        for (int i = 0; i < kStreamCount; i += 2) one(order[i], old);
-      },
-      [&] {
-        for (int i = 1; i < kStreamCount; i += 2) one(order[i], old);
-      },
-      threads > 1);
+  // The differences are also coded by the old bytes around them, unless they were already.
+  const std::vector<uint8_t>& diff = raw.bytes[kDiff];
+  std::vector<uint8_t> modelled;
+  const bool model =
+      info[kDiff].codec != Codec::Differences && !diff.empty() && diff.size() <= kLargestModelled;
+  // The longest tasks first, each on the core with less to do so far (the model takes about twice what
+  // LZMA takes a byte).
+  constexpr int kModel = kStreamCount;
+  int order[kStreamCount + 1] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kModel};
+  const auto cost = [&](int task) {
+    return task == kModel ? (model ? 2 * diff.size() : 0) : raw.bytes[task].size();
+  };
+  std::stable_sort(std::begin(order), std::end(order), [&](int a, int b) { return cost(a) > cost(b); });
+  std::vector<int> tasks[2];
+  uint64_t load[2] = {0, 0};
+  for (int task : order) {
+    const int core = load[1] < load[0] ? 1 : 0;
+    tasks[core].push_back(task);
+    load[core] += cost(task);
+  }
+  const auto run = [&](const std::vector<int>& list) {
+    for (int task : list) {
+      if (task != kModel) {
+        one(task, old);
+      } else if (model &&
+                 !EncodeDifferences(ByteView(diff.data(), diff.size()), raw.differences, &modelled)) {
+        modelled.clear();
+      }
+    }
+  };
+  OnBothCores([&] { run(tasks[0]); }, [&] { run(tasks[1]); }, threads > 1);
+  if (!modelled.empty() && modelled.size() < stored[kDiff].size()) {
+    stored[kDiff].swap(modelled);
+    info[kDiff].codec = Codec::Differences;
+    info[kDiff].storedSize = stored[kDiff].size();
+  }
   if (DecoderMemory(info, old.size) > kMaxDecoderMemory && info[kLiterals].codec == Codec::LzmaAfterOld) {
     info[kLiterals] = StreamInfo();
     one(kLiterals, ByteView());

@@ -17,8 +17,21 @@ namespace rtp {
 // a new byte may copy from any old one, as the covers do, in LZMA's own parse. InDirectory is a small
 // stream whose bytes the directory holds, coded with it (format 4 on): a small patch pays for one coder.
 // LzmaParts is a large stream coded as LZMA in two halves, the second as if the first had been coded
-// just before it (format 5 on): the builder codes them at once, on two cores.
-enum class Codec : uint8_t { Stored = 0, Lzma = 1, LzmaAfterOld = 2, InDirectory = 3, LzmaParts = 4 };
+// just before it (format 5 on): the builder codes them at once, on two cores. Differences codes the
+// difference bytes of covers, each told by the old bytes around it (format 6 on, that stream only): its
+// decoder is given them as the apply reads them (DifferenceModel.h).
+enum class Codec : uint8_t {
+  Stored = 0,
+  Lzma = 1,
+  LzmaAfterOld = 2,
+  InDirectory = 3,
+  LzmaParts = 4,
+  Differences = 5
+};
+
+// The old bytes a difference byte is told by: this many before it and after it within its cover.
+constexpr int kContextBefore = 2;
+constexpr int kContextAfter = 4;
 
 // The memory the apply's stream decoders may take together: with its buffers, a run stays well under
 // 64 MiB in a 32-bit process.
@@ -46,6 +59,14 @@ class CodecDecoder {
   // Decodes from `*in` (moved past what was used) into `out`, at most `room` bytes, *made of them. False
   // when the data is damaged or ends the stream early.
   virtual bool Decode(ByteView* in, uint8_t* out, size_t room, size_t* made) = 0;
+  // A codec of differences decodes only here, and not with Decode: `length` bytes whose old bytes are
+  // old[0..length), readable from old[-kContextBefore] to old[length - 1 + kContextAfter], the first
+  // beginning a run of differences when `runStart`. False when the data is damaged, or for other codecs.
+  virtual bool DecodeDifferences(const uint8_t* old, size_t length, bool runStart, uint8_t* out) {
+    (void)old, (void)length, (void)runStart, (void)out;
+    return false;
+  }
+  virtual bool TakesDifferences() const { return false; }
 };
 
 struct CodecEntry {
@@ -82,6 +103,15 @@ inline bool DidNotCompress(uint64_t storedSize, uint64_t decodedSize) {
   return storedSize >= decodedSize - decodedSize / 64;
 }
 
+// The difference bytes of covers with what tells them: per run of them (`runs` holds their lengths),
+// kContextBefore old bytes, the old bytes under the run and kContextAfter after it (zero outside the
+// cover). Codes them with the Differences codec; false when memory runs out.
+struct DifferenceRuns {
+  std::vector<uint64_t> lengths;
+  std::vector<uint8_t> around;
+};
+bool EncodeDifferences(ByteView in, const DifferenceRuns& runs, std::vector<uint8_t>* out);
+
 // As EncodeStream, with only the encoders that read the old space.
 bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec);
 
@@ -101,6 +131,9 @@ class StreamDecoder {
             bool* noMemory, OldBytes* old = nullptr);
   // Exactly `length` bytes.
   bool Read(uint8_t* out, size_t length);
+  // Exactly `length` difference bytes over old[0..length) (see CodecDecoder::DecodeDifferences); a
+  // stream of another codec ignores the old bytes.
+  bool ReadDifferences(const uint8_t* old, size_t length, bool runStart, uint8_t* out);
   bool ReadNumber(uint64_t* out);
   // Up to `most` bytes in place (at least one while any is left).
   bool Take(size_t most, ByteView* out);

@@ -1,5 +1,6 @@
 // The codecs a patch may use, by their number.
 #include "engine/codec/Codec.h"
+#include "engine/codec/Differences.h"
 #include "engine/codec/Lzma.h"
 
 namespace rtp {
@@ -16,6 +17,7 @@ constexpr CodecEntry kCodecs[] = {
     {Codec::LzmaAfterOld, "lzma after old", true, true, LzmaAfterOldMemory, NewLzmaAfterOldDecoder},
     {Codec::InDirectory, "in the directory", false, false, NoMemory, nullptr},
     {Codec::LzmaParts, "lzma in two parts", true, false, LzmaDecoderMemory, NewLzmaPartsDecoder},
+    {Codec::Differences, "differences in context", true, false, DifferencesMemory, NewDifferenceDecoder},
 };
 
 constexpr size_t kCodecCount = sizeof kCodecs / sizeof kCodecs[0];

@@ -84,6 +84,14 @@ bool StreamDecoder::Read(uint8_t* out, size_t length) {
   return true;
 }
 
+bool StreamDecoder::ReadDifferences(const uint8_t* old, size_t length, bool runStart, uint8_t* out) {
+  if (!mDecoder || !mDecoder->TakesDifferences()) return Read(out, length);
+  if (mFailed || length > mDecodedLeft) return !(mFailed = true);
+  if (!mDecoder->DecodeDifferences(old, length, runStart, out)) return !(mFailed = true);
+  mDecodedLeft -= length;
+  return true;
+}
+
 bool StreamDecoder::ReadNumber(uint64_t* out) {
   uint64_t value = 0;
   for (int shift = 0; shift < 64; shift += 7) {

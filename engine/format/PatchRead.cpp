@@ -166,6 +166,7 @@ bool DecodeStreams(VarintReader& in, Patch* out, FormatError* error) {
     const CodecEntry* codec = FindCodec(static_cast<uint8_t>(in.Bounded(UINT8_MAX)));
     if (codec && codec->id == Codec::InDirectory && out->version < 4) codec = nullptr;
     if (codec && codec->id == Codec::LzmaParts && out->version < 5) codec = nullptr;
+    if (codec && codec->id == Codec::Differences && (out->version < 6 || s != kDiff)) codec = nullptr;
     if (in.Ok() && !codec) return FailFormat(error, kErrCorrupt, "unknown codec");
     if (codec) stream.codec = codec->id;
     stream.storedSize = in.Bounded(kMaxFileSize);

@@ -368,6 +368,14 @@ class StepWriter {
     for (uint64_t k = from; k < to; ++k)
       mOut->bytes[kDiff].push_back(
           static_cast<uint8_t>(mFresh.data[cover.newPos + k] - OldByte(cover.oldPos + k)));
+    if (from == to) return;
+    // The old bytes around the run, as the apply reads them: those outside the cover are zero.
+    DifferenceRuns& runs = mOut->differences;
+    runs.lengths.push_back(to - from);
+    const int64_t length = static_cast<int64_t>(cover.length);
+    for (int64_t k = static_cast<int64_t>(from) - kContextBefore;
+         k < static_cast<int64_t>(to) + kContextAfter; ++k)
+      runs.around.push_back(k >= 0 && k < length ? OldByte(cover.oldPos + static_cast<uint64_t>(k)) : 0);
   }
 
   // One step: the literal up to `literalEnd`, then the cover, with or without differences.

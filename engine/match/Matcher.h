@@ -55,7 +55,8 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t ex
 // Raw streams of a patch being built.
 struct RawStreams {
   std::vector<uint8_t> bytes[kStreamCount];
-  uint64_t lastOldEnd = 0;  // where the last cover ended, across files
+  DifferenceRuns differences;  // what tells the bytes of kDiff
+  uint64_t lastOldEnd = 0;     // where the last cover ended, across files
 };
 
 // Appends the steps of one file; old bytes are read from the index, moves are written in space positions.

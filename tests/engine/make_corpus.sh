@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of the fuzzers into fuzz_corpus/: small patches of every operation made by
 # rtpbuild (their small streams held in the directory), one of text edited every few words, one whose
-# difference stream is coded in two parts, a header of another version, an engine command line, a commit
-# journal and a keep file.
+# difference stream is coded in two parts, one whose differences are coded by the old bytes around them,
+# a header of another version, an engine command line, a commit journal and a keep file.
 # "format-N-..." there are patches of earlier formats, kept as they were written: the first is another
 # version to a reader, the others still apply ("format-2-after-old" codes its literals after the old
 # space). Run it again after changing the format:
@@ -37,7 +37,15 @@ LC_ALL=C awk 'BEGIN { for (i = 0; i < 3200000; i++) printf "%c", (i * 7919 % 655
 LC_ALL=C awk 'BEGIN { for (i = 0; i < 3200000; i++) printf "%c", (i * 7919 % 65521) % 251 + 1 + (i % 16 == 5) }' \
   >big-new/big.dat
 "$tool" build --quiet big-old big-new "$out/two-parts" >/dev/null
-{ head -c 8 "$out/empty"; printf '\006'; tail -c +10 "$out/empty"; } >"$out/version-6"
+# Calls whose 16-bit targets moved by 40 where their high byte says so: differences the old bytes tell.
+mkdir -p calls-old calls-new
+for side in old new; do
+  LC_ALL=C awk -v side=$side 'BEGIN { s = 7; for (i = 0; i < 6000; i++) { s = s * 75 % 65537; t = s % 65536
+    if (side == "new" && int(t / 256) % 4 == 1) t = (t + 40) % 65536
+    printf "%c%c%c%c", 232, t % 256, int(t / 256), i % 3 } }' >calls-$side/a.bin
+done
+"$tool" build --quiet calls-old calls-new "$out/differences" >/dev/null
+{ head -c 8 "$out/empty"; printf '\007'; tail -c +10 "$out/empty"; } >"$out/version-7"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
 printf 'TPJ1\0\0\0\0\020\002\001\007zav.exe\002\004gone\0\0\0\0' >"$out/journal"
 # A keep file of two records (entry, size, CRC-32C, bytes), their sums left 0 as in a damaged one.

@@ -52,7 +52,7 @@ TEST(EngineRunFormats, PatchesOfEarlierFormatsCommittedBesideTheTestsStillApply)
   const Tree after = {{"bin\\zav.exe", "zav client 4536: the new executable text\n"},
                       {"common.ini", "build=4536\r\n"},
                       {"data\\new.pak", "new data"}};
-  for (const char version : {'\x02', '\x03', '\x04'}) {
+  for (const char version : {'\x02', '\x03', '\x04', '\x05'}) {
     std::ifstream file(PATCHENGINE_CORPUS "/format-" + std::to_string(version) + "-patch", std::ios::binary);
     const std::string patch((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_EQ(patch.substr(0, 10), std::string("TESPATCH") + version + '\0');
@@ -256,7 +256,7 @@ TEST_F(EngineRun, ADamagedOrTruncatedPatchIsError9AndAnotherVersionError8WithNot
   std::string flipped = patch;
   flipped[flipped.size() / 2] ^= 0x40;
   std::string version = patch;
-  version[8] = 6;
+  version[8] = 7;
   for (const Case& c :
        {Case{patch.substr(0, patch.size() - 1), rtp::kErrCorrupt}, Case{flipped, rtp::kErrCorrupt},
         Case{"", rtp::kErrCorrupt}, Case{version, rtp::kErrFormatVersion}}) {

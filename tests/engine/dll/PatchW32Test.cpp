@@ -494,12 +494,12 @@ TEST_F(PatchW32, DamagedTruncatedForeignAndMissingPatchesAreReportedWithTheirNum
   Prepare();
   const std::string good = ReadFileBytes(patchPath);
   std::string version = good;
-  version[8] = 6;
+  version[8] = 7;
   const std::vector<std::pair<std::string, std::string>> cases = {
       {good.substr(0, good.size() - 10), "Error ept9: patch file is corrupt: truncated"},
       {"MZ not a patch at all", "Error ept9: patch file is corrupt: not a patch file"},
       {"", "Error ept9: patch file is corrupt"},
-      {version, "Error ept8: incompatible patch file version: format version 6, this engine reads 2 to 5"},
+      {version, "Error ept8: incompatible patch file version: format version 7, this engine reads 2 to 6"},
   };
   for (const auto& c : cases) {
     WriteFileBytes(patchPath, c.first);

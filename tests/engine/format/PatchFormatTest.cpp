@@ -81,7 +81,7 @@ TEST(PatchFormatLayout, WrittenPatchReadsBackFieldForField) {
   patch.streams[rtp::kLiterals].storedSize = patch.streams[rtp::kLiterals].decodedSize = 3;
   patch.streams[rtp::kMoves].storedSize = patch.streams[rtp::kMoves].decodedSize = 1;
   const std::string bytes = Write(patch, streams);
-  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x05\x00", 10)), 0);
+  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x06\x00", 10)), 0);
 
   rtp::Patch parsed;
   rtp::FormatError error;
@@ -108,6 +108,10 @@ TEST(PatchFormatLayout, WrittenPatchReadsBackFieldForField) {
   EXPECT_EQ(parsed.WrittenCount(), 3u);
   EXPECT_EQ(parsed.streams[rtp::kMoves].offset + 1, parsed.streams[rtp::kLiterals].offset);
   EXPECT_EQ(parsed.streams[rtp::kLiterals].offset + 3, bytes.size());
+  // Differences in context code the difference bytes only.
+  rtp::Patch misplaced = patch;
+  misplaced.streams[rtp::kMoves].codec = rtp::Codec::Differences;
+  EXPECT_EQ(ParseError(Write(misplaced, streams)), rtp::kErrCorrupt);
 
   // Offered a stream that costs less held in the directory, the writer holds it there.
   Streams offered;
@@ -143,10 +147,10 @@ TEST_F(PatchFormat, EveryFlippedBitIsRefusedAndOnlyTheVersionFieldGivesError8) {
 
 TEST_F(PatchFormat, AnotherFormatVersionIsError8EvenWhenTheRestIsCut) {
   std::string next = patch;
-  next[8] = 6;
+  next[8] = 7;
   std::string detail;
   EXPECT_EQ(ParseError(next.substr(0, 10), &detail), rtp::kErrFormatVersion);
-  EXPECT_NE(detail.find("version 6"), std::string::npos) << detail;
+  EXPECT_NE(detail.find("version 7"), std::string::npos) << detail;
   // A patch of the first format, committed beside the tests: another version to this reader.
   std::unique_ptr<rtp::Source> first;
   ASSERT_EQ(rtp::OpenHostFile(std::string(PATCHENGINE_CORPUS "/format-1-patch"), &first), rtp::FsStatus::Ok);

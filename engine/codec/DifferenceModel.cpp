@@ -1,0 +1,138 @@
+#include "engine/codec/DifferenceModel.h"
+
+#include <algorithm>
+#include <new>
+
+namespace rtp {
+
+namespace {
+
+constexpr int kLargestTables = 18;
+constexpr int kSmallestTables = 10;
+// A count this high adapts at its slowest: differences change their habits from one stretch to the next.
+constexpr uint32_t kCountLimit = 10;
+constexpr int kWeightSets = 512;
+constexpr int32_t kFirstWeight = 1 << 14;
+constexpr int32_t kLargestWeight = 1 << 24;
+
+// The logistic function at x/256 for x in -2047..2047, in 1/4096ths: 33 points, interpolated.
+int SquashAt(int x) {
+  static constexpr int kPoints[33] = {1,    2,    3,    6,    10,   16,   27,   45,   73,   120,  194,
+                                      310,  488,  747,  1101, 1546, 2047, 2549, 2994, 3348, 3607, 3785,
+                                      3901, 3975, 4024, 4050, 4068, 4079, 4085, 4089, 4092, 4093, 4094};
+  if (x > 2047) return 4095;
+  if (x < -2047) return 1;
+  const int w = x & 127;
+  const int i = (x >> 7) + 16;
+  return (kPoints[i] * (128 - w) + kPoints[i + 1] * w + 64) >> 7;
+}
+
+struct Tables {
+  int16_t squash[4096];   // at x + 2048
+  int16_t stretch[4096];  // its inverse, per probability
+  int32_t rate[kCountLimit + 1];
+  Tables() {
+    for (int i = 0; i < 4096; ++i) squash[i] = static_cast<int16_t>(SquashAt(i - 2048));
+    int p = 0;
+    for (int x = -2047; x <= 2047; ++x)
+      for (const int top = SquashAt(x); p <= top; ++p) stretch[p] = static_cast<int16_t>(x);
+    for (; p < 4096; ++p) stretch[p] = 2047;
+    for (uint32_t n = 0; n <= kCountLimit; ++n) rate[n] = static_cast<int32_t>(131072 / (2 * n + 3));
+  }
+};
+
+const Tables& Shared() {
+  static const Tables tables;
+  return tables;
+}
+
+int Squash(int x) {
+  return Shared().squash[std::min(2047, std::max(-2047, x)) + 2048];
+}
+
+uint32_t Hash(uint32_t context, uint32_t model) {
+  uint32_t h = (context + model * 0x1234567u) * 2654435761u;
+  h ^= h >> 15;
+  return h * 2246822519u;
+}
+
+}  // namespace
+
+int DifferenceModel::TableBitsFor(uint64_t decodedSize) {
+  int bits = 0;
+  while (bits < 40 && (uint64_t{1} << bits) < decodedSize) ++bits;
+  return std::min(kLargestTables, std::max(kSmallestTables, bits - 4));
+}
+
+uint64_t DifferenceModel::MemoryFor(uint64_t decodedSize) {
+  return (uint64_t{kModels} << TableBitsFor(decodedSize)) * sizeof(uint32_t) +
+         kWeightSets * kInputs * sizeof(int32_t);
+}
+
+bool DifferenceModel::Init(uint64_t decodedSize) {
+  Shared();
+  mTableBits = TableBitsFor(decodedSize);
+  const size_t slots = size_t{kModels} << mTableBits;
+  mSlots.reset(new (std::nothrow) uint32_t[slots]);
+  if (!mSlots) return false;
+  std::fill(mSlots.get(), mSlots.get() + slots, 2048u << 20);
+  mWeights.assign(kWeightSets * kInputs, kFirstWeight);
+  return true;
+}
+
+void DifferenceModel::SetContexts(const uint8_t* old) {
+  const uint32_t o0 = old[0], o1 = old[1], o2 = old[2], o3 = old[3], o4 = old[4];
+  const uint32_t before = old[-1];
+  // The new bytes before this one, where they are in the run; the old ones where they are not.
+  const uint32_t n1 = static_cast<uint8_t>(old[-1] + mRun[0]), n2 = static_cast<uint8_t>(old[-2] + mRun[1]);
+  const uint32_t h1 = mHistory[0], h2 = mHistory[1], h3 = mHistory[2];
+  const uint32_t contexts[kModels] = {o2 << 16 | o3 << 8 | o4,
+                                      n1 << 16 | n2 << 8 | o0,
+                                      o1 << 16 | o2 << 8 | n1,
+                                      n1 << 8 | n2,
+                                      o0 << 16 | before << 8 | mRun[0],
+                                      h1 << 16 | h2 << 8 | h3,
+                                      o0 << 8 | o1,
+                                      o1,
+                                      h1 << 16 | o1 << 8 | o2,
+                                      o0 << 16 | o2 << 8 | o3};
+  for (uint32_t m = 0; m < kModels; ++m) mBase[m] = Hash(contexts[m], m);
+  mSet = mHistory[0] == 0 ? 256 : 0;
+}
+
+int DifferenceModel::Predict(int node) {
+  const int16_t* stretch = Shared().stretch;
+  const int32_t* weights = &mWeights[static_cast<size_t>(mSet + node) * kInputs];
+  int64_t dot = 0;
+  for (int m = 0; m < kModels; ++m) {
+    uint32_t h = mBase[m] + static_cast<uint32_t>(node) * 0x9E3779B1u;
+    h = (h ^ (h >> 16)) * 0x85EBCA6Bu;
+    mSlot[m] = &mSlots[(static_cast<size_t>(m) << mTableBits) + (h >> (32 - mTableBits))];
+    mStretched[m] = stretch[*mSlot[m] >> 20];
+    dot += int64_t{weights[m]} * mStretched[m];
+  }
+  mStretched[kModels] = 256;
+  dot += int64_t{weights[kModels]} * 256;
+  mMixed = Squash(static_cast<int>(dot >> 16));
+  return mMixed;
+}
+
+void DifferenceModel::Update(int node, int bit) {
+  int32_t* weights = &mWeights[static_cast<size_t>(mSet + node) * kInputs];
+  const int error = (bit << 12) - mMixed;
+  // Bounded, so no stream, however made, takes a weight out of range.
+  for (int i = 0; i < kInputs; ++i)
+    weights[i] =
+        std::min(kLargestWeight, std::max(-kLargestWeight, weights[i] + ((mStretched[i] * error) >> 10)));
+  const int32_t* rate = Shared().rate;
+  const int32_t target = bit ? (1 << 22) - 1 : 0;
+  for (int m = 0; m < kModels; ++m) {
+    const uint32_t slot = *mSlot[m];
+    const uint32_t count = slot & 1023;
+    int32_t p = static_cast<int32_t>(slot >> 10);
+    p += static_cast<int32_t>((int64_t{target - p} * rate[count]) >> 16);
+    *mSlot[m] = static_cast<uint32_t>(p) << 10 | std::min(count + 1, kCountLimit);
+  }
+}
+
+}  // namespace rtp
