@@ -38,6 +38,9 @@ namespace {
 // The difference bytes are coded by the old bytes around them up to this many: the model decodes a few
 // megabytes a second, and a larger stream of them would slow the apply down.
 constexpr size_t kLargestModelled = 32u << 20;
+// A larger stream of them is sampled first: LZMA is not tried on what the model codes a quarter smaller.
+constexpr size_t kSample = 256u << 10;
+constexpr uint64_t kClearly = 4;
 
 // What the apply's decoders of these streams take together.
 uint64_t DecoderMemory(const StreamInfo (&info)[kStreamCount], uint64_t oldSize) {
@@ -81,52 +84,65 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     Codec codec = info[s].codec;
     EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0,
                  s == kLiterals ? before : ByteView(), threads);
-    std::vector<uint8_t> modelled;
-    if (s == kDiff && codec != Codec::Differences && bytes.size() <= kLargestModelled &&
-        EncodeDifferences(ByteView(bytes.data(), bytes.size()), raw.differences, &modelled) &&
-        modelled.size() < stored[s].size()) {
-      stored[s].swap(modelled);
-      codec = Codec::Differences;
-    }
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();
   };
-  // The differences are also coded by the old bytes around them, unless they were already.
+  // The differences are also coded by the old bytes around them (once: then LZMA is not tried again).
+  // LZMA is tried on a large stream of them only when the model did not code its first kSample bytes
+  // clearly smaller.
   const std::vector<uint8_t>& diff = raw.bytes[kDiff];
-  std::vector<uint8_t> modelled;
-  const bool model =
-      info[kDiff].codec != Codec::Differences && !diff.empty() && diff.size() <= kLargestModelled;
-  // The longest tasks first, each on the core with less to do so far (the model takes about twice what
-  // LZMA takes a byte).
-  constexpr int kModel = kStreamCount;
-  int order[kStreamCount + 1] = {kLiteralLengths, kCoverLengths, kMoves, kSegments, kDiff, kLiterals, kModel};
-  const auto cost = [&](int task) {
-    return task == kModel ? (model ? 2 * diff.size() : 0) : raw.bytes[task].size();
+  const bool modelledBefore =
+      info[kDiff].codec == Codec::Differences && info[kDiff].decodedSize == diff.size();
+  const bool model = !modelledBefore && !diff.empty() && diff.size() <= kLargestModelled;
+  const bool sampled = model && diff.size() > 2 * kSample;
+  std::vector<uint8_t> modelled, sample;
+  size_t modelledSample = 0;
+  // The longest tasks first, each on the core with less to do so far. LZMA takes about six times what the
+  // model takes a byte; coding after the old space, a quarter of that a byte of the old space too.
+  constexpr int kModel = kStreamCount, kSampled = kStreamCount + 1;
+  int order[kStreamCount + 2] = {kLiteralLengths, kCoverLengths, kMoves, kSegments,
+                                 kDiff,           kLiterals,     kModel, kSampled};
+  const auto cost = [&](int task) -> uint64_t {
+    if (task == kModel) return model ? diff.size() : 0;
+    if (task == kSampled) return sampled ? 6 * kSample : 0;
+    return 6 * raw.bytes[task].size() + (task == kLiterals ? old.size / 4 : 0);
+  };
+  const auto skipped = [&](int task) {
+    return task == kDiff ? modelledBefore || sampled : task >= kModel && cost(task) == 0;
   };
   std::stable_sort(std::begin(order), std::end(order), [&](int a, int b) { return cost(a) > cost(b); });
   std::vector<int> tasks[2];
   uint64_t load[2] = {0, 0};
   for (int task : order) {
+    if (skipped(task)) continue;
     const int core = load[1] < load[0] ? 1 : 0;
     tasks[core].push_back(task);
     load[core] += cost(task);
   }
   const auto run = [&](const std::vector<int>& list) {
     for (int task : list) {
-      if (task != kModel) {
+      Codec codec = Codec::Stored;
+      if (task == kModel) {
+        if (!EncodeDifferences(ByteView(diff.data(), diff.size()), raw.differences, &modelled,
+                               sampled ? kSample : 0, &modelledSample))
+          modelled.clear();
+      } else if (task == kSampled) {
+        EncodeStream(ByteView(diff.data(), kSample), &sample, &codec, 1);
+      } else {
         one(task, old);
-      } else if (model &&
-                 !EncodeDifferences(ByteView(diff.data(), diff.size()), raw.differences, &modelled)) {
-        modelled.clear();
       }
     }
   };
   OnBothCores([&] { run(tasks[0]); }, [&] { run(tasks[1]); }, threads > 1);
-  if (!modelled.empty() && modelled.size() < stored[kDiff].size()) {
+  if (sampled && (modelled.empty() || modelledSample * kClearly >= sample.size() * (kClearly - 1)))
+    one(kDiff, old);
+  if (!modelled.empty() &&
+      (info[kDiff].decodedSize != diff.size() || modelled.size() < stored[kDiff].size())) {
     stored[kDiff].swap(modelled);
     info[kDiff].codec = Codec::Differences;
     info[kDiff].storedSize = stored[kDiff].size();
+    info[kDiff].decodedSize = diff.size();
   }
   if (DecoderMemory(info, old.size) > kMaxDecoderMemory && info[kLiterals].codec == Codec::LzmaAfterOld) {
     info[kLiterals] = StreamInfo();

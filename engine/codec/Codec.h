@@ -105,12 +105,14 @@ inline bool DidNotCompress(uint64_t storedSize, uint64_t decodedSize) {
 
 // The difference bytes of covers with what tells them: per run of them (`runs` holds their lengths),
 // kContextBefore old bytes, the old bytes under the run and kContextAfter after it (zero outside the
-// cover). Codes them with the Differences codec; false when memory runs out.
+// cover). Codes them with the Differences codec; false when memory runs out. With `sample` above 0,
+// *codedSample is what the first `sample` bytes came to.
 struct DifferenceRuns {
   std::vector<uint64_t> lengths;
   std::vector<uint8_t> around;
 };
-bool EncodeDifferences(ByteView in, const DifferenceRuns& runs, std::vector<uint8_t>* out);
+bool EncodeDifferences(ByteView in, const DifferenceRuns& runs, std::vector<uint8_t>* out, size_t sample = 0,
+                       size_t* codedSample = nullptr);
 
 // As EncodeStream, with only the encoders that read the old space.
 bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec);

@@ -65,7 +65,7 @@ int DifferenceModel::TableBitsFor(uint64_t decodedSize) {
 }
 
 uint64_t DifferenceModel::MemoryFor(uint64_t decodedSize) {
-  return (uint64_t{kModels} << TableBitsFor(decodedSize)) * sizeof(uint32_t) +
+  return ((uint64_t{kModels} << TableBitsFor(decodedSize)) + kBucket) * sizeof(uint32_t) +
          kWeightSets * kInputs * sizeof(int32_t);
 }
 
@@ -73,9 +73,11 @@ bool DifferenceModel::Init(uint64_t decodedSize) {
   Shared();
   mTableBits = TableBitsFor(decodedSize);
   const size_t slots = size_t{kModels} << mTableBits;
-  mSlots.reset(new (std::nothrow) uint32_t[slots]);
-  if (!mSlots) return false;
-  std::fill(mSlots.get(), mSlots.get() + slots, 2048u << 20);
+  mMemory.reset(new (std::nothrow) uint32_t[slots + kBucket]);
+  if (!mMemory) return false;
+  constexpr uintptr_t kLine = kBucket * sizeof(uint32_t) - 1;
+  mSlots = reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(mMemory.get()) + kLine) & ~kLine);
+  std::fill(mSlots, mSlots + slots, 2048u << 20);
   mWeights.assign(kWeightSets * kInputs, kFirstWeight);
   return true;
 }
@@ -100,14 +102,21 @@ void DifferenceModel::SetContexts(const uint8_t* old) {
   mSet = mHistory[0] == 0 ? 256 : 0;
 }
 
-int DifferenceModel::Predict(int node) {
+void DifferenceModel::SelectBuckets(uint32_t half) {
+  const int bucketBits = mTableBits - 4;
+  for (int m = 0; m < kModels; ++m) {
+    uint32_t h = mBase[m] + half * 0x9E3779B1u;
+    h = (h ^ (h >> 16)) * 0x85EBCA6Bu;
+    mBucket[m] = mSlots + (static_cast<size_t>(m) << mTableBits) + (size_t{h >> (32 - bucketBits)} << 4);
+  }
+}
+
+int DifferenceModel::Predict(int node, int slot) {
   const int16_t* stretch = Shared().stretch;
   const int32_t* weights = &mWeights[static_cast<size_t>(mSet + node) * kInputs];
   int64_t dot = 0;
   for (int m = 0; m < kModels; ++m) {
-    uint32_t h = mBase[m] + static_cast<uint32_t>(node) * 0x9E3779B1u;
-    h = (h ^ (h >> 16)) * 0x85EBCA6Bu;
-    mSlot[m] = &mSlots[(static_cast<size_t>(m) << mTableBits) + (h >> (32 - mTableBits))];
+    mSlot[m] = mBucket[m] + slot;
     mStretched[m] = stretch[*mSlot[m] >> 20];
     dot += int64_t{weights[m]} * mStretched[m];
   }

@@ -40,14 +40,21 @@ class DifferenceModel {
  private:
   static constexpr int kModels = 10;
   static constexpr int kInputs = kModels + 1;  // and a constant input
+  static constexpr int kBucket = 16;           // slots: one cache line
   void SetContexts(const uint8_t* old);
-  int Predict(int node);
+  // The buckets of the byte's first half (`half` 0) or of its second after the first half's bits.
+  void SelectBuckets(uint32_t half);
+  // The probability of a one at `node` (weights per node), from each model's `slot` in its bucket.
+  int Predict(int node, int slot);
   void Update(int node, int bit);
 
   int mTableBits = 0;
-  std::unique_ptr<uint32_t[]> mSlots;  // per model 1 << mTableBits: a 22-bit probability, a 10-bit count
-  std::vector<int32_t> mWeights;       // per weight set, kInputs weights in 1/65536ths
+  // Per model 1 << mTableBits slots in buckets, each a 22-bit probability and a 10-bit count.
+  std::unique_ptr<uint32_t[]> mMemory;
+  uint32_t* mSlots = nullptr;     // mMemory at a cache line
+  std::vector<int32_t> mWeights;  // per weight set, kInputs weights in 1/65536ths
   uint32_t mBase[kModels] = {};
+  uint32_t* mBucket[kModels] = {};
   uint32_t* mSlot[kModels] = {};
   int mStretched[kInputs] = {};
   int mSet = 0;
@@ -59,16 +66,25 @@ class DifferenceModel {
 template <typename Code>
 uint8_t DifferenceModel::Byte(const uint8_t* old, uint8_t value, Code&& code) {
   SetContexts(old);
-  // Node 0 tells zero from not; nodes 1..255 are the bit tree of a byte that is not zero.
-  const int nonZero = code(value != 0, Predict(0));
+  SelectBuckets(0);
+  // Node 0 tells zero from not; nodes 1..255 are the bit tree of a byte that is not zero. The first
+  // half's nodes are slots 1..15 of the first buckets, the second half's of buckets chosen by the first.
+  const int nonZero = code(value != 0, Predict(0, 0));
   Update(0, nonZero);
   uint8_t byte = 0;
   if (nonZero) {
     int node = 1;
-    for (int bit = 7; bit >= 0; --bit) {
-      const int b = code((value >> bit) & 1, Predict(node));
+    for (int bit = 7; bit >= 4; --bit) {
+      const int b = code((value >> bit) & 1, Predict(node, node));
       Update(node, b);
       node = node * 2 + b;
+    }
+    SelectBuckets(static_cast<uint32_t>(node));
+    for (int bit = 3, slot = 1; bit >= 0; --bit) {
+      const int b = code((value >> bit) & 1, Predict(node, slot));
+      Update(node, b);
+      node = node * 2 + b;
+      slot = slot * 2 + b;
     }
     byte = static_cast<uint8_t>(node);
   }

@@ -44,7 +44,8 @@ void BitEncoder::Flush() {
 
 }  // namespace
 
-bool EncodeDifferences(ByteView in, const DifferenceRuns& runs, std::vector<uint8_t>* out) {
+bool EncodeDifferences(ByteView in, const DifferenceRuns& runs, std::vector<uint8_t>* out, size_t sample,
+                       size_t* codedSample) {
   uint64_t total = 0;
   for (uint64_t length : runs.lengths) total += length;
   if (in.size == 0 || total != in.size ||
@@ -59,7 +60,10 @@ bool EncodeDifferences(ByteView in, const DifferenceRuns& runs, std::vector<uint
   const uint8_t* next = in.data;
   for (uint64_t length : runs.lengths) {
     model.StartRun();
-    for (uint64_t i = 0; i < length; ++i) model.Byte(old + i, *next++, encode);
+    for (uint64_t i = 0; i < length; ++i) {
+      if (sample && next == in.data + sample) *codedSample = out->size();
+      model.Byte(old + i, *next++, encode);
+    }
     old += length + kContextAfter + kContextBefore;
   }
   coder.Flush();
