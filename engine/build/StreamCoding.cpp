@@ -137,8 +137,9 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   OnBothCores([&] { run(tasks[0]); }, [&] { run(tasks[1]); }, threads > 1);
   if (sampled && (modelled.empty() || modelledSample * kClearly >= sample.size() * (kClearly - 1)))
     one(kDiff, old);
-  if (!modelled.empty() &&
-      (info[kDiff].decodedSize != diff.size() || modelled.size() < stored[kDiff].size())) {
+  // The model decodes slower than LZMA: it is kept where it saves a sixteenth at least.
+  const size_t other = stored[kDiff].size();
+  if (!modelled.empty() && (info[kDiff].decodedSize != diff.size() || modelled.size() < other - other / 16)) {
     stored[kDiff].swap(modelled);
     info[kDiff].codec = Codec::Differences;
     info[kDiff].storedSize = stored[kDiff].size();
