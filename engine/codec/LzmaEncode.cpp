@@ -29,6 +29,13 @@ constexpr size_t kLargeStream = 1u << 20;
 constexpr uint32_t kLargeStreamCandidates = 48;
 constexpr size_t kSamples = 4;
 constexpr size_t kSampleSize = 64 << 10;
+// Bytes whose samples hardly compress (packed images, sounds: what the covers of a tree of them leave)
+// find few matches: two large coders of them at once look for them with hash chains, which take half
+// the memory of binary trees.
+struct Fraction {
+  uint64_t num, den;
+};
+constexpr Fraction kHardly = {15, 16};
 // After the old space, each setting reads all of it again: the first two only.
 constexpr size_t kAfterOldSettings = 2;
 // A stream smaller than the old space by this much is coded after it with hash chains, one setting.
@@ -108,8 +115,10 @@ bool EncodeAlone(ByteView in, const CLzmaEncProps& props, std::vector<uint8_t>* 
 }
 
 // The setting a stream is coded with: a large one's is the first or the second, whichever codes its
-// samples smaller (each setting on a thread of its own when there are two).
-size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1) {
+// samples smaller (each setting on a thread of its own when there are two). *hardly tells whether they
+// came to more than kHardly of themselves.
+size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, bool* hardly = nullptr) {
+  if (hardly) *hardly = false;
   if (in.size < kLargeStream) return settingNumber;
   uint64_t sizes[2] = {0, 0};
   const auto code = [&](size_t setting) {
@@ -121,6 +130,8 @@ size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1) {
     }
   };
   OnBothCores([&] { code(0); }, [&] { code(1); }, threads > 1);
+  const uint64_t best = std::min(sizes[0], sizes[1]);
+  if (hardly) *hardly = best * kHardly.den > kSamples * kSampleSize * kHardly.num;
   return sizes[1] < sizes[0] ? 1 : 0;
 }
 
@@ -140,7 +151,8 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
   const size_t split = in.size / 2 / 16 * 16;
   const ByteView first(in.data, split), second(in.data + split, in.size - split);
   const size_t reach = std::min(kPartReach, split);
-  const size_t setting = SettingFor(in, settingNumber, threads);
+  bool hardly = false;
+  const size_t setting = SettingFor(in, settingNumber, threads, &hardly);
   std::vector<uint8_t> coded[2];
   bool ok[2] = {false, false};
   // Each coder's dictionary holds what it reads (in whole 64 KiB), within the decoder's: the match
@@ -148,11 +160,14 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
   const auto dictionary = [&](uint64_t bytes) {
     return std::min(WindowAfterOld(0, bytes), DictionaryFor(in.size));
   };
-  const auto codeFirst = [&] {
-    ok[0] = EncodeAlone(first, PropsFor(first, dictionary(first.size), setting), &coded[0]);
+  const auto propsFor = [&](ByteView part, uint64_t reads) {
+    CLzmaEncProps props = PropsFor(part, dictionary(reads), setting);
+    if (hardly) props.btMode = 0;
+    return props;
   };
+  const auto codeFirst = [&] { ok[0] = EncodeAlone(first, propsFor(first, first.size), &coded[0]); };
   const auto codeSecond = [&] {
-    const CLzmaEncProps props = PropsFor(second, dictionary(reach + second.size), setting);
+    const CLzmaEncProps props = propsFor(second, reach + second.size);
     ok[1] = EncodeAfter(second, ByteView(first.data + split - reach, reach), props, &coded[1]);
   };
   OnBothCores(codeFirst, codeSecond, threads > 1);
