@@ -10,7 +10,7 @@ namespace {
 constexpr int kLargestTables = 18;
 constexpr int kSmallestTables = 10;
 // A count this high adapts at its slowest: differences change their habits from one stretch to the next.
-constexpr uint32_t kCountLimit = 10;
+constexpr uint32_t kCountLimit = 4;
 constexpr int kWeightSets = 512;
 constexpr int32_t kFirstWeight = 1 << 14;
 constexpr int32_t kLargestWeight = 1 << 24;
@@ -132,7 +132,7 @@ void DifferenceModel::Update(int node, int bit) {
   // Bounded, so no stream, however made, takes a weight out of range.
   for (int i = 0; i < kInputs; ++i)
     weights[i] =
-        std::min(kLargestWeight, std::max(-kLargestWeight, weights[i] + ((mStretched[i] * error) >> 10)));
+        std::min(kLargestWeight, std::max(-kLargestWeight, weights[i] + ((mStretched[i] * error) >> 11)));
   const int32_t* rate = Shared().rate;
   const int32_t target = bit ? (1 << 22) - 1 : 0;
   for (int m = 0; m < kModels; ++m) {
