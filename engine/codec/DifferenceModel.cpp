@@ -1,7 +1,7 @@
 #include "engine/codec/DifferenceModel.h"
 
 #include <algorithm>
-#include <new>
+#include <cstdlib>
 
 namespace rtp {
 
@@ -12,6 +12,8 @@ constexpr int kSmallestTables = 10;
 // A count this high adapts at its slowest: differences change their habits from one stretch to the next.
 constexpr uint32_t kCountLimit = 4;
 constexpr int kWeightSets = 512;
+// A slot holds its probability less one half (its first, then), so a zeroed slot is a fresh one.
+constexpr uint32_t kHalf = 1u << 21;
 constexpr int32_t kFirstWeight = 1 << 14;
 constexpr int32_t kLargestWeight = 1 << 24;
 
@@ -73,11 +75,11 @@ bool DifferenceModel::Init(uint64_t decodedSize) {
   Shared();
   mTableBits = TableBitsFor(decodedSize);
   const size_t slots = size_t{kModels} << mTableBits;
-  mMemory.reset(new (std::nothrow) uint32_t[slots + kBucket]);
+  // Zeroed by the system: pages no byte of the stream reaches are never touched.
+  mMemory.reset(static_cast<uint32_t*>(std::calloc(slots + kBucket, sizeof(uint32_t))));
   if (!mMemory) return false;
   constexpr uintptr_t kLine = kBucket * sizeof(uint32_t) - 1;
   mSlots = reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(mMemory.get()) + kLine) & ~kLine);
-  std::fill(mSlots, mSlots + slots, 2048u << 20);
   mWeights.assign(kWeightSets * kInputs, kFirstWeight);
   return true;
 }
@@ -117,7 +119,7 @@ int DifferenceModel::Predict(int node, int slot) {
   int64_t dot = 0;
   for (int m = 0; m < kModels; ++m) {
     mSlot[m] = mBucket[m] + slot;
-    mStretched[m] = stretch[*mSlot[m] >> 20];
+    mStretched[m] = stretch[(*mSlot[m] >> 20) ^ (kHalf >> 10)];
     dot += int64_t{weights[m]} * mStretched[m];
   }
   mStretched[kModels] = 256;
@@ -138,9 +140,9 @@ void DifferenceModel::Update(int node, int bit) {
   for (int m = 0; m < kModels; ++m) {
     const uint32_t slot = *mSlot[m];
     const uint32_t count = slot & 1023;
-    int32_t p = static_cast<int32_t>(slot >> 10);
+    int32_t p = static_cast<int32_t>((slot >> 10) ^ kHalf);
     p += static_cast<int32_t>((int64_t{target - p} * rate[count]) >> 16);
-    *mSlot[m] = static_cast<uint32_t>(p) << 10 | std::min(count + 1, kCountLimit);
+    *mSlot[m] = (static_cast<uint32_t>(p) ^ kHalf) << 10 | std::min(count + 1, kCountLimit);
   }
 }
 

@@ -12,6 +12,7 @@
 // (zero outside it); a run is a stretch of difference bytes that follow one another in a cover.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -50,7 +51,10 @@ class DifferenceModel {
 
   int mTableBits = 0;
   // Per model 1 << mTableBits slots in buckets, each a 22-bit probability and a 10-bit count.
-  std::unique_ptr<uint32_t[]> mMemory;
+  struct Free {
+    void operator()(uint32_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint32_t, Free> mMemory;
   uint32_t* mSlots = nullptr;     // mMemory at a cache line
   std::vector<int32_t> mWeights;  // per weight set, kInputs weights in 1/65536ths
   uint32_t mBase[kModels] = {};

@@ -40,7 +40,7 @@ LC_ALL=C awk 'BEGIN { for (i = 0; i < 3200000; i++) printf "%c", (i * 7919 % 655
 # Calls whose 16-bit targets moved by 40 where their high byte says so: differences the old bytes tell.
 mkdir -p calls-old calls-new
 for side in old new; do
-  LC_ALL=C awk -v side=$side 'BEGIN { s = 7; for (i = 0; i < 6000; i++) { s = s * 75 % 65537; t = s % 65536
+  LC_ALL=C awk -v side=$side 'BEGIN { s = 7; for (i = 0; i < 800; i++) { s = s * 75 % 65537; t = s % 65536
     if (side == "new" && int(t / 256) % 4 == 1) t = (t + 40) % 65536
     printf "%c%c%c%c", 232, t % 256, int(t / 256), i % 3 } }' >calls-$side/a.bin
 done
