@@ -528,6 +528,22 @@ TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAP
   }
 }
 
+TEST(EngineRunLarge, DifferencesAcrossTheOldBufferAreToldByTheOldBytesAroundThemAndComeOutExact) {
+  // Addresses moved where their high byte says so, one run of differences over the apply's buffer.
+  std::string old = RandomBytes(55, rtp::kChunkSize * 3 / 2);
+  std::string moved = old;
+  for (size_t i = 0; i + 1 < old.size(); i += 3)
+    if (old[i + 1] & 1) moved[i] = static_cast<char>(old[i] + 40);
+  const Tree before = {{"bin\game.exe", old}}, after = {{"bin\game.exe", moved}};
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  rtp::MemorySource source(View(patch));
+  rtp::Patch parsed;
+  ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
+  EXPECT_EQ(parsed.streams[rtp::kDiff].codec, rtp::Codec::Differences);
+  EXPECT_EQ(AppliedTo(work, before, patch), after);
+}
+
 // A client's packed data file over 4 GiB, changed beyond 4 GiB, built in a little memory and applied:
 // sizes and offsets are 64-bit from the builder through the patch to the run, and neither the build nor
 // the run holds the file in memory. Both versions are sparse files.
