@@ -44,6 +44,14 @@ Tree AppliedTo(const TempFolder& work, const Tree& before, const std::string& pa
   return ReadTree(work.path() / "client");
 }
 
+// The directory of `patch`.
+rtp::Patch Parsed(const std::string& patch) {
+  rtp::MemorySource source(View(patch));
+  rtp::Patch parsed;
+  EXPECT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
+  return parsed;
+}
+
 // Patches of earlier formats, committed beside the tests as the releases of their time wrote them.
 TEST(EngineRunFormats, PatchesOfEarlierFormatsCommittedBesideTheTestsStillApply) {
   const Tree before = {{"bin\\zav.exe", "zav client 4526: the old executable text\n"},
@@ -481,10 +489,7 @@ TEST(EngineRunMixed, TextEditedEveryFewWordsIsCodedAfterTheOldSpaceAndComesOutEx
       {"a.txt", editedA}, {"b.txt", editedB}, {"c.txt", b.substr(0, 9000) + editedA.substr(500, 7000)}};
   TempFolder work;
   const std::string patch = BuildBetween(work.path(), before, after);
-  rtp::MemorySource source(View(patch));
-  rtp::Patch parsed;
-  ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
-  EXPECT_EQ(parsed.streams[rtp::kLiterals].codec, rtp::Codec::LzmaAfterOld);
+  EXPECT_EQ(Parsed(patch).streams[rtp::kLiterals].codec, rtp::Codec::LzmaAfterOld);
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
@@ -498,9 +503,7 @@ TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAP
     const Tree before = {{"delta.bin", base}, {"replace.bin", RandomBytes(52, size)}, {"gone.bin", base}};
     const Tree after = {{"delta.bin", edited}, {"replace.bin", RandomBytes(54, size)}, {"added.bin", edited}};
     const std::string patch = BuildBetween(work.path(), before, after);
-    rtp::MemorySource source(View(patch));
-    rtp::Patch parsed;
-    ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
+    const rtp::Patch parsed = Parsed(patch);
     std::vector<std::pair<rtp::FileKind, bool>> kinds;  // and whether an old file is replaced
     for (const rtp::TreeFile& file : parsed.files) kinds.emplace_back(file.kind, file.oldSource != 0);
     EXPECT_EQ(kinds, (std::vector<std::pair<rtp::FileKind, bool>>{{rtp::FileKind::Delete, true},
@@ -537,10 +540,7 @@ TEST(EngineRunLarge, DifferencesAcrossTheOldBufferAreToldByTheOldBytesAroundThem
   const Tree before = {{"bin\game.exe", old}}, after = {{"bin\game.exe", moved}};
   TempFolder work;
   const std::string patch = BuildBetween(work.path(), before, after);
-  rtp::MemorySource source(View(patch));
-  rtp::Patch parsed;
-  ASSERT_TRUE(rtp::ParsePatch(source, &parsed, nullptr));
-  EXPECT_EQ(parsed.streams[rtp::kDiff].codec, rtp::Codec::Differences);
+  EXPECT_EQ(Parsed(patch).streams[rtp::kDiff].codec, rtp::Codec::Differences);
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
