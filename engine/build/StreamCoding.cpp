@@ -5,6 +5,7 @@
 
 #include "engine/base/Cores.h"
 #include "engine/codec/Codec.h"
+#include "engine/codec/Lzma.h"
 
 namespace rtp {
 
@@ -79,11 +80,21 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     // What one setting could not compress, no other setting will: it stays stored.
     if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
       return;
-    // Every setting after the first, when the first has already been tried on these bytes.
-    const bool triedOnce = tries == 0 && info[s].decodedSize == bytes.size();
+    // A first try of a large stream that hardly compresses (packed assets) is a guess from its samples:
+    // coding it would take as long as coding it in the end, which only the chosen streams are.
+    const ByteView view(bytes.data(), bytes.size());
+    const uint64_t guess = tries == 1 ? EstimateHardly(view) : UINT64_MAX;
+    if (guess != UINT64_MAX) {
+      stored[s].clear();
+      info[s] = StreamInfo{Codec::LzmaParts, guess, bytes.size()};
+      return;
+    }
+    // Every setting after the first, when the first has already been tried on these bytes (not guessed).
+    const bool triedOnce =
+        tries == 0 && info[s].decodedSize == bytes.size() && stored[s].size() == info[s].storedSize;
     Codec codec = info[s].codec;
-    EncodeStream(ByteView(bytes.data(), bytes.size()), &stored[s], &codec, tries, triedOnce ? 1 : 0,
-                 s == kLiterals ? before : ByteView(), threads);
+    EncodeStream(view, &stored[s], &codec, tries, triedOnce ? 1 : 0, s == kLiterals ? before : ByteView(),
+                 threads);
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();
@@ -150,7 +161,7 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     one(kLiterals, ByteView());
   }
   uint64_t total = 0;
-  for (int s = 0; s < kStreamCount; ++s) total += stored[s].size();
+  for (int s = 0; s < kStreamCount; ++s) total += info[s].storedSize;
   return total;
 }
 

@@ -69,6 +69,9 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, 
 // so positions have the low bits (LZMA's position contexts) the decoder gives them.
 constexpr uint64_t kPartedStream = 2u << 20;
 constexpr size_t kPartReach = 1u << 20;
+// A quick guess at what a stream of kPartedStream bytes or more whose samples hardly compress comes to
+// (what its samples came to, in proportion); UINT64_MAX for any other stream.
+uint64_t EstimateHardly(ByteView in);
 // A quick guess at what EncodeLzmaAfterOld comes to (a little more); UINT64_MAX when it cannot code `in`.
 uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old);
 

@@ -117,7 +117,8 @@ bool EncodeAlone(ByteView in, const CLzmaEncProps& props, std::vector<uint8_t>* 
 // The setting a stream is coded with: a large one's is the first or the second, whichever codes its
 // samples smaller (each setting on a thread of its own when there are two). *hardly tells whether they
 // came to more than kHardly of themselves.
-size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, bool* hardly = nullptr) {
+size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, bool* hardly = nullptr,
+                  uint64_t* sampled = nullptr) {
   if (hardly) *hardly = false;
   if (in.size < kLargeStream) return settingNumber;
   uint64_t sizes[2] = {0, 0};
@@ -132,6 +133,7 @@ size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, bool* hard
   OnBothCores([&] { code(0); }, [&] { code(1); }, threads > 1);
   const uint64_t best = std::min(sizes[0], sizes[1]);
   if (hardly) *hardly = best * kHardly.den > kSamples * kSampleSize * kHardly.num;
+  if (sampled) *sampled = best;
   return sizes[1] < sizes[0] ? 1 : 0;
 }
 
@@ -191,6 +193,14 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, st
   // finder: hash chains read it in a fraction of the time and memory of binary trees.
   if (in.size < old.size / kSmallAfterOld) props.btMode = 0;
   return EncodeAfter(in, old, props, out);
+}
+
+uint64_t EstimateHardly(ByteView in) {
+  if (in.size < kPartedStream) return UINT64_MAX;
+  bool hardly = false;
+  uint64_t sampled = 0;
+  SettingFor(in, 0, 1, &hardly, &sampled);
+  return hardly ? in.size * sampled / (kSamples * kSampleSize) : UINT64_MAX;
 }
 
 uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old) {
