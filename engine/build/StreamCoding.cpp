@@ -148,9 +148,11 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   OnBothCores([&] { run(tasks[0]); }, [&] { run(tasks[1]); }, threads > 1);
   if (sampled && (modelled.empty() || modelledSample * kClearly >= sample.size() * (kClearly - 1)))
     one(kDiff, old);
-  // The model decodes slower than LZMA: it is kept where it saves a sixteenth at least.
+  // The model decodes slower than LZMA: it is kept where it saves a sixteenth at least over what LZMA
+  // coded, and wherever LZMA did not code these bytes (skipped, or only guessed at).
+  const bool coded = info[kDiff].decodedSize == diff.size() && stored[kDiff].size() == info[kDiff].storedSize;
   const size_t other = stored[kDiff].size();
-  if (!modelled.empty() && (info[kDiff].decodedSize != diff.size() || modelled.size() < other - other / 16)) {
+  if (!modelled.empty() && (!coded || modelled.size() < other - other / 16)) {
     stored[kDiff].swap(modelled);
     info[kDiff].codec = Codec::Differences;
     info[kDiff].storedSize = stored[kDiff].size();
