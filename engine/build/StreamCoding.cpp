@@ -133,12 +133,12 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   }
   const auto run = [&](const std::vector<int>& list) {
     for (int task : list) {
-      Codec codec = Codec::Stored;
       if (task == kModel) {
         if (!EncodeDifferences(ByteView(diff.data(), diff.size()), raw.differences, &modelled,
                                sampled ? kSample : 0, &modelledSample))
           modelled.clear();
       } else if (task == kSampled) {
+        Codec codec = Codec::Stored;
         EncodeStream(ByteView(diff.data(), kSample), &sample, &codec, 1);
       } else {
         one(task, old);

@@ -400,15 +400,15 @@ class TreeBuild {
   // it close, a file with many steps is measured by compressing them on their own (a file that makes most
   // of the streams was measured with them). The mixed streams are made when the files that would change
   // style gain enough, and kept only when they come out smaller than either style alone; the smallest is
-  // then tried with every setting on `threads` threads. `once` is given the smaller style's size as soon
-  // as it is known.
-  bool ChooseAndCompress(ByteView old, int threads, Handover* once, CodedStreams* out) {
+  // then tried with every setting on both cores. `once` is given the smaller style's size as soon as it
+  // is known.
+  bool ChooseAndCompress(ByteView old, Handover* once, CodedStreams* out) {
     Report("compressing", 0, 1);
     // Translated executables take differences: their exact pieces are not compressed to be told apart.
     if (MostlyExecutables()) {
       once->Give(0);
       out->raw = &mStyles[0];
-      out->size = Compress(mStyles[0], 0, threads, out->stored, out->info, old);
+      out->size = Compress(mStyles[0], 0, 2, out->stored, out->info, old);
       return true;
     }
     std::vector<uint8_t> stored[3][kStreamCount];
@@ -451,7 +451,7 @@ class TreeBuild {
     const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
     out->raw = raws[best];
-    out->size = Compress(*raws[best], 0, threads, stored[best], info[best], old);
+    out->size = Compress(*raws[best], 0, 2, stored[best], info[best], old);
     for (int st = 0; st < kStreamCount; ++st) {
       out->stored[st].swap(stored[best][st]);
       out->info[st] = info[best][st];
@@ -481,11 +481,11 @@ class TreeBuild {
     return static_cast<double>(CompressedSize(mStyles[style], measured)) + AtRates(atRate, info);
   }
 
-  // The steps of both styles are written and compressed on one thread. Where the old space and the new
-  // bytes fit a decoder's dictionary together, every written file as one literal coded after the old
-  // space (LZMA's own parse over old and new) is tried on the other meanwhile: a quick guess first, then
-  // in full only where the guess may beat the steps compressed once. The smaller is kept. The steps'
-  // last coding takes both cores still: the guess has mostly lost by then (three-tree 4.6 -> 4.3 s).
+  // The steps of both styles are written and compressed. Where the old space and the new bytes fit a
+  // decoder's dictionary together, every written file as one literal coded after the old space (LZMA's
+  // own parse over old and new) is tried on a thread of its own meanwhile: a quick guess first, then in
+  // full only where the guess may beat the steps compressed once. The smaller is kept. The steps' last
+  // coding takes both cores still: the guess has mostly lost by then (three-tree 4.6 -> 4.3 s).
   bool WriteAndCompress(std::vector<uint8_t> (&streams)[kStreamCount],
                         std::vector<uint8_t> (&offered)[kStreamCount]) {
     Buffer old;
@@ -499,7 +499,7 @@ class TreeBuild {
     Handover once;
     bool ok = true;
     const auto writeSteps = [&] {
-      ok = WriteBothStyles() && ChooseAndCompress(oldView, 2, &once, &steps);
+      ok = WriteBothStyles() && ChooseAndCompress(oldView, &once, &steps);
       once.Give(0);  // when it failed before it knew
     };
     if (!tryLiteral) {

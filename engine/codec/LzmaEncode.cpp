@@ -29,13 +29,6 @@ constexpr size_t kLargeStream = 1u << 20;
 constexpr uint32_t kLargeStreamCandidates = 48;
 constexpr size_t kSamples = 4;
 constexpr size_t kSampleSize = 64 << 10;
-// Bytes whose samples hardly compress (packed images, sounds: what the covers of a tree of them leave)
-// find few matches: two large coders of them at once look for them with hash chains, which take half
-// the memory of binary trees.
-struct Fraction {
-  uint64_t num, den;
-};
-constexpr Fraction kHardly = {15, 16};
 // After the old space, each setting reads all of it again: the first two only.
 constexpr size_t kAfterOldSettings = 2;
 // A stream smaller than the old space by this much is coded after it with hash chains, one setting.
@@ -115,11 +108,10 @@ bool EncodeAlone(ByteView in, const CLzmaEncProps& props, std::vector<uint8_t>* 
 }
 
 // The setting a stream is coded with: a large one's is the first or the second, whichever codes its
-// samples smaller (each setting on a thread of its own when there are two). *hardly tells whether they
-// came to more than kHardly of themselves.
-size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, bool* hardly = nullptr,
-                  uint64_t* sampled = nullptr) {
-  if (hardly) *hardly = false;
+// samples smaller (each setting on a thread of its own when there are two); *sampled is what they came
+// to with it (0 for a stream too small to sample).
+size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, uint64_t* sampled = nullptr) {
+  if (sampled) *sampled = 0;
   if (in.size < kLargeStream) return settingNumber;
   uint64_t sizes[2] = {0, 0};
   const auto code = [&](size_t setting) {
@@ -131,10 +123,15 @@ size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, bool* hard
     }
   };
   OnBothCores([&] { code(0); }, [&] { code(1); }, threads > 1);
-  const uint64_t best = std::min(sizes[0], sizes[1]);
-  if (hardly) *hardly = best * kHardly.den > kSamples * kSampleSize * kHardly.num;
-  if (sampled) *sampled = best;
+  if (sampled) *sampled = std::min(sizes[0], sizes[1]);
   return sizes[1] < sizes[0] ? 1 : 0;
+}
+
+// Whether samples that came to `sampled` hardly compress: to more than fifteen sixteenths of themselves.
+// Such bytes (packed images, sounds: what the covers of a tree of them leave) find few matches.
+bool Hardly(uint64_t sampled) {
+  constexpr uint64_t kWhole = kSamples * kSampleSize;
+  return sampled > kWhole - kWhole / 16;
 }
 
 }  // namespace
@@ -153,8 +150,11 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
   const size_t split = in.size / 2 / 16 * 16;
   const ByteView first(in.data, split), second(in.data + split, in.size - split);
   const size_t reach = std::min(kPartReach, split);
-  bool hardly = false;
-  const size_t setting = SettingFor(in, settingNumber, threads, &hardly);
+  uint64_t sampled = 0;
+  const size_t setting = SettingFor(in, settingNumber, threads, &sampled);
+  // Two large coders of bytes that hardly compress look for matches with hash chains, which take half
+  // the memory of binary trees.
+  const bool hardly = Hardly(sampled);
   std::vector<uint8_t> coded[2];
   bool ok[2] = {false, false};
   // Each coder's dictionary holds what it reads (in whole 64 KiB), within the decoder's: the match
@@ -197,10 +197,9 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, st
 
 uint64_t EstimateHardly(ByteView in) {
   if (in.size < kPartedStream) return UINT64_MAX;
-  bool hardly = false;
   uint64_t sampled = 0;
-  SettingFor(in, 0, 1, &hardly, &sampled);
-  return hardly ? in.size * sampled / (kSamples * kSampleSize) : UINT64_MAX;
+  SettingFor(in, 0, 1, &sampled);
+  return Hardly(sampled) ? in.size * sampled / (kSamples * kSampleSize) : UINT64_MAX;
 }
 
 uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old) {

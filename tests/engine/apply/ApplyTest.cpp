@@ -537,7 +537,7 @@ TEST(EngineRunLarge, DifferencesAcrossTheOldBufferAreToldByTheOldBytesAroundThem
   std::string moved = old;
   for (size_t i = 0; i + 1 < old.size(); i += 3)
     if (old[i + 1] & 1) moved[i] = static_cast<char>(old[i] + 40);
-  const Tree before = {{"bin\game.exe", old}}, after = {{"bin\game.exe", moved}};
+  const Tree before = {{"bin\\game.exe", old}}, after = {{"bin\\game.exe", moved}};
   TempFolder work;
   const std::string patch = BuildBetween(work.path(), before, after);
   EXPECT_EQ(Parsed(patch).streams[rtp::kDiff].codec, rtp::Codec::Differences);

@@ -1,5 +1,5 @@
-// Difference bytes coded by the old bytes around them: decoded exactly in any pieces, across the input's
-// chunks and the runs' edges, and refused when the stored bytes are cut short.
+// Difference bytes coded by the old bytes around them: decoded exactly in any pieces, across the runs'
+// edges, and refused when the stored bytes are cut short.
 #include <gtest/gtest.h>
 
 #include <string>
