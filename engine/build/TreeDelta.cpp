@@ -16,6 +16,7 @@
 #include "engine/build/WindowMatch.h"
 #include "engine/codec/Lzma.h"
 #include "engine/match/Matcher.h"
+#include "engine/match/SharedBlocks.h"
 #include "engine/match/SuffixArray.h"
 #include "engine/transform/PeTranslate.h"
 
@@ -241,10 +242,55 @@ class TreeBuild {
         return false;
       Report("reading the old files", mOld.at[f] + mOld.files[f].size, size);
     }
-    Report("indexing the old files", 0, size);
+    if (!DropUnsharedFiles()) return false;
+    Report("indexing the old files", 0, mOld.IndexedSize());
     mIndex.bytes = mOldBytes.view();
     mIndex.base = 0;
     if (!BuildIndex(&mIndex)) return Fail(mError, "out of memory indexing the old folder");
+    return true;
+  }
+
+  // An indexed old file that the patch neither replaces nor deletes stays indexed only when runs of equal
+  // bytes from it give the written files kMinSourceGain bytes at least: sorting is most of the indexing,
+  // and most files of a release are unchanged (three-tree: 27.5 MB indexed before, 12.3 MB after).
+  bool DropUnsharedFiles() {
+    std::vector<size_t> files;
+    std::vector<uint64_t> starts;
+    std::vector<bool> unchanged;
+    for (size_t f : mOld.byPosition) {
+      if (!mOld.indexed[f]) continue;
+      files.push_back(f);
+      starts.push_back(mOld.at[f]);
+      unchanged.push_back(!mOld.kept[f]);
+    }
+    SharedBlocks blocks;
+    if (std::count(unchanged.begin(), unchanged.end(), true) == 0 ||
+        !blocks.Build(mOldBytes.view(), starts, unchanged))
+      return true;
+    SharedBlocks::Gains gains(files.size(), 0);
+    for (const Written& w : mWritten) {
+      if (w.windowed) continue;
+      Buffer fresh;
+      if (!ReadTreeFile(mNewTree, w.newName, &fresh, mError)) return false;
+      blocks.Credit(fresh.view(), &gains);
+    }
+    bool dropped = false;
+    for (size_t k = 0; k < files.size(); ++k) {
+      if (!unchanged[k] || gains[k] >= kMinSourceGain) continue;
+      mOld.indexed[files[k]] = false;
+      dropped = true;
+    }
+    if (!dropped) return true;
+    const std::vector<uint64_t> was = mOld.at;
+    mOld.Place();
+    Buffer kept;
+    if (!kept.Resize(static_cast<size_t>(mOld.IndexedSize())))
+      return Fail(mError, "out of memory reading the old folder");
+    for (size_t f : files)
+      if (mOld.indexed[f])
+        std::memcpy(kept.data() + mOld.at[f], mOldBytes.data() + was[f],
+                    static_cast<size_t>(mOld.files[f].size));
+    mOldBytes = std::move(kept);
     return true;
   }
 

@@ -493,6 +493,24 @@ TEST(EngineRunMixed, TextEditedEveryFewWordsIsCodedAfterTheOldSpaceAndComesOutEx
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
+TEST(EngineRunMixed, AnAddedFileCopiedFromAnUnchangedOneIsBuiltFromItsBytes) {
+  // Unchanged old files are searched only when they give the written ones long runs: this one does, the
+  // other does not. Random bytes: the copy is small in the patch only when it is matched.
+  const std::string shared = RandomBytes(81, 120000);
+  std::string changed = RandomBytes(82, 50000), copy = shared.substr(10000, 90000);
+  for (size_t i = 0; i < copy.size(); i += 5000) ++copy[i];
+  const Tree before = {
+      {"a.dat", changed}, {"lib\\shared.dat", shared}, {"other.dat", RandomBytes(83, 70000)}};
+  changed[100] ^= 1;
+  Tree after = before;
+  after["a.dat"] = changed;
+  after["lib\\copy.dat"] = copy;
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  EXPECT_LT(patch.size(), 4000u);
+  EXPECT_EQ(AppliedTo(work, before, patch), after);
+}
+
 TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {
   for (const size_t size : {rtp::kChunkSize, rtp::kChunkSize + 1}) {
     TempFolder work;
