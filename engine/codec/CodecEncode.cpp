@@ -1,5 +1,9 @@
 // Choosing a stream's codec, linked into the builder only: every encoder's settings are tried and the
 // smallest result is kept.
+#include <atomic>
+#include <deque>
+
+#include "engine/base/Cores.h"
 #include "engine/codec/Codec.h"
 #include "engine/codec/Lzma.h"
 
@@ -22,7 +26,19 @@ constexpr size_t kShortestEncoded = 8;
 
 }  // namespace
 
-// Tries the encoders `use` accepts; see EncodeStream.
+// One setting of one encoder, and what it gave.
+struct Try {
+  enum State { kPending, kCoded, kGaveUp, kFailed };
+  Try(const CodecEncoder* by, size_t number) : encoder(by), setting(number) {}
+  const CodecEncoder* encoder;
+  size_t setting;
+  std::vector<uint8_t> out;
+  std::atomic<State> state{kPending};
+};
+
+// Tries the encoders `use` accepts; see EncodeStream. With more than one thread each takes the next
+// setting; the smallest result is then chosen in the settings' order, so it is the one a single thread
+// would choose.
 template <typename Accept>
 bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from, ByteView old,
                 int threads, Accept use) {
@@ -32,23 +48,41 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
   }
   if (in.size < kShortestEncoded) return true;
   // The settings of all encoders are numbered one after another.
+  std::deque<Try> tries;
   size_t first = 0;
-  std::vector<uint8_t> candidate;
   for (const CodecEncoder& encoder : kEncoders) {
     const size_t settings = use(encoder.id) ? encoder.settingsFor(in.size, old.size) : 0;
-    for (size_t s = 0; s < settings; ++s) {
-      const size_t number = first + s;
-      if (most && number >= most) return true;
-      if (number < from || !encoder.encode(in, old, s, threads, &candidate)) continue;
-      // Data that does not compress (packed assets, random bytes) is not tried again with this encoder.
-      const bool incompressible = DidNotCompress(candidate.size(), in.size);
-      if (candidate.size() < out->size()) {
-        out->swap(candidate);
-        *codec = encoder.id;
-      }
-      if (incompressible) break;
-    }
+    for (size_t s = 0; s < settings && !(most && first + s >= most); ++s)
+      if (first + s >= from) tries.emplace_back(&encoder, s);
     first += settings;
+  }
+  // Data that does not compress (packed assets, random bytes) is not tried again with that encoder.
+  const auto gaveUpBefore = [&](size_t k) {
+    for (size_t j = 0; j < k; ++j)
+      if (tries[j].encoder == tries[k].encoder && tries[j].state == Try::kGaveUp) return true;
+    return false;
+  };
+  std::atomic<size_t> next{0};
+  const int each = tries.size() > 1 ? 1 : threads;
+  const auto work = [&] {
+    for (size_t k = next++; k < tries.size(); k = next++) {
+      Try& t = tries[k];
+      if (gaveUpBefore(k)) continue;
+      if (!t.encoder->encode(in, old, t.setting, each, &t.out)) {
+        t.state = Try::kFailed;
+        continue;
+      }
+      t.state = DidNotCompress(t.out.size(), in.size) ? Try::kGaveUp : Try::kCoded;
+    }
+  };
+  OnBothCores(work, work, threads > 1 && tries.size() > 1);
+  for (size_t k = 0; k < tries.size(); ++k) {
+    Try& t = tries[k];
+    if (t.state == Try::kPending || t.state == Try::kFailed || gaveUpBefore(k)) continue;
+    if (t.out.size() < out->size()) {
+      out->swap(t.out);
+      *codec = t.encoder->id;
+    }
   }
   return true;
 }
