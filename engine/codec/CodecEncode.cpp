@@ -24,8 +24,6 @@ constexpr CodecEncoder kEncoders[] = {{Codec::Lzma, LzmaSettingsFor, EncodeLzma}
 // Streams this short are stored: no coder's fixed cost is repaid.
 constexpr size_t kShortestEncoded = 8;
 
-}  // namespace
-
 // One setting of one encoder, and what it gave.
 struct Try {
   enum State { kPending, kCoded, kGaveUp, kFailed };
@@ -35,6 +33,8 @@ struct Try {
   std::vector<uint8_t> out;
   std::atomic<State> state{kPending};
 };
+
+}  // namespace
 
 // Tries the encoders `use` accepts; see EncodeStream. With more than one thread each takes the next
 // setting; the smallest result is then chosen in the settings' order, so it is the one a single thread
