@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -98,6 +99,12 @@ class Handover {
     std::unique_lock<std::mutex> lock(mMutex);
     mReady.wait(lock, [&] { return mGiven; });
     return mValue;
+  }
+  // Without waiting: false when no size was given yet.
+  bool Given(uint64_t* value) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    *value = mValue;
+    return mGiven;
   }
 
  private:
@@ -332,36 +339,52 @@ class TreeBuild {
   }
 
   // The covers of both styles for every written file, and how many bytes each old file gives them.
+  // Small files are matched two at a time, one on each core (the index and the new folder are only
+  // read); a large one takes both cores for its two styles, and a windowed one its own indexes.
   bool MatchNewFiles() {
-    mCopied.assign(mOld.files.size(), 0);
+    std::vector<Written*> small;
+    for (Written& w : mWritten)
+      if (!w.windowed && w.newSize < kMatchedTogether) small.push_back(&w);
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::string errors[2];
+    const auto matchSmall = [&](int core) {
+      for (size_t k = next++; k < small.size() && !failed; k = next++)
+        if (!MatchInIndex(small[k], false, &errors[core])) failed = true;
+    };
+    OnBothCores([&] { matchSmall(0); }, [&] { matchSmall(1); });
+    if (failed) return Fail(mError, errors[0].empty() ? errors[1] : errors[0]);
     uint64_t done = 0;
+    for (const Written* w : small) done += w->newSize;
+    Report("matching the new files", done, mNewTotal);
     for (Written& w : mWritten) {
-      TreeFile& file = mPatch->files[w.file];
-      if (w.windowed) {
-        if (!MatchInWindows(mOldTree, mNewTree, OldVersion(w), OldAt(w), mBudget.window, &w, &file, mError))
-          return false;
-      } else {
-        Buffer fresh;
-        if (!ReadTreeFile(mNewTree, w.newName, &fresh, mError)) return false;
-        file.newSize = fresh.size();
-        file.newCrc = Crc32c(fresh.view());
-        const size_t c = mCounterpart[w.file];
-        const uint64_t expected = c != kNoOldFile && mOld.indexed[c] ? mOld.at[c] : 0;
-        const auto find = [&](int style) {
-          w.covers[style] = FindCovers(mIndex, fresh.view(), expected, static_cast<CoverStyle>(style));
-        };
-        // The styles of a large file are matched at once, one on each core (the index is only read).
-        if (fresh.size() >= kMatchedTogether) {
-          OnBothCores([&] { find(0); }, [&] { find(1); });
-        } else {
-          find(0);
-          find(1);
-        }
-      }
-      for (const std::vector<Cover>& covers : w.covers)
-        for (const Cover& cover : covers) mCopied[mOld.FileAt(cover.oldPos)] += cover.length;
+      if (!w.windowed && w.newSize < kMatchedTogether) continue;
+      if (w.windowed ? !MatchInWindows(mOldTree, mNewTree, OldVersion(w), OldAt(w), mBudget.window, &w,
+                                       &mPatch->files[w.file], mError)
+                     : !MatchInIndex(&w, true, mError))
+        return false;
       Report("matching the new files", done += w.newSize, mNewTotal);
     }
+    mCopied.assign(mOld.files.size(), 0);
+    for (const Written& w : mWritten)
+      for (const std::vector<Cover>& covers : w.covers)
+        for (const Cover& cover : covers) mCopied[mOld.FileAt(cover.oldPos)] += cover.length;
+    return true;
+  }
+
+  // Both styles' covers of a file in the shared index, one style on each core when `together`.
+  bool MatchInIndex(Written* w, bool together, std::string* error) {
+    Buffer fresh;
+    if (!ReadTreeFile(mNewTree, w->newName, &fresh, error)) return false;
+    TreeFile& file = mPatch->files[w->file];
+    file.newSize = fresh.size();
+    file.newCrc = Crc32c(fresh.view());
+    const size_t c = mCounterpart[w->file];
+    const uint64_t expected = c != kNoOldFile && mOld.indexed[c] ? mOld.at[c] : 0;
+    const auto find = [&](CoverStyle style) {
+      w->covers[static_cast<int>(style)] = FindCovers(mIndex, fresh.view(), expected, style);
+    };
+    OnBothCores([&] { find(CoverStyle::Differences); }, [&] { find(CoverStyle::ExactPieces); }, together);
     return true;
   }
 
@@ -553,9 +576,18 @@ class TreeBuild {
     } else {
       OnBothCores(writeSteps, [&] {
         const ByteView bytes(literalSteps.bytes[kLiterals].data(), literalSteps.bytes[kLiterals].size());
-        const uint64_t guess = EstimateLzmaAfterOld(bytes, oldView);
+        // The guess stops as soon as it has coded more than the steps may come to, or, from a quarter of
+        // the bytes on, looks bound for half as much again.
+        const auto beyond = [&](uint64_t read, uint64_t coded) {
+          uint64_t size = 0;
+          if (!once.Given(&size)) return false;
+          const uint64_t most = size + size / kEstimateMargin;
+          return coded > most ||
+                 (read > 0 && read >= bytes.size / 4 && coded * bytes.size / read > most + most / 2);
+        };
+        const uint64_t guess = EstimateLzmaAfterOld(bytes, oldView, beyond);
         const uint64_t onceSize = once.Take();
-        if (guess > onceSize + onceSize / kEstimateMargin) return;
+        if (guess == UINT64_MAX || guess > onceSize + onceSize / kEstimateMargin) return;
         literal.size = CompressAfterOld(literalSteps, oldView, literal.stored, literal.info);
       });
     }

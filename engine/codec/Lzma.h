@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -72,7 +73,10 @@ constexpr size_t kPartReach = 1u << 20;
 // A quick guess at what a stream of kPartedStream bytes or more whose samples hardly compress comes to
 // (what its samples came to, in proportion); UINT64_MAX for any other stream.
 uint64_t EstimateHardly(ByteView in);
-// A quick guess at what EncodeLzmaAfterOld comes to (a little more); UINT64_MAX when it cannot code `in`.
-uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old);
+// A quick guess at what EncodeLzmaAfterOld comes to (a little more); UINT64_MAX when it cannot code `in`,
+// or when `stop`, told every 128 KiB or so how many bytes of `in` were read and coded to how many, stopped
+// it.
+uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old,
+                              const std::function<bool(uint64_t read, uint64_t coded)>& stop);
 
 }  // namespace rtp
