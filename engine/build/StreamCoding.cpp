@@ -117,6 +117,7 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   const auto cost = [&](int task) -> uint64_t {
     if (task == kModel) return model ? diff.size() : 0;
     if (task == kSampled) return sampled ? 6 * kSample : 0;
+    if (task < 0 || task >= kStreamCount) return 0;  // never: told so the compiler sees the bound
     return 6 * raw.bytes[task].size() + (task == kLiterals ? old.size / 4 : 0);
   };
   const auto skipped = [&](int task) {
