@@ -576,18 +576,24 @@ class TreeBuild {
     } else {
       OnBothCores(writeSteps, [&] {
         const ByteView bytes(literalSteps.bytes[kLiterals].data(), literalSteps.bytes[kLiterals].size());
-        // The guess stops as soon as it has coded more than the steps may come to, or, from a quarter of
-        // the bytes on, looks bound for half as much again.
-        const auto beyond = [&](uint64_t read, uint64_t coded) {
-          uint64_t size = 0;
-          if (!once.Given(&size)) return false;
-          const uint64_t most = size + size / kEstimateMargin;
-          return coded > most ||
-                 (read > 0 && read >= bytes.size / 4 && coded * bytes.size / read > most + most / 2);
+        // The plan is dropped when the guess comes to more than the steps may, or when at a quarter of the
+        // bytes it looked bound for half as much again; it stops as soon as either is known. Where the
+        // coder reports is the same on every run, so the choice does not hang on which thread is first.
+        uint64_t quarterRead = 0, quarterCoded = 0;
+        const auto beyond = [&](uint64_t most, uint64_t coded) {
+          return coded > most || (quarterRead && quarterCoded * bytes.size / quarterRead > most + most / 2);
         };
-        const uint64_t guess = EstimateLzmaAfterOld(bytes, oldView, beyond);
+        const auto stop = [&](uint64_t read, uint64_t coded) {
+          if (!quarterRead && read > 0 && read >= bytes.size / 4) {
+            quarterRead = read;
+            quarterCoded = coded;
+          }
+          uint64_t size = 0;
+          return once.Given(&size) && beyond(size + size / kEstimateMargin, coded);
+        };
+        const uint64_t guess = EstimateLzmaAfterOld(bytes, oldView, stop);
         const uint64_t onceSize = once.Take();
-        if (guess == UINT64_MAX || guess > onceSize + onceSize / kEstimateMargin) return;
+        if (guess == UINT64_MAX || beyond(onceSize + onceSize / kEstimateMargin, guess)) return;
         literal.size = CompressAfterOld(literalSteps, oldView, literal.stored, literal.info);
       });
     }
