@@ -46,7 +46,8 @@ class FileSystem {
   // The names of the files and folders right in `folder` ("" for the client folder itself), in any
   // order; a folder that is not there has none. False when it cannot be read.
   virtual bool ListNames(const std::string& folder, std::vector<std::string>* names) = 0;
-  // Opens the file to be read in pieces; others may go on reading and writing it meanwhile.
+  // Opens the file to be read in pieces; others may go on reading and writing it meanwhile. Two threads may
+  // open files at once (the builder matches two new files at a time).
   virtual FsStatus OpenRead(const std::string& name, std::unique_ptr<Source>* out) = 0;
   // The size of a file that can be opened to be read.
   bool SizeOf(const std::string& name, uint64_t* size) {
