@@ -18,7 +18,7 @@ constexpr size_t kScratch = kChunkSize;
 // window's size or more go straight into the caller's memory.
 // A codec's decoder reads it whole, in pieces, before the first file: the caller's window is kept alive
 // between pieces (one before each but the first), and the first failure is kept with the file it names.
-class TreeBuilder::OldSpace : public OldBytes {
+class TreeBuilder::OldSpace final : public OldBytes {
  public:
   OldSpace(const Patch& patch, OldFiles& files) : mPatch(patch), mFiles(files) {}
 

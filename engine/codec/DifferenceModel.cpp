@@ -84,33 +84,49 @@ bool DifferenceModel::Init(uint64_t decodedSize) {
   return true;
 }
 
-void DifferenceModel::SetContexts(const uint8_t* old) {
-  const uint32_t o0 = old[0], o1 = old[1], o2 = old[2], o3 = old[3], o4 = old[4];
+void DifferenceModel::ContextsOf(const uint8_t* old, const uint8_t (&run)[2], const uint8_t (&history)[3],
+                                 bool ahead, uint32_t (&contexts)[kModels]) {
+  const uint32_t o0 = old[0], o1 = old[1], o2 = old[2], o3 = old[3];
   const uint32_t before = old[-1];
   // The new bytes before this one, where they are in the run; the old ones where they are not.
-  const uint32_t n1 = static_cast<uint8_t>(old[-1] + mRun[0]), n2 = static_cast<uint8_t>(old[-2] + mRun[1]);
-  const uint32_t h1 = mHistory[0], h2 = mHistory[1], h3 = mHistory[2];
-  const uint32_t contexts[kModels] = {o2 << 16 | o3 << 8 | o4,
-                                      n1 << 16 | n2 << 8 | o0,
-                                      o1 << 16 | o2 << 8 | n1,
-                                      n1 << 8 | n2,
-                                      o0 << 16 | before << 8 | mRun[0],
-                                      h1 << 16 | h2 << 8 | h3,
-                                      o0 << 8 | o1,
-                                      o1,
-                                      h1 << 16 | o1 << 8 | o2,
-                                      o0 << 16 | o2 << 8 | o3};
+  const uint32_t n1 = static_cast<uint8_t>(old[-1] + run[0]), n2 = static_cast<uint8_t>(old[-2] + run[1]);
+  const uint32_t h1 = history[0], h2 = history[1], h3 = history[2];
+  contexts[0] = ahead ? 0 : o2 << 16 | o3 << 8 | old[4];
+  contexts[1] = n1 << 16 | n2 << 8 | o0;
+  contexts[2] = o1 << 16 | o2 << 8 | n1;
+  contexts[3] = n1 << 8 | n2;
+  contexts[4] = o0 << 16 | before << 8 | run[0];
+  contexts[5] = h1 << 16 | h2 << 8 | h3;
+  contexts[6] = o0 << 8 | o1;
+  contexts[7] = o1;
+  contexts[8] = h1 << 16 | o1 << 8 | o2;
+  contexts[9] = o0 << 16 | o2 << 8 | o3;
+}
+
+void DifferenceModel::SetContexts(const uint8_t* old) {
+  uint32_t contexts[kModels];
+  ContextsOf(old, mRun, mHistory, false, contexts);
   for (uint32_t m = 0; m < kModels; ++m) mBase[m] = Hash(contexts[m], m);
   mSet = mHistory[0] == 0 ? 256 : 0;
 }
 
+uint32_t* DifferenceModel::BucketOf(int model, uint32_t base, uint32_t half) const {
+  uint32_t h = base + half * 0x9E3779B1u;
+  h = (h ^ (h >> 16)) * 0x85EBCA6Bu;
+  return mSlots + (static_cast<size_t>(model) << mTableBits) + (size_t{h >> (32 - (mTableBits - 4))} << 4);
+}
+
 void DifferenceModel::SelectBuckets(uint32_t half) {
-  const int bucketBits = mTableBits - 4;
-  for (int m = 0; m < kModels; ++m) {
-    uint32_t h = mBase[m] + half * 0x9E3779B1u;
-    h = (h ^ (h >> 16)) * 0x85EBCA6Bu;
-    mBucket[m] = mSlots + (static_cast<size_t>(m) << mTableBits) + (size_t{h >> (32 - bucketBits)} << 4);
-  }
+  for (int m = 0; m < kModels; ++m) mBucket[m] = BucketOf(m, mBase[m], half);
+}
+
+void DifferenceModel::PrefetchNext(const uint8_t* old) const {
+  const uint8_t run[2] = {0, mRun[0]};
+  const uint8_t history[3] = {0, mHistory[0], mHistory[1]};
+  uint32_t contexts[kModels];
+  ContextsOf(old + 1, run, history, true, contexts);
+  for (int m = 1; m < kModels; ++m)
+    __builtin_prefetch(BucketOf(m, Hash(contexts[m], static_cast<uint32_t>(m)), 0));
 }
 
 int DifferenceModel::Predict(int node, int slot) {

@@ -42,7 +42,16 @@ class DifferenceModel {
   static constexpr int kModels = 10;
   static constexpr int kInputs = kModels + 1;  // and a constant input
   static constexpr int kBucket = 16;           // slots: one cache line
+  // The contexts of the byte over old[0], after a run's last two differences and the stream's last three;
+  // `ahead` leaves out the model that reads old[4] (the byte after this one may not have it).
+  static void ContextsOf(const uint8_t* old, const uint8_t (&run)[2], const uint8_t (&history)[3], bool ahead,
+                         uint32_t (&contexts)[kModels]);
   void SetContexts(const uint8_t* old);
+  // Asks the caches for the first buckets the next byte reads if this one is zero and its run goes on:
+  // most difference bytes are zero, and the tables are far larger than the caches. All but the model
+  // that reads furthest ahead.
+  void PrefetchNext(const uint8_t* old) const;
+  uint32_t* BucketOf(int model, uint32_t base, uint32_t half) const;
   // The buckets of the byte's first half (`half` 0) or of its second after the first half's bits.
   void SelectBuckets(uint32_t half);
   // The probability of a one at `node` (weights per node), from each model's `slot` in its bucket.
@@ -71,6 +80,7 @@ template <typename Code>
 uint8_t DifferenceModel::Byte(const uint8_t* old, uint8_t value, Code&& code) {
   SetContexts(old);
   SelectBuckets(0);
+  PrefetchNext(old);
   // Node 0 tells zero from not; nodes 1..255 are the bit tree of a byte that is not zero. The first
   // half's nodes are slots 1..15 of the first buckets, the second half's of buckets chosen by the first.
   const int nonZero = code(value != 0, Predict(0, 0));
