@@ -114,23 +114,22 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
   constexpr int kModel = kStreamCount, kSampled = kStreamCount + 1;
   int order[kStreamCount + 2] = {kLiteralLengths, kCoverLengths, kMoves, kSegments,
                                  kDiff,           kLiterals,     kModel, kSampled};
-  const auto cost = [&](int task) -> uint64_t {
-    if (task == kModel) return model ? diff.size() : 0;
-    if (task == kSampled) return sampled ? 6 * kSample : 0;
-    if (task < 0 || task >= kStreamCount) return 0;  // never: told so the compiler sees the bound
-    return 6 * raw.bytes[task].size() + (task == kLiterals ? old.size / 4 : 0);
-  };
+  uint64_t cost[kStreamCount + 2];
+  for (int s = 0; s < kStreamCount; ++s)
+    cost[s] = 6 * raw.bytes[s].size() + (s == kLiterals ? old.size / 4 : 0);
+  cost[kModel] = model ? diff.size() : 0;
+  cost[kSampled] = sampled ? 6 * kSample : 0;
   const auto skipped = [&](int task) {
-    return task == kDiff ? modelledBefore || sampled : task >= kModel && cost(task) == 0;
+    return task == kDiff ? modelledBefore || sampled : task >= kModel && cost[task] == 0;
   };
-  std::stable_sort(std::begin(order), std::end(order), [&](int a, int b) { return cost(a) > cost(b); });
+  std::stable_sort(std::begin(order), std::end(order), [&](int a, int b) { return cost[a] > cost[b]; });
   std::vector<int> tasks[2];
   uint64_t load[2] = {0, 0};
   for (int task : order) {
     if (skipped(task)) continue;
     const int core = load[1] < load[0] ? 1 : 0;
     tasks[core].push_back(task);
-    load[core] += cost(task);
+    load[core] += cost[task];
   }
   const auto run = [&](const std::vector<int>& list) {
     for (int task : list) {

@@ -78,7 +78,8 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
   OnBothCores(work, work, threads > 1 && tries.size() > 1);
   for (size_t k = 0; k < tries.size(); ++k) {
     Try& t = tries[k];
-    if (t.state == Try::kPending || t.state == Try::kFailed || gaveUpBefore(k)) continue;
+    // A setting left pending followed one that gave up.
+    if (t.state == Try::kFailed || gaveUpBefore(k)) continue;
     if (t.out.size() < out->size()) {
       out->swap(t.out);
       *codec = t.encoder->id;
