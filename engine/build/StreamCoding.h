@@ -24,8 +24,8 @@ uint64_t CompressedSize(const RawStreams& raw, const Slice& slice);
 // Compresses the streams of `raw`, each with at most `tries` settings (0: every one, after a first try
 // with one), on `threads` threads; the total stored size. The literals may be coded after `old`, the
 // patch's old space, while the decoders' memory stays within the apply's bound. With one setting, a
-// large stream that hardly compresses is only guessed at (EstimateHardly: `info` holds the guess,
-// `stored` nothing); every setting codes it.
+// large stream is only guessed at (EstimateLarge: `info` holds the guess, `stored` nothing); every
+// setting codes it.
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount],
                   ByteView old = ByteView());

@@ -26,6 +26,7 @@ struct Written {
   uint64_t newSize = 0;
   std::vector<Cover> covers[2];  // for each cover style
   bool windowed = false;         // matched window by window
+  bool unmatched = false;        // packed bytes that share little with the old files: all literal
   std::vector<Window> windows;
 };
 

@@ -70,9 +70,11 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, 
 // so positions have the low bits (LZMA's position contexts) the decoder gives them.
 constexpr uint64_t kPartedStream = 2u << 20;
 constexpr size_t kPartReach = 1u << 20;
-// A quick guess at what a stream of kPartedStream bytes or more whose samples hardly compress comes to
-// (what its samples came to, in proportion); UINT64_MAX for any other stream.
-uint64_t EstimateHardly(ByteView in);
+// A quick guess at what a large stream comes to, from samples of it coded alone, in proportion: one of
+// kPartedStream bytes or more whose samples hardly compress, or one of kEstimatedStream bytes or more;
+// UINT64_MAX for any other stream.
+constexpr uint64_t kEstimatedStream = 8u << 20;
+uint64_t EstimateLarge(ByteView in);
 // A quick guess at what EncodeLzmaAfterOld comes to (a little more); UINT64_MAX when it cannot code `in`,
 // or when `stop`, told every 128 KiB or so how many bytes of `in` were read and coded to how many, stopped
 // it.

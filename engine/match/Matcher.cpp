@@ -19,6 +19,8 @@ constexpr uint64_t kExactRun = 256;
 // In exact pieces, a difference ends at the first agreeing byte: a piece of one byte costs less than a
 // literal (measured on trees of code: 2.6 % smaller patches than ending it after two).
 constexpr uint64_t kPieceGap = 1;
+// How many positions ahead of the search the filter's bits are fetched.
+constexpr int64_t kPrefetchAhead = 8;
 
 int64_t CommonLength(const uint8_t* a, int64_t aLength, const uint8_t* b, int64_t bLength) {
   const int64_t most = std::min(aLength, bLength);
@@ -70,6 +72,14 @@ int64_t ShortMatchLength(const OldIndex& index, const uint8_t* fresh) {
                  index.bytes.data[index.bytes.size - 1] == fresh[0]
              ? 1
              : 0;
+}
+
+// Asks the caches for the filter's bits of the four bytes at `fresh`, needed a few positions later: a
+// scan through bytes that match nothing (packed images) waits on them at every position otherwise.
+void PrefetchQuads(const OldIndex& index, const uint8_t* fresh) {
+  if (index.quads.empty()) return;
+  __builtin_prefetch(&index.quads[QuadBit(fresh, index.quadShift) >> 6]);
+  __builtin_prefetch(&index.quads[QuadBit2(fresh, index.quadShift) >> 6]);
 }
 
 // The longest match of `fresh` in the index: one of them, as the suffix array gives it; of a match
@@ -214,6 +224,7 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
     int64_t oldScore = 0;
     int64_t scored = scan += length;
     for (; scan < newSize; ++scan) {
+      if (scan + kPrefetchAhead + 4 <= newSize) PrefetchQuads(index, fresh + scan + kPrefetchAhead);
       const Match m = LongestMatch(index, fresh + scan, newSize - scan);
       length = m.length;
       for (; scored < scan + length; ++scored)

@@ -55,9 +55,10 @@ bool SharedBlocks::Build(ByteView old, const std::vector<uint64_t>& starts, cons
   return true;
 }
 
-void SharedBlocks::Credit(ByteView fresh, Gains* gains) const {
+uint64_t SharedBlocks::Credit(ByteView fresh, Gains* gains) const {
   constexpr uint64_t kOut = OutWeight();
-  if (mSlots.empty()) return;
+  uint64_t credited = 0;
+  if (mSlots.empty()) return credited;
   uint64_t floor = 0;  // a run does not reach back before the last one's end
   uint64_t p = 0;
   bool rolled = false;
@@ -81,10 +82,12 @@ void SharedBlocks::Credit(ByteView fresh, Gains* gains) const {
            mOld.data[at - back - 1] == fresh.data[p - back - 1])
       ++back;
     (*gains)[file] += back + length;
+    credited += back + length;
     p += length;
     floor = p;
     rolled = false;
   }
+  return credited;
 }
 
 int64_t SharedBlocks::Find(uint64_t hash, const uint8_t* p) const {

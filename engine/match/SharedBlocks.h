@@ -20,8 +20,8 @@ class SharedBlocks {
   bool Build(ByteView old, const std::vector<uint64_t>& starts, const std::vector<bool>& tabled);
 
   // Adds to gains[f] the bytes of `fresh` in runs of equal bytes from tabled file f that start at one of
-  // its blocks, found from the start of `fresh` on, each where the last one ended.
-  void Credit(ByteView fresh, Gains* gains) const;
+  // its blocks, found from the start of `fresh` on, each where the last one ended; returns their sum.
+  uint64_t Credit(ByteView fresh, Gains* gains) const;
 
  private:
   struct Slot {
