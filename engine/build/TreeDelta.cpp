@@ -263,25 +263,22 @@ class TreeBuild {
     return true;
   }
 
-  // An indexed old file that the patch neither replaces nor deletes stays indexed only when runs of equal
-  // bytes from it give the written files kMinSourceGain bytes at least: sorting is most of the indexing,
-  // and most files of a release are unchanged (three-tree: 27.5 MB indexed before, 12.3 MB after). A
-  // written file whose bytes look packed is matched only when such runs give it as much, from those or
-  // from old files that look packed too (its old version, if it is one): searching every position of
-  // packed bytes finds little else (a tree with 50 MB of changed images: 0.08 % smaller for 20 s). The
-  // packed old files stay indexed all the same, as they give other packed files short matches that runs
-  // miss (0.3 % there).
+  // An indexed old file that the patch neither replaces nor deletes, or whose bytes look packed, stays
+  // indexed only when runs of equal bytes from it give the written files kMinSourceGain bytes at least:
+  // sorting is most of the indexing, and most files of a release are unchanged (three-tree: 27.5 MB
+  // indexed before, 12.3 MB after). So is a written file whose bytes look packed matched: searching every
+  // position of packed bytes finds little else (a tree with 50 MB of changed images: 74 -> 32 s, 0.3 %
+  // larger; its images alone 35 -> 21 s, 0.01 %).
   bool DropUnsharedFiles() {
     std::vector<size_t> files;
     std::vector<uint64_t> starts;
-    std::vector<bool> unchanged, tabled;
+    std::vector<bool> tabled;
     for (size_t f : mOld.byPosition) {
       if (!mOld.indexed[f]) continue;
       files.push_back(f);
       starts.push_back(mOld.at[f]);
-      unchanged.push_back(!mOld.kept[f]);
       const ByteView bytes(mOldBytes.data() + mOld.at[f], static_cast<size_t>(mOld.files[f].size));
-      tabled.push_back(unchanged.back() || LooksPacked(bytes));
+      tabled.push_back(!mOld.kept[f] || LooksPacked(bytes));
     }
     SharedBlocks blocks;
     const bool anyTabled = std::count(tabled.begin(), tabled.end(), true) != 0;
@@ -296,7 +293,7 @@ class TreeBuild {
     }
     bool dropped = false;
     for (size_t k = 0; k < files.size(); ++k) {
-      if (!unchanged[k] || gains[k] >= kMinSourceGain) continue;
+      if (!tabled[k] || gains[k] >= kMinSourceGain) continue;
       mOld.indexed[files[k]] = false;
       dropped = true;
     }
@@ -571,7 +568,8 @@ class TreeBuild {
   bool WriteAndCompress(std::vector<uint8_t> (&streams)[kStreamCount],
                         std::vector<uint8_t> (&offered)[kStreamCount]) {
     Buffer old;
-    const bool hasOld = OldSpaceBytes(&old);
+    bool hasOld = false;
+    if (!OldSpaceBytes(&old, &hasOld)) return false;
     const ByteView oldView = hasOld ? old.view() : ByteView();
     const bool tryLiteral = hasOld && !MostlyExecutables() && FitsOneWindow(old.size());
     RawStreams literalSteps;
@@ -627,22 +625,26 @@ class TreeBuild {
   }
 
   // The patch's old space as the apply reads it, when it fits a decoder's dictionary: the kept sources
-  // end to end, as indexed (translated executables translated). False when there is none, or a file
-  // was matched window by window.
-  bool OldSpaceBytes(Buffer* out) const {
+  // end to end, as indexed (translated executables translated; a packed file left out of the index is
+  // read again). *has is false when there is none, or a file was matched window by window; false when a
+  // file cannot be read.
+  bool OldSpaceBytes(Buffer* out, bool* has) const {
+    *has = false;
     for (const Written& w : mWritten)
-      if (w.windowed) return false;
+      if (w.windowed) return true;
     uint64_t size = 0;
-    for (size_t f : mSourceFiles) {
-      if (!mOld.indexed[f]) return false;
-      size += mOld.files[f].size;
-    }
-    if (size == 0 || size > kMaxOldWindow || !out->Resize(static_cast<size_t>(size))) return false;
+    for (size_t f : mSourceFiles) size += mOld.files[f].size;
+    if (size == 0 || size > kMaxOldWindow || !out->Resize(static_cast<size_t>(size))) return true;
     uint64_t at = 0;
     for (size_t f : mSourceFiles) {
-      std::memcpy(out->data() + at, mOldBytes.data() + mOld.at[f], static_cast<size_t>(mOld.files[f].size));
-      at += mOld.files[f].size;
+      const size_t length = static_cast<size_t>(mOld.files[f].size);
+      if (mOld.indexed[f])
+        std::memcpy(out->data() + at, mOldBytes.data() + mOld.at[f], length);
+      else if (!ReadTreeFileInto(mOldTree, mOld.files[f].name, out->data() + at, length, mError))
+        return false;
+      at += length;
     }
+    *has = true;
     return true;
   }
 

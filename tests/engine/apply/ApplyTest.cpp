@@ -511,6 +511,22 @@ TEST(EngineRunMixed, AnAddedFileCopiedFromAnUnchangedOneIsBuiltFromItsBytes) {
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
+TEST(EngineRunMixed, APackedFileLeftOutOfTheIndexIsStillInTheOldSpaceLiteralsAreCodedAfter) {
+  // The old image gives its new version no run, so it is not indexed; pieces of it too short for a run
+  // come back in the text, and only the literals' coder after the old space finds them there.
+  const std::string image = RandomBytes(91, 70000);
+  std::string text, added;
+  for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + " of the manual\n";
+  for (int i = 0; i < 20000; ++i) added += "entry " + std::to_string(i) + " added\n";
+  const Tree before = {{"image.png", image}, {"manual.txt", text}};
+  Tree after = {{"image.png", RandomBytes(92, 70000)}, {"manual.txt", text + added}};
+  for (size_t at = 500; at < 60000; at += 300) after["manual.txt"].insert(at, image.substr(at, 30));
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  EXPECT_LT(patch.size(), 80000u);  // 83 KB when the old space lacks the image
+  EXPECT_EQ(AppliedTo(work, before, patch), after);
+}
+
 TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {
   for (const size_t size : {rtp::kChunkSize, rtp::kChunkSize + 1}) {
     TempFolder work;
