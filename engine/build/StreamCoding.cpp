@@ -80,9 +80,9 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     // What one setting could not compress, no other setting will: it stays stored.
     if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
       return;
-    // A first try of a large stream is a guess from its samples: coding it would take as long as coding
-    // it in the end, which only the chosen streams are, on both cores (a tree of 50 MB of changed images
-    // and code: 25 s for each style's literals).
+    // A first try of a large stream (see EstimateLarge) is a guess from its samples: coding it would take
+    // as long as coding it in the end, which only the chosen streams are, on both cores (a tree of 50 MB
+    // of changed images and code: 25 s for each style's literals).
     const ByteView view(bytes.data(), bytes.size());
     const uint64_t guess = tries == 1 ? EstimateLarge(view) : UINT64_MAX;
     if (guess != UINT64_MAX) {

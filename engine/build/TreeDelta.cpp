@@ -266,9 +266,9 @@ class TreeBuild {
   // An indexed old file that the patch neither replaces nor deletes, or whose bytes look packed, stays
   // indexed only when runs of equal bytes from it give the written files kMinSourceGain bytes at least:
   // sorting is most of the indexing, and most files of a release are unchanged (three-tree: 27.5 MB
-  // indexed before, 12.3 MB after). So is a written file whose bytes look packed matched: searching every
-  // position of packed bytes finds little else (a tree with 50 MB of changed images: 74 -> 32 s, 0.3 %
-  // larger; its images alone 35 -> 21 s, 0.01 %).
+  // indexed before, 12.3 MB after). A written file whose bytes look packed is matched on the same terms:
+  // searching every position of packed bytes finds little else (a tree with 50 MB of changed images:
+  // 74 -> 32 s, 0.3 % larger; its images alone 35 -> 21 s, 0.01 %).
   bool DropUnsharedFiles() {
     std::vector<size_t> files;
     std::vector<uint64_t> starts;

@@ -1,6 +1,5 @@
 #include "engine/match/PackedBytes.h"
 
-#include <algorithm>
 #include <cstdint>
 
 namespace rtp {
