@@ -31,6 +31,9 @@ constexpr size_t kMatchedTogether = 256 * 1024;
 
 // The fewest bytes an old file must give the new ones to be worth naming in the patch.
 constexpr uint64_t kMinSourceGain = 1024;
+// A written file whose bytes look packed is searched when runs of equal bytes give it kMinSourceGain
+// bytes and this share of itself at least, or when it is its old version edited in place.
+constexpr uint64_t kPackedShare = 1024;
 
 // A file's cover style is chosen by estimate when one style looks this many times cheaper; otherwise its
 // steps, when they come to this many raw bytes, are compressed on their own to tell.
@@ -253,8 +256,11 @@ class TreeBuild {
     return DropUnsharedFiles();
   }
 
-  // The suffix array of the indexed files, executables translated.
+  // The suffix array of the indexed files, executables translated, when a written file is searched in it.
   bool IndexOldFiles() {
+    if (std::all_of(mWritten.begin(), mWritten.end(),
+                    [](const Written& w) { return w.windowed || w.unmatched; }))
+      return true;
     Report("indexing the old files", 0, mOld.IndexedSize());
     mIndex.bytes = mOldBytes.view();
     mIndex.base = 0;
@@ -284,16 +290,24 @@ class TreeBuild {
     const bool anyTabled = std::count(tabled.begin(), tabled.end(), true) != 0;
     if (anyTabled && !blocks.Build(mOldBytes.view(), starts, tabled)) return true;
     SharedBlocks::Gains gains(files.size(), 0);
+    std::vector<bool> editedInPlace(mOld.files.size(), false);
     for (Written& w : mWritten) {
       if (w.windowed) continue;
       Buffer fresh;
       if (!ReadTreeFile(mNewTree, w.newName, &fresh, mError)) return false;
       const uint64_t shared = anyTabled ? blocks.Credit(fresh.view(), &gains) : 0;
-      w.unmatched = shared < kMinSourceGain && LooksPacked(fresh.view());
+      const bool little =
+          shared < std::max(kMinSourceGain, fresh.size() / kPackedShare) && LooksPacked(fresh.view());
+      const size_t c = mCounterpart[w.file];
+      const bool inPlace = little && c != kNoOldFile && mOld.indexed[c] &&
+                           AgreeInPlace(fresh.view(), ByteView(mOldBytes.data() + mOld.at[c],
+                                                               static_cast<size_t>(mOld.files[c].size)));
+      if (inPlace) editedInPlace[c] = true;  // and kept in the index, which its covers come from
+      w.unmatched = little && !inPlace;
     }
     bool dropped = false;
     for (size_t k = 0; k < files.size(); ++k) {
-      if (!tabled[k] || gains[k] >= kMinSourceGain) continue;
+      if (!tabled[k] || gains[k] >= kMinSourceGain || editedInPlace[files[k]]) continue;
       mOld.indexed[files[k]] = false;
       dropped = true;
     }
@@ -571,7 +585,7 @@ class TreeBuild {
     bool hasOld = false;
     if (!OldSpaceBytes(&old, &hasOld)) return false;
     const ByteView oldView = hasOld ? old.view() : ByteView();
-    const bool tryLiteral = hasOld && !MostlyExecutables() && FitsOneWindow(old.size());
+    const bool tryLiteral = hasOld && !MostlyExecutables() && FitsOneWindow(old.size()) && AnyCover();
     RawStreams literalSteps;
     if (tryLiteral && !WriteLiteralSteps(&literalSteps)) return false;
     CodedStreams steps, literal;
@@ -646,6 +660,13 @@ class TreeBuild {
     }
     *has = true;
     return true;
+  }
+
+  // Without a cover, every written file as one literal is what the steps are.
+  bool AnyCover() const {
+    for (const Written& w : mWritten)
+      if (!w.covers[0].empty() || !w.covers[1].empty()) return true;
+    return false;
   }
 
   // The translated executables are most of the old space. Their steps beat every file as one literal

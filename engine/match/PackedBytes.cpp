@@ -33,4 +33,11 @@ bool LooksPacked(ByteView bytes) {
   return 256 * pairs <= 2 * n * n;
 }
 
+bool AgreeInPlace(ByteView a, ByteView b) {
+  const size_t n = a.size < b.size ? a.size : b.size;
+  size_t equal = 0;
+  for (size_t i = 0; i < n; ++i) equal += a.data[i] == b.data[i] ? 1 : 0;
+  return n > 0 && equal >= n / 8;
+}
+
 }  // namespace rtp

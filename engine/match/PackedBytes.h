@@ -12,4 +12,9 @@ namespace rtp {
 // platform agree.
 bool LooksPacked(ByteView bytes);
 
+// True when at least an eighth of the bytes `a` and `b` hold at the same offsets are equal (unrelated
+// packed bytes: one in 256). Packed bytes edited in place all over share no long run with their old
+// version, and are it with differences all the same.
+bool AgreeInPlace(ByteView a, ByteView b);
+
 }  // namespace rtp

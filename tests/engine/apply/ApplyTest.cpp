@@ -527,6 +527,18 @@ TEST(EngineRunMixed, APackedFileLeftOutOfTheIndexIsStillInTheOldSpaceLiteralsAre
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
+TEST(EngineRunMixed, APackedFileEditedInPlaceAllOverIsBuiltFromItsOldVersion) {
+  // No run of equal bytes is long enough to tell the two versions apart from unrelated packed files.
+  const std::string old = RandomBytes(93, 200000);
+  std::string edited = old;
+  for (size_t i = 0; i < edited.size(); i += 16) ++edited[i];
+  const Tree before = {{"data\\sounds.pak", old}}, after = {{"data\\sounds.pak", edited}};
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  EXPECT_LT(patch.size(), 20000u);
+  EXPECT_EQ(AppliedTo(work, before, patch), after);
+}
+
 TEST(EngineRunLarge, FilesOfOneBufferAndOneByteMoreGoThroughEveryOperationFromAPatchOnDisk) {
   for (const size_t size : {rtp::kChunkSize, rtp::kChunkSize + 1}) {
     TempFolder work;
