@@ -2,6 +2,7 @@
 // reads fall across the parts' boundary, and refused when the parts' sizes do not fit the stream.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,24 @@ TEST(LzmaParts, ALargeStreamDecodesAlikeFromOneThreadOrTwoInAnyPiecesAndBadPartS
   for (const std::string& damaged : {head(0, firstCoded), head(text.size(), firstCoded), head(split, 1),
                                      head(split, stored.size()), stored.substr(0, stored.size() - 1)})
     EXPECT_FALSE(Decode(damaged, text.size(), 65536, &decoded));
+}
+
+TEST(LzmaParts, BytesToldByTheByteBeforeThemTakeTheWholeByteAsLiteralContextAndDecode) {
+  // Each byte drawn from one of four that follow its predecessor, never repeating a string for long.
+  std::string bytes(rtp::kPartedStream + 12345, '\0');
+  std::mt19937 random(7);
+  for (size_t i = 1; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(static_cast<uint8_t>(bytes[i - 1]) * 167 + 13 + (random() & 3) * 64);
+  std::vector<uint8_t> coded;
+  rtp::Codec codec = rtp::Codec::Stored;
+  ASSERT_TRUE(rtp::EncodeStream(enginetest::View(bytes), &coded, &codec, 0, 0, {}, 2));
+  ASSERT_EQ(codec, rtp::Codec::LzmaParts);
+  rtp::VarintReader sizes(coded.data(), coded.size());
+  sizes.Number(), sizes.Number();
+  EXPECT_EQ(coded[coded.size() - sizes.Left()] % 9, 8);  // the property byte's literal context bits
+  std::string decoded;
+  EXPECT_TRUE(Decode(std::string(coded.begin(), coded.end()), bytes.size(), 65536, &decoded) &&
+              decoded == bytes);
 }
 
 }  // namespace
