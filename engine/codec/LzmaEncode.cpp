@@ -136,6 +136,19 @@ bool EncodeAlone(ByteView in, const CLzmaEncProps& props, std::vector<uint8_t>* 
   return true;
 }
 
+// What `count` samples of kSampleSize bytes spread evenly over `in` (at least that many bytes) come to,
+// each coded alone with `setting`.
+uint64_t SamplesCoded(ByteView in, size_t count, size_t setting) {
+  uint64_t coded = 0;
+  std::vector<uint8_t> out;
+  for (size_t k = 0; k < count; ++k) {
+    const ByteView sample(in.data + (in.size - kSampleSize) / (count - 1) * k, kSampleSize);
+    coded += EncodeAlone(sample, PropsFor(sample, DictionaryFor(sample.size), setting), &out) ? out.size()
+                                                                                              : sample.size;
+  }
+  return coded;
+}
+
 // The setting a stream is coded with: a large one's is the one of kSampledSettings that codes its samples
 // smallest (the first two on two threads when there are two, the third after the first); *sampled is what
 // they came to with it (0 for a stream too small to sample).
@@ -145,12 +158,7 @@ size_t SettingFor(ByteView in, size_t settingNumber, int threads = 1, uint64_t* 
   constexpr size_t kCandidates = sizeof kSampledSettings / sizeof kSampledSettings[0];
   uint64_t sizes[kCandidates] = {};
   const auto code = [&](size_t candidate) {
-    std::vector<uint8_t> out;
-    for (size_t k = 0; k < kSamples; ++k) {
-      const ByteView sample(in.data + (in.size - kSampleSize) / (kSamples - 1) * k, kSampleSize);
-      const CLzmaEncProps props = PropsFor(sample, DictionaryFor(sample.size), kSampledSettings[candidate]);
-      sizes[candidate] += EncodeAlone(sample, props, &out) ? out.size() : sample.size;
-    }
+    sizes[candidate] = SamplesCoded(in, kSamples, kSampledSettings[candidate]);
   };
   OnBothCores([&] { code(0), code(2); }, [&] { code(1); }, threads > 1);
   const size_t best = static_cast<size_t>(std::min_element(sizes, sizes + kCandidates) - sizes);
@@ -240,14 +248,7 @@ uint64_t EstimateLarge(ByteView in) {
   if (Hardly(sampled)) return in.size * sampled / (kSamples * kSampleSize);
   if (in.size < kEstimatedStream) return UINT64_MAX;
   // More samples where the stream compresses: what they come to varies more along it.
-  uint64_t coded = 0;
-  std::vector<uint8_t> out;
-  for (size_t k = 0; k < kEstimateSamples; ++k) {
-    const ByteView sample(in.data + (in.size - kSampleSize) / (kEstimateSamples - 1) * k, kSampleSize);
-    coded +=
-        EncodeAlone(sample, PropsFor(sample, DictionaryFor(sample.size), 0), &out) ? out.size() : sample.size;
-  }
-  return in.size * coded / (kEstimateSamples * kSampleSize);
+  return in.size * SamplesCoded(in, kEstimateSamples, 0) / (kEstimateSamples * kSampleSize);
 }
 
 uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old,
