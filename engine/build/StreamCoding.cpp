@@ -53,28 +53,9 @@ uint64_t DecoderMemory(const StreamInfo (&info)[kStreamCount], uint64_t oldSize)
 
 }  // namespace
 
-uint64_t CompressAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t> (&stored)[kStreamCount],
-                          StreamInfo (&info)[kStreamCount]) {
-  uint64_t total = 0;
-  for (int s = 0; s < kStreamCount; ++s) {
-    const ByteView bytes(raw.bytes[s].data(), raw.bytes[s].size());
-    Codec codec = Codec::Stored;
-    if (s == kLiterals) {
-      EncodeStreamAfterOld(bytes, old, &stored[s], &codec);
-    } else {
-      EncodeStream(bytes, &stored[s], &codec);
-    }
-    info[s].codec = codec;
-    info[s].storedSize = stored[s].size();
-    info[s].decodedSize = bytes.size;
-    total += stored[s].size();
-  }
-  return DecoderMemory(info, old.size) <= kMaxDecoderMemory ? total : UINT64_MAX;
-}
-
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount],
-                  ByteView old) {
+                  ByteView old, const CodedBefore* literals) {
   const auto one = [&](int s, ByteView before) {
     const std::vector<uint8_t>& bytes = raw.bytes[s];
     // What one setting could not compress, no other setting will: it stays stored.
@@ -94,8 +75,9 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     const bool triedOnce =
         tries == 0 && info[s].decodedSize == bytes.size() && stored[s].size() == info[s].storedSize;
     Codec codec = info[s].codec;
-    EncodeStream(view, &stored[s], &codec, tries, triedOnce ? 1 : 0, s == kLiterals ? before : ByteView(),
-                 threads);
+    const bool literal = s == kLiterals && before.size;
+    EncodeStream(view, &stored[s], &codec, tries, triedOnce ? 1 : 0, literal ? before : ByteView(), threads,
+                 literal ? literals : nullptr);
     info[s].codec = codec;
     info[s].storedSize = stored[s].size();
     info[s].decodedSize = bytes.size();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/codec/Codec.h"
 #include "engine/format/PatchFormat.h"
 #include "engine/match/Matcher.h"
 
@@ -25,13 +26,9 @@ uint64_t CompressedSize(const RawStreams& raw, const Slice& slice);
 // with one), on `threads` threads; the total stored size. The literals may be coded after `old`, the
 // patch's old space, while the decoders' memory stays within the apply's bound. With one setting, a
 // large stream is only guessed at (EstimateLarge: `info` holds the guess, `stored` nothing); every
-// setting codes it.
+// setting codes it. `literals`, when given, is a setting the literals were already coded with.
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount],
-                  ByteView old = ByteView());
-// As Compress with every setting on one thread, the literals coded after `old` only; UINT64_MAX when the
-// decoders would take more memory than the apply allows.
-uint64_t CompressAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t> (&stored)[kStreamCount],
-                          StreamInfo (&info)[kStreamCount]);
+                  ByteView old = ByteView(), const CodedBefore* literals = nullptr);
 
 }  // namespace rtp

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include "engine/base/Cores.h"
 #include "engine/base/Crc32c.h"
@@ -42,10 +40,6 @@ constexpr uint64_t kMeasuredSteps = 2048;
 // Mixed streams are made when the files changing style are estimated to save at least this share of the
 // better single style's size (1 / kWorthMixing): compressing them again costs as long as the first time.
 constexpr double kWorthMixing = 1000;
-// The quick guess at every file as one literal comes out 4 to 25 % larger than its full coding (an
-// executable, a tree of code): a guess beyond the best steps by more than 1 / kEstimateMargin of them is
-// not coded in full.
-constexpr uint64_t kEstimateMargin = 4;
 
 // What a build may index at once, from the memory it may take: an indexed byte costs five (itself and its
 // place in the suffix array), the new bytes matched against it and the streams take the rest. Old data
@@ -89,33 +83,12 @@ double AtRates(const Slice& slice, const StreamInfo (&info)[kStreamCount]) {
   return cost;
 }
 
-// A size one thread gives another as soon as it knows it; only the first one given counts.
-class Handover {
- public:
-  void Give(uint64_t value) {
-    std::lock_guard<std::mutex> lock(mMutex);
-    if (mGiven) return;
-    mValue = value;
-    mGiven = true;
-    mReady.notify_all();
-  }
-  uint64_t Take() {
-    std::unique_lock<std::mutex> lock(mMutex);
-    mReady.wait(lock, [&] { return mGiven; });
-    return mValue;
-  }
-  // Without waiting: false when no size was given yet.
-  bool Given(uint64_t* value) {
-    std::lock_guard<std::mutex> lock(mMutex);
-    *value = mValue;
-    return mGiven;
-  }
-
- private:
-  std::mutex mMutex;
-  std::condition_variable mReady;
-  uint64_t mValue = 0;
-  bool mGiven = false;
+// The streams of each style and of the mixed steps, compressed once (a style not made has size
+// UINT64_MAX).
+struct Candidates {
+  std::vector<uint8_t> stored[3][kStreamCount];
+  StreamInfo info[3][kStreamCount];
+  uint64_t sizes[3] = {0, 0, UINT64_MAX};
 };
 
 // Streams as coded, with the raw steps they were coded from.
@@ -493,35 +466,63 @@ class TreeBuild {
   // it close, a file with many steps is measured by compressing them on their own (a file that makes most
   // of the streams was measured with them). The mixed streams are made when the files that would change
   // style gain enough, and kept only when they come out smaller than either style alone; the smallest is
-  // then tried with every setting on both cores. `once` is given the smaller style's size as soon as it
-  // is known.
-  bool ChooseAndCompress(ByteView old, Handover* once, CodedStreams* out) {
+  // then tried with every setting on both cores.
+  bool ChooseAndCompress(ByteView old, CodedStreams* out) {
     Report("compressing", 0, 1);
     // Translated executables take differences: their exact pieces are not compressed to be told apart.
     if (MostlyExecutables()) {
-      once->Give(0);
       out->raw = &mStyles[0];
       out->size = Compress(mStyles[0], 0, 2, out->stored, out->info, old);
       return true;
     }
-    std::vector<uint8_t> stored[3][kStreamCount];
-    StreamInfo info[3][kStreamCount];
-    uint64_t sizes[3] = {0, 0, UINT64_MAX};
-    OnBothCores([&] { sizes[0] = Compress(mStyles[0], 1, 1, stored[0], info[0]); },
-                [&] { sizes[1] = Compress(mStyles[1], 1, 1, stored[1], info[1]); });
-    once->Give(std::min(sizes[0], sizes[1]));
+    Candidates all;
+    int best = 0;
+    // Where the literals of exact pieces (the style of text and code) would read the old space slowly in
+    // the last coding, one core codes them so meanwhile, and the other compresses and chooses.
+    const std::vector<uint8_t>& pieces = mStyles[1].bytes[kLiterals];
+    std::vector<uint8_t> early;
+    bool codedEarly = false;
+    bool ok = true;
+    if (AfterOldReadsSlowly(pieces.size(), old.size)) {
+      OnBothCores(
+          [&] { codedEarly = EncodeLzmaAfterOld(ByteView(pieces.data(), pieces.size()), old, 0, 1, &early); },
+          [&] { ok = ChooseStyle(false, &all, &best); });
+    } else {
+      ok = ChooseStyle(true, &all, &best);
+    }
+    if (!ok) return false;
+    const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &mMixed};
+    const CodedBefore literals{Codec::LzmaAfterOld, 0, &early};
+    out->raw = raws[best];
+    out->size = Compress(*raws[best], 0, 2, all.stored[best], all.info[best], old,
+                         best == 1 && codedEarly ? &literals : nullptr);
+    for (int st = 0; st < kStreamCount; ++st) {
+      out->stored[st].swap(all.stored[best][st]);
+      out->info[st] = all.info[best][st];
+    }
+    return true;
+  }
+
+  // The styles' streams compressed once (and the mixed streams', when made), and *best, the smallest;
+  // `together`: on both cores.
+  bool ChooseStyle(bool together, Candidates* all, int* best) {
+    uint64_t(&sizes)[3] = all->sizes;
+    const auto compressStyle = [&](int style) {
+      sizes[style] = Compress(mStyles[style], 1, 1, all->stored[style], all->info[style]);
+    };
+    OnBothCores([&] { compressStyle(0); }, [&] { compressStyle(1); }, together);
     std::vector<int> chosen(mWritten.size(), 0);
     std::vector<std::array<double, 2>> costs(mWritten.size());
     for (size_t i = 0; i < mWritten.size(); ++i) {
       std::array<double, 2>& cost = costs[i];
-      for (int style = 0; style < 2; ++style) cost[style] = AtRates(mSlices[style][i], info[style]);
+      for (int style = 0; style < 2; ++style) cost[style] = AtRates(mSlices[style][i], all->info[style]);
       const bool close = cost[0] < cost[1] * kClearly && cost[1] < cost[0] * kClearly;
       if (close && mSlices[0][i].Total() + mSlices[1][i].Total() >= kMeasuredSteps) {
         const auto measure = [&](int style) {
           cost[style] = mSlices[style][i].IsMostOf(mStyles[style]) ? static_cast<double>(sizes[style])
-                                                                   : MeasuredCost(i, style, info[style]);
+                                                                   : MeasuredCost(i, style, all->info[style]);
         };
-        OnBothCores([&] { measure(0); }, [&] { measure(1); });
+        OnBothCores([&] { measure(0); }, [&] { measure(1); }, together);
       }
       chosen[i] = cost[1] < cost[0] ? 1 : 0;
     }
@@ -533,22 +534,14 @@ class TreeBuild {
       chose[chosen[i]] = true;
       if (chosen[i] != single) gain += costs[i][single] - costs[i][1 - single];
     }
-    RawStreams& both = mMixed;
     if (chose[0] && chose[1] && gain * kWorthMixing >= static_cast<double>(sizes[single])) {
       for (size_t i = 0; i < mWritten.size(); ++i)
         if (!WriteFileSteps(mWritten[i],
-                            {{&mWritten[i].covers[chosen[i]], static_cast<CoverStyle>(chosen[i]), &both}}))
+                            {{&mWritten[i].covers[chosen[i]], static_cast<CoverStyle>(chosen[i]), &mMixed}}))
           return false;
-      sizes[2] = Compress(both, 1, 2, stored[2], info[2]);
+      sizes[2] = Compress(mMixed, 1, together ? 2 : 1, all->stored[2], all->info[2]);
     }
-    const int best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
-    const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &both};
-    out->raw = raws[best];
-    out->size = Compress(*raws[best], 0, 2, stored[best], info[best], old);
-    for (int st = 0; st < kStreamCount; ++st) {
-      out->stored[st].swap(stored[best][st]);
-      out->info[st] = info[best][st];
-    }
+    *best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     return true;
   }
 
@@ -574,56 +567,15 @@ class TreeBuild {
     return static_cast<double>(CompressedSize(mStyles[style], measured)) + AtRates(atRate, info);
   }
 
-  // The steps of both styles are written and compressed. Where the old space and the new bytes fit a
-  // decoder's dictionary together, every written file as one literal coded after the old space (LZMA's
-  // own parse over old and new) is tried on a thread of its own meanwhile: a quick guess first, then in
-  // full only where the guess may beat the steps compressed once. The smaller is kept. The steps' last
-  // coding takes both cores still: the guess has mostly lost by then (three-tree 4.6 -> 4.3 s).
+  // The steps of both styles are written and compressed; the literals may be coded after the old space.
   bool WriteAndCompress(std::vector<uint8_t> (&streams)[kStreamCount],
                         std::vector<uint8_t> (&offered)[kStreamCount]) {
     Buffer old;
     bool hasOld = false;
     if (!OldSpaceBytes(&old, &hasOld)) return false;
-    const ByteView oldView = hasOld ? old.view() : ByteView();
-    const bool tryLiteral = hasOld && !MostlyExecutables() && FitsOneWindow(old.size()) && AnyCover();
-    RawStreams literalSteps;
-    if (tryLiteral && !WriteLiteralSteps(&literalSteps)) return false;
-    CodedStreams steps, literal;
-    literal.raw = &literalSteps;
-    Handover once;
-    bool ok = true;
-    const auto writeSteps = [&] {
-      ok = WriteBothStyles() && ChooseAndCompress(oldView, &once, &steps);
-      once.Give(0);  // when it failed before it knew
-    };
-    if (!tryLiteral) {
-      writeSteps();
-    } else {
-      OnBothCores(writeSteps, [&] {
-        const ByteView bytes(literalSteps.bytes[kLiterals].data(), literalSteps.bytes[kLiterals].size());
-        // The plan is dropped when the guess comes to more than the steps may, or when at a quarter of the
-        // bytes it looked bound for half as much again; it stops as soon as either is known. Where the
-        // coder reports is the same on every run, so the choice does not hang on which thread is first.
-        uint64_t quarterRead = 0, quarterCoded = 0;
-        const auto beyond = [&](uint64_t most, uint64_t coded) {
-          return coded > most || (quarterRead && quarterCoded * bytes.size / quarterRead > most + most / 2);
-        };
-        const auto stop = [&](uint64_t read, uint64_t coded) {
-          if (!quarterRead && read > 0 && read >= bytes.size / 4) {
-            quarterRead = read;
-            quarterCoded = coded;
-          }
-          uint64_t size = 0;
-          return once.Given(&size) && beyond(size + size / kEstimateMargin, coded);
-        };
-        const uint64_t guess = EstimateLzmaAfterOld(bytes, oldView, stop);
-        const uint64_t onceSize = once.Take();
-        if (guess == UINT64_MAX || beyond(onceSize + onceSize / kEstimateMargin, guess)) return;
-        literal.size = CompressAfterOld(literalSteps, oldView, literal.stored, literal.info);
-      });
-    }
-    if (!ok) return false;
-    return Keep(literal.size < steps.size ? &literal : &steps, streams, offered);
+    CodedStreams steps;
+    if (!WriteBothStyles() || !ChooseAndCompress(hasOld ? old.view() : ByteView(), &steps)) return false;
+    return Keep(&steps, streams, offered);
   }
 
   // The streams kept, and the bytes of the small ones, which the directory may hold instead.
@@ -662,13 +614,6 @@ class TreeBuild {
     return true;
   }
 
-  // Without a cover, every written file as one literal is what the steps are.
-  bool AnyCover() const {
-    for (const Written& w : mWritten)
-      if (!w.covers[0].empty() || !w.covers[1].empty()) return true;
-    return false;
-  }
-
   // The translated executables are most of the old space. Their steps beat every file as one literal
   // (esbuild-exe 297 against 481 KB, swc-dll 711 against 736 KB), which is not tried then.
   bool MostlyExecutables() const {
@@ -678,24 +623,6 @@ class TreeBuild {
       if (mOld.files[f].translated) translated += mOld.files[f].size;
     }
     return translated * 2 > all;
-  }
-
-  // Every written file as one literal sees all of the old space only when both fit the decoder's
-  // window; beyond it the new bytes lose the old ones they follow (a packed file of 26 MB whose entries
-  // moved: estimated at 1.4 MB against 112 KB), and the estimate alone would take 250 MB.
-  bool FitsOneWindow(uint64_t oldSize) const { return oldSize + mNewTotal <= kMaxOldWindow; }
-
-  // Every written file as one literal: the steps of a patch whose literals are coded after the old space.
-  bool WriteLiteralSteps(RawStreams* out) {
-    for (const Written& w : mWritten) {
-      if (w.newSize == 0) continue;
-      Buffer fresh;
-      if (!ReadTreeFile(mNewTree, w.newName, &fresh, mError)) return false;
-      PutVarint(&out->bytes[kLiteralLengths], fresh.size());
-      PutVarint(&out->bytes[kCoverLengths], 0);
-      out->bytes[kLiterals].insert(out->bytes[kLiterals].end(), fresh.data(), fresh.data() + fresh.size());
-    }
-    return true;
   }
 
   FileSystem& mOldTree;

@@ -93,9 +93,15 @@ const CodecEntry& EntryOf(Codec codec);
 // when memory runs out.
 // With `from` above 0, *out and *codec already hold the best of the settings before it, which the
 // others must beat: a stream tried once need not be encoded again with the same setting. An encoder
-// may take `threads` threads; the output does not depend on them.
+// may take `threads` threads; the output does not depend on them. `before`, when given, is one setting
+// already coded from these bytes (started early, on a core that was free), which is not coded again.
+struct CodedBefore {
+  Codec codec;
+  size_t setting;
+  const std::vector<uint8_t>* bytes;
+};
 bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t tries = 0, size_t from = 0,
-                  ByteView old = ByteView(), int threads = 1);
+                  ByteView old = ByteView(), int threads = 1, const CodedBefore* before = nullptr);
 
 // Whether `storedSize` bytes coded from `decodedSize` saved too little to call them compressed (packed
 // assets, random bytes): less than a 64th.
@@ -113,9 +119,6 @@ struct DifferenceRuns {
 };
 bool EncodeDifferences(ByteView in, const DifferenceRuns& runs, std::vector<uint8_t>* out, size_t sample = 0,
                        size_t* codedSample = nullptr);
-
-// As EncodeStream, with only the encoders that read the old space.
-bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec);
 
 // Decodes one stream of a patch in pieces: exactly `decodedSize` bytes from `storedSize` bytes at
 // `offset` (the caller checks their CRC-32C). Every failure (damaged data, too little or too

@@ -36,12 +36,10 @@ struct Try {
 
 }  // namespace
 
-// Tries the encoders `use` accepts; see EncodeStream. With more than one thread each takes the next
-// setting; the smallest result is then chosen in the settings' order, so it is the one a single thread
-// would choose.
-template <typename Accept>
-bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from, ByteView old,
-                int threads, Accept use) {
+// With more than one thread each takes the next setting; the smallest result is then chosen in the
+// settings' order, so it is the one a single thread would choose.
+bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from,
+                  ByteView old, int threads, const CodedBefore* before) {
   if (from == 0) {
     out->assign(in.data, in.data + in.size);
     *codec = Codec::Stored;
@@ -51,10 +49,15 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
   std::deque<Try> tries;
   size_t first = 0;
   for (const CodecEncoder& encoder : kEncoders) {
-    const size_t settings = use(encoder.id) ? encoder.settingsFor(in.size, old.size) : 0;
+    const size_t settings = encoder.settingsFor(in.size, old.size);
     for (size_t s = 0; s < settings && !(most && first + s >= most); ++s)
       if (first + s >= from) tries.emplace_back(&encoder, s);
     first += settings;
+  }
+  for (Try& t : tries) {
+    if (!before || t.encoder->id != before->codec || t.setting != before->setting) continue;
+    t.out = *before->bytes;
+    t.state = DidNotCompress(t.out.size(), in.size) ? Try::kGaveUp : Try::kCoded;
   }
   // Data that does not compress (packed assets, random bytes) is not tried again with that encoder.
   const auto gaveUpBefore = [&](size_t k) {
@@ -67,7 +70,7 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
   const auto work = [&] {
     for (size_t k = next++; k < tries.size(); k = next++) {
       Try& t = tries[k];
-      if (gaveUpBefore(k)) continue;
+      if (t.state != Try::kPending || gaveUpBefore(k)) continue;
       if (!t.encoder->encode(in, old, t.setting, each, &t.out)) {
         t.state = Try::kFailed;
         continue;
@@ -86,15 +89,6 @@ bool EncodeWith(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t mos
     }
   }
   return true;
-}
-
-bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t most, size_t from,
-                  ByteView old, int threads) {
-  return EncodeWith(in, out, codec, most, from, old, threads, [](Codec) { return true; });
-}
-
-bool EncodeStreamAfterOld(ByteView in, ByteView old, std::vector<uint8_t>* out, Codec* codec) {
-  return EncodeWith(in, out, codec, 0, 0, old, 1, [](Codec id) { return EntryOf(id).readsOld; });
 }
 
 }  // namespace rtp

@@ -65,6 +65,10 @@ size_t LzmaPartsSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaParts(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
+// Whether the first setting of EncodeLzmaAfterOld reads the old space into binary trees (about 0.3 us a
+// byte, the longest task of a tree's last coding): worth starting on a free core before it is known
+// whether `size` bytes of literals will be kept.
+bool AfterOldReadsSlowly(uint64_t size, uint64_t oldSize);
 // A stream at least this large is coded in parts (LzmaParts), where the first kPartReach bytes before
 // the second part are what its coder reads ahead of it; the first part ends at a multiple of 16 bytes,
 // so positions have the low bits (LZMA's position contexts) the decoder gives them.
@@ -75,10 +79,5 @@ constexpr size_t kPartReach = 1u << 20;
 // UINT64_MAX for any other stream.
 constexpr uint64_t kEstimatedStream = 8u << 20;
 uint64_t EstimateLarge(ByteView in);
-// A quick guess at what EncodeLzmaAfterOld comes to (a little more); UINT64_MAX when it cannot code `in`,
-// or when `stop`, told every 128 KiB or so how many bytes of `in` were read and coded to how many, stopped
-// it.
-uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old,
-                              const std::function<bool(uint64_t read, uint64_t coded)>& stop);
 
 }  // namespace rtp

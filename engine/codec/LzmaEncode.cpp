@@ -173,6 +173,14 @@ bool Hardly(uint64_t sampled) {
   return sampled > kWhole - kWhole / 16;
 }
 
+// A stream much smaller than the old space spends its time reading the old space into the match finder:
+// hash chains read it in a fraction of the time and memory of binary trees. A large one takes them too:
+// binary trees took 9.2 s on 7.7 MB of three-tree's code after 13 MB, longer than zstd takes for the
+// whole patch; hash chains 2.6 s, 6.6 % larger.
+bool HashChainsAfterOld(uint64_t size, uint64_t oldSize) {
+  return size < oldSize / kSmallAfterOld || size >= kLargeStream;
+}
+
 }  // namespace
 
 size_t LzmaSettingsFor(uint64_t size, uint64_t oldSize) {
@@ -231,13 +239,13 @@ size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize) {
              : kAfterOldSettings;
 }
 
+bool AfterOldReadsSlowly(uint64_t size, uint64_t oldSize) {
+  return LzmaAfterOldSettingsFor(size, oldSize) != 0 && !HashChainsAfterOld(size, oldSize);
+}
+
 bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, std::vector<uint8_t>* out) {
   CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), SettingFor(in, settingNumber));
-  // A stream much smaller than the old space spends its time reading the old space into the match
-  // finder: hash chains read it in a fraction of the time and memory of binary trees. A large one (every
-  // written file of a tree as one literal) takes them too: binary trees took 9.2 s on three-tree's 7.7 MB
-  // after 13 MB, longer than zstd takes for the whole patch; hash chains 2.6 s, 6.6 % larger.
-  if (in.size < old.size / kSmallAfterOld || in.size >= kLargeStream) props.btMode = 0;
+  if (HashChainsAfterOld(in.size, old.size)) props.btMode = 0;
   return EncodeAfter(in, old, props, out);
 }
 
@@ -249,20 +257,6 @@ uint64_t EstimateLarge(ByteView in) {
   if (in.size < kEstimatedStream) return UINT64_MAX;
   // More samples where the stream compresses: what they come to varies more along it.
   return in.size * SamplesCoded(in, kEstimateSamples, 0) / (kEstimateSamples * kSampleSize);
-}
-
-uint64_t EstimateLzmaAfterOld(ByteView in, ByteView old,
-                              const std::function<bool(uint64_t, uint64_t)>& stop) {
-  if (LzmaAfterOldSettingsFor(in.size, old.size) == 0) return UINT64_MAX;
-  // Hash chains, short fast bytes and few match candidates: several times quicker, about a tenth larger.
-  CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), 0);
-  props.level = 5;
-  props.algo = 1;
-  props.btMode = 0;
-  props.fb = 32;
-  props.mc = 16;
-  std::vector<uint8_t> out;
-  return EncodeAfter(in, old, props, &out, &stop) ? out.size() : UINT64_MAX;
 }
 
 bool EncodeLzma(ByteView in, ByteView, size_t settingNumber, int threads, std::vector<uint8_t>* out) {

@@ -48,7 +48,7 @@ TEST(LzmaAfterOld, StreamsReachingIntoAnOldSpaceOfSeveralPiecesDecodeExactly) {
   std::string fresh = old.substr(old.size() / 2, 100000) + Words(2, 20000) + old.substr(10, 70000);
   std::vector<uint8_t> stored;
   rtp::Codec codec = rtp::Codec::Stored;
-  ASSERT_TRUE(rtp::EncodeStreamAfterOld(enginetest::View(fresh), enginetest::View(old), &stored, &codec));
+  ASSERT_TRUE(rtp::EncodeStream(enginetest::View(fresh), &stored, &codec, 0, 0, enginetest::View(old)));
   ASSERT_EQ(codec, rtp::Codec::LzmaAfterOld);
   EXPECT_LT(stored.size(), fresh.size() / 4);
 
