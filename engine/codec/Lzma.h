@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -65,7 +64,7 @@ size_t LzmaPartsSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaParts(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
-// Whether the first setting of EncodeLzmaAfterOld reads the old space into binary trees (about 0.3 us a
+// Whether the first setting of EncodeLzmaAfterOld reads the old space into binary trees (about 0.4 us a
 // byte, the longest task of a tree's last coding): worth starting on a free core before it is known
 // whether `size` bytes of literals will be kept.
 bool AfterOldReadsSlowly(uint64_t size, uint64_t oldSize);

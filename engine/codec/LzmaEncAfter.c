@@ -6,7 +6,7 @@
 #include "engine/codec/LzmaEncAfter.h"
 
 SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byte *src, SizeT before,
-                            SizeT srcLen, ICompressProgress *progress, ISzAlloc *alloc, ISzAlloc *allocBig)
+                            SizeT srcLen, ISzAlloc *alloc, ISzAlloc *allocBig)
 {
   CLzmaEnc *p = (CLzmaEnc *)pp;
   CSeqOutStreamBuf outStream;
@@ -28,7 +28,7 @@ SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const
     p->nowPos64 = before;
   }
   if (res == SZ_OK)
-    res = LzmaEnc_Encode2(p, progress);
+    res = LzmaEnc_Encode2(p, NULL);
   *destLen -= outStream.rem;
   if (outStream.overflow)
     return SZ_ERROR_OUTPUT_EOF;

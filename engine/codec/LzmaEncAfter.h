@@ -1,8 +1,6 @@
 #pragma once
 /* Encodes src[before, before + srcLen) as raw LZMA (no end mark) for a decoder whose dictionary already
-   holds src[0, before) and whose position is `before`; the properties as LzmaEnc_SetProps set them.
-   `progress`, when not null, is told the bytes written so far after each block, and stops the coding
-   with SZ_ERROR_PROGRESS by returning anything but SZ_OK. */
+   holds src[0, before) and whose position is `before`; the properties as LzmaEnc_SetProps set them. */
 #include <LzmaEnc.h>
 
 #ifdef __cplusplus
@@ -10,7 +8,7 @@ extern "C" {
 #endif
 
 SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte* dest, SizeT* destLen, const Byte* src, SizeT before,
-                            SizeT srcLen, ICompressProgress* progress, ISzAlloc* alloc, ISzAlloc* allocBig);
+                            SizeT srcLen, ISzAlloc* alloc, ISzAlloc* allocBig);
 
 #ifdef __cplusplus
 }

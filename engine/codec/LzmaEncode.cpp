@@ -1,7 +1,6 @@
 // The LZMA codecs' encoder (the LZMA SDK's), linked into the builder only.
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 
 #include "engine/base/Cores.h"
@@ -76,21 +75,8 @@ std::unique_ptr<uint8_t[]> RoomFor(ByteView in, size_t* room) {
   return NewBytes(*room);
 }
 
-// Tells the coder to stop once `stop` says so of the bytes it has read (of the stream) and written.
-struct StopWhen {
-  ICompressProgress progress;
-  const std::function<bool(uint64_t, uint64_t)>* stop;
-  uint64_t before;  // the old space's size: the coder counts it as read
-
-  static SRes Told(void* self, UInt64 read, UInt64 written) {
-    const StopWhen* when = static_cast<const StopWhen*>(self);
-    return (*when->stop)(read - when->before, written) ? SZ_ERROR_PROGRESS : SZ_OK;
-  }
-};
-
-// `in` coded after `old` with `props`; false also when `stop` (if any) stopped it.
-bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out,
-                 const std::function<bool(uint64_t, uint64_t)>* stop = nullptr) {
+// `in` coded after `old` with `props`.
+bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
   // The match finder reads the old space and the stream as one run of bytes: copied together unless
   // they already are.
   std::vector<uint8_t> both;
@@ -106,11 +92,10 @@ bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vec
   CLzmaEncHandle encoder = coded ? LzmaEnc_Create(LzmaHeap()) : nullptr;
   if (!encoder) return false;
   SizeT written = room;
-  StopWhen told{{StopWhen::Told}, stop, old.size};
   SRes result = LzmaEnc_SetProps(encoder, &props);
   if (result == SZ_OK)
-    result = LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, old.size, in.size,
-                                    stop ? &told.progress : nullptr, LzmaHeap(), LzmaHeap());
+    result = LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, old.size, in.size, LzmaHeap(),
+                                    LzmaHeap());
   LzmaEnc_Destroy(encoder, LzmaHeap(), LzmaHeap());
   // Kept: the property byte, then the data after its leading zero.
   if (result != SZ_OK || written == 0 || coded[0] != 0) return false;
