@@ -95,7 +95,6 @@ struct Candidates {
 struct CodedStreams {
   std::vector<uint8_t> stored[kStreamCount];
   StreamInfo info[kStreamCount];
-  uint64_t size = UINT64_MAX;
   const RawStreams* raw = nullptr;
 };
 
@@ -472,7 +471,7 @@ class TreeBuild {
     // Translated executables take differences: their exact pieces are not compressed to be told apart.
     if (MostlyExecutables()) {
       out->raw = &mStyles[0];
-      out->size = Compress(mStyles[0], 0, 2, out->stored, out->info, old);
+      Compress(mStyles[0], 0, 2, out->stored, out->info, old);
       return true;
     }
     Candidates all;
@@ -494,8 +493,8 @@ class TreeBuild {
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &mMixed};
     const CodedBefore literals{Codec::LzmaAfterOld, 0, &early};
     out->raw = raws[best];
-    out->size = Compress(*raws[best], 0, 2, all.stored[best], all.info[best], old,
-                         best == 1 && codedEarly ? &literals : nullptr);
+    Compress(*raws[best], 0, 2, all.stored[best], all.info[best], old,
+             best == 1 && codedEarly ? &literals : nullptr);
     for (int st = 0; st < kStreamCount; ++st) {
       out->stored[st].swap(all.stored[best][st]);
       out->info[st] = all.info[best][st];

@@ -30,7 +30,7 @@ constexpr size_t kTriedSettings = 6;
 // sprite sheets, where the others gain nothing.
 constexpr size_t kSampledSettings[] = {0, 1, 6};
 // Large streams take one setting only: another one gains least there (0.07 % on the streams of an 11 MB
-// executable) and would take as long again as the first. Whether it is the first or the second (0.3 % on
+// executable) and would take as long again as the first. Which of kSampledSettings it is (0.3 % on
 // images) is told by coding samples of the stream with each.
 constexpr size_t kLargeStream = 1u << 20;
 constexpr uint32_t kLargeStreamCandidates = 48;

@@ -14,7 +14,7 @@ bool LooksPacked(ByteView bytes);
 
 // True when at least an eighth of the bytes `a` and `b` hold at the same offsets are equal (unrelated
 // packed bytes: one in 256). Packed bytes edited in place all over share no long run with their old
-// version, and are it with differences all the same.
+// version, yet are that version with differences.
 bool AgreeInPlace(ByteView a, ByteView b);
 
 }  // namespace rtp
