@@ -146,7 +146,7 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     info[kDiff].storedSize = stored[kDiff].size();
     info[kDiff].decodedSize = diff.size();
   }
-  if (DecoderMemory(info, old.size) > kMaxDecoderMemory && info[kLiterals].codec == Codec::LzmaAfterOld) {
+  if (DecoderMemory(info, old.size) > kMaxDecoderMemory && EntryOf(info[kLiterals].codec).readsOld) {
     info[kLiterals] = StreamInfo();
     one(kLiterals, ByteView());
   }

@@ -19,14 +19,17 @@ namespace rtp {
 // LzmaParts is a large stream coded as LZMA in two halves, the second as if the first had been coded
 // just before it (format 5 on): the builder codes them at once, on two cores. Differences codes the
 // difference bytes of covers, each told by the old bytes around it (format 6 on, that stream only): its
-// decoder is given them as the apply reads them (DifferenceModel.h).
+// decoder is given them as the apply reads them (DifferenceModel.h). LzmaAfterOldParts is a large
+// stream coded after the old space in two parts, the second after the old space and the first (format 7
+// on): both parts read the old space, on two cores.
 enum class Codec : uint8_t {
   Stored = 0,
   Lzma = 1,
   LzmaAfterOld = 2,
   InDirectory = 3,
   LzmaParts = 4,
-  Differences = 5
+  Differences = 5,
+  LzmaAfterOldParts = 6
 };
 
 // The old bytes a difference byte is told by: this many before it and after it within its cover.

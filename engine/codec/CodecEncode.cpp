@@ -17,9 +17,11 @@ struct CodecEncoder {
   bool (*encode)(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 };
 
-constexpr CodecEncoder kEncoders[] = {{Codec::Lzma, LzmaSettingsFor, EncodeLzma},
-                                      {Codec::LzmaParts, LzmaPartsSettingsFor, EncodeLzmaParts},
-                                      {Codec::LzmaAfterOld, LzmaAfterOldSettingsFor, EncodeLzmaAfterOld}};
+constexpr CodecEncoder kEncoders[] = {
+    {Codec::Lzma, LzmaSettingsFor, EncodeLzma},
+    {Codec::LzmaParts, LzmaPartsSettingsFor, EncodeLzmaParts},
+    {Codec::LzmaAfterOld, LzmaAfterOldSettingsFor, EncodeLzmaAfterOld},
+    {Codec::LzmaAfterOldParts, LzmaAfterOldPartsSettingsFor, EncodeLzmaAfterOldParts}};
 
 // Streams this short are stored: no coder's fixed cost is repaid.
 constexpr size_t kShortestEncoded = 8;

@@ -18,6 +18,8 @@ constexpr CodecEntry kCodecs[] = {
     {Codec::InDirectory, "in the directory", false, false, NoMemory, nullptr},
     {Codec::LzmaParts, "lzma in two parts", true, false, LzmaDecoderMemory, NewLzmaPartsDecoder},
     {Codec::Differences, "differences in context", true, false, DifferencesMemory, NewDifferenceDecoder},
+    {Codec::LzmaAfterOldParts, "lzma after old in two parts", true, true, LzmaAfterOldMemory,
+     NewLzmaAfterOldPartsDecoder},
 };
 
 constexpr size_t kCodecCount = sizeof kCodecs / sizeof kCodecs[0];

@@ -11,6 +11,9 @@
 // a stream of its own; the second goes on in the same dictionary from where the first ended, with the
 // coder's state (probabilities, repeated distances, the range coder) set afresh. Its dictionary is
 // DictionaryFor of the whole.
+// LzmaAfterOldParts is LzmaParts' layout after the old space: the dictionary starts holding the old space
+// as LzmaAfterOld's does, and the second part goes on from where the first ended. Its dictionary is
+// WindowAfterOld of the whole.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -55,6 +58,7 @@ uint64_t LzmaAfterOldMemory(uint64_t decodedSize, uint64_t oldSize);
 std::unique_ptr<CodecDecoder> NewLzmaDecoder();
 std::unique_ptr<CodecDecoder> NewLzmaAfterOldDecoder();
 std::unique_ptr<CodecDecoder> NewLzmaPartsDecoder();
+std::unique_ptr<CodecDecoder> NewLzmaAfterOldPartsDecoder();
 
 // The encoders' settings for a stream of `size` bytes, tried in order (after an old space of `oldSize`:
 // none when it does not fit the window); false when memory runs out or the setting cannot encode `in`.
@@ -64,13 +68,17 @@ size_t LzmaPartsSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaParts(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
+size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize);
+bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t setting, int threads,
+                             std::vector<uint8_t>* out);
 // Whether the first setting of EncodeLzmaAfterOld reads the old space into binary trees (about 0.4 us a
 // byte, the longest task of a tree's last coding): worth starting on a free core before it is known
 // whether `size` bytes of literals will be kept.
 bool AfterOldReadsSlowly(uint64_t size, uint64_t oldSize);
-// A stream at least this large is coded in parts (LzmaParts), where the first kPartReach bytes before
-// the second part are what its coder reads ahead of it; the first part ends at a multiple of 16 bytes,
-// so positions have the low bits (LZMA's position contexts) the decoder gives them.
+// A stream at least this large is coded in parts: LzmaAfterOldParts where it may be coded after the old
+// space, else LzmaParts, where the first kPartReach bytes before the second part are what its coder
+// reads ahead of it. The first part ends at a multiple of 16 bytes, so positions have the low bits
+// (LZMA's position contexts) the decoder gives them.
 constexpr uint64_t kPartedStream = 2u << 20;
 constexpr size_t kPartReach = 1u << 20;
 // A quick guess at what a large stream comes to, from samples of it coded alone, in proportion: one of

@@ -30,12 +30,13 @@ bool ReadVarint(StreamReader& input, uint64_t* value) {
   return false;
 }
 
-enum class Layout { Alone, AfterOld, Parts };
+enum class Layout { Alone, AfterOld, Parts, AfterOldParts };
 
 class LzmaDecoder : public CodecDecoder {
  public:
   explicit LzmaDecoder(Layout layout)
-      : mAfterOld(layout == Layout::AfterOld), mParts(layout == Layout::Parts) {
+      : mAfterOld(layout == Layout::AfterOld || layout == Layout::AfterOldParts),
+        mParts(layout == Layout::Parts || layout == Layout::AfterOldParts) {
     LzmaDec_Construct(&mState);
   }
   ~LzmaDecoder() override {
@@ -155,6 +156,10 @@ std::unique_ptr<CodecDecoder> NewLzmaPartsDecoder() {
 
 std::unique_ptr<CodecDecoder> NewLzmaAfterOldDecoder() {
   return std::unique_ptr<CodecDecoder>(new (std::nothrow) LzmaDecoder(Layout::AfterOld));
+}
+
+std::unique_ptr<CodecDecoder> NewLzmaAfterOldPartsDecoder() {
+  return std::unique_ptr<CodecDecoder>(new (std::nothrow) LzmaDecoder(Layout::AfterOldParts));
 }
 
 }  // namespace rtp

@@ -47,6 +47,10 @@ constexpr uint64_t kLargeAfterOld = 4u << 20;
 constexpr uint64_t kManySettingsAfterOld = 256u << 10;
 // A stream smaller than the old space by this much is coded after it with hash chains, one setting.
 constexpr uint64_t kSmallAfterOld = 8;
+// How far back each coder of a stream coded after the old space in two parts looks: the two then take
+// about the memory that one coder of the whole took beside LzmaParts' two (an 11 MB image after its old
+// version: 292 MB against 288, zstd 213), and lose little (0.03 % there).
+constexpr uint32_t kPartWindow = 16u << 20;
 
 CLzmaEncProps PropsFor(ByteView in, uint32_t dictionary, size_t settingNumber) {
   const LiteralSetting& setting = kSettings[settingNumber];
@@ -75,33 +79,52 @@ std::unique_ptr<uint8_t[]> RoomFor(ByteView in, size_t* room) {
   return NewBytes(*room);
 }
 
-// `in` coded after `old` with `props`.
-bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
-  // The match finder reads the old space and the stream as one run of bytes: copied together unless
-  // they already are.
-  std::vector<uint8_t> both;
-  const uint8_t* run = old.data;
-  if (old.data + old.size != in.data) {
-    both.resize(old.size + in.size);
-    if (old.size) std::memcpy(both.data(), old.data, old.size);
-    if (in.size) std::memcpy(both.data() + old.size, in.data, in.size);
-    run = both.data();
-  }
+// The bytes of `run` from `before` on, `size` of them, coded after those before them with `props`.
+bool EncodeRun(const uint8_t* run, size_t before, size_t size, const CLzmaEncProps& props,
+               std::vector<uint8_t>* out) {
   size_t room = 0;
-  const std::unique_ptr<uint8_t[]> coded = RoomFor(in, &room);
+  const std::unique_ptr<uint8_t[]> coded = RoomFor(ByteView(run + before, size), &room);
   CLzmaEncHandle encoder = coded ? LzmaEnc_Create(LzmaHeap()) : nullptr;
   if (!encoder) return false;
   SizeT written = room;
   SRes result = LzmaEnc_SetProps(encoder, &props);
   if (result == SZ_OK)
-    result = LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, old.size, in.size, LzmaHeap(),
-                                    LzmaHeap());
+    result =
+        LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, before, size, LzmaHeap(), LzmaHeap());
   LzmaEnc_Destroy(encoder, LzmaHeap(), LzmaHeap());
   // Kept: the property byte, then the data after its leading zero.
   if (result != SZ_OK || written == 0 || coded[0] != 0) return false;
   out->assign(coded.get(), coded.get() + written);
   (*out)[0] = static_cast<uint8_t>((props.pb * 5 + props.lp) * 9 + props.lc);
   return true;
+}
+
+// The match finder reads the old space and the stream as one run of bytes: copied together (into *both)
+// unless they already are.
+const uint8_t* OneRun(ByteView in, ByteView old, std::unique_ptr<uint8_t[]>* both) {
+  if (old.data + old.size == in.data) return old.data;
+  *both = NewBytes(old.size + in.size);
+  if (!*both) return nullptr;
+  if (old.size) std::memcpy(both->get(), old.data, old.size);
+  if (in.size) std::memcpy(both->get() + old.size, in.data, in.size);
+  return both->get();
+}
+
+// `in` coded after `old` with `props`.
+bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
+  std::unique_ptr<uint8_t[]> both;
+  const uint8_t* run = OneRun(in, old, &both);
+  return run && EncodeRun(run, old.size, in.size, props, out);
+}
+
+// The parts of a stream as LzmaParts lays them out: the first's decoded and coded sizes, then each
+// part's data, the second's without its property byte.
+void JoinParts(size_t split, const std::vector<uint8_t> (&coded)[2], std::vector<uint8_t>* out) {
+  out->clear();
+  PutVarint(out, split);
+  PutVarint(out, coded[0].size() - 1);
+  out->insert(out->end(), coded[0].begin(), coded[0].end());
+  out->insert(out->end(), coded[1].begin() + 1, coded[1].end());
 }
 
 // `in` coded alone with `props`.
@@ -176,8 +199,8 @@ size_t LzmaSettingsFor(uint64_t size, uint64_t oldSize) {
   return size >= kLargeStream || afterOld ? 1 : kTriedSettings;
 }
 
-size_t LzmaPartsSettingsFor(uint64_t size, uint64_t) {
-  return size >= kPartedStream ? 1 : 0;
+size_t LzmaPartsSettingsFor(uint64_t size, uint64_t oldSize) {
+  return size >= kPartedStream && LzmaAfterOldPartsSettingsFor(size, oldSize) == 0 ? 1 : 0;
 }
 
 bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, std::vector<uint8_t>* out) {
@@ -209,16 +232,12 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
   };
   OnBothCores(codeFirst, codeSecond, threads > 1);
   if (!ok[0] || !ok[1]) return false;
-  out->clear();
-  PutVarint(out, split);
-  PutVarint(out, coded[0].size() - 1);
-  out->insert(out->end(), coded[0].begin(), coded[0].end());
-  out->insert(out->end(), coded[1].begin() + 1, coded[1].end());
+  JoinParts(split, coded, out);
   return true;
 }
 
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize) {
-  if (oldSize == 0 || WindowAfterOld(oldSize, size) == 0) return 0;
+  if (oldSize == 0 || WindowAfterOld(oldSize, size) == 0 || size >= kPartedStream) return 0;
   return size >= kLargeStream || size < oldSize / kSmallAfterOld || size + oldSize >= kLargeAfterOld
              ? 1
              : kAfterOldSettings;
@@ -232,6 +251,32 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, st
   CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), SettingFor(in, settingNumber));
   if (HashChainsAfterOld(in.size, old.size)) props.btMode = 0;
   return EncodeAfter(in, old, props, out);
+}
+
+size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize) {
+  return size >= kPartedStream && oldSize != 0 && WindowAfterOld(oldSize, size) != 0 ? 1 : 0;
+}
+
+bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t settingNumber, int threads,
+                             std::vector<uint8_t>* out) {
+  std::unique_ptr<uint8_t[]> both;
+  const uint8_t* run = OneRun(in, old, &both);
+  if (!run) return false;
+  const size_t split = in.size / 2 / 16 * 16;
+  CLzmaEncProps props[2];
+  props[0] = props[1] = PropsFor(in, 0, SettingFor(in, settingNumber, threads));
+  for (int part = 0; part < 2; ++part) {
+    if (HashChainsAfterOld(in.size, old.size)) props[part].btMode = 0;
+    props[part].dictSize = std::min(WindowAfterOld(old.size, part ? in.size : split), kPartWindow);
+  }
+  std::vector<uint8_t> coded[2];
+  bool ok[2] = {false, false};
+  OnBothCores([&] { ok[0] = EncodeRun(run, old.size, split, props[0], &coded[0]); },
+              [&] { ok[1] = EncodeRun(run, old.size + split, in.size - split, props[1], &coded[1]); },
+              threads > 1);
+  if (!ok[0] || !ok[1]) return false;
+  JoinParts(split, coded, out);
+  return true;
 }
 
 uint64_t EstimateLarge(ByteView in) {

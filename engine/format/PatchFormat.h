@@ -6,8 +6,8 @@
 //
 // Header, 17 to 25 bytes:
 //   0  8  magic "TESPATCH"
-//   8  2  format version, 6 (little-endian); a reader refuses a version it does not read (it reads 2
-//         to 6) with error 8 before it looks at anything else
+//   8  2  format version, 7 (little-endian); a reader refuses a version it does not read (it reads 2
+//         to 7) with error 8 before it looks at anything else
 //  10  1  directory's codec (see Codec.h)
 //  11     directory's stored size, then its decoded size (varints, each at most kMaxDirectory)
 //         then the CRC-32C (4 bytes, low first) of the header bytes before it followed by the directory's
@@ -28,8 +28,8 @@
 //   Version 2 wrote each entry's fields together, and a file's old file as its source number + 1.
 //   streams: a byte with a bit for each stream that is not empty, then for each of those its codec
 //            (InDirectory from format 4 on, LzmaParts from format 5 on, Differences from format 6 on and
-//            for kDiff only), stored size and, for a codec
-//            that needs it, decoded size; then the CRC-32C of the stored bytes of all streams after the
+//            for kDiff only, LzmaAfterOldParts from format 7 on), stored size and, for a codec that needs
+//            it, decoded size; then the CRC-32C of the stored bytes of all streams after the
 //            directory (4 bytes)
 //   translations: count, then per old executable read through the transform (PeTranslate.h): its
 //            source number, the new image base, and the address map as segment count and per segment
@@ -76,7 +76,7 @@
 namespace rtp {
 
 constexpr uint8_t kMagic[8] = {'T', 'E', 'S', 'P', 'A', 'T', 'C', 'H'};
-constexpr uint16_t kFormatVersion = 6;
+constexpr uint16_t kFormatVersion = 7;
 constexpr uint16_t kOldestVersion = 2;  // the oldest version this engine still reads
 constexpr uint32_t kMaxHeaderSize = 25;
 constexpr uint32_t kMaxDirectory = 64u << 20;

@@ -167,6 +167,7 @@ bool DecodeStreams(VarintReader& in, Patch* out, FormatError* error) {
     if (codec && codec->id == Codec::InDirectory && out->version < 4) codec = nullptr;
     if (codec && codec->id == Codec::LzmaParts && out->version < 5) codec = nullptr;
     if (codec && codec->id == Codec::Differences && (out->version < 6 || s != kDiff)) codec = nullptr;
+    if (codec && codec->id == Codec::LzmaAfterOldParts && out->version < 7) codec = nullptr;
     if (in.Ok() && !codec) return FailFormat(error, kErrCorrupt, "unknown codec");
     if (codec) stream.codec = codec->id;
     stream.storedSize = in.Bounded(kMaxFileSize);

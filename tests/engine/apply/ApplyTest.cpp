@@ -264,7 +264,7 @@ TEST_F(EngineRun, ADamagedOrTruncatedPatchIsError9AndAnotherVersionError8WithNot
   std::string flipped = patch;
   flipped[flipped.size() / 2] ^= 0x40;
   std::string version = patch;
-  version[8] = 7;
+  version[8] = 8;
   for (const Case& c :
        {Case{patch.substr(0, patch.size() - 1), rtp::kErrCorrupt}, Case{flipped, rtp::kErrCorrupt},
         Case{"", rtp::kErrCorrupt}, Case{version, rtp::kErrFormatVersion}}) {

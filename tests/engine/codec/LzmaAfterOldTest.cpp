@@ -1,5 +1,5 @@
 // LZMA after the old space: streams that reach back into the old bytes decode exactly through the
-// apply's buffers, and a stream whose old space cannot be held is refused.
+// apply's buffers, whole or in two parts, and a stream whose old space cannot be held is refused.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -67,6 +67,43 @@ TEST(LzmaAfterOld, StreamsReachingIntoAnOldSpaceOfSeveralPiecesDecodeExactly) {
   // Without the old space it is no stream.
   rtp::StreamDecoder alone;
   EXPECT_FALSE(alone.Open(source, 0, patch.size(), fresh.size(), codec, &noMemory));
+}
+
+// Decodes `stored` (`codec`, after `old`) to `size` bytes, `piece` bytes a read; false when refused.
+bool Decode(const std::string& stored, rtp::Codec codec, const std::string& old, size_t size, size_t piece,
+            std::string* out) {
+  rtp::MemorySource source(enginetest::View(stored));
+  OldInMemory oldSpace(old);
+  rtp::StreamDecoder decoder;
+  bool noMemory = false;
+  if (!decoder.Open(source, 0, stored.size(), size, codec, &noMemory, &oldSpace)) return false;
+  out->assign(size, '\0');
+  for (size_t at = 0; at < size; at += piece)
+    if (!decoder.Read(reinterpret_cast<uint8_t*>(&(*out)[at]), std::min(piece, size - at))) return false;
+  return decoder.Finish();
+}
+
+TEST(LzmaAfterOld, ALargeStreamIsCodedInTwoPartsAlikeFromOneThreadOrTwoAndDecodesInAnyPieces) {
+  // Pieces of the old space between new words: both parts copy from it.
+  const std::string old = Words(4, 300000);
+  std::string fresh;
+  for (size_t k = 0; fresh.size() < rtp::kPartedStream; ++k)
+    fresh += old.substr(k * 7919 % (old.size() - 40000), 40000) + Words(static_cast<uint32_t>(10 + k), 300);
+  std::vector<uint8_t> coded[2];
+  rtp::Codec codec = rtp::Codec::Stored;
+  for (int threads : {1, 2})
+    ASSERT_TRUE(rtp::EncodeStream(enginetest::View(fresh), &coded[threads - 1], &codec, 0, 0,
+                                  enginetest::View(old), threads));
+  ASSERT_EQ(codec, rtp::Codec::LzmaAfterOldParts);
+  ASSERT_EQ(coded[0], coded[1]);
+  EXPECT_LT(coded[0].size(), fresh.size() / 8);
+  const std::string stored(coded[0].begin(), coded[0].end());
+  std::string decoded;
+  for (size_t piece : {size_t{1} << 20, size_t{65536}, size_t{4099}})
+    EXPECT_TRUE(Decode(stored, codec, old, fresh.size(), piece, &decoded) && decoded == fresh) << piece;
+  // Cut short, or read without the old space it was coded after, it is refused.
+  EXPECT_FALSE(Decode(stored.substr(0, stored.size() - 1), codec, old, fresh.size(), 65536, &decoded));
+  EXPECT_FALSE(Decode(stored, codec, Words(5, 300000), fresh.size(), 65536, &decoded) && decoded == fresh);
 }
 
 TEST(LzmaAfterOld, AnOldSpaceBeyondTheWindowIsRefusedBeforeItIsRead) {

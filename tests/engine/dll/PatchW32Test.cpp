@@ -494,12 +494,12 @@ TEST_F(PatchW32, DamagedTruncatedForeignAndMissingPatchesAreReportedWithTheirNum
   Prepare();
   const std::string good = ReadFileBytes(patchPath);
   std::string version = good;
-  version[8] = 7;
+  version[8] = 8;
   const std::vector<std::pair<std::string, std::string>> cases = {
       {good.substr(0, good.size() - 10), "Error ept9: patch file is corrupt: truncated"},
       {"MZ not a patch at all", "Error ept9: patch file is corrupt: not a patch file"},
       {"", "Error ept9: patch file is corrupt"},
-      {version, "Error ept8: incompatible patch file version: format version 7, this engine reads 2 to 6"},
+      {version, "Error ept8: incompatible patch file version: format version 8, this engine reads 2 to 7"},
   };
   for (const auto& c : cases) {
     WriteFileBytes(patchPath, c.first);

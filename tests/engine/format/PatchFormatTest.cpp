@@ -81,7 +81,7 @@ TEST(PatchFormatLayout, WrittenPatchReadsBackFieldForField) {
   patch.streams[rtp::kLiterals].storedSize = patch.streams[rtp::kLiterals].decodedSize = 3;
   patch.streams[rtp::kMoves].storedSize = patch.streams[rtp::kMoves].decodedSize = 1;
   const std::string bytes = Write(patch, streams);
-  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x06\x00", 10)), 0);
+  EXPECT_EQ(bytes.compare(0, 10, std::string("TESPATCH\x07\x00", 10)), 0);
 
   rtp::Patch parsed;
   rtp::FormatError error;
@@ -147,10 +147,10 @@ TEST_F(PatchFormat, EveryFlippedBitIsRefusedAndOnlyTheVersionFieldGivesError8) {
 
 TEST_F(PatchFormat, AnotherFormatVersionIsError8EvenWhenTheRestIsCut) {
   std::string next = patch;
-  next[8] = 7;
+  next[8] = 8;
   std::string detail;
   EXPECT_EQ(ParseError(next.substr(0, 10), &detail), rtp::kErrFormatVersion);
-  EXPECT_NE(detail.find("version 7"), std::string::npos) << detail;
+  EXPECT_NE(detail.find("version 8"), std::string::npos) << detail;
   // A patch of the first format, committed beside the tests: another version to this reader.
   std::unique_ptr<rtp::Source> first;
   ASSERT_EQ(rtp::OpenHostFile(std::string(PATCHENGINE_CORPUS "/format-1-patch"), &first), rtp::FsStatus::Ok);

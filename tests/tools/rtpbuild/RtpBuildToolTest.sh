@@ -63,7 +63,7 @@ check "verify against the wrong new folder fails" is 1
 check "verify names what differs" has "not in the new folder: data\\new.pak"
 run info p.rtp old
 check "info succeeds" is 0
-check "info shows the format version" has "format version: 6"
+check "info shows the format version" has "format version: 7"
 check "info lists the deletion first" has "1 delete junk\\gone.txt"
 check "info lists the patched file" has "2 patch bin\\zav.exe new 60000/"
 check "info shows the cost: every written file staged at once, and the small old ones kept" has "cost: biggest 123032, new 63012, old 60020, files 4"
@@ -103,9 +103,9 @@ check "a truncated patch is refused" is 1
 check "a truncated patch is error 9" has "Error ept9: patch file is corrupt"
 run apply client short.rtp
 check "applying a truncated patch sends error 9" has "3 Error ept9"
-{ head -c 8 p.rtp; printf '\007'; tail -c +10 p.rtp; } >v7.rtp
-run info v7.rtp
-check "another format version is error 8" has "Error ept8: incompatible patch file version: format version 7"
+{ head -c 8 p.rtp; printf '\010'; tail -c +10 p.rtp; } >v8.rtp
+run info v8.rtp
+check "another format version is error 8" has "Error ept8: incompatible patch file version: format version 8"
 run info nothere.rtp
 check "a missing patch is refused" is 1
 
