@@ -262,7 +262,8 @@ bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t settingNumber, in
   std::unique_ptr<uint8_t[]> both;
   const uint8_t* run = OneRun(in, old, &both);
   if (!run) return false;
-  const size_t split = in.size / 2 / 16 * 16;
+  // The second coder reads the first part too, so it codes a little less (an 11 MB image: 7 % faster).
+  const size_t split = in.size / 16 * 9 / 16 * 16;
   CLzmaEncProps props[2];
   props[0] = props[1] = PropsFor(in, 0, SettingFor(in, settingNumber, threads));
   for (int part = 0; part < 2; ++part) {
