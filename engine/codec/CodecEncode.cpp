@@ -15,13 +15,16 @@ struct CodecEncoder {
   Codec id;
   size_t (*settingsFor)(uint64_t size, uint64_t oldSize);
   bool (*encode)(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
+  // Null, or whether its settings are tried for a stream of `size` bytes after an old space of `oldSize`
+  // (they keep their numbers either way, as a stream's first setting is tried before the old space is).
+  bool (*triedFor)(uint64_t size, uint64_t oldSize);
 };
 
 constexpr CodecEncoder kEncoders[] = {
-    {Codec::Lzma, LzmaSettingsFor, EncodeLzma},
-    {Codec::LzmaParts, LzmaPartsSettingsFor, EncodeLzmaParts},
-    {Codec::LzmaAfterOld, LzmaAfterOldSettingsFor, EncodeLzmaAfterOld},
-    {Codec::LzmaAfterOldParts, LzmaAfterOldPartsSettingsFor, EncodeLzmaAfterOldParts}};
+    {Codec::Lzma, LzmaSettingsFor, EncodeLzma, nullptr},
+    {Codec::LzmaParts, LzmaPartsSettingsFor, EncodeLzmaParts, LzmaPartsTriedFor},
+    {Codec::LzmaAfterOld, LzmaAfterOldSettingsFor, EncodeLzmaAfterOld, nullptr},
+    {Codec::LzmaAfterOldParts, LzmaAfterOldPartsSettingsFor, EncodeLzmaAfterOldParts, nullptr}};
 
 // Streams this short are stored: no coder's fixed cost is repaid.
 constexpr size_t kShortestEncoded = 8;
@@ -53,7 +56,8 @@ bool EncodeStream(ByteView in, std::vector<uint8_t>* out, Codec* codec, size_t m
   for (const CodecEncoder& encoder : kEncoders) {
     const size_t settings = encoder.settingsFor(in.size, old.size);
     for (size_t s = 0; s < settings && !(most && first + s >= most); ++s)
-      if (first + s >= from) tries.emplace_back(&encoder, s);
+      if (first + s >= from && (!encoder.triedFor || encoder.triedFor(in.size, old.size)))
+        tries.emplace_back(&encoder, s);
     first += settings;
   }
   for (Try& t : tries) {

@@ -65,6 +65,8 @@ std::unique_ptr<CodecDecoder> NewLzmaAfterOldPartsDecoder();
 size_t LzmaSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzma(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 size_t LzmaPartsSettingsFor(uint64_t size, uint64_t oldSize);
+// LzmaParts is not tried where LzmaAfterOldParts is, which reads more before each part.
+bool LzmaPartsTriedFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaParts(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, std::vector<uint8_t>* out);

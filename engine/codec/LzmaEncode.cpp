@@ -49,7 +49,10 @@ constexpr uint64_t kManySettingsAfterOld = 256u << 10;
 constexpr uint64_t kSmallAfterOld = 8;
 // How far back each coder of a stream coded after the old space in two parts looks: the two then take
 // about the memory that one coder of the whole took beside LzmaParts' two (an 11 MB image after its old
-// version: 292 MB against 288, zstd 213), and lose little (0.03 % there).
+// version: 292 MB against 288, zstd 213), and lose little (0.03 % there). A stream is coded so only
+// after an old space of three quarters of that at most, so that each coder still reaches the old
+// version of what it codes; after a larger one it is coded whole (a tree of 18 MB of code, each file
+// much edited: hash chains over 16 MiB lost 2 % to LzmaParts there, and took 45 MB more).
 constexpr uint32_t kPartWindow = 16u << 20;
 
 CLzmaEncProps PropsFor(ByteView in, uint32_t dictionary, size_t settingNumber) {
@@ -199,8 +202,12 @@ size_t LzmaSettingsFor(uint64_t size, uint64_t oldSize) {
   return size >= kLargeStream || afterOld ? 1 : kTriedSettings;
 }
 
-size_t LzmaPartsSettingsFor(uint64_t size, uint64_t oldSize) {
-  return size >= kPartedStream && LzmaAfterOldPartsSettingsFor(size, oldSize) == 0 ? 1 : 0;
+size_t LzmaPartsSettingsFor(uint64_t size, uint64_t) {
+  return size >= kPartedStream ? 1 : 0;
+}
+
+bool LzmaPartsTriedFor(uint64_t size, uint64_t oldSize) {
+  return LzmaAfterOldPartsSettingsFor(size, oldSize) == 0;
 }
 
 bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, std::vector<uint8_t>* out) {
@@ -237,7 +244,8 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
 }
 
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize) {
-  if (oldSize == 0 || WindowAfterOld(oldSize, size) == 0 || size >= kPartedStream) return 0;
+  if (oldSize == 0 || WindowAfterOld(oldSize, size) == 0 || LzmaAfterOldPartsSettingsFor(size, oldSize))
+    return 0;
   return size >= kLargeStream || size < oldSize / kSmallAfterOld || size + oldSize >= kLargeAfterOld
              ? 1
              : kAfterOldSettings;
@@ -254,7 +262,10 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, st
 }
 
 size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize) {
-  return size >= kPartedStream && oldSize != 0 && WindowAfterOld(oldSize, size) != 0 ? 1 : 0;
+  return size >= kPartedStream && oldSize != 0 && oldSize <= kPartWindow / 4 * 3 &&
+                 WindowAfterOld(oldSize, size) != 0
+             ? 1
+             : 0;
 }
 
 bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t settingNumber, int threads,
