@@ -77,10 +77,11 @@ bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t setting, int thre
 // byte, the longest task of a tree's last coding): worth starting on a free core before it is known
 // whether `size` bytes of literals will be kept.
 bool AfterOldReadsSlowly(uint64_t size, uint64_t oldSize);
-// A stream at least this large is coded in parts: LzmaAfterOldParts where it may be coded after the old
-// space, else LzmaParts, where the first kPartReach bytes before the second part are what its coder
-// reads ahead of it. The first part ends at a multiple of 16 bytes, so positions have the low bits
-// (LZMA's position contexts) the decoder gives them.
+// A stream at least this large is coded in parts: LzmaAfterOldParts after an old space of at most 12 MiB,
+// else LzmaParts (beside LzmaAfterOld whole, where the old space fits its window), where the first
+// kPartReach bytes before the second part are what its coder reads ahead of it. The first part ends at
+// a multiple of 16 bytes, so positions have the low bits (LZMA's position contexts) the decoder gives
+// them.
 constexpr uint64_t kPartedStream = 2u << 20;
 constexpr size_t kPartReach = 1u << 20;
 // A quick guess at what a large stream comes to, from samples of it coded alone, in proportion: one of

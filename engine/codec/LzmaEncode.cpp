@@ -52,7 +52,8 @@ constexpr uint64_t kSmallAfterOld = 8;
 // version: 292 MB against 288, zstd 213), and lose little (0.03 % there). A stream is coded so only
 // after an old space of three quarters of that at most, so that each coder still reaches the old
 // version of what it codes; after a larger one it is coded whole (a tree of 18 MB of code, each file
-// much edited: hash chains over 16 MiB lost 2 % to LzmaParts there, and took 45 MB more).
+// much edited: two coders with hash chains over 16 MiB came out larger than LzmaParts there, and took
+// 45 MB more).
 constexpr uint32_t kPartWindow = 16u << 20;
 
 CLzmaEncProps PropsFor(ByteView in, uint32_t dictionary, size_t settingNumber) {
