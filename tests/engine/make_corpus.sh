@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of the fuzzers into fuzz_corpus/: small patches of every operation made by
 # rtpbuild (their small streams held in the directory), one of text edited every few words, one whose
-# difference stream is coded in two parts, one whose differences are coded by the old bytes around them,
-# a header of another version, an engine command line, a commit journal and a keep file.
+# difference stream is coded in two parts, one whose literals are coded after the old space in two parts,
+# one whose differences are coded by the old bytes around them, a header of another version, an engine
+# command line, a commit journal and a keep file.
 # "format-N-..." there are patches of earlier formats, kept as they were written: the first is another
 # version to a reader, the others still apply ("format-2-after-old" codes its literals after the old
 # space). Run it again after changing the format:
@@ -45,7 +46,19 @@ for side in old new; do
     printf "%c%c%c%c", 232, t % 256, int(t / 256), i % 3 } }' >calls-$side/a.bin
 done
 "$tool" build --quiet calls-old calls-new "$out/differences" >/dev/null
-{ head -c 8 "$out/empty"; printf '\007'; tail -c +10 "$out/empty"; } >"$out/version-7"
+# 2.2 MB of 10-byte pieces of a random old file, each followed by a byte: too short for covers, they are
+# literals that compress only after the old space, and come to more than 2 MiB, so in two parts.
+mkdir -p pieces-old pieces-new
+pieces() {
+  LC_ALL=C awk -v side="$1" 'BEGIN { s = 1; for (i = 0; i < 65536; i++) { s = (s * 1103515245 + 12345) % 2147483648
+    b[i] = sprintf("%c", int(s / 65536) % 255 + 1); if (side == "old") printf "%s", b[i] }
+    for (n = 0; side == "new" && n < 200000; n++) { k = n % 900; at = (k * 4657) % 65000
+      for (j = 0; j < 10; j++) printf "%s", b[at + j]; printf "%c", 33 + k % 50 } }'
+}
+pieces old >pieces-old/a.bin
+pieces new >pieces-new/a.bin
+"$tool" build --quiet pieces-old pieces-new "$out/after-old-in-parts" >/dev/null
+{ head -c 8 "$out/empty"; printf '\010'; tail -c +10 "$out/empty"; } >"$out/version-8"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"
 printf 'TPJ1\0\0\0\0\020\002\001\007zav.exe\002\004gone\0\0\0\0' >"$out/journal"
 # A keep file of two records (entry, size, CRC-32C, bytes), their sums left 0 as in a damaged one.
