@@ -27,6 +27,9 @@ namespace {
 // New files at least this large have both cover styles found at once, on two threads.
 constexpr size_t kMatchedTogether = 256 * 1024;
 
+// Files at least this large in both versions, other than executables, are matched window by window.
+constexpr uint64_t kLargeDataFile = 128u << 20;
+
 // The fewest bytes an old file must give the new ones to be worth naming in the patch.
 constexpr uint64_t kMinSourceGain = 1024;
 // A written file whose bytes look packed is searched when runs of equal bytes give it kMinSourceGain
@@ -184,6 +187,7 @@ class TreeBuild {
     for (Written& w : mWritten) {
       const SourceFile* old = OldVersion(w);
       w.windowed = w.newSize > mBudget.window || (old && old->size > mBudget.window);
+      if (!w.windowed && old && !LargeDataFile(w, *old, &w.windowed)) return false;
       if (w.windowed && old) mOld.windowed[mCounterpart[w.file]] = true;
     }
     uint64_t others = 0;
@@ -209,6 +213,20 @@ class TreeBuild {
       mOld.indexed[c] = false;
       shared -= mOld.files[c].size;
     }
+    return true;
+  }
+
+  // Whether a file is a large data file in both versions (not an executable, which its transform needs
+  // indexed whole), matched window by window whatever the memory: such a file is mostly its old version
+  // edited here and there, found by comparing blocks in place and by a table of the old blocks, where a
+  // suffix array of it all takes five bytes a byte (a 256 MiB file with 64 scattered edits and an
+  // insertion: 1.7 GB and 42 s, zstd 1.0 GB and 101 s).
+  bool LargeDataFile(const Written& w, const SourceFile& old, bool* large) {
+    *large = false;
+    if (w.newSize < kLargeDataFile || old.size < kLargeDataFile) return true;
+    Buffer head;
+    if (!ReadRange(mOldTree, old.name, 0, 2, &head, mError)) return false;
+    *large = std::memcmp(head.data(), "MZ", 2) != 0;
     return true;
   }
 

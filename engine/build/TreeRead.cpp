@@ -24,7 +24,8 @@ bool ReadTreeFile(FileSystem& tree, const std::string& name, Buffer* out, std::s
   std::unique_ptr<Source> file;
   if (tree.OpenRead(name, &file) != FsStatus::Ok) return Fail(error, "cannot read " + name);
   const uint64_t size = file->Size();
-  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size)))
+  // Every byte is read over: a buffer of the size already (the windows of a large file) is used again.
+  if (size > SIZE_MAX || (out->size() != size && !out->Resize(static_cast<size_t>(size))))
     return Fail(error, "out of memory reading " + name);
   return ReadTreeFileInto(tree, name, out->data(), size, error);
 }
@@ -33,7 +34,8 @@ bool ReadRange(FileSystem& tree, const std::string& name, uint64_t at, uint64_t 
                std::string* error) {
   std::unique_ptr<Source> file;
   if (tree.OpenRead(name, &file) != FsStatus::Ok) return Fail(error, "cannot read " + name);
-  if (size > SIZE_MAX || !out->Resize(static_cast<size_t>(size)))
+  // Every byte is read over: a buffer of the size already (the windows of a large file) is used again.
+  if (size > SIZE_MAX || (out->size() != size && !out->Resize(static_cast<size_t>(size))))
     return Fail(error, "out of memory reading " + name);
   for (uint64_t done = 0; done < size;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, size - done));

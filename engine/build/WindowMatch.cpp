@@ -7,6 +7,7 @@
 #include "engine/base/Crc32c.h"
 #include "engine/build/Builder.h"
 #include "engine/build/TreeRead.h"
+#include "engine/match/SharedBlocks.h"
 #include "engine/match/SuffixArray.h"
 
 namespace rtp {
@@ -18,33 +19,75 @@ constexpr uint64_t kNewShare = 2;
 
 // Blocks compared where the last cover says they are: most of a large packed file is where it was.
 constexpr uint64_t kBlock = 64 * 1024;
+// Where a changed run ends is found from a table of the old window's blocks, one every this many bytes,
+// then traced back to the first equal byte.
+constexpr uint64_t kTableSpacing = 256;
 // The old bytes on either side of a changed run that its own small index holds: enough for what moved a
 // little (an insertion shifts what follows it).
 constexpr uint64_t kMargin = 256 * 1024;
 
+// A new window and the old window it is matched against, in file positions: the new bytes from `from`,
+// the old ones from `first`. A drift is an old position minus the new one it is aligned with.
+struct WindowPair {
+  ByteView fresh;
+  uint64_t from;
+  ByteView old;
+  uint64_t first;
+
+  // Where in `old` the n new bytes at `pos` lie at `drift`; false when not all of them are in it.
+  bool AlignedAt(uint64_t pos, uint64_t n, int64_t drift, int64_t* at) const {
+    *at = static_cast<int64_t>(from + pos) + drift - static_cast<int64_t>(first);
+    return *at >= 0 && static_cast<uint64_t>(*at) + n <= old.size;
+  }
+  bool Same(uint64_t pos, uint64_t n, int64_t drift) const {
+    int64_t at;
+    return AlignedAt(pos, n, drift, &at) &&
+           std::memcmp(old.data + at, fresh.data + pos, static_cast<size_t>(n)) == 0;
+  }
+  uint64_t BlockAt(uint64_t pos) const { return std::min(kBlock, fresh.size - pos); }
+};
+
+// Where a run of changed new bytes from `pos` ends: at the first position where a block of the old
+// window (from `blocks`) starts and a whole kBlock agrees, at the drift the run began with (an edit in
+// place) or at the one that block tells (bytes inserted, removed or moved); the window's end when there
+// is none. *drift becomes the drift from there on. A block of repeated bytes (zeros) is found at its
+// first place only, so the drift the run began with is tried first.
+uint64_t ChangedRunEnd(const WindowPair& pair, const SharedBlocks& blocks, uint64_t pos, int64_t* drift) {
+  // The run ends at the first of the equal bytes before the block.
+  const auto firstEqual = [&](uint64_t at) {
+    while (at > pos && pair.Same(at - 1, 1, *drift)) --at;
+    return at;
+  };
+  uint64_t at = pos, oldAt = 0;
+  for (; blocks.NextShared(pair.fresh, at, &at, &oldAt); ++at) {
+    const uint64_t n = pair.BlockAt(at);
+    const int64_t told = static_cast<int64_t>(pair.first + oldAt) - static_cast<int64_t>(pair.from + at);
+    if (pair.Same(at, n, *drift)) return firstEqual(at);
+    if (pair.Same(at, n, told)) {
+      *drift = told;
+      return firstEqual(at);
+    }
+  }
+  return pair.fresh.size;
+}
+
 // The new window `fresh` (from `from` in the file) against the old window `old` (from `first` in the old
 // file, whose bytes covers name from `oldAt` on), block by block: a block the old bytes hold at the
-// expected place extends one exact part, a run of other blocks is matched against a small index of the
-// old bytes around it (the whole old window when the run is most of it). `drift` is the old position
+// expected place extends one exact part, a run of other bytes, up to where the old bytes agree again, is
+// matched against a small index of the old bytes around it (the whole old window when the run is a
+// quarter of it or more: what long changed runs hold may come from anywhere). `drift` is the old position
 // minus the new one where the last cover was, and moves with the covers found.
 bool MatchWindow(ByteView fresh, uint64_t from, ByteView old, uint64_t first, uint64_t oldAt, int64_t* drift,
                  Written* w, std::string* error) {
-  const auto alignedAt = [&](uint64_t pos, uint64_t n, int64_t* at) {
-    *at = static_cast<int64_t>(from + pos) + *drift - static_cast<int64_t>(first);
-    return *at >= 0 && static_cast<uint64_t>(*at) + n <= old.size;
-  };
-  const auto same = [&](uint64_t pos, uint64_t n) {
-    int64_t at;
-    return alignedAt(pos, n, &at) &&
-           std::memcmp(old.data + at, fresh.data + pos, static_cast<size_t>(n)) == 0;
-  };
+  const WindowPair pair{fresh, from, old, first};
+  SharedBlocks blocks;  // the old window's, tabled at the first changed run
+  bool tabled = false;
   for (uint64_t pos = 0; pos < fresh.size;) {
     uint64_t end = pos;
-    while (end < fresh.size && same(end, std::min(kBlock, fresh.size - end)))
-      end += std::min(kBlock, fresh.size - end);
+    while (end < fresh.size && pair.Same(end, pair.BlockAt(end), *drift)) end += pair.BlockAt(end);
     if (end > pos) {
       int64_t at;
-      alignedAt(pos, end - pos, &at);
+      pair.AlignedAt(pos, end - pos, *drift, &at);
       Window part{from + pos, from + end, first + static_cast<uint64_t>(at),
                   first + static_cast<uint64_t>(at) + end - pos, true};
       const uint64_t oldPos = oldAt + part.oldFrom;
@@ -53,15 +96,22 @@ bool MatchWindow(ByteView fresh, uint64_t from, ByteView old, uint64_t first, ui
       pos = end;
       continue;
     }
-    while (end < fresh.size && !same(end, std::min(kBlock, fresh.size - end)))
-      end += std::min(kBlock, fresh.size - end);
+    if (!tabled && !blocks.Build(old, {0}, {true}, kTableSpacing))
+      return Fail(error, "out of memory indexing an old file");
+    tabled = true;
+    int64_t resumed = *drift;
+    end = ChangedRunEnd(pair, blocks, pos, &resumed);
+    if (end == pos) {  // the bytes moved: they agree at the drift their block tells
+      *drift = resumed;
+      continue;
+    }
     // The old bytes around where the run is expected.
     const int64_t expected = static_cast<int64_t>(from + pos) + *drift - static_cast<int64_t>(first);
     uint64_t lo = static_cast<uint64_t>(std::max<int64_t>(expected - static_cast<int64_t>(kMargin), 0));
     uint64_t hi =
         static_cast<uint64_t>(std::max<int64_t>(expected + static_cast<int64_t>(end - pos + kMargin), 0));
     hi = std::min<uint64_t>(hi, old.size);
-    if (lo >= hi || (end - pos) * 2 > fresh.size) {
+    if (lo >= hi || (end - pos) * 4 > old.size) {
       lo = 0;
       hi = old.size;
     }
@@ -82,7 +132,10 @@ bool MatchWindow(ByteView fresh, uint64_t from, ByteView old, uint64_t first, ui
         cover.newPos += from + pos;
         w->covers[style].push_back(cover);
       }
-    if (!found[0].empty())
+    // Where the old bytes agree again, they tell the drift; else the last cover does.
+    if (end < fresh.size)
+      *drift = resumed;
+    else if (!found[0].empty())
       *drift = static_cast<int64_t>(found[0].back().oldPos - oldAt) -
                static_cast<int64_t>(found[0].back().newPos + from + pos);
     w->windows.push_back(part);

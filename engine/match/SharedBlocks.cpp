@@ -7,7 +7,8 @@ namespace rtp {
 
 namespace {
 
-// Old blocks start every kBlock bytes of a file, so a run of 2 * kBlock - 1 equal bytes holds one.
+// The bytes a block's hash reads; a file's blocks start every kBlock bytes unless told otherwise, so a
+// run of 2 * kBlock - 1 equal bytes holds one.
 constexpr uint64_t kBlock = 32;
 constexpr uint64_t kRoll = 0x100000001B3ull;  // odd: the rolling hash's multiplier
 constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;
@@ -31,12 +32,14 @@ uint32_t TagOf(uint64_t hash) {
 
 }  // namespace
 
-bool SharedBlocks::Build(ByteView old, const std::vector<uint64_t>& starts, const std::vector<bool>& tabled) {
+bool SharedBlocks::Build(ByteView old, const std::vector<uint64_t>& starts, const std::vector<bool>& tabled,
+                         uint64_t spacing) {
   if (old.size >= UINT32_MAX) return false;
+  spacing = std::max(spacing, kBlock);
   mOld = old;
   mStarts = starts;
   uint64_t blocks = 0;
-  for (size_t f = 0; f < starts.size(); ++f) blocks += tabled[f] ? (End(f) - starts[f]) / kBlock : 0;
+  for (size_t f = 0; f < starts.size(); ++f) blocks += tabled[f] ? (End(f) - starts[f]) / spacing : 0;
   uint32_t bits = 10;
   while (bits < 31 && (uint64_t{1} << bits) < 2 * blocks) ++bits;
   mShift = 64 - bits;
@@ -44,7 +47,7 @@ bool SharedBlocks::Build(ByteView old, const std::vector<uint64_t>& starts, cons
   const size_t mask = mSlots.size() - 1;
   for (size_t f = 0; f < starts.size(); ++f) {
     if (!tabled[f]) continue;
-    for (uint64_t at = starts[f]; at + kBlock <= End(f); at += kBlock) {
+    for (uint64_t at = starts[f]; at + kBlock <= End(f); at += spacing) {
       const uint64_t hash = HashOf(old.data + at);
       if (Find(hash, old.data + at) >= 0) continue;
       size_t slot = static_cast<size_t>((hash * kMix) >> mShift);
@@ -88,6 +91,22 @@ uint64_t SharedBlocks::Credit(ByteView fresh, Gains* gains) const {
     rolled = false;
   }
   return credited;
+}
+
+bool SharedBlocks::NextShared(ByteView fresh, uint64_t from, uint64_t* newPos, uint64_t* oldPos) const {
+  constexpr uint64_t kOut = OutWeight();
+  if (mSlots.empty() || from + kBlock > fresh.size) return false;
+  uint64_t hash = HashOf(fresh.data + from);
+  for (uint64_t p = from;; ++p) {
+    const int64_t found = Find(hash, fresh.data + p);
+    if (found >= 0) {
+      *newPos = p;
+      *oldPos = static_cast<uint64_t>(found);
+      return true;
+    }
+    if (p + kBlock >= fresh.size) return false;
+    hash = (hash - fresh.data[p] * kOut) * kRoll + fresh.data[p + kBlock];
+  }
 }
 
 int64_t SharedBlocks::Find(uint64_t hash, const uint8_t* p) const {

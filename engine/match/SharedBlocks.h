@@ -15,13 +15,20 @@ class SharedBlocks {
   // Per old file: the bytes of the new files runs from it give; see Credit.
   using Gains = std::vector<uint64_t>;
 
-  // Tables the aligned blocks of the `tabled` files of `old`, which holds files end to end from `starts`
-  // (ascending, from 0). False when the old bytes are too large for the table's positions.
-  bool Build(ByteView old, const std::vector<uint64_t>& starts, const std::vector<bool>& tabled);
+  // Tables the blocks of the `tabled` files of `old`, which holds files end to end from `starts`
+  // (ascending, from 0), one at every `spacing` bytes of a file (a block's length at least: then a run of
+  // spacing + block - 1 equal bytes holds one). False when the old bytes are too large for the table's
+  // positions.
+  bool Build(ByteView old, const std::vector<uint64_t>& starts, const std::vector<bool>& tabled,
+             uint64_t spacing = 0);
 
   // Adds to gains[f] the bytes of `fresh` in runs of equal bytes from tabled file f that start at one of
   // its blocks, found from the start of `fresh` on, each where the last one ended; returns their sum.
   uint64_t Credit(ByteView fresh, Gains* gains) const;
+
+  // The first position of `fresh` from `from` on whose block of bytes equals a tabled old block, with
+  // that block's old position; false when there is none.
+  bool NextShared(ByteView fresh, uint64_t from, uint64_t* newPos, uint64_t* oldPos) const;
 
  private:
   struct Slot {
