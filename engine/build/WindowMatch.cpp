@@ -19,6 +19,9 @@ constexpr uint64_t kNewShare = 2;
 
 // Blocks compared where the last cover says they are: most of a large packed file is where it was.
 constexpr uint64_t kBlock = 64 * 1024;
+// Bytes that agree at another drift than a changed run's own end it (a part of a packed file from
+// elsewhere).
+constexpr uint64_t kResync = 4096;
 // Where a changed run ends is found from a table of the old window's blocks, one every this many bytes,
 // then traced back to the first equal byte.
 constexpr uint64_t kTableSpacing = 256;
@@ -49,23 +52,35 @@ struct WindowPair {
 
 // Where a run of changed new bytes from `pos` ends: at the first position where a block of the old
 // window (from `blocks`) starts and a whole kBlock agrees, at the drift the run began with (an edit in
-// place) or at the one that block tells (bytes inserted, removed or moved); the window's end when there
-// is none. *drift becomes the drift from there on. A block of repeated bytes (zeros) is found at its
-// first place only, so the drift the run began with is tried first.
-uint64_t ChangedRunEnd(const WindowPair& pair, const SharedBlocks& blocks, uint64_t pos, int64_t* drift) {
-  // The run ends at the first of the equal bytes before the block.
-  const auto firstEqual = [&](uint64_t at) {
-    while (at > pos && pair.Same(at - 1, 1, *drift)) --at;
+// place) or at the one that block tells (bytes inserted, removed or moved); or where kResync bytes agree
+// at a drift other than the one the run's first block told (the parts of a packed file come from
+// several places); the window's end when there is none. *drift becomes the drift from there on; *source,
+// the drift the run's first block tells, where its bytes most likely come from (an edited part that
+// also moved comes from its own old place, not from where what came before it did). A block of repeated
+// bytes (zeros) is tabled at its first place only: where the drift the run began with holds it too, that
+// is the drift it tells.
+uint64_t ChangedRunEnd(const WindowPair& pair, const SharedBlocks& blocks, uint64_t pos, int64_t* drift,
+                       int64_t* source) {
+  // The run ends at the first of the equal bytes before the block, after `floor`.
+  const auto firstEqual = [&](uint64_t at, uint64_t floor) {
+    while (at > floor && pair.Same(at - 1, 1, *drift)) --at;
     return at;
   };
-  uint64_t at = pos, oldAt = 0;
+  uint64_t at = pos, oldAt = 0, firstFound = 0;
+  bool found = false;
   for (; blocks.NextShared(pair.fresh, at, &at, &oldAt); ++at) {
     const uint64_t n = pair.BlockAt(at);
-    const int64_t told = static_cast<int64_t>(pair.first + oldAt) - static_cast<int64_t>(pair.from + at);
-    if (pair.Same(at, n, *drift)) return firstEqual(at);
-    if (pair.Same(at, n, told)) {
+    const int64_t tabled = static_cast<int64_t>(pair.first + oldAt) - static_cast<int64_t>(pair.from + at);
+    const int64_t told = pair.Same(at, std::min(n, kResync), *drift) ? *drift : tabled;
+    if (!found) {
+      *source = told;
+      firstFound = at;
+      found = true;
+    }
+    if (pair.Same(at, n, *drift)) return firstEqual(at, pos);
+    if (pair.Same(at, n, told) || (told != *source && pair.Same(at, std::min(n, kResync), told))) {
       *drift = told;
-      return firstEqual(at);
+      return firstEqual(at, told == *source ? pos : firstFound + 1);
     }
   }
   return pair.fresh.size;
@@ -82,31 +97,41 @@ bool MatchWindow(ByteView fresh, uint64_t from, ByteView old, uint64_t first, ui
   const WindowPair pair{fresh, from, old, first};
   SharedBlocks blocks;  // the old window's, tabled at the first changed run
   bool tabled = false;
+  // The new bytes [pos, end), equal to the old ones at `at` drift, as one exact part.
+  const auto exactPart = [&](uint64_t pos, uint64_t end, int64_t at) {
+    pair.AlignedAt(pos, end - pos, at, &at);
+    Window part{from + pos, from + end, first + static_cast<uint64_t>(at),
+                first + static_cast<uint64_t>(at) + end - pos, true};
+    const uint64_t oldPos = oldAt + part.oldFrom;
+    for (std::vector<Cover>& covers : w->covers) covers.push_back({oldPos, from + pos, end - pos, oldPos});
+    w->windows.push_back(part);
+  };
   for (uint64_t pos = 0; pos < fresh.size;) {
     uint64_t end = pos;
     while (end < fresh.size && pair.Same(end, pair.BlockAt(end), *drift)) end += pair.BlockAt(end);
     if (end > pos) {
-      int64_t at;
-      pair.AlignedAt(pos, end - pos, *drift, &at);
-      Window part{from + pos, from + end, first + static_cast<uint64_t>(at),
-                  first + static_cast<uint64_t>(at) + end - pos, true};
-      const uint64_t oldPos = oldAt + part.oldFrom;
-      for (std::vector<Cover>& covers : w->covers) covers.push_back({oldPos, from + pos, end - pos, oldPos});
-      w->windows.push_back(part);
+      exactPart(pos, end, *drift);
       pos = end;
       continue;
     }
     if (!tabled && !blocks.Build(old, {0}, {true}, kTableSpacing))
       return Fail(error, "out of memory indexing an old file");
     tabled = true;
-    int64_t resumed = *drift;
-    end = ChangedRunEnd(pair, blocks, pos, &resumed);
+    int64_t resumed = *drift, source = *drift;
+    end = ChangedRunEnd(pair, blocks, pos, &resumed, &source);
     if (end == pos) {  // the bytes moved: they agree at the drift their block tells
       *drift = resumed;
       continue;
     }
+    // A part from elsewhere that agrees whole where its first block says is copied from there.
+    if (pair.Same(pos, end - pos, source)) {
+      exactPart(pos, end, source);
+      *drift = end < fresh.size ? resumed : source;
+      pos = end;
+      continue;
+    }
     // The old bytes around where the run is expected.
-    const int64_t expected = static_cast<int64_t>(from + pos) + *drift - static_cast<int64_t>(first);
+    const int64_t expected = static_cast<int64_t>(from + pos) + source - static_cast<int64_t>(first);
     uint64_t lo = static_cast<uint64_t>(std::max<int64_t>(expected - static_cast<int64_t>(kMargin), 0));
     uint64_t hi =
         static_cast<uint64_t>(std::max<int64_t>(expected + static_cast<int64_t>(end - pos + kMargin), 0));

@@ -590,14 +590,20 @@ TEST(EngineRunLarge, DifferencesAcrossTheOldBufferAreToldByTheOldBytesAroundThem
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
-// A large data file edited in places (an insertion, edits, a new tail) is matched in windows, each changed
-// run against a small index of the old bytes around it, whatever the memory allows: the build takes a
+// A large data file edited in places (an insertion, edits, parts moved, a new tail) is matched in windows,
+// each changed run against a small index of the old bytes it most likely comes from, whatever the memory
+// allows: the build takes a
 // fraction of what a suffix array of the file would (more than four times its size).
 TEST(EngineRunLarge, ALargeDataFileEditedInPlacesIsBuiltInLittleMoreThanItsSizeAndComesOutExact) {
   constexpr size_t kSize = 136u << 20, kPiece = 1u << 20;
   std::string old(kSize, '\0');
   for (size_t at = 0; at < kSize; at += 8 * kPiece) old.replace(at, kPiece, RandomBytes(at, kPiece));
   std::string changed = old;
+  // Parts of it moved, as in a packed file whose entries were reordered: one whole, one edited too.
+  changed.replace(40 * kPiece + 5000, 40000, old.substr(16 * kPiece + 300000, 40000));
+  std::string edited = old.substr(24 * kPiece + 7000, 50000);
+  edited[20000] ^= 1;
+  changed.replace(48 * kPiece + 9000, 50000, edited);
   changed.insert(kSize / 2 + 100, RandomBytes(1, 4096));
   for (size_t at = 1000; at < kSize; at += 20 * kPiece) changed.replace(at, 500, RandomBytes(at + 1, 500));
   changed += RandomBytes(2, 100000);
