@@ -21,6 +21,9 @@ constexpr uint64_t kExactRun = 256;
 constexpr uint64_t kPieceGap = 1;
 // How many positions ahead of the search the filter's bits are fetched.
 constexpr int64_t kPrefetchAhead = 8;
+// A match at least this long that the current alignment all but holds is not searched again at every
+// position up to the last byte the alignment misses (see FindCovers).
+constexpr int64_t kLongMatch = 4096;
 
 int64_t CommonLength(const uint8_t* a, int64_t aLength, const uint8_t* b, int64_t bLength) {
   const int64_t most = std::min(aLength, bLength);
@@ -233,6 +236,15 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
       if (length > oldScore + minGain) {
         pos = NearestPos(index, fresh + scan, m, scan + lastOffset);
         break;
+      }
+      // Repeated bytes (zeros) give such matches at every position: searched at each, every search as
+      // long as the match, a 64 MiB file of zeros and a few edits took more than 15 minutes. The scan goes
+      // on from the last byte the alignment misses; the matches between gain a few bytes at most.
+      if (length >= kLongMatch) {
+        int64_t last = scan + length - 1;
+        while (last > scan && same(last, last + lastOffset)) --last;
+        for (; scan < last; ++scan)
+          if (same(scan, scan + lastOffset)) --oldScore;
       }
       if (same(scan, scan + lastOffset)) --oldScore;
     }
