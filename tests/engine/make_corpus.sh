@@ -49,14 +49,10 @@ done
 # 2.2 MB of 10-byte pieces of a random old file, each followed by a byte: too short for covers, they are
 # literals that compress only after the old space, and come to more than 2 MiB, so in two parts.
 mkdir -p pieces-old pieces-new
-pieces() {
-  LC_ALL=C awk -v side="$1" 'BEGIN { s = 1; for (i = 0; i < 65536; i++) { s = (s * 1103515245 + 12345) % 2147483648
-    b[i] = sprintf("%c", int(s / 65536) % 255 + 1); if (side == "old") printf "%s", b[i] }
-    for (n = 0; side == "new" && n < 200000; n++) { k = n % 900; at = (k * 4657) % 65000
-      for (j = 0; j < 10; j++) printf "%s", b[at + j]; printf "%c", 33 + k % 50 } }'
-}
-pieces old >pieces-old/a.bin
-pieces new >pieces-new/a.bin
+LC_ALL=C awk 'BEGIN { s = 1; for (i = 0; i < 65536; i++) { s = (s * 1103515245 + 12345) % 2147483648
+  b[i] = sprintf("%c", int(s / 65536) % 255 + 1); printf "%s", b[i] >"pieces-old/a.bin" }
+  for (n = 0; n < 200000; n++) { k = n % 900; for (j = 0; j < 10; j++) printf "%s", b[k * 4657 % 65000 + j] \
+    >"pieces-new/a.bin"; printf "%c", 33 + k % 50 >"pieces-new/a.bin" } }'
 "$tool" build --quiet pieces-old pieces-new "$out/after-old-in-parts" >/dev/null
 { head -c 8 "$out/empty"; printf '\010'; tail -c +10 "$out/empty"; } >"$out/version-8"
 printf '"C:\\Games\\ZAV" "C:\\Temp\\s1.1\\zav.2.12.4526-2.12.4536.rtp' >"$out/command-line"

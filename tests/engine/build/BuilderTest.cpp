@@ -153,10 +153,8 @@ TEST_F(PatchBuilder, TwoFilesOfOneFolderDifferingOnlyInCaseAreRefused) {
 
 }  // namespace
 
-// Edited bytes, then a long run of zeros ending in a byte that its old place lacks but another old run of
-// zeros has: every position of the run finds a match as long as the rest of it that the alignment misses
-// by one byte, and once searched them all, each search as long as the run (a 64 MiB file took more than
-// 15 minutes).
+// Edited bytes, then a long run of zeros whose last byte its old place lacks but another old run has: the
+// alignment misses every position's match by one byte, and each was searched, as long as the run.
 TEST(PatchBuilderRepeats, ALongRunOfZerosMatchedAlmostInPlaceBuildsInTimeAndSmall) {
   const size_t zeros = 1u << 20;
   const std::string a = RandomBytes(41, 65536), b = RandomBytes(42, 65536);
