@@ -19,8 +19,8 @@ constexpr uint64_t kNewShare = 2;
 
 // Blocks compared where the last cover says they are: most of a large packed file is where it was.
 constexpr uint64_t kBlock = 64 * 1024;
-// Bytes that agree at another drift than a changed run's own end it (a part of a packed file from
-// elsewhere).
+// This many bytes agreeing at a drift other than the one a changed run started from end the run (there a
+// part of a packed file from elsewhere begins).
 constexpr uint64_t kResync = 4096;
 // Where a changed run ends is found from a table of the old window's blocks, one every this many bytes,
 // then traced back to the first equal byte.
