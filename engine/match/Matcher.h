@@ -49,7 +49,8 @@ enum class CoverStyle { Differences, ExactPieces };
 // The covers of one new file, in order and not overlapping. `expected` is where in the old space the
 // file is likely to start (its old version's start). A new alignment is taken when it matches more
 // bytes than the current one by a margin that suits the style: difference covers live on long shifted
-// runs and take small margins, exact pieces pay a step for every jump and take larger ones.
+// runs and take small margins, exact pieces pay a step for every jump and take larger ones; a far move
+// takes a larger margin in both.
 std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style);
 
 // Raw streams of a patch being built.
