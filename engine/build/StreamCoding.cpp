@@ -62,8 +62,10 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   ByteView old, const CodedBefore* literals) {
   const auto one = [&](int s, ByteView before) {
     const std::vector<uint8_t>& bytes = raw.bytes[s];
-    // What one setting could not compress, no other setting will: it stays stored.
-    if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() && !bytes.empty())
+    // What one setting could not compress, no other setting will: it stays stored (but for literals
+    // coded after the old space already, which may find packed old bytes there).
+    if (tries == 0 && info[s].codec == Codec::Stored && info[s].decodedSize == bytes.size() &&
+        !bytes.empty() && !(s == kLiterals && literals))
       return;
     // A first try of a large stream (see EstimateLarge) is a guess from its samples: coding it would take
     // as long as coding it in the end, which only the chosen streams are, on both cores (a tree of 50 MB

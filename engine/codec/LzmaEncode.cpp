@@ -47,10 +47,6 @@ constexpr uint64_t kLargeAfterOld = 4u << 20;
 constexpr uint64_t kManySettingsAfterOld = 256u << 10;
 // A stream smaller than the old space by this much is coded after it with hash chains, one setting.
 constexpr uint64_t kSmallAfterOld = 8;
-// A stream smaller than the old space by this much is not coded after it: reading the old space takes
-// far longer than coding the stream, and what covers leave finds few matches there (a packed tree's
-// 39 KB of literals after 27.5 MB: 169 bytes smaller, for 0.76 s of a 3.7 s build).
-constexpr uint64_t kTinyAfterOld = 256;
 // How far back each coder of a stream coded after the old space in two parts looks: the two then take
 // about the memory that one coder of the whole took beside LzmaParts' two (an 11 MB image after its old
 // version: 292 MB against 288, zstd 213), and lose little (0.03 % there). A stream is coded so only
@@ -87,9 +83,10 @@ std::unique_ptr<uint8_t[]> RoomFor(ByteView in, size_t* room) {
   return NewBytes(*room);
 }
 
-// The bytes of `run` from `before` on, `size` of them, coded after those before them with `props`.
+// The bytes of `run` from `before` on, `size` of them, coded after those before them with `props`; the
+// match finder reads those before them unless `matches` tells their matches.
 bool EncodeRun(const uint8_t* run, size_t before, size_t size, const CLzmaEncProps& props,
-               std::vector<uint8_t>* out) {
+               std::vector<uint8_t>* out, const OldMatches* matches = nullptr) {
   size_t room = 0;
   const std::unique_ptr<uint8_t[]> coded = RoomFor(ByteView(run + before, size), &room);
   CLzmaEncHandle encoder = coded ? LzmaEnc_Create(LzmaHeap()) : nullptr;
@@ -97,8 +94,11 @@ bool EncodeRun(const uint8_t* run, size_t before, size_t size, const CLzmaEncPro
   SizeT written = room;
   SRes result = LzmaEnc_SetProps(encoder, &props);
   if (result == SZ_OK)
-    result =
-        LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, before, size, LzmaHeap(), LzmaHeap());
+    result = matches ? LzmaEnc_MemEncodeAfterMatched(encoder, coded.get(), &written, run, before, size,
+                                                     matches->length.data(), matches->from.data(), LzmaHeap(),
+                                                     LzmaHeap())
+                     : LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, before, size, LzmaHeap(),
+                                              LzmaHeap());
   LzmaEnc_Destroy(encoder, LzmaHeap(), LzmaHeap());
   // Kept: the property byte, then the data after its leading zero.
   if (result != SZ_OK || written == 0 || coded[0] != 0) return false;
@@ -249,8 +249,7 @@ bool EncodeLzmaParts(ByteView in, ByteView, size_t settingNumber, int threads, s
 }
 
 size_t LzmaAfterOldSettingsFor(uint64_t size, uint64_t oldSize) {
-  if (oldSize == 0 || size < oldSize / kTinyAfterOld || WindowAfterOld(oldSize, size) == 0 ||
-      LzmaAfterOldPartsSettingsFor(size, oldSize))
+  if (oldSize == 0 || WindowAfterOld(oldSize, size) == 0 || LzmaAfterOldPartsSettingsFor(size, oldSize))
     return 0;
   return size >= kLargeStream || size < oldSize / kSmallAfterOld || size + oldSize >= kLargeAfterOld
              ? 1
@@ -265,6 +264,21 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, st
   CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), SettingFor(in, settingNumber));
   if (HashChainsAfterOld(in.size, old.size)) props.btMode = 0;
   return EncodeAfter(in, old, props, out);
+}
+
+bool AfterOldMatchedBeforehand(uint64_t size, uint64_t oldSize) {
+  return LzmaAfterOldSettingsFor(size, oldSize) != 0 && size < oldSize / kSmallAfterOld;
+}
+
+bool EncodeLzmaAfterOldMatched(ByteView in, ByteView old, const OldMatches& matches,
+                               std::vector<uint8_t>* out) {
+  if (matches.length.size() != in.size || matches.from.size() != in.size ||
+      WindowAfterOld(old.size, in.size) == 0)
+    return false;
+  const CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), SettingFor(in, 0));
+  std::unique_ptr<uint8_t[]> both;
+  const uint8_t* run = OneRun(in, old, &both);
+  return run && EncodeRun(run, old.size, in.size, props, out, &matches);
 }
 
 size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize) {

@@ -1,6 +1,7 @@
 #include "engine/match/Matcher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "engine/base/Cores.h"
@@ -304,6 +305,36 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
     lastOffset = pos - scan;
   }
   return covers;
+}
+
+void LongestMatches(const OldIndex& index, ByteView bytes, std::vector<uint32_t>* length,
+                    std::vector<uint64_t>* pos) {
+  // Chunks taken in turn by the cores; in a chunk, a match this long goes on at the next byte without a
+  // search (the longest there is at most a byte longer than where it leads, or elsewhere and rare).
+  constexpr size_t kChunk = 64u << 10;
+  constexpr int64_t kFollowed = 32;
+  length->assign(bytes.size, 0);
+  pos->assign(bytes.size, 0);
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t from = next.fetch_add(kChunk); from < bytes.size; from = next.fetch_add(kChunk)) {
+      const size_t to = std::min(bytes.size, from + kChunk);
+      Match followed;
+      for (size_t i = from; i < to; ++i) {
+        const int64_t rest = static_cast<int64_t>(bytes.size - i);
+        if (followed.length > kFollowed) {
+          --followed.length;
+          ++followed.pos;
+        } else {
+          followed = LongestMatch(index, bytes.data + i, rest);
+          if (followed.length < 4) followed.length = 0;
+        }
+        (*length)[i] = static_cast<uint32_t>(std::min<int64_t>(followed.length, UINT32_MAX));
+        (*pos)[i] = followed.length ? index.base + static_cast<uint64_t>(followed.pos) : 0;
+      }
+    }
+  };
+  OnBothCores(work, work);
 }
 
 void WriteSteps(const OldIndex& index, ByteView fresh, const std::vector<Cover>& covers, CoverStyle style,

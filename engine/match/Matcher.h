@@ -53,6 +53,12 @@ enum class CoverStyle { Differences, ExactPieces };
 // takes a larger margin in both.
 std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style);
 
+// For every byte of `bytes`, the longest match in the index of the bytes from it: its length (0 when
+// shorter than four bytes) and where it starts (in the index's bytes, plus its base). The same whatever
+// the number of cores.
+void LongestMatches(const OldIndex& index, ByteView bytes, std::vector<uint32_t>* length,
+                    std::vector<uint64_t>* pos);
+
 // Raw streams of a patch being built.
 struct RawStreams {
   std::vector<uint8_t> bytes[kStreamCount];

@@ -527,6 +527,25 @@ TEST(EngineRunMixed, APackedFileLeftOutOfTheIndexIsStillInTheOldSpaceLiteralsAre
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
+TEST(EngineRunMixed, LiteralsFarFewerThanTheOldSpaceFindItsBytesInTheFilesThePatchKeeps) {
+  // Pieces of c.dat too short for covers so far away come back in the text: the literals' coder finds
+  // them through the index, where b.dat (unchanged, a copy of c.dat's start: indexed, but its bytes are
+  // taken from c.dat) lies before c.dat but not in the old space.
+  std::string text;
+  for (int i = 0; i < 12000; ++i) text += "line " + std::to_string(i) + " of the manual\n";
+  const std::string data = RandomBytes(95, 1u << 20);
+  const Tree before = {{"a.txt", text}, {"b.dat", data.substr(0, 100000)}, {"c.dat", data}};
+  Tree after = before;
+  after["c.dat"][5000] ^= 1;
+  for (size_t at = 1000; at < 250000; at += 1000) after["a.txt"].insert(at, data.substr(200000 + at * 3, 30));
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  EXPECT_EQ(Parsed(patch).streams[rtp::kLiterals].codec, rtp::Codec::LzmaAfterOld);
+  EXPECT_EQ(Parsed(patch).sources.size(), 2u);
+  EXPECT_LT(patch.size(), 3000u);
+  EXPECT_EQ(AppliedTo(work, before, patch), after);
+}
+
 TEST(EngineRunMixed, APackedFileEditedInPlaceAllOverIsBuiltFromItsOldVersion) {
   // No run of equal bytes is long enough to tell the two versions apart from unrelated packed files.
   const std::string old = RandomBytes(93, 200000);
