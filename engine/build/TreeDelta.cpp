@@ -528,17 +528,17 @@ class TreeBuild {
     const std::vector<uint8_t>& literals = raw.bytes[kLiterals];
     if (mIndex.order.empty() || !AfterOldMatchedBeforehand(literals.size(), old.size)) return false;
     const ByteView stream(literals.data(), literals.size());
-    std::vector<uint64_t> at;
     OldMatches matches;
-    LongestMatches(mIndex, stream, &matches.length, &at);
-    // Into the old space as the patch keeps it: not into a file it leaves out, nor past a file's end.
-    matches.from.assign(stream.size, 0);
+    LongestMatches(mIndex, stream, kLongestLzmaMatch, &matches.length, &matches.from);
+    // Moved into the old space as the patch keeps it: not into a file it leaves out, nor past a file's
+    // end (the shared index starts at position 0).
     for (size_t i = 0; i < stream.size; ++i) {
       if (!matches.length[i]) continue;
-      const size_t f = mOld.FileAt(at[i]);
-      const uint64_t room = mOld.kept[f] ? mOld.at[f] + mOld.files[f].size - at[i] : 0;
-      matches.length[i] = static_cast<uint32_t>(std::min<uint64_t>(matches.length[i], room));
-      matches.from[i] = static_cast<uint32_t>(at[i] - mOld.at[f] + mKeptAt[f]);
+      const uint64_t at = matches.from[i];
+      const size_t f = mOld.FileAt(at);
+      const uint64_t room = mOld.kept[f] ? mOld.at[f] + mOld.files[f].size - at : 0;
+      matches.length[i] = static_cast<uint16_t>(std::min<uint64_t>(matches.length[i], room));
+      matches.from[i] = static_cast<uint32_t>(at - mOld.at[f] + mKeptAt[f]);
     }
     return EncodeLzmaAfterOldMatched(stream, old, matches, out);
   }

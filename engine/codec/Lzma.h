@@ -74,16 +74,20 @@ size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t setting, int threads,
                              std::vector<uint8_t>* out);
 // For each byte of a stream coded after the old space, the longest match there of the bytes from it,
-// found beforehand: its length (0: none) and where it starts in the old space.
+// found beforehand: its length (0: none; LZMA takes 273 bytes at most) and where it starts in the old
+// space.
+constexpr uint16_t kLongestLzmaMatch = 273;
 struct OldMatches {
-  std::vector<uint32_t> length, from;
+  std::vector<uint16_t> length;
+  std::vector<uint32_t> from;
 };
 // The first setting of EncodeLzmaAfterOld, its match finder reading the stream only: the old space's
 // matches are `matches`. It takes a stream's time, not the old space's.
 bool EncodeLzmaAfterOldMatched(ByteView in, ByteView old, const OldMatches& matches,
                                std::vector<uint8_t>* out);
 // Whether a stream of `size` bytes after an old space of `oldSize` is better coded so, its matches found
-// beforehand: one far smaller than the old space, which reading would take most of the time.
+// beforehand: one far smaller than the old space, which reading would take most of the time, or a large
+// one, which hash chains over the old space would code slowly and larger.
 bool AfterOldMatchedBeforehand(uint64_t size, uint64_t oldSize);
 // Whether the first setting of EncodeLzmaAfterOld reads the old space into binary trees (about 0.4 us a
 // byte, the longest task of a tree's last coding): worth starting on a free core before it is known

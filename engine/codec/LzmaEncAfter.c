@@ -10,7 +10,7 @@ typedef struct
 {
   IMatchFinder sdk;
   CMatchFinder *finder;
-  const UInt32 *length;
+  const UInt16 *length;
   const UInt32 *from;
   SizeT before;
   UInt32 longest;  /* the coder's fast bytes: the longest match a finder reports */
@@ -155,7 +155,7 @@ SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const
 }
 
 SRes LzmaEnc_MemEncodeAfterMatched(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byte *src,
-                                   SizeT before, SizeT srcLen, const UInt32 *length, const UInt32 *from,
+                                   SizeT before, SizeT srcLen, const UInt16 *length, const UInt32 *from,
                                    ISzAlloc *alloc, ISzAlloc *allocBig)
 {
   CMatchedFinder matched;

@@ -13,7 +13,7 @@ SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte* dest, SizeT* destLen, const
 /* As LzmaEnc_MemEncodeAfter, but the match finder does not read src[0, before): for each byte i of the
    stream, length[i] (0: none) and from[i] tell its longest match there, found beforehand. */
 SRes LzmaEnc_MemEncodeAfterMatched(CLzmaEncHandle pp, Byte* dest, SizeT* destLen, const Byte* src,
-                                   SizeT before, SizeT srcLen, const UInt32* length, const UInt32* from,
+                                   SizeT before, SizeT srcLen, const UInt16* length, const UInt32* from,
                                    ISzAlloc* alloc, ISzAlloc* allocBig);
 
 #ifdef __cplusplus

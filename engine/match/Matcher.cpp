@@ -307,8 +307,8 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
   return covers;
 }
 
-void LongestMatches(const OldIndex& index, ByteView bytes, std::vector<uint32_t>* length,
-                    std::vector<uint64_t>* pos) {
+void LongestMatches(const OldIndex& index, ByteView bytes, uint16_t most, std::vector<uint16_t>* length,
+                    std::vector<uint32_t>* pos) {
   // Chunks taken in turn by the cores; in a chunk, a match this long goes on at the next byte without a
   // search (the longest there is at most a byte longer than where it leads, or elsewhere and rare).
   constexpr size_t kChunk = 64u << 10;
@@ -329,8 +329,8 @@ void LongestMatches(const OldIndex& index, ByteView bytes, std::vector<uint32_t>
           followed = LongestMatch(index, bytes.data + i, rest);
           if (followed.length < 4) followed.length = 0;
         }
-        (*length)[i] = static_cast<uint32_t>(std::min<int64_t>(followed.length, UINT32_MAX));
-        (*pos)[i] = followed.length ? index.base + static_cast<uint64_t>(followed.pos) : 0;
+        (*length)[i] = static_cast<uint16_t>(std::min<int64_t>(followed.length, most));
+        (*pos)[i] = static_cast<uint32_t>(followed.length ? followed.pos : 0);
       }
     }
   };

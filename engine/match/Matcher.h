@@ -54,10 +54,10 @@ enum class CoverStyle { Differences, ExactPieces };
 std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style);
 
 // For every byte of `bytes`, the longest match in the index of the bytes from it: its length (0 when
-// shorter than four bytes) and where it starts (in the index's bytes, plus its base). The same whatever
+// shorter than four bytes, at most `most`) and where it starts in the index's bytes. The same whatever
 // the number of cores.
-void LongestMatches(const OldIndex& index, ByteView bytes, std::vector<uint32_t>* length,
-                    std::vector<uint64_t>* pos);
+void LongestMatches(const OldIndex& index, ByteView bytes, uint16_t most, std::vector<uint16_t>* length,
+                    std::vector<uint32_t>* pos);
 
 // Raw streams of a patch being built.
 struct RawStreams {
