@@ -117,7 +117,7 @@ class TreeBuild {
   bool Run(std::vector<uint8_t> (&streams)[kStreamCount], std::vector<uint8_t> (&offered)[kStreamCount]) {
     return ListOldFiles() && ListWrittenFiles() && ChooseWhatIsIndexed() && ReadOldFiles() &&
            TranslateExecutables() && IndexOldFiles() && MatchNewFiles() && KeepUsefulSources() &&
-           WriteAndCompress(streams, offered);
+           DropSuffixArrayUnlessServing() && WriteAndCompress(streams, offered);
   }
 
  private:
@@ -136,6 +136,10 @@ class TreeBuild {
   // The steps read the old bytes only: the suffix array's memory goes back before the last coding takes
   // its own (it serves until then to find the literals' matches in the old space).
   void DropSuffixArray() { ReleaseSearch(&mIndex); }
+  bool DropSuffixArrayUnlessServing() {
+    if (HeldOldSpace() == 0) DropSuffixArray();
+    return true;
+  }
 
   // Every old file may be copied from.
   bool ListOldFiles() {
@@ -636,11 +640,8 @@ class TreeBuild {
   // file cannot be read.
   bool OldSpaceBytes(Buffer* out, bool* has) const {
     *has = false;
-    for (const Written& w : mWritten)
-      if (w.windowed) return true;
-    uint64_t size = 0;
-    for (size_t f : mSourceFiles) size += mOld.files[f].size;
-    if (size == 0 || size > kMaxOldWindow || !out->Resize(static_cast<size_t>(size))) return true;
+    const uint64_t size = HeldOldSpace();
+    if (size == 0 || !out->Resize(static_cast<size_t>(size))) return true;
     uint64_t at = 0;
     for (size_t f : mSourceFiles) {
       const size_t length = static_cast<size_t>(mOld.files[f].size);
@@ -652,6 +653,16 @@ class TreeBuild {
     }
     *has = true;
     return true;
+  }
+
+  // The size of the patch's old space where a decoder's dictionary can hold it, else 0 (none, too large,
+  // or a file was matched window by window).
+  uint64_t HeldOldSpace() const {
+    for (const Written& w : mWritten)
+      if (w.windowed) return 0;
+    uint64_t size = 0;
+    for (size_t f : mSourceFiles) size += mOld.files[f].size;
+    return size <= kMaxOldWindow ? size : 0;
   }
 
   // The translated executables are most of the old space: their steps take differences.
