@@ -136,6 +136,7 @@ class TreeBuild {
   // The steps read the old bytes only: the suffix array's memory goes back before the last coding takes
   // its own (it serves until then to find the literals' matches in the old space).
   void DropSuffixArray() { ReleaseSearch(&mIndex); }
+  // Where there is no old space to code after, nothing: it goes at once.
   bool DropSuffixArrayUnlessServing() {
     if (HeldOldSpace() == 0) DropSuffixArray();
     return true;
@@ -526,8 +527,9 @@ class TreeBuild {
     return true;
   }
 
-  // Literals far fewer than the old space are coded after it with their matches there found in the index:
-  // the coder then reads the literals only, not the old space (27.5 MB of it took 1 s for 250 KB).
+  // Literals far fewer than the old space, or many (see AfterOldMatchedBeforehand), are coded after it
+  // with their matches there found in the index: the coder then reads the literals only, not the old
+  // space (27.5 MB of it took 1 s for 250 KB).
   bool CodeMatchedAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t>* out) const {
     const std::vector<uint8_t>& literals = raw.bytes[kLiterals];
     if (mIndex.order.empty() || !AfterOldMatchedBeforehand(literals.size(), old.size)) return false;

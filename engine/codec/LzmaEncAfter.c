@@ -1,6 +1,6 @@
-/* The LZMA SDK's encoder, compiled here with one more entry: encoding bytes that follow a dictionary the
-   decoder already holds (the patch's old files), which the SDK's own entries cannot. Everything else is
-   the SDK's, unchanged. */
+/* The LZMA SDK's encoder, compiled here with two more entries: encoding bytes that follow a dictionary
+   the decoder already holds (the patch's old files), which the SDK's own entries cannot, with its match
+   finder reading that dictionary or told the matches there. Everything else is the SDK's, unchanged. */
 #include "LzmaEnc.c"
 
 #include "engine/codec/LzmaEncAfter.h"
@@ -30,7 +30,10 @@ static const Byte *Matched_GetPointerToCurrentPos(void *o)
 {
   return ((CMatchedFinder *)o)->sdk.GetPointerToCurrentPos(((CMatchedFinder *)o)->finder);
 }
-static void Matched_Skip(void *o, UInt32 num) { ((CMatchedFinder *)o)->sdk.Skip(((CMatchedFinder *)o)->finder, num); }
+static void Matched_Skip(void *o, UInt32 num)
+{
+  ((CMatchedFinder *)o)->sdk.Skip(((CMatchedFinder *)o)->finder, num);
+}
 
 /* The SDK's matches in the stream, then the one in the dictionary where it is longer than all of them
    (a pair is a length and the distance less one, the lengths rising). */
@@ -130,8 +133,9 @@ static SRes EncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byt
   }
   if (res == SZ_OK && before != 0)
   {
-    /* The match finder sees the dictionary; the coder starts after it, at its position, so the first
-       byte may be a match and the literal contexts take the dictionary's last byte. */
+    /* The match finder reads the dictionary (or, told the matches there, moves over it unread); the
+       coder starts after it, at its position, so the first byte may be a match and the literal
+       contexts take the dictionary's last byte. */
     p->matchFinder.Init(p->matchFinderObj);
     p->needInit = 0;
     if (matched)
