@@ -618,9 +618,11 @@ class TreeBuild {
                         std::vector<uint8_t> (&offered)[kStreamCount]) {
     Buffer old;
     bool hasOld = false;
-    if (!OldSpaceBytes(&old, &hasOld)) return false;
+    const bool indexedAsKept = SpaceIsIndexed();
+    if (!indexedAsKept && !OldSpaceBytes(&old, &hasOld)) return false;
+    const ByteView space = indexedAsKept ? mOldBytes.view() : hasOld ? old.view() : ByteView();
     CodedStreams steps;
-    if (!WriteBothStyles() || !ChooseAndCompress(hasOld ? old.view() : ByteView(), &steps)) return false;
+    if (!WriteBothStyles() || !ChooseAndCompress(space, &steps)) return false;
     return Keep(&steps, streams, offered);
   }
 
@@ -654,6 +656,16 @@ class TreeBuild {
       at += length;
     }
     *has = true;
+    return true;
+  }
+
+  // Whether the patch's old space, held, is the indexed bytes as they lie (every indexed file kept, and no
+  // other): then they serve as it, not copied (27.5 MB of a packed tree: 0.07 s).
+  bool SpaceIsIndexed() const {
+    const uint64_t held = HeldOldSpace();
+    if (held == 0 || held != mOldBytes.size()) return false;
+    for (size_t f = 0; f < mOld.files.size(); ++f)
+      if (mOld.kept[f] != mOld.indexed[f] || (mOld.kept[f] && mOld.at[f] != mKeptAt[f])) return false;
     return true;
   }
 
