@@ -73,10 +73,10 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t setting, int threads, 
 size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize);
 bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t setting, int threads,
                              std::vector<uint8_t>* out);
-// For each byte of a stream coded after the old space, the longest match there of the bytes from it,
-// found beforehand: its length (0: none; LZMA takes 273 bytes at most) and where it starts in the old
-// space.
+// The longest match LZMA codes.
 constexpr uint16_t kLongestLzmaMatch = 273;
+// For each byte of a stream coded after the old space, the longest match there of the bytes from it,
+// found beforehand: its length (0: none) and where it starts in the old space.
 struct OldMatches {
   std::vector<uint16_t> length;
   std::vector<uint32_t> from;

@@ -123,11 +123,12 @@ const uint8_t* OneRun(ByteView in, ByteView old, std::unique_ptr<uint8_t[]>* bot
   return both->get();
 }
 
-// `in` coded after `old` with `props`.
-bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
+// `in` coded after `old` with `props` (the old space's matches told, or read by the match finder).
+bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out,
+                 const OldMatches* matches = nullptr) {
   std::unique_ptr<uint8_t[]> both;
   const uint8_t* run = OneRun(in, old, &both);
-  return run && EncodeRun(run, old.size, in.size, props, out);
+  return run && EncodeRun(run, old.size, in.size, props, out, matches);
 }
 
 // The parts of a stream as LzmaParts lays them out: the first's decoded and coded sizes, then each
@@ -278,13 +279,9 @@ bool AfterOldMatchedBeforehand(uint64_t size, uint64_t oldSize) {
 
 bool EncodeLzmaAfterOldMatched(ByteView in, ByteView old, const OldMatches& matches,
                                std::vector<uint8_t>* out) {
-  if (matches.length.size() != in.size || matches.from.size() != in.size ||
-      WindowAfterOld(old.size, in.size) == 0)
-    return false;
-  CLzmaEncProps props = PropsFor(in, WindowAfterOld(old.size, in.size), SettingFor(in, 0));
-  std::unique_ptr<uint8_t[]> both;
-  const uint8_t* run = OneRun(in, old, &both);
-  return run && EncodeRun(run, old.size, in.size, props, out, &matches);
+  const uint32_t window = WindowAfterOld(old.size, in.size);
+  if (matches.length.size() != in.size || matches.from.size() != in.size || window == 0) return false;
+  return EncodeAfter(in, old, PropsFor(in, window, SettingFor(in, 0)), out, &matches);
 }
 
 size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize) {
