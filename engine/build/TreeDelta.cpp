@@ -24,8 +24,12 @@ namespace rtp {
 
 namespace {
 
-// New files at least this large have both cover styles found at once, on two threads.
-constexpr size_t kMatchedTogether = 256 * 1024;
+// New files at least this large have both cover styles found at once, on two threads. Smaller ones are
+// matched one on each core, their two styles in turn sharing the searches of the positions both look at
+// (18 MB of code edited every few words, files up to 1.7 MB: matching 8.5 -> 4.6 s).
+constexpr size_t kMatchedTogether = 4u << 20;
+// An old executable's new version at least this large is mapped in two halves, one on each core.
+constexpr size_t kMappedInHalves = 256u << 10;
 
 // Files at least this large in both versions, other than executables, are matched window by window.
 constexpr uint64_t kLargeDataFile = 128u << 20;
@@ -61,7 +65,7 @@ Budget BudgetFor(uint64_t memory) {
 // version. Only the map is made of them, so a large file is matched in two halves, one on each core, the
 // second expected where the old file's second half starts.
 std::vector<Cover> MapCovers(const OldIndex& index, ByteView fresh, uint64_t at, uint64_t oldSize) {
-  if (fresh.size < kMatchedTogether) return FindCovers(index, fresh, at, CoverStyle::Differences);
+  if (fresh.size < kMappedInHalves) return FindCovers(index, fresh, at, CoverStyle::Differences);
   const size_t half = fresh.size / 2;
   std::vector<Cover> covers, second;
   OnBothCores([&] { covers = FindCovers(index, ByteView(fresh.data, half), at, CoverStyle::Differences); },
@@ -361,6 +365,9 @@ class TreeBuild {
     std::vector<Written*> small;
     for (Written& w : mWritten)
       if (!w.windowed && w.newSize < kMatchedTogether) small.push_back(&w);
+    // The largest first, so that the cores finish together.
+    std::stable_sort(small.begin(), small.end(),
+                     [](const Written* a, const Written* b) { return a->newSize > b->newSize; });
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::string errors[2];
@@ -397,8 +404,10 @@ class TreeBuild {
     file.newCrc = Crc32c(fresh.view());
     const size_t c = mCounterpart[w->file];
     const uint64_t expected = c != kNoOldFile && mOld.indexed[c] ? mOld.at[c] : 0;
+    FoundMatches found;
     const auto find = [&](CoverStyle style) {
-      w->covers[static_cast<int>(style)] = FindCovers(mIndex, fresh.view(), expected, style);
+      w->covers[static_cast<int>(style)] =
+          FindCovers(mIndex, fresh.view(), expected, style, together ? nullptr : &found);
     };
     if (!w->unmatched)
       OnBothCores([&] { find(CoverStyle::Differences); }, [&] { find(CoverStyle::ExactPieces); }, together);

@@ -158,6 +158,23 @@ int64_t NearestPos(const OldIndex& index, const uint8_t* fresh, const Match& bes
   return pos;
 }
 
+// LongestMatch at `scan`, searched once for both styles.
+Match Remembered(const OldIndex& index, const uint8_t* fresh, int64_t newSize, int64_t scan,
+                 FoundMatches* found) {
+  if (found->length.empty()) {
+    found->pos.resize(static_cast<size_t>(newSize));
+    found->length.assign(static_cast<size_t>(newSize), -1);
+    found->at.resize(static_cast<size_t>(newSize));
+  }
+  const size_t i = static_cast<size_t>(scan);
+  if (found->length[i] >= 0) return {found->pos[i], found->length[i], found->at[i]};
+  const Match m = LongestMatch(index, fresh + scan, newSize - scan);
+  found->pos[i] = static_cast<int32_t>(m.pos);
+  found->length[i] = static_cast<int32_t>(m.length);
+  found->at[i] = static_cast<int32_t>(m.at);
+  return m;
+}
+
 void PutSegment(RawStreams* out, uint64_t differences, uint64_t exact) {
   PutVarint(&out->bytes[kSegments], differences);
   PutVarint(&out->bytes[kSegments], exact);
@@ -216,8 +233,8 @@ int64_t MinGain(CoverStyle style) {
   return style == CoverStyle::Differences ? 6 : 24;
 }
 
-std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_t expected,
-                              CoverStyle style) {
+std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_t expected, CoverStyle style,
+                              FoundMatches* found) {
   const int64_t minGain = MinGain(style);
   std::vector<Cover> covers;
   const uint8_t* old = index.bytes.data;
@@ -237,7 +254,8 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
     int64_t farEnd = 0;
     for (; scan < newSize; ++scan) {
       if (scan + kPrefetchAhead + 4 <= newSize) PrefetchQuads(index, fresh + scan + kPrefetchAhead);
-      const Match m = LongestMatch(index, fresh + scan, newSize - scan);
+      const Match m = found ? Remembered(index, fresh, newSize, scan, found)
+                            : LongestMatch(index, fresh + scan, newSize - scan);
       length = m.length;
       for (; scored < scan + length; ++scored)
         if (same(scored, scored + lastOffset)) ++oldScore;

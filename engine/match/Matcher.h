@@ -51,7 +51,15 @@ enum class CoverStyle { Differences, ExactPieces };
 // bytes than the current one by a margin that suits the style: difference covers live on long shifted
 // runs and take small margins, exact pieces pay a step for every jump and take larger ones; a far move
 // takes a larger margin in both.
-std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style);
+//
+// `found`, when given, keeps the longest match searched at each position of this file for the other
+// style's search of it, which looks at mostly the same positions (each search reads the array all over:
+// most of the matching time). It starts empty for each file, and the file is below 2 GiB.
+struct FoundMatches {
+  std::vector<int32_t> pos, length, at;  // length -1: not searched yet
+};
+std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style,
+                              FoundMatches* found = nullptr);
 
 // For every byte of `bytes`, the longest match in the index of the bytes from it: its length (0 when
 // shorter than four bytes, at most `most`) and where it starts in the index's bytes. The same whatever

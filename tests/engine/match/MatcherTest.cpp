@@ -26,3 +26,34 @@ TEST(FindCovers, AnAlignmentFarAwayIsNotTakenForAFewBytesMore) {
     for (const rtp::Cover& cover : covers) EXPECT_LT(cover.oldPos, text.size()) << static_cast<int>(style);
   }
 }
+
+// One style's searches kept for the other: each style gets the covers it finds alone, in either order.
+TEST(FindCovers, SearchesSharedByTheStylesGiveTheCoversEachFindsAlone) {
+  // Four letters: short matches everywhere, as in text, so the styles' margins decide.
+  std::string text = enginetest::RandomBytes(53, 100000);
+  for (char& c : text) c = static_cast<char>('a' + (c & 3));
+  text += std::string(9000, '\0');
+  std::string edited = text.substr(20000) + text.substr(0, 20000);
+  // Letters of its own every 1,500 bytes: searched at every position, found short and far.
+  std::string own = enginetest::RandomBytes(54, 300);
+  for (char& c : own) c = static_cast<char>('a' + (c & 3));
+  for (size_t at = 500; at < 30000; at += 1500) edited.replace(at, own.size(), own);
+  rtp::OldIndex index;
+  index.bytes = enginetest::View(text);
+  ASSERT_TRUE(rtp::BuildIndex(&index));
+  using Style = rtp::CoverStyle;
+  for (const auto& order : {std::vector<Style>{Style::Differences, Style::ExactPieces},
+                            std::vector<Style>{Style::ExactPieces, Style::Differences}}) {
+    rtp::FoundMatches found;
+    for (const Style style : order) {
+      const auto shared = rtp::FindCovers(index, enginetest::View(edited), 0, style, &found);
+      const auto alone = rtp::FindCovers(index, enginetest::View(edited), 0, style);
+      ASSERT_EQ(shared.size(), alone.size());
+      for (size_t k = 0; k < alone.size(); ++k) {
+        EXPECT_EQ(shared[k].oldPos, alone[k].oldPos);
+        EXPECT_EQ(shared[k].newPos, alone[k].newPos);
+        EXPECT_EQ(shared[k].length, alone[k].length);
+      }
+    }
+  }
+}
