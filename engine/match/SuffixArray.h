@@ -1,7 +1,7 @@
 #pragma once
 // The suffix array of the old data, for finding the longest match of any new position in it. The
 // array of a text is unique, so how it is built does not change a patch: natively libdivsufsort builds
-// it; where that library is missing (the Windows tools) a prefix-doubling sort does.
+// it; where that library is missing (the Windows tools) InducedSort does.
 #include <cstdint>
 #include <vector>
 
