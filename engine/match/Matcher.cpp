@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #include "engine/base/Cores.h"
 #include "engine/base/Varint.h"
@@ -161,17 +162,17 @@ int64_t NearestPos(const OldIndex& index, const uint8_t* fresh, const Match& bes
 // LongestMatch at `scan`, searched once for both styles.
 Match Remembered(const OldIndex& index, const uint8_t* fresh, int64_t newSize, int64_t scan,
                  FoundMatches* found) {
-  if (found->length.empty()) {
-    found->pos.resize(static_cast<size_t>(newSize));
-    found->length.assign(static_cast<size_t>(newSize), -1);
-    found->at.resize(static_cast<size_t>(newSize));
+  const size_t size = static_cast<size_t>(newSize), i = static_cast<size_t>(scan);
+  if (found->searched.empty()) {
+    found->at.reset(new (std::nothrow) FoundMatches::Found[size]);
+    found->searched.assign((size + 63) / 64, 0);
   }
-  const size_t i = static_cast<size_t>(scan);
-  if (found->length[i] >= 0) return {found->pos[i], found->length[i], found->at[i]};
+  if (!found->at) return LongestMatch(index, fresh + scan, newSize - scan);
+  FoundMatches::Found& entry = found->at[i];
+  if (HasBit(found->searched, i)) return {entry.pos, entry.length, entry.at};
   const Match m = LongestMatch(index, fresh + scan, newSize - scan);
-  found->pos[i] = static_cast<int32_t>(m.pos);
-  found->length[i] = static_cast<int32_t>(m.length);
-  found->at[i] = static_cast<int32_t>(m.at);
+  entry = {static_cast<int32_t>(m.pos), static_cast<int32_t>(m.length), static_cast<int32_t>(m.at)};
+  SetBit(&found->searched, i);
   return m;
 }
 

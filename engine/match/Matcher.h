@@ -10,6 +10,7 @@
 // difference into exact pieces with the new bytes between them as literals (what text needs); the
 // builder tries both and keeps the smaller patch.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/base/Bytes.h"
@@ -56,7 +57,11 @@ enum class CoverStyle { Differences, ExactPieces };
 // style's search of it, which looks at mostly the same positions (each search reads the array all over:
 // most of the matching time). It starts empty for each file, and the file is below 2 GiB.
 struct FoundMatches {
-  std::vector<int32_t> pos, length, at;  // length -1: not searched yet
+  struct Found {
+    int32_t pos, length, at;
+  };
+  std::unique_ptr<Found[]> at;     // left uninitialised: only the positions searched are touched
+  std::vector<uint64_t> searched;  // a bit a position
 };
 std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style,
                               FoundMatches* found = nullptr);
