@@ -59,7 +59,7 @@ uint64_t DecoderMemory(const StreamInfo (&info)[kStreamCount], uint64_t oldSize)
 
 uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
                   std::vector<uint8_t> (&stored)[kStreamCount], StreamInfo (&info)[kStreamCount],
-                  ByteView old, const CodedBefore* literals) {
+                  ByteView old, const CodedBefore* literals, uint64_t guessFrom) {
   const auto one = [&](int s, ByteView before) {
     const std::vector<uint8_t>& bytes = raw.bytes[s];
     // What one setting could not compress, no other setting will: it stays stored (but for literals
@@ -71,7 +71,7 @@ uint64_t Compress(const RawStreams& raw, size_t tries, int threads,
     // as long as coding it in the end, which only the chosen streams are, on both cores (a tree of 50 MB
     // of changed images and code: 25 s for each style's literals).
     const ByteView view(bytes.data(), bytes.size());
-    const uint64_t guess = tries == 1 ? EstimateLarge(view) : UINT64_MAX;
+    const uint64_t guess = tries == 1 ? EstimateLarge(view, guessFrom) : UINT64_MAX;
     if (guess != UINT64_MAX) {
       stored[s].clear();
       info[s] = StreamInfo{Codec::LzmaParts, guess, bytes.size()};

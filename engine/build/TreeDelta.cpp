@@ -499,12 +499,11 @@ class TreeBuild {
   bool ChooseAndCompress(ByteView old, CodedStreams* out) {
     Report("compressing", 0, 1);
     std::vector<uint8_t> early;
-    const CodedBefore literals{Codec::LzmaAfterOld, 0, &early};
+    CodedBefore literals{Codec::LzmaAfterOld, 0, &early};
     // Translated executables take differences: their exact pieces are not compressed to be told apart.
     if (MostlyExecutables()) {
       out->raw = &mStyles[0];
-      const bool matched = CodeMatchedAfterOld(mStyles[0], old, &early);
-      DropSuffixArray();
+      const bool matched = CodeMatchedAfterOld(mStyles[0], old, &early, &literals.codec);
       Compress(mStyles[0], 0, 2, out->stored, out->info, old, matched ? &literals : nullptr);
       return true;
     }
@@ -526,7 +525,8 @@ class TreeBuild {
     if (!ok) return false;
     const RawStreams* raws[3] = {&mStyles[0], &mStyles[1], &mMixed};
     out->raw = raws[best];
-    const bool coded = (best == 1 && codedEarly) || CodeMatchedAfterOld(*raws[best], old, &early);
+    const bool coded =
+        (best == 1 && codedEarly) || CodeMatchedAfterOld(*raws[best], old, &early, &literals.codec);
     DropSuffixArray();
     Compress(*raws[best], 0, 2, all.stored[best], all.info[best], old, coded ? &literals : nullptr);
     for (int st = 0; st < kStreamCount; ++st) {
@@ -538,10 +538,13 @@ class TreeBuild {
 
   // Literals far fewer than the old space, or many (see AfterOldMatchedBeforehand), are coded after it
   // with their matches there found in the index: the coder then reads the literals only, not the old
-  // space (27.5 MB of it took 1 s for 250 KB).
-  bool CodeMatchedAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t>* out) const {
+  // space (27.5 MB of it took 1 s for 250 KB). The index goes before the coders take their memory.
+  bool CodeMatchedAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t>* out, Codec* codec) {
     const std::vector<uint8_t>& literals = raw.bytes[kLiterals];
-    if (mIndex.order.empty() || !AfterOldMatchedBeforehand(literals.size(), old.size)) return false;
+    if (mIndex.order.empty() || !AfterOldMatchedBeforehand(literals.size(), old.size)) {
+      DropSuffixArray();
+      return false;
+    }
     const ByteView stream(literals.data(), literals.size());
     OldMatches matches;
     LongestMatches(mIndex, stream, kLongestLzmaMatch, &matches.length, &matches.from);
@@ -555,15 +558,22 @@ class TreeBuild {
       matches.length[i] = static_cast<uint16_t>(std::min<uint64_t>(matches.length[i], room));
       matches.from[i] = static_cast<uint32_t>(at - mOld.at[f] + mKeptAt[f]);
     }
-    return EncodeLzmaAfterOldMatched(stream, old, matches, out);
+    DropSuffixArray();
+    return EncodeLzmaAfterOldMatched(stream, old, matches, 2, out, codec);
   }
 
   // The styles' streams compressed once (and the mixed streams', when made), and *best, the smallest;
   // `together`: on both cores.
   bool ChooseStyle(bool together, Candidates* all, int* best) {
     uint64_t(&sizes)[3] = all->sizes;
+    // Where both styles' literals are large, they are guessed at alike from samples: the chosen style's
+    // are coded in the end (after the old space: see EncodeStream).
+    const uint64_t literals =
+        std::min(mStyles[0].bytes[kLiterals].size(), mStyles[1].bytes[kLiterals].size());
+    const uint64_t guessFrom = literals >= kPartedStream ? kPartedStream : kEstimatedStream;
     const auto compressStyle = [&](int style) {
-      sizes[style] = Compress(mStyles[style], 1, 1, all->stored[style], all->info[style]);
+      sizes[style] = Compress(mStyles[style], 1, 1, all->stored[style], all->info[style], ByteView(), nullptr,
+                              guessFrom);
     };
     OnBothCores([&] { compressStyle(0); }, [&] { compressStyle(1); }, together);
     std::vector<int> chosen(mWritten.size(), 0);
@@ -594,7 +604,8 @@ class TreeBuild {
         if (!WriteFileSteps(mWritten[i],
                             {{&mWritten[i].covers[chosen[i]], static_cast<CoverStyle>(chosen[i]), &mMixed}}))
           return false;
-      sizes[2] = Compress(mMixed, 1, together ? 2 : 1, all->stored[2], all->info[2]);
+      sizes[2] =
+          Compress(mMixed, 1, together ? 2 : 1, all->stored[2], all->info[2], ByteView(), nullptr, guessFrom);
     }
     *best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     return true;

@@ -12,6 +12,7 @@ typedef struct
   CMatchFinder *finder;
   const UInt16 *length;
   const UInt32 *from;
+  SizeT unread; /* the dictionary's bytes it moves over unread, those it was told the matches in */
   SizeT before;
   UInt32 longest;  /* the coder's fast bytes: the longest match a finder reports */
   UInt32 farthest; /* the largest distance the dictionary holds */
@@ -105,11 +106,12 @@ static SRes EncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byt
   p->rc.outStream = &outStream.funcTable;
   if (matched)
   {
-    /* The match finder holds the stream only (its tables in proportion); the distances' prices were
+    /* The match finder holds what it reads only (its tables in proportion); the distances' prices were
        set for the whole dictionary. */
+    const SizeT read = before - matched->unread + srcLen;
     matched->farthest = p->dictSize;
-    if (p->dictSize > srcLen + 1)
-      p->dictSize = srcLen < ((UInt32)1 << 16) ? ((UInt32)1 << 16) : (UInt32)srcLen + 1;
+    if (p->dictSize > read + 1)
+      p->dictSize = read < ((UInt32)1 << 16) ? ((UInt32)1 << 16) : (UInt32)read + 1;
   }
   res = LzmaEnc_MemPrepare(pp, src, before + srcLen, 0, alloc, allocBig);
   if (res == SZ_OK && matched)
@@ -138,10 +140,10 @@ static SRes EncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byt
        contexts take the dictionary's last byte. */
     p->matchFinder.Init(p->matchFinderObj);
     p->needInit = 0;
-    if (matched)
-      SkipUnread(matched, (UInt32)before);
-    else
-      p->matchFinder.Skip(p->matchFinderObj, (UInt32)before);
+    if (matched && matched->unread != 0)
+      SkipUnread(matched, (UInt32)matched->unread);
+    if (before != (matched ? matched->unread : 0))
+      p->matchFinder.Skip(p->matchFinderObj, (UInt32)(before - (matched ? matched->unread : 0)));
     p->nowPos64 = before;
   }
   if (res == SZ_OK)
@@ -159,12 +161,15 @@ SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const
 }
 
 SRes LzmaEnc_MemEncodeAfterMatched(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byte *src,
-                                   SizeT before, SizeT srcLen, const UInt16 *length, const UInt32 *from,
-                                   ISzAlloc *alloc, ISzAlloc *allocBig)
+                                   SizeT unread, SizeT before, SizeT srcLen, const UInt16 *length,
+                                   const UInt32 *from, ISzAlloc *alloc, ISzAlloc *allocBig)
 {
   CMatchedFinder matched;
+  if (unread > before)
+    return SZ_ERROR_PARAM;
   matched.length = length;
   matched.from = from;
+  matched.unread = unread;
   matched.before = before;
   return EncodeAfter(pp, dest, destLen, src, before, srcLen, &matched, alloc, allocBig);
 }

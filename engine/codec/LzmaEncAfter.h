@@ -10,11 +10,12 @@ extern "C" {
 SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte* dest, SizeT* destLen, const Byte* src, SizeT before,
                             SizeT srcLen, ISzAlloc* alloc, ISzAlloc* allocBig);
 
-/* As LzmaEnc_MemEncodeAfter, but the match finder does not read src[0, before): for each byte i of the
-   stream, length[i] (0: none) and from[i] tell its longest match there, found beforehand. */
+/* As LzmaEnc_MemEncodeAfter, but the match finder does not read src[0, unread) (unread <= before): for
+   each byte i of src[before, before + srcLen), length[i] (0: none) and from[i] tell its longest match
+   there, found beforehand. */
 SRes LzmaEnc_MemEncodeAfterMatched(CLzmaEncHandle pp, Byte* dest, SizeT* destLen, const Byte* src,
-                                   SizeT before, SizeT srcLen, const UInt16* length, const UInt32* from,
-                                   ISzAlloc* alloc, ISzAlloc* allocBig);
+                                   SizeT unread, SizeT before, SizeT srcLen, const UInt16* length,
+                                   const UInt32* from, ISzAlloc* alloc, ISzAlloc* allocBig);
 
 #ifdef __cplusplus
 }

@@ -88,10 +88,18 @@ std::unique_ptr<uint8_t[]> RoomFor(ByteView in, size_t* room) {
   return NewBytes(*room);
 }
 
+// Matches told for the bytes a coder codes (see OldMatches), and how many bytes at the run's start its
+// match finder moves over unread: those they were found in.
+struct ToldMatches {
+  const uint16_t* length;
+  const uint32_t* from;
+  size_t unread;
+};
+
 // The bytes of `run` from `before` on, `size` of them, coded after those before them with `props`; the
-// match finder reads those before them unless `matches` tells their matches.
+// match finder reads those before them but those `told` moves over.
 bool EncodeRun(const uint8_t* run, size_t before, size_t size, const CLzmaEncProps& props,
-               std::vector<uint8_t>* out, const OldMatches* matches = nullptr) {
+               std::vector<uint8_t>* out, const ToldMatches* told = nullptr) {
   size_t room = 0;
   const std::unique_ptr<uint8_t[]> coded = RoomFor(ByteView(run + before, size), &room);
   CLzmaEncHandle encoder = coded ? LzmaEnc_Create(LzmaHeap()) : nullptr;
@@ -99,11 +107,10 @@ bool EncodeRun(const uint8_t* run, size_t before, size_t size, const CLzmaEncPro
   SizeT written = room;
   SRes result = LzmaEnc_SetProps(encoder, &props);
   if (result == SZ_OK)
-    result = matches ? LzmaEnc_MemEncodeAfterMatched(encoder, coded.get(), &written, run, before, size,
-                                                     matches->length.data(), matches->from.data(), LzmaHeap(),
-                                                     LzmaHeap())
-                     : LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, before, size, LzmaHeap(),
-                                              LzmaHeap());
+    result = told ? LzmaEnc_MemEncodeAfterMatched(encoder, coded.get(), &written, run, told->unread, before,
+                                                  size, told->length, told->from, LzmaHeap(), LzmaHeap())
+                  : LzmaEnc_MemEncodeAfter(encoder, coded.get(), &written, run, before, size, LzmaHeap(),
+                                           LzmaHeap());
   LzmaEnc_Destroy(encoder, LzmaHeap(), LzmaHeap());
   // Kept: the property byte, then the data after its leading zero.
   if (result != SZ_OK || written == 0 || coded[0] != 0) return false;
@@ -123,12 +130,11 @@ const uint8_t* OneRun(ByteView in, ByteView old, std::unique_ptr<uint8_t[]>* bot
   return both->get();
 }
 
-// `in` coded after `old` with `props` (the old space's matches told, or read by the match finder).
-bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out,
-                 const OldMatches* matches = nullptr) {
+// `in` coded after `old` with `props` (the old space read by the match finder).
+bool EncodeAfter(ByteView in, ByteView old, const CLzmaEncProps& props, std::vector<uint8_t>* out) {
   std::unique_ptr<uint8_t[]> both;
   const uint8_t* run = OneRun(in, old, &both);
-  return run && EncodeRun(run, old.size, in.size, props, out, matches);
+  return run && EncodeRun(run, old.size, in.size, props, out);
 }
 
 // The parts of a stream as LzmaParts lays them out: the first's decoded and coded sizes, then each
@@ -277,11 +283,30 @@ bool AfterOldMatchedBeforehand(uint64_t size, uint64_t oldSize) {
          size <= kLargestMatched;
 }
 
-bool EncodeLzmaAfterOldMatched(ByteView in, ByteView old, const OldMatches& matches,
-                               std::vector<uint8_t>* out) {
+bool EncodeLzmaAfterOldMatched(ByteView in, ByteView old, const OldMatches& matches, int threads,
+                               std::vector<uint8_t>* out, Codec* codec) {
   const uint32_t window = WindowAfterOld(old.size, in.size);
   if (matches.length.size() != in.size || matches.from.size() != in.size || window == 0) return false;
-  return EncodeAfter(in, old, PropsFor(in, window, SettingFor(in, 0)), out, &matches);
+  std::unique_ptr<uint8_t[]> both;
+  const uint8_t* run = OneRun(in, old, &both);
+  if (!run) return false;
+  const CLzmaEncProps props = PropsFor(in, window, SettingFor(in, 0, threads));
+  const ToldMatches whole{matches.length.data(), matches.from.data(), old.size};
+  *codec = Codec::LzmaAfterOld;
+  if (in.size < kPartedStream || threads < 2) return EncodeRun(run, old.size, in.size, props, out, &whole);
+  // In two parts as LzmaAfterOldParts lays them out (the decoder sets its state afresh at the second and
+  // goes on in the same dictionary), the second coder reading the last kPartReach bytes of the first.
+  const size_t split = in.size / 2 / 16 * 16;
+  const ToldMatches second{whole.length + split, whole.from + split,
+                           old.size + split - std::min(kPartReach, split)};
+  std::vector<uint8_t> coded[2];
+  bool ok[2] = {false, false};
+  OnBothCores([&] { ok[0] = EncodeRun(run, old.size, split, props, &coded[0], &whole); },
+              [&] { ok[1] = EncodeRun(run, old.size + split, in.size - split, props, &coded[1], &second); });
+  if (!ok[0] || !ok[1]) return false;
+  JoinParts(split, coded, out);
+  *codec = Codec::LzmaAfterOldParts;
+  return true;
 }
 
 size_t LzmaAfterOldPartsSettingsFor(uint64_t size, uint64_t oldSize) {
@@ -314,14 +339,16 @@ bool EncodeLzmaAfterOldParts(ByteView in, ByteView old, size_t settingNumber, in
   return true;
 }
 
-uint64_t EstimateLarge(ByteView in) {
+uint64_t EstimateLarge(ByteView in, uint64_t from) {
   if (in.size < kPartedStream) return UINT64_MAX;
   uint64_t sampled = 0;
   SettingFor(in, 0, 1, &sampled);
   if (Hardly(sampled)) return in.size * sampled / (kSamples * kSampleSize);
-  if (in.size < kEstimatedStream) return UINT64_MAX;
-  // More samples where the stream compresses: what they come to varies more along it.
-  return in.size * SamplesCoded(in, kEstimateSamples, 0) / (kEstimateSamples * kSampleSize);
+  if (in.size < from) return UINT64_MAX;
+  // More samples where the stream compresses: what they come to varies more along it (a quarter of the
+  // stream at most).
+  const size_t count = static_cast<size_t>(std::min<uint64_t>(kEstimateSamples, in.size / (4 * kSampleSize)));
+  return in.size * SamplesCoded(in, count, 0) / (count * kSampleSize);
 }
 
 bool EncodeLzma(ByteView in, ByteView, size_t settingNumber, int threads, std::vector<uint8_t>* out) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "EngineTestSupport.h"
@@ -123,41 +124,49 @@ TEST(LzmaAfterOld, AnOldSpaceBeyondTheWindowIsRefusedBeforeItIsRead) {
 
 }  // namespace
 
+// Coded whole, and in two parts on two threads (the second part's matches told from where it starts).
 TEST(LzmaAfterOld, AStreamCodedWithItsMatchesFoundBeforehandDecodesExactlyWhateverItWasTold) {
   // Copies of the old space's first bytes, of a run longer than the coder looks at once and of its
   // last bytes, words between; two matches told wrongly.
   const std::string old = Words(5, 200000);
   const std::pair<size_t, size_t> copies[] = {{0, 100}, {old.size() / 2, 5000}, {old.size() - 64, 64}};
-  std::string fresh;
-  rtp::OldMatches matches;
-  for (const auto& [from, length] : copies) {
-    const std::string words = Words(static_cast<uint32_t>(20 + from), 50);
-    fresh += words + old.substr(from, length);
-    matches.length.resize(fresh.size() - length, 0);
-    matches.from.resize(fresh.size() - length, 0);
-    for (size_t i = 0; i < length; ++i) {
-      matches.length.push_back(static_cast<uint32_t>(length - i));
-      matches.from.push_back(static_cast<uint32_t>(from + i));
+  for (const auto& [threads, least, codec] :
+       {std::tuple{1, size_t{0}, rtp::Codec::LzmaAfterOld},
+        std::tuple{2, size_t{rtp::kPartedStream}, rtp::Codec::LzmaAfterOldParts}}) {
+    std::string fresh;
+    rtp::OldMatches matches;
+    for (uint32_t round = 0; fresh.empty() || fresh.size() < least; ++round)
+      for (const auto& [from, length] : copies) {
+        fresh += Words(static_cast<uint32_t>(20 + from + round), 50) + old.substr(from, length);
+        matches.length.resize(fresh.size() - length, 0);
+        matches.from.resize(fresh.size() - length, 0);
+        for (size_t i = 0; i < length; ++i) {
+          matches.length.push_back(static_cast<uint32_t>(length - i));
+          matches.from.push_back(static_cast<uint32_t>(from + i));
+        }
+      }
+    matches.length[10] = matches.length[20] = 50;
+    matches.from[10] = 7;
+    matches.from[20] = static_cast<uint32_t>(old.size() + fresh.size());
+    std::vector<uint8_t> coded, plain;
+    rtp::Codec made = rtp::Codec::Stored;
+    ASSERT_TRUE(rtp::EncodeLzmaAfterOldMatched(enginetest::View(fresh), enginetest::View(old), matches,
+                                               threads, &coded, &made));
+    ASSERT_EQ(made, codec);
+    if (threads == 1) {
+      ASSERT_TRUE(rtp::EncodeLzma(enginetest::View(fresh), rtp::ByteView(), 0, 1, &plain));
+      EXPECT_LT(coded.size() * 2, plain.size());
     }
-  }
-  matches.length[10] = matches.length[20] = 50;
-  matches.from[10] = 7;
-  matches.from[20] = static_cast<uint32_t>(old.size() + fresh.size());
-  std::vector<uint8_t> coded, plain;
-  ASSERT_TRUE(
-      rtp::EncodeLzmaAfterOldMatched(enginetest::View(fresh), enginetest::View(old), matches, &coded));
-  ASSERT_TRUE(rtp::EncodeLzma(enginetest::View(fresh), rtp::ByteView(), 0, 1, &plain));
-  EXPECT_LT(coded.size() * 2, plain.size());
 
-  const std::string patch(coded.begin(), coded.end());
-  rtp::MemorySource source(enginetest::View(patch));
-  OldInMemory oldSpace(old);
-  rtp::StreamDecoder decoder;
-  bool noMemory = false;
-  ASSERT_TRUE(
-      decoder.Open(source, 0, patch.size(), fresh.size(), rtp::Codec::LzmaAfterOld, &noMemory, &oldSpace));
-  std::string decoded(fresh.size(), '\0');
-  ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(&decoded[0]), decoded.size()));
-  EXPECT_TRUE(decoder.Finish());
-  EXPECT_EQ(decoded, fresh);
+    const std::string patch(coded.begin(), coded.end());
+    rtp::MemorySource source(enginetest::View(patch));
+    OldInMemory oldSpace(old);
+    rtp::StreamDecoder decoder;
+    bool noMemory = false;
+    ASSERT_TRUE(decoder.Open(source, 0, patch.size(), fresh.size(), codec, &noMemory, &oldSpace));
+    std::string decoded(fresh.size(), '\0');
+    ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(&decoded[0]), decoded.size()));
+    EXPECT_TRUE(decoder.Finish());
+    EXPECT_EQ(decoded, fresh);
+  }
 }
