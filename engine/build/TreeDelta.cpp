@@ -578,19 +578,28 @@ class TreeBuild {
     OnBothCores([&] { compressStyle(0); }, [&] { compressStyle(1); }, together);
     std::vector<int> chosen(mWritten.size(), 0);
     std::vector<std::array<double, 2>> costs(mWritten.size());
+    std::vector<size_t> measured;
     for (size_t i = 0; i < mWritten.size(); ++i) {
       std::array<double, 2>& cost = costs[i];
       for (int style = 0; style < 2; ++style) cost[style] = AtRates(mSlices[style][i], all->info[style]);
       const bool close = cost[0] < cost[1] * kClearly && cost[1] < cost[0] * kClearly;
-      if (close && mSlices[0][i].Total() + mSlices[1][i].Total() >= kMeasuredSteps) {
-        const auto measure = [&](int style) {
-          cost[style] = mSlices[style][i].IsMostOf(mStyles[style]) ? static_cast<double>(sizes[style])
-                                                                   : MeasuredCost(i, style, all->info[style]);
-        };
-        OnBothCores([&] { measure(0); }, [&] { measure(1); }, together);
-      }
-      chosen[i] = cost[1] < cost[0] ? 1 : 0;
+      if (close && StepBytes(i) >= kMeasuredSteps) measured.push_back(i);
     }
+    // Each file measured in both styles on one core, the largest first, so that the cores end together.
+    std::stable_sort(measured.begin(), measured.end(),
+                     [&](size_t a, size_t b) { return StepBytes(a) > StepBytes(b); });
+    std::atomic<size_t> next{0};
+    const auto measure = [&] {
+      for (size_t k = next++; k < measured.size(); k = next++)
+        for (int style = 0; style < 2; ++style) {
+          const size_t i = measured[k];
+          costs[i][style] = mSlices[style][i].IsMostOf(mStyles[style])
+                                ? static_cast<double>(sizes[style])
+                                : MeasuredCost(i, style, all->info[style]);
+        }
+    };
+    OnBothCores(measure, measure, together);
+    for (size_t i = 0; i < mWritten.size(); ++i) chosen[i] = costs[i][1] < costs[i][0] ? 1 : 0;
     // Mixed streams of files that all chose one style would be that style's streams again.
     const int single = sizes[1] < sizes[0] ? 1 : 0;
     double gain = 0;
@@ -610,6 +619,9 @@ class TreeBuild {
     *best = static_cast<int>(std::min_element(sizes, sizes + 3) - sizes);
     return true;
   }
+
+  // The raw bytes of file i's steps in both styles.
+  uint64_t StepBytes(size_t i) const { return mSlices[0][i].Total() + mSlices[1][i].Total(); }
 
   // What file i's steps cost in `style` compressed on their own. The streams where they are the same in
   // both styles cost the same in either, and are left out, unless a style's steps are most of its
