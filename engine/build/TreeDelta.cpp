@@ -44,9 +44,9 @@ constexpr uint64_t kPackedShare = 1024;
 // steps, when they come to this many raw bytes, are compressed on their own to tell.
 constexpr double kClearly = 1.5;
 constexpr uint64_t kMeasuredSteps = 2048;
-// The largest such files are measured up to this many raw bytes of steps in all, the rest by estimate:
-// where most files of a tree are close (18 MB of code edited every few words: 482 files, 18 MB), measuring
-// them all compresses the tree once more.
+// Such files are measured, the largest first, while their steps fit in this many raw bytes, the rest by
+// estimate: where most files of a tree are close (18 MB of code edited every few words: 482 files, 18 MB),
+// measuring them all compresses the tree once more.
 constexpr uint64_t kMeasuredBudget = 4u << 20;
 // Mixed streams are made when the files changing style are estimated to save at least this share of the
 // better single style's size (1 / kWorthMixing): compressing them again costs as long as the first time.
@@ -593,13 +593,13 @@ class TreeBuild {
     std::stable_sort(measured.begin(), measured.end(),
                      [&](size_t a, size_t b) { return StepBytes(a) > StepBytes(b); });
     uint64_t budget = kMeasuredBudget;
-    for (size_t k = 0; k < measured.size(); ++k) {
-      if (StepBytes(measured[k]) > budget) {
-        measured.resize(k);
-        break;
-      }
-      budget -= StepBytes(measured[k]);
+    size_t kept = 0;
+    for (size_t i : measured) {
+      if (StepBytes(i) > budget) continue;
+      budget -= StepBytes(i);
+      measured[kept++] = i;
     }
+    measured.resize(kept);
     std::atomic<size_t> next{0};
     const auto measure = [&] {
       for (size_t k = next++; k < measured.size(); k = next++)
