@@ -508,6 +508,7 @@ class TreeBuild {
     if (MostlyExecutables()) {
       out->raw = &mStyles[0];
       const bool matched = CodeMatchedAfterOld(mStyles[0], old, &early, &literals.codec);
+      DropSuffixArray();
       Compress(mStyles[0], 0, 2, out->stored, out->info, old, matched ? &literals : nullptr);
       return true;
     }
@@ -542,13 +543,11 @@ class TreeBuild {
 
   // Literals far fewer than the old space, or many (see AfterOldMatchedBeforehand), are coded after it
   // with their matches there found in the index: the coder then reads the literals only, not the old
-  // space (27.5 MB of it took 1 s for 250 KB). The index goes before the coders take their memory.
+  // space (27.5 MB of it took 1 s for 250 KB). The index goes once they are found, before the coders take
+  // their memory.
   bool CodeMatchedAfterOld(const RawStreams& raw, ByteView old, std::vector<uint8_t>* out, Codec* codec) {
     const std::vector<uint8_t>& literals = raw.bytes[kLiterals];
-    if (mIndex.order.empty() || !AfterOldMatchedBeforehand(literals.size(), old.size)) {
-      DropSuffixArray();
-      return false;
-    }
+    if (mIndex.order.empty() || !AfterOldMatchedBeforehand(literals.size(), old.size)) return false;
     const ByteView stream(literals.data(), literals.size());
     OldMatches matches;
     LongestMatches(mIndex, stream, kLongestLzmaMatch, &matches.length, &matches.from);

@@ -135,15 +135,16 @@ static SRes EncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byt
   }
   if (res == SZ_OK && before != 0)
   {
+    const SizeT unread = matched ? matched->unread : 0;
     /* The match finder reads the dictionary (or, told the matches there, moves over it unread); the
        coder starts after it, at its position, so the first byte may be a match and the literal
        contexts take the dictionary's last byte. */
     p->matchFinder.Init(p->matchFinderObj);
     p->needInit = 0;
-    if (matched && matched->unread != 0)
-      SkipUnread(matched, (UInt32)matched->unread);
-    if (before != (matched ? matched->unread : 0))
-      p->matchFinder.Skip(p->matchFinderObj, (UInt32)(before - (matched ? matched->unread : 0)));
+    if (unread != 0)
+      SkipUnread(matched, (UInt32)unread);
+    if (before != unread)
+      p->matchFinder.Skip(p->matchFinderObj, (UInt32)(before - unread));
     p->nowPos64 = before;
   }
   if (res == SZ_OK)

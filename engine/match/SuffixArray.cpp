@@ -1,6 +1,5 @@
 #include "engine/match/SuffixArray.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <new>
 

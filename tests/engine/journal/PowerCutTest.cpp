@@ -57,11 +57,11 @@ TEST(PowerCutModel, ASyncedWriteSurvivesAndAnUnsyncedOneMayNot) {
 
 // What the client has in use while it is patched.
 struct InUse {
-  const char* name;
+  const char* what;
   std::map<std::string, Lock> locks;
 };
 void PrintTo(const InUse& use, std::ostream* out) {
-  *out << use.name;
+  *out << use.what;
 }
 
 // One test a row, each within the suite's time for one test.
@@ -90,51 +90,55 @@ class PowerCut : public ::testing::TestWithParam<InUse> {
   enginetest::TempFolder work;
   Tree before, after;
   std::string patch;
+
+  // Patches with `row` in use, the power cut at every step of the run, with every seed.
+  void CutAtEveryStep(const InUse& row) {
+    const uint32_t seeds = SeedsPerStep();
+    PowerCutFileSystem whole(before);
+    for (const auto& lock : row.locks) whole.LockFile(lock.first, lock.second);
+    enginetest::RecordingListener listener;
+    ASSERT_EQ(rtp::ApplyPatch(enginetest::View(patch), whole, listener), rtp::kOk)
+        << row.what << listener.Dump();
+    // Success means new after the restart, with no recovery needed and nothing of the run's left.
+    const Tree restarted = whole.AfterRestart();
+    EXPECT_TRUE(restarted == after) << row.what << ":" << Difference(restarted, after);
+    int failures = 0;
+    // The last cut comes after the run has reported success.
+    for (int cut = 0; cut <= whole.steps && failures < 3; ++cut) {
+      for (uint32_t seed = 0; seed < seeds && failures < 3; ++seed) {
+        PowerCutFileSystem cutShort(before);
+        for (const auto& lock : row.locks) cutShort.LockFile(lock.first, lock.second);
+        cutShort.cutAt = cut;
+        enginetest::RecordingListener ignored;
+        rtp::ApplyPatch(enginetest::View(patch), cutShort, ignored);
+        // The recovery itself is cut short by the power just after it ends.
+        PowerCutFileSystem recovering(cutShort.AfterPowerCut(seed));
+        rtp::RecoverInterruptedRun(recovering);
+        PowerCutFileSystem restarted(recovering.AfterPowerCut(seed + 1));
+        const rtp::Recovery recovered = rtp::RecoverInterruptedRun(restarted).what;
+        const Tree client = restarted.Current();
+        // The installer finds the new build, or runs the patch again on the old one.
+        enginetest::RecordingListener again;
+        const uint32_t result =
+            client == before ? rtp::ApplyPatch(enginetest::View(patch), restarted, again) : rtp::kOk;
+        const bool sound = recovered != rtp::Recovery::Failed && (client == before || client == after) &&
+                           result == rtp::kOk && restarted.Current() == after;
+        if (sound) continue;
+        ++failures;
+        ADD_FAILURE() << row.what << ": power cut at step " << cut << " of " << whole.steps << ", seed "
+                      << seed << ": recovery " << static_cast<int>(recovered) << ", client "
+                      << (client == before  ? "old"
+                          : client == after ? "new"
+                                            : "neither")
+                      << " (against old:" << Difference(client, before) << "), run again " << result
+                      << again.Dump();
+      }
+    }
+  }
 };
 
 TEST_P(PowerCut, AtEveryStepTheRestartedClientIsOldOrNewAndThenPatchesToNew) {
-  const uint32_t seeds = SeedsPerStep();
-  const InUse& row = GetParam();
-  PowerCutFileSystem whole(before);
-  for (const auto& lock : row.locks) whole.LockFile(lock.first, lock.second);
-  enginetest::RecordingListener listener;
-  ASSERT_EQ(rtp::ApplyPatch(enginetest::View(patch), whole, listener), rtp::kOk)
-      << row.name << listener.Dump();
-  // Success means new after the restart, with no recovery needed and nothing of the run's left.
-  const Tree restarted = whole.AfterRestart();
-  EXPECT_TRUE(restarted == after) << row.name << ":" << Difference(restarted, after);
-  int failures = 0;
-  // The last cut comes after the run has reported success.
-  for (int cut = 0; cut <= whole.steps && failures < 3; ++cut) {
-    for (uint32_t seed = 0; seed < seeds && failures < 3; ++seed) {
-      PowerCutFileSystem cutShort(before);
-      for (const auto& lock : row.locks) cutShort.LockFile(lock.first, lock.second);
-      cutShort.cutAt = cut;
-      enginetest::RecordingListener ignored;
-      rtp::ApplyPatch(enginetest::View(patch), cutShort, ignored);
-      // The recovery itself is cut short by the power just after it ends.
-      PowerCutFileSystem recovering(cutShort.AfterPowerCut(seed));
-      rtp::RecoverInterruptedRun(recovering);
-      PowerCutFileSystem restarted(recovering.AfterPowerCut(seed + 1));
-      const rtp::Recovery recovered = rtp::RecoverInterruptedRun(restarted).what;
-      const Tree client = restarted.Current();
-      // The installer finds the new build, or runs the patch again on the old one.
-      enginetest::RecordingListener again;
-      const uint32_t result =
-          client == before ? rtp::ApplyPatch(enginetest::View(patch), restarted, again) : rtp::kOk;
-      const bool sound = recovered != rtp::Recovery::Failed && (client == before || client == after) &&
-                         result == rtp::kOk && restarted.Current() == after;
-      if (sound) continue;
-      ++failures;
-      ADD_FAILURE() << row.name << ": power cut at step " << cut << " of " << whole.steps << ", seed " << seed
-                    << ": recovery " << static_cast<int>(recovered) << ", client "
-                    << (client == before  ? "old"
-                        : client == after ? "new"
-                                          : "neither")
-                    << " (against old:" << Difference(client, before) << "), run again " << result
-                    << again.Dump();
-    }
-  }
+  CutAtEveryStep(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -145,6 +149,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // Replaced and deleted only at the restart.
                       InUse{"FilesHeldOpen", {{"data\\big.pak", Lock::Held}, {"data\\gone.pak", Lock::Held}}},
                       InUse{"ASmallFileHeldOpen", {{"common.ini", Lock::Held}}}),
-    [](const ::testing::TestParamInfo<InUse>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<InUse>& info) { return std::string(info.param.what); });
 
 }  // namespace
