@@ -40,6 +40,14 @@ constexpr uint64_t kMinSourceGain = 1024;
 // bytes and this share of itself at least, or when it is its old version edited in place.
 constexpr uint64_t kPackedShare = 1024;
 
+// A written file at least kRunFile bytes long has the runs of kLongRun bytes or more that it shares with
+// its old version found from a table of blocks, and when they come to kLeftOutWorth old bytes or more,
+// those bytes stay out of the suffix array: most of a packed file is entries that did not change, where
+// a search finds the run it is in and sorting their bytes is the most of the index's time.
+constexpr uint64_t kRunFile = 1u << 20;
+constexpr uint64_t kLongRun = 32u << 10;
+constexpr uint64_t kLeftOutWorth = 4u << 20;
+
 // A file's cover style is chosen by estimate when one style looks this many times cheaper; otherwise its
 // steps, when they come to this many raw bytes, are compressed on their own to tell.
 constexpr double kClearly = 1.5;
@@ -124,8 +132,8 @@ class TreeBuild {
 
   bool Run(std::vector<uint8_t> (&streams)[kStreamCount], std::vector<uint8_t> (&offered)[kStreamCount]) {
     return ListOldFiles() && ListWrittenFiles() && ChooseWhatIsIndexed() && ReadOldFiles() &&
-           TranslateExecutables() && IndexOldFiles() && MatchNewFiles() && KeepUsefulSources() &&
-           DropSuffixArrayUnlessServing() && WriteAndCompress(streams, offered);
+           TranslateExecutables() && FindLongRuns() && IndexOldFiles() && MatchNewFiles() &&
+           KeepUsefulSources() && DropSuffixArrayUnlessServing() && WriteAndCompress(streams, offered);
   }
 
  private:
@@ -265,8 +273,47 @@ class TreeBuild {
     Report("indexing the old files", 0, mOld.IndexedSize());
     mIndex.bytes = mOldBytes.view();
     mIndex.base = 0;
-    if (!BuildIndex(&mIndex)) return Fail(mError, "out of memory indexing the old folder");
+    if (!BuildIndex(&mIndex, mLeftOut)) return Fail(mError, "out of memory indexing the old folder");
     Report("indexing the old files", mOld.IndexedSize(), mOld.IndexedSize());
+    return true;
+  }
+
+  // The long runs each large written file shares with its old version (see kRunFile), and the old bytes
+  // they explain, which the index leaves out when they are enough.
+  bool FindLongRuns() {
+    std::vector<OldRange> runs;
+    uint64_t explained = 0;
+    for (Written& w : mWritten) {
+      const size_t c = mCounterpart[w.file];
+      if (w.windowed || w.unmatched || w.newSize < kRunFile || c == kNoOldFile || !mOld.indexed[c] ||
+          mOld.files[c].translated)
+        continue;
+      Buffer fresh;
+      if (!ReadTreeFile(mNewTree, w.newName, &fresh, mError)) return false;
+      SharedBlocks blocks;
+      const ByteView old(mOldBytes.data() + mOld.at[c], static_cast<size_t>(mOld.files[c].size));
+      if (!blocks.Build(old, {0}, {true}, kLongRun / 2)) continue;
+      for (const SharedBlocks::Run& run : blocks.LongRuns(fresh.view(), kLongRun)) {
+        w.known.push_back({mOld.at[c] + run.oldPos, run.newPos, run.length, 0});
+        runs.push_back({mOld.at[c] + run.oldPos, run.length});
+        explained += run.length;
+      }
+    }
+    if (explained < kLeftOutWorth) {
+      for (Written& w : mWritten) w.known.clear();
+      return true;
+    }
+    // Ascending and apart, as the index takes them.
+    std::sort(runs.begin(), runs.end(),
+              [](const OldRange& a, const OldRange& b) { return a.start < b.start; });
+    for (const OldRange& run : runs) {
+      if (!mLeftOut.empty() && run.start <= mLeftOut.back().start + mLeftOut.back().length) {
+        OldRange& last = mLeftOut.back();
+        last.length = std::max(last.length, run.start + run.length - last.start);
+      } else {
+        mLeftOut.push_back(run);
+      }
+    }
     return true;
   }
 
@@ -411,7 +458,8 @@ class TreeBuild {
     FoundMatches found;
     const auto find = [&](CoverStyle style) {
       w->covers[static_cast<int>(style)] =
-          FindCovers(mIndex, fresh.view(), expected, style, together ? nullptr : &found);
+          FindCovers(mIndex, fresh.view(), expected, style, together ? nullptr : &found,
+                     w->known.empty() ? nullptr : &w->known);
     };
     if (!w->unmatched)
       OnBothCores([&] { find(CoverStyle::Differences); }, [&] { find(CoverStyle::ExactPieces); }, together);
@@ -747,6 +795,7 @@ class TreeBuild {
   uint64_t mNewTotal = 0;
   Buffer mOldBytes;  // the indexed files end to end
   OldIndex mIndex;
+  std::vector<OldRange> mLeftOut;    // old bytes whose suffixes the index leaves out
   std::vector<uint64_t> mCopied;     // bytes the covers take from each old file
   std::vector<size_t> mSourceFiles;  // the old files the patch keeps, in its order
   std::vector<uint64_t> mKeptAt;     // per old file the patch keeps: where it starts in the old space

@@ -25,6 +25,7 @@ struct Written {
   std::string newName;  // in the new folder
   uint64_t newSize = 0;
   std::vector<Cover> covers[2];  // for each cover style
+  std::vector<Cover> known;      // long runs of its old version's bytes, found before the index is built
   bool windowed = false;         // matched window by window
   bool unmatched = false;        // packed bytes that share little with the old files: all literal
   std::vector<Window> windows;

@@ -152,7 +152,7 @@ int64_t NearestPos(const OldIndex& index, const uint8_t* fresh, const Match& bes
   const uint8_t* old = index.bytes.data;
   const int64_t n = static_cast<int64_t>(index.bytes.size);
   int64_t pos = best.pos;
-  if (best.length == 0) return pos;
+  if (best.length == 0 || best.at < 0) return pos;
   int64_t bestDistance = pos > want ? pos - want : want - pos;
   // Long matches are rare and cost much to compare: fewer candidates for them.
   const int64_t candidates = best.length > 256 ? kNearCandidates / 8 : kNearCandidates;
@@ -236,6 +236,45 @@ bool BuildIndex(OldIndex* index) {
   return sorted;
 }
 
+bool BuildIndex(OldIndex* index, const std::vector<OldRange>& leftOut) {
+  if (leftOut.empty()) return BuildIndex(index);
+  // The kept bytes end to end, sorted as an index of their own, whose positions then move to the bytes.
+  const ByteView bytes = index->bytes;
+  std::vector<uint64_t> keptAt, bytesAt;  // where each kept run starts in the kept bytes and in `bytes`
+  uint64_t kept = 0, from = 0;
+  const auto keep = [&](uint64_t to) {
+    if (to <= from) return;
+    keptAt.push_back(kept);
+    bytesAt.push_back(from);
+    kept += to - from;
+  };
+  for (const OldRange& range : leftOut) {
+    keep(std::min<uint64_t>(range.start, bytes.size));
+    from = std::max(from, range.start + range.length);
+  }
+  keep(bytes.size);
+  Buffer joined;
+  if (!joined.Resize(static_cast<size_t>(kept))) return false;
+  for (size_t r = 0; r < keptAt.size(); ++r) {
+    const uint64_t end = r + 1 < keptAt.size() ? keptAt[r + 1] : kept;
+    std::memcpy(joined.data() + keptAt[r], bytes.data + bytesAt[r], static_cast<size_t>(end - keptAt[r]));
+  }
+  OldIndex sorted;
+  sorted.bytes = joined.view();
+  if (!BuildIndex(&sorted)) return false;
+  for (int32_t& at : sorted.order) {
+    const size_t r = static_cast<size_t>(
+        std::upper_bound(keptAt.begin(), keptAt.end(), static_cast<uint64_t>(at)) - keptAt.begin() - 1);
+    at = static_cast<int32_t>(static_cast<uint64_t>(at) - keptAt[r] + bytesAt[r]);
+  }
+  index->order.swap(sorted.order);
+  index->pairs.swap(sorted.pairs);
+  index->triples.swap(sorted.triples);
+  index->quads.swap(sorted.quads);
+  index->quadShift = sorted.quadShift;
+  return true;
+}
+
 void ReleaseSearch(OldIndex* index) {
   std::vector<int32_t>().swap(index->order);
   std::vector<uint32_t>().swap(index->pairs);
@@ -248,7 +287,7 @@ int64_t MinGain(CoverStyle style) {
 }
 
 std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_t expected, CoverStyle style,
-                              FoundMatches* found) {
+                              FoundMatches* found, const std::vector<Cover>* known) {
   const int64_t minGain = MinGain(style);
   std::vector<Cover> covers;
   const uint8_t* old = index.bytes.data;
@@ -261,6 +300,18 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
   int64_t lastOffset = static_cast<int64_t>(expected) - static_cast<int64_t>(index.base);
   if (lastOffset < 0 || lastOffset >= oldSize) lastOffset = 0;
   int64_t scan = 0, length = 0, pos = 0, lastScan = 0, lastPos = lastOffset;
+  size_t run = 0;  // the first known run that does not end before `scan`
+  const auto matchAt = [&](int64_t at) {
+    for (; known && run < known->size(); ++run) {
+      const Cover& r = (*known)[run];
+      const int64_t start = static_cast<int64_t>(r.newPos), end = start + static_cast<int64_t>(r.length);
+      if (at >= end) continue;
+      if (at < start) break;
+      return Match{static_cast<int64_t>(r.oldPos - index.base) + at - start, end - at, -1};
+    }
+    return found ? Remembered(index, fresh, newSize, at, found)
+                 : LongestMatch(index, fresh + at, newSize - at);
+  };
   while (scan < newSize) {
     int64_t oldScore = 0;
     int64_t scored = scan += length;
@@ -268,8 +319,7 @@ std::vector<Cover> FindCovers(const OldIndex& index, ByteView freshView, uint64_
     int64_t farEnd = 0;
     for (; scan < newSize; ++scan) {
       if (scan + kPrefetchAhead + 4 <= newSize) PrefetchQuads(index, fresh + scan + kPrefetchAhead);
-      const Match m = found ? Remembered(index, fresh, newSize, scan, found)
-                            : LongestMatch(index, fresh + scan, newSize - scan);
+      const Match m = matchAt(scan);
       length = m.length;
       for (; scored < scan + length; ++scored)
         if (same(scored, scored + lastOffset)) ++oldScore;

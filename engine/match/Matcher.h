@@ -35,6 +35,14 @@ struct OldIndex {
 
 // The suffix array of `index->bytes` and the tables beside it; false as BuildSuffixArray.
 bool BuildIndex(OldIndex* index);
+// The same without the suffixes that start in `leftOut` (ascending ranges of the bytes, apart): old bytes
+// that long runs known beforehand explain need not be sorted. The rest is sorted end to end, so a suffix
+// near a range may sort out of place: a search may then find less than the longest match, never a wrong
+// one (it compares the bytes as they lie, and a match may run on into a range).
+struct OldRange {
+  uint64_t start, length;
+};
+bool BuildIndex(OldIndex* index, const std::vector<OldRange>& leftOut);
 // Gives back the memory of the array and its tables; the index keeps its bytes (the steps read them).
 void ReleaseSearch(OldIndex* index);
 
@@ -63,8 +71,12 @@ struct FoundMatches {
   std::unique_ptr<Found[]> at;     // left uninitialised: only the positions searched are touched
   std::vector<uint64_t> searched;  // a bit a position
 };
+//
+// `known`, when given, holds exact runs found beforehand (new positions ascending, index positions): a
+// position inside one takes the rest of it as its match, unsearched, so its old bytes may be left out of
+// the index.
 std::vector<Cover> FindCovers(const OldIndex& index, ByteView fresh, uint64_t expected, CoverStyle style,
-                              FoundMatches* found = nullptr);
+                              FoundMatches* found = nullptr, const std::vector<Cover>* known = nullptr);
 
 // For every byte of `bytes`, the longest match in the index of the bytes from it: its length (0 when
 // shorter than four bytes, at most `most`) and where it starts in the index's bytes. The same whatever

@@ -58,10 +58,10 @@ bool SharedBlocks::Build(ByteView old, const std::vector<uint64_t>& starts, cons
   return true;
 }
 
-uint64_t SharedBlocks::Credit(ByteView fresh, Gains* gains) const {
+template <typename Take>
+void SharedBlocks::EachRun(ByteView fresh, Take take) const {
   constexpr uint64_t kOut = OutWeight();
-  uint64_t credited = 0;
-  if (mSlots.empty()) return credited;
+  if (mSlots.empty()) return;
   uint64_t floor = 0;  // a run does not reach back before the last one's end
   uint64_t p = 0;
   bool rolled = false;
@@ -84,13 +84,28 @@ uint64_t SharedBlocks::Credit(ByteView fresh, Gains* gains) const {
     while (p - back > floor && at - back > mStarts[file] &&
            mOld.data[at - back - 1] == fresh.data[p - back - 1])
       ++back;
-    (*gains)[file] += back + length;
-    credited += back + length;
+    take(Run{p - back, at - back, back + length}, file);
     p += length;
     floor = p;
     rolled = false;
   }
+}
+
+uint64_t SharedBlocks::Credit(ByteView fresh, Gains* gains) const {
+  uint64_t credited = 0;
+  EachRun(fresh, [&](const Run& run, size_t file) {
+    (*gains)[file] += run.length;
+    credited += run.length;
+  });
   return credited;
+}
+
+std::vector<SharedBlocks::Run> SharedBlocks::LongRuns(ByteView fresh, uint64_t shortest) const {
+  std::vector<Run> runs;
+  EachRun(fresh, [&](const Run& run, size_t) {
+    if (run.length >= shortest) runs.push_back(run);
+  });
+  return runs;
 }
 
 bool SharedBlocks::NextShared(ByteView fresh, uint64_t from, uint64_t* newPos, uint64_t* oldPos) const {

@@ -26,6 +26,13 @@ class SharedBlocks {
   // its blocks, found from the start of `fresh` on, each where the last one ended; returns their sum.
   uint64_t Credit(ByteView fresh, Gains* gains) const;
 
+  // The runs Credit finds of `shortest` bytes or more, in order: where each starts in `fresh` and in the
+  // old bytes, and its length.
+  struct Run {
+    uint64_t newPos, oldPos, length;
+  };
+  std::vector<Run> LongRuns(ByteView fresh, uint64_t shortest) const;
+
   // The first position of `fresh` from `from` on whose block of bytes equals a tabled old block, with
   // that block's old position; false when there is none.
   bool NextShared(ByteView fresh, uint64_t from, uint64_t* newPos, uint64_t* oldPos) const;
@@ -35,6 +42,9 @@ class SharedBlocks {
     uint32_t tag = 0;
     uint32_t at = 0;  // the block's position plus one; 0: empty
   };
+  // Calls take(run, file) for each run Credit counts.
+  template <typename Take>
+  void EachRun(ByteView fresh, Take take) const;
   // The old position of a block equal to the `kBlock` bytes at `p` with this hash; -1 when none.
   int64_t Find(uint64_t hash, const uint8_t* p) const;
   size_t FileAt(uint64_t position) const;

@@ -56,3 +56,22 @@ TEST(FindCovers, SearchesSharedByTheStylesGiveTheCoversEachFindsAlone) {
     }
   }
 }
+
+// An index leaving out what a known run explains: the covers of a file take the run, and find its edited
+// part where it lies in the bytes left in the index.
+TEST(FindCovers, AnIndexLeavingOutAKnownRunFindsTheRestWhereItLies) {
+  const std::string run = enginetest::RandomBytes(55, 30000), kept = enginetest::RandomBytes(56, 20000);
+  const std::string old = run + enginetest::RandomBytes(57, 5000) + kept;
+  std::string fresh = kept + run;
+  for (size_t at = 100; at < kept.size(); at += 1000) fresh[at] ^= 1;
+  rtp::OldIndex index;
+  index.bytes = enginetest::View(old);
+  ASSERT_TRUE(rtp::BuildIndex(&index, {{0, 30000}}));
+  const std::vector<rtp::Cover> known = {{0, 20000, 30000, 0}};
+  for (const rtp::CoverStyle style : {rtp::CoverStyle::Differences, rtp::CoverStyle::ExactPieces}) {
+    uint64_t agree = 0;
+    for (const rtp::Cover& c : rtp::FindCovers(index, enginetest::View(fresh), 0, style, nullptr, &known))
+      for (uint64_t k = 0; k < c.length; ++k) agree += old[c.oldPos + k] == fresh[c.newPos + k];
+    EXPECT_GE(agree, fresh.size() - 40) << static_cast<int>(style);
+  }
+}
