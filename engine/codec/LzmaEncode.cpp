@@ -48,9 +48,9 @@ constexpr uint64_t kManySettingsAfterOld = 256u << 10;
 // A stream smaller than the old space by this much is coded after it with hash chains, one setting.
 constexpr uint64_t kSmallAfterOld = 8;
 // A stream coded after the old space with its matches there found beforehand has its own matches found
-// in binary trees, which take 8 bytes a byte beside the 6 of the matches told: at most this large (18 MB
-// of code edited every few words, 5.5 MB of literals after 18.5 MB: 1.8 MB, 2.6 % smaller than its
-// hash chains over the old space, which lost to LzmaParts, and 4 s sooner).
+// in binary trees, which take 8 bytes a byte beside the 6 of the matches told, up to this size (18 MB of
+// code edited every few words, 5.5 MB of literals after 18.5 MB: 1.8 MB, 2.6 % smaller than its hash
+// chains over the old space, which lost to LzmaParts, and 4 s sooner); a larger one in hash chains.
 constexpr uint64_t kLargestMatched = 8u << 20;
 // How far back each coder of a stream coded after the old space in two parts looks: the two then take
 // about the memory that one coder of the whole took beside LzmaParts' two (an 11 MB image after its old
@@ -279,8 +279,8 @@ bool EncodeLzmaAfterOld(ByteView in, ByteView old, size_t settingNumber, int, st
 }
 
 bool AfterOldMatchedBeforehand(uint64_t size, uint64_t oldSize) {
-  return LzmaAfterOldSettingsFor(size, oldSize) != 0 && HashChainsAfterOld(size, oldSize) &&
-         size <= kLargestMatched;
+  return LzmaAfterOldPartsSettingsFor(size, oldSize) != 0 ||
+         (LzmaAfterOldSettingsFor(size, oldSize) != 0 && HashChainsAfterOld(size, oldSize));
 }
 
 bool EncodeLzmaAfterOldMatched(ByteView in, ByteView old, const OldMatches& matches, int threads,
@@ -290,7 +290,8 @@ bool EncodeLzmaAfterOldMatched(ByteView in, ByteView old, const OldMatches& matc
   std::unique_ptr<uint8_t[]> both;
   const uint8_t* run = OneRun(in, old, &both);
   if (!run) return false;
-  const CLzmaEncProps props = PropsFor(in, window, SettingFor(in, 0, threads));
+  CLzmaEncProps props = PropsFor(in, window, SettingFor(in, 0, threads));
+  if (in.size > kLargestMatched) props.btMode = 0;
   const ToldMatches whole{matches.length.data(), matches.from.data(), old.size};
   *codec = Codec::LzmaAfterOld;
   if (in.size < kPartedStream || threads < 2) return EncodeRun(run, old.size, in.size, props, out, &whole);

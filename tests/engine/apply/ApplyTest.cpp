@@ -527,6 +527,19 @@ TEST(EngineRunMixed, APackedFileLeftOutOfTheIndexIsStillInTheOldSpaceLiteralsAre
   EXPECT_EQ(AppliedTo(work, before, patch), after);
 }
 
+TEST(EngineRunMixed, PiecesOfAnOldImageInItsNewVersionAreFoundWhenNothingIsSearched) {
+  // Both versions look packed and share no run: nothing is indexed for covers, and the literals' matches
+  // in the old space come from an index of it made for them.
+  const std::string image = RandomBytes(96, 1200000);
+  std::string fresh = RandomBytes(97, image.size());
+  for (size_t at = 0; at + 30 < fresh.size(); at += 300) fresh.replace(at, 30, image, at * 7 % 1100000, 30);
+  const Tree before = {{"image.png", image}}, after = {{"image.png", fresh}};
+  TempFolder work;
+  const std::string patch = BuildBetween(work.path(), before, after);
+  EXPECT_LT(patch.size(), fresh.size() - 80000);
+  EXPECT_EQ(AppliedTo(work, before, patch), after);
+}
+
 TEST(EngineRunMixed, LiteralsFarFewerThanTheOldSpaceFindItsBytesInTheFilesThePatchKeeps) {
   // Pieces of c.dat too short for covers so far away come back in the text: the literals' coder finds
   // them through the index, where b.dat (unchanged, a copy of c.dat's start: indexed, but its bytes are
