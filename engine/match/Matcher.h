@@ -71,7 +71,6 @@ struct FoundMatches {
   std::unique_ptr<Found[]> at;     // left uninitialised: only the positions searched are touched
   std::vector<uint64_t> searched;  // a bit a position
 };
-//
 // `known`, when given, holds exact runs found beforehand (new positions ascending, index positions): a
 // position inside one takes the rest of it as its match, unsearched, so its old bytes may be left out of
 // the index.
