@@ -14,6 +14,7 @@ typedef struct
   const UInt32 *from;
   SizeT unread; /* the dictionary's bytes it moves over unread, those it was told the matches in */
   SizeT before;
+  UInt32 reach;    /* how far back the finder looks for the stream's own matches; 0: the dictionary */
   UInt32 longest;  /* the coder's fast bytes: the longest match a finder reports */
   UInt32 farthest; /* the largest distance the dictionary holds */
 } CMatchedFinder;
@@ -112,6 +113,8 @@ static SRes EncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byt
     matched->farthest = p->dictSize;
     if (p->dictSize > read + 1)
       p->dictSize = read < ((UInt32)1 << 16) ? ((UInt32)1 << 16) : (UInt32)read + 1;
+    if (matched->reach != 0 && p->dictSize > matched->reach)
+      p->dictSize = matched->reach;
   }
   res = LzmaEnc_MemPrepare(pp, src, before + srcLen, 0, alloc, allocBig);
   if (res == SZ_OK && matched)
@@ -163,7 +166,7 @@ SRes LzmaEnc_MemEncodeAfter(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const
 
 SRes LzmaEnc_MemEncodeAfterMatched(CLzmaEncHandle pp, Byte *dest, SizeT *destLen, const Byte *src,
                                    SizeT unread, SizeT before, SizeT srcLen, const UInt16 *length,
-                                   const UInt32 *from, ISzAlloc *alloc, ISzAlloc *allocBig)
+                                   const UInt32 *from, UInt32 reach, ISzAlloc *alloc, ISzAlloc *allocBig)
 {
   CMatchedFinder matched;
   if (unread > before)
@@ -172,5 +175,6 @@ SRes LzmaEnc_MemEncodeAfterMatched(CLzmaEncHandle pp, Byte *dest, SizeT *destLen
   matched.from = from;
   matched.unread = unread;
   matched.before = before;
+  matched.reach = reach;
   return EncodeAfter(pp, dest, destLen, src, before, srcLen, &matched, alloc, allocBig);
 }
