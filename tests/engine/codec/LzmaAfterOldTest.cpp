@@ -70,14 +70,15 @@ TEST(LzmaAfterOld, StreamsReachingIntoAnOldSpaceOfSeveralPiecesDecodeExactly) {
   EXPECT_FALSE(alone.Open(source, 0, patch.size(), fresh.size(), codec, &noMemory));
 }
 
-// Decodes `stored` (in two parts after `old`) to `size` bytes, `piece` bytes a read; false when refused.
-bool Decode(const std::string& stored, const std::string& old, size_t size, size_t piece, std::string* out) {
+// Decodes `stored` (coded with `codec` after `old`) to `size` bytes, `piece` bytes a read; false when
+// refused.
+bool Decode(const std::string& stored, const std::string& old, size_t size, size_t piece, std::string* out,
+            rtp::Codec codec = rtp::Codec::LzmaAfterOldParts) {
   rtp::MemorySource source(enginetest::View(stored));
   OldInMemory oldSpace(old);
   rtp::StreamDecoder decoder;
   bool noMemory = false;
-  if (!decoder.Open(source, 0, stored.size(), size, rtp::Codec::LzmaAfterOldParts, &noMemory, &oldSpace))
-    return false;
+  if (!decoder.Open(source, 0, stored.size(), size, codec, &noMemory, &oldSpace)) return false;
   out->assign(size, '\0');
   for (size_t at = 0; at < size; at += piece)
     if (!decoder.Read(reinterpret_cast<uint8_t*>(&(*out)[at]), std::min(piece, size - at))) return false;
@@ -157,16 +158,9 @@ TEST(LzmaAfterOld, AStreamCodedWithItsMatchesFoundBeforehandDecodesExactlyWhatev
       ASSERT_TRUE(rtp::EncodeLzma(enginetest::View(fresh), rtp::ByteView(), 0, 1, &plain));
       EXPECT_LT(coded.size() * 2, plain.size());
     }
-
-    const std::string patch(coded.begin(), coded.end());
-    rtp::MemorySource source(enginetest::View(patch));
-    OldInMemory oldSpace(old);
-    rtp::StreamDecoder decoder;
-    bool noMemory = false;
-    ASSERT_TRUE(decoder.Open(source, 0, patch.size(), fresh.size(), codec, &noMemory, &oldSpace));
-    std::string decoded(fresh.size(), '\0');
-    ASSERT_TRUE(decoder.Read(reinterpret_cast<uint8_t*>(&decoded[0]), decoded.size()));
-    EXPECT_TRUE(decoder.Finish());
+    std::string decoded;
+    EXPECT_TRUE(
+        Decode(std::string(coded.begin(), coded.end()), old, fresh.size(), fresh.size(), &decoded, codec));
     EXPECT_EQ(decoded, fresh);
   }
 }
